@@ -1,0 +1,77 @@
+// Plain value types shared by every stage, the error types that reach Python, and the rounding
+// rules written once.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace linetopo {
+
+struct Point {
+  double x = 0.0;
+  double y = 0.0;
+  friend bool operator==(const Point&, const Point&) = default;
+};
+
+using Polyline = std::vector<Point>;  // open
+using Ring = std::vector<Point>;      // closed; the first vertex is never repeated at the end
+using Widths = std::vector<std::vector<double>>;  // one radius list per curve
+
+struct BufferPolygon {
+  Ring outer;
+  std::vector<Ring> holes;
+};
+
+struct Segment {
+  Point a;
+  Point b;
+};
+
+// Bad input from the caller; the binding raises it as ValueError with this text.
+class InputError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// A broken internal invariant; reaches Python as RuntimeError, never as an out-of-bounds read.
+class InternalError : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+// Returns i when it indexes a container of size n, and throws InternalError otherwise.
+inline std::size_t check_index(std::size_t i, std::size_t n, const char* what) {
+  if (i >= n) {
+    throw InternalError(std::string("internal error: ") + what + " index " + std::to_string(i) +
+                        " out of range " + std::to_string(n));
+  }
+  return i;
+}
+
+// Rounds halves away from zero and saturates to the int64 range; NaN gives 0.
+inline std::int64_t round_half_away_i64(double v) {
+  if (std::isnan(v)) return 0;
+  const double r = std::round(v);  // std::round rounds halves away from zero
+  if (r >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+  if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(r);
+}
+
+inline double dist(const Point& a, const Point& b) {
+  const double dx = b.x - a.x;
+  const double dy = b.y - a.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+inline double dist2(const Point& a, const Point& b) {
+  const double dx = b.x - a.x;
+  const double dy = b.y - a.y;
+  return dx * dx + dy * dy;
+}
+
+}  // namespace linetopo

@@ -1,0 +1,16 @@
+"""Clean topological centerlines from 2-D polylines.
+
+The four functions come from the compiled core ``linetopo._internal``:
+
+- :func:`topologize`: one curve set in; chains, nodes, chain-to-node ids and optional widths out;
+- :func:`topologize_batch`: many independent curve sets in parallel;
+- :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
+- :func:`triangulate_curves`: the triangles of the prepared buffer polygons.
+
+A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
+"""
+
+from linetopo._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
+
+__all__ = ["inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
+__version__ = "0.1.0"

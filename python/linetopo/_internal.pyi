@@ -1,0 +1,43 @@
+from collections.abc import Sequence
+from typing import Any, SupportsFloat, TypeAlias
+
+Point: TypeAlias = tuple[float, float]
+Curve: TypeAlias = Sequence[tuple[SupportsFloat, SupportsFloat]] | Any  # or an (n, 2) float array
+Polygon: TypeAlias = tuple[list[Point], list[list[Point]]]
+Triangle: TypeAlias = tuple[Point, Point, Point]
+
+def inflate_curves(
+    curves: Sequence[Curve],
+    buffer_distance: SupportsFloat,
+    feature_size: SupportsFloat,
+    per_curve_widths: Sequence[Sequence[SupportsFloat]] | None = None,
+    merge_tolerance: SupportsFloat | None = None,
+) -> list[Polygon]: ...
+def triangulate_curves(
+    curves: Sequence[Curve],
+    buffer_distance: SupportsFloat,
+    feature_size: SupportsFloat,
+    per_curve_widths: Sequence[Sequence[SupportsFloat]] | None = None,
+    subdivision_ratio: SupportsFloat | None = None,
+    resample: SupportsFloat | None = None,
+    boundary_simplification: SupportsFloat | None = None,
+    merge_tolerance: SupportsFloat | None = None,
+) -> list[Triangle]: ...
+def topologize(
+    curves: Sequence[Curve],
+    buffer_distance: SupportsFloat,
+    feature_size: SupportsFloat,
+    simplification: SupportsFloat | None = None,
+    min_tip_fraction: SupportsFloat | None = None,
+    junction_merge_fraction: SupportsFloat | None = None,
+    per_curve_widths: Sequence[Sequence[SupportsFloat]] | None = None,
+    compute_widths: bool = False,
+    subdivision_ratio: SupportsFloat | None = None,
+    max_nodes: int | None = None,
+    resample: SupportsFloat | None = None,
+    boundary_simplification: SupportsFloat | None = None,
+    merge_tolerance: SupportsFloat | None = None,
+) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
+def topologize_batch(
+    jobs: Sequence[tuple[Any, ...]],
+) -> list[tuple[list[list[Point]], list[Point], list[tuple[int, int]]]]: ...

@@ -1,0 +1,138 @@
+"""GeoJSON reading of input curves and writing of centerline results, standard library only."""
+
+from __future__ import annotations
+
+import json
+import math
+from typing import Any, Iterator, Sequence
+
+Point = tuple[float, float]
+Curve = list[Point]
+
+
+class GeoJSONError(ValueError):
+    """The document is not GeoJSON we can take curves from."""
+
+
+def _position(value: Any, where: str) -> Point:
+    # GeoJSON allows a third (altitude) value; the centerline is planar, so only x and y are kept.
+    if not isinstance(value, list) or len(value) < 2:
+        raise GeoJSONError(f"{where}: a position must be an array of at least two numbers")
+    x, y = value[0], value[1]
+    for v in (x, y):
+        if isinstance(v, bool) or not isinstance(v, (int, float)) or not math.isfinite(v):
+            raise GeoJSONError(f"{where}: coordinates must be finite numbers, got {v!r}")
+    return (x, y)
+
+
+def _line(value: Any, where: str) -> Curve:
+    if not isinstance(value, list):
+        raise GeoJSONError(f"{where}: coordinates must be an array of positions")
+    return [_position(p, where) for p in value]
+
+
+def _geometries(obj: Any) -> Iterator[tuple[dict, str]]:
+    """Yields every geometry object in a document, with a short path for error messages."""
+    # An explicit stack keeps nested GeometryCollections from recursing on input depth.
+    stack: list[tuple[Any, str]] = [(obj, "document")]
+    while stack:
+        node, where = stack.pop()
+        if node is None:
+            continue  # a Feature may have a null geometry
+        if not isinstance(node, dict):
+            raise GeoJSONError(f"{where}: expected a GeoJSON object")
+        kind = node.get("type")
+        if kind == "FeatureCollection":
+            features = node.get("features")
+            if not isinstance(features, list):
+                raise GeoJSONError(f"{where}: FeatureCollection without a features array")
+            stack.extend((f, f"feature {i}") for i, f in reversed(list(enumerate(features))))
+        elif kind == "Feature":
+            stack.append((node.get("geometry"), where))
+        elif kind == "GeometryCollection":
+            members = node.get("geometries")
+            if not isinstance(members, list):
+                raise GeoJSONError(f"{where}: GeometryCollection without a geometries array")
+            stack.extend((g, where) for g in reversed(members))
+        elif isinstance(kind, str):
+            yield node, where
+        else:
+            raise GeoJSONError(f"{where}: object without a GeoJSON type")
+
+
+def curves_from_geojson(obj: Any) -> list[Curve]:
+    """Collects LineStrings and MultiLineString members as curves, in document order.
+
+    Other geometry types are skipped; a document with no line geometry at all is an error,
+    since running the pipeline on nothing almost always means the wrong file was given.
+    """
+    curves: list[Curve] = []
+    found = False
+    for geometry, where in _geometries(obj):
+        kind = geometry["type"]
+        coords = geometry.get("coordinates")
+        if kind == "LineString":
+            found = True
+            curves.append(_line(coords, where))
+        elif kind == "MultiLineString":
+            found = True
+            if not isinstance(coords, list):
+                raise GeoJSONError(f"{where}: MultiLineString coordinates must be an array")
+            curves.extend(_line(part, where) for part in coords)
+    if not found:
+        raise GeoJSONError("no LineString or MultiLineString geometry in the input")
+    return curves
+
+
+def loads_curves(text: str) -> list[Curve]:
+    """Parses GeoJSON text into curves; malformed JSON raises GeoJSONError."""
+    try:
+        obj = json.loads(text)
+    except json.JSONDecodeError as err:
+        raise GeoJSONError(f"invalid JSON: {err}") from None
+    return curves_from_geojson(obj)
+
+
+def node_degrees(node_count: int, chain_node_ids: Sequence[tuple[int, int]]) -> list[int]:
+    """Counts chain ends per node; a closed loop adds two to the node it starts and ends at."""
+    degrees = [0] * node_count
+    for start, end in chain_node_ids:
+        degrees[start] += 1
+        degrees[end] += 1
+    return degrees
+
+
+def result_to_geojson(
+    chains: Sequence[Sequence[Point]],
+    nodes: Sequence[Point],
+    chain_node_ids: Sequence[tuple[int, int]],
+    widths: Sequence[Sequence[float]] = (),
+) -> dict:
+    """Builds a FeatureCollection: one LineString per chain, then one Point per node."""
+    degrees = node_degrees(len(nodes), chain_node_ids)
+    features: list[dict] = []
+    for i, (chain, (start, end)) in enumerate(zip(chains, chain_node_ids)):
+        properties: dict[str, Any] = {"start_node": start, "end_node": end}
+        if widths:
+            properties["widths"] = list(widths[i])
+        features.append(
+            {
+                "type": "Feature",
+                "geometry": {"type": "LineString", "coordinates": [[x, y] for x, y in chain]},
+                "properties": properties,
+            }
+        )
+    for i, (x, y) in enumerate(nodes):
+        features.append(
+            {
+                "type": "Feature",
+                "geometry": {"type": "Point", "coordinates": [x, y]},
+                "properties": {"id": i, "degree": degrees[i]},
+            }
+        )
+    return {"type": "FeatureCollection", "features": features}
+
+
+def dumps(obj: dict) -> str:
+    # allow_nan=False: a non-finite value would make a file other GeoJSON readers reject.
+    return json.dumps(obj, allow_nan=False, separators=(",", ":")) + "\n"

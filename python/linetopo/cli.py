@@ -1,0 +1,195 @@
+"""The `linetopo` command: centerlines of GeoJSON files, and a demo on the built-in sample."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+import time
+from typing import Any, Sequence
+
+from . import geojson, sample, svg
+
+PROG = "linetopo"
+DEFAULT_DEMO_SVG = "linetopo-demo.svg"
+
+
+class UsageError(Exception):
+    """A problem with what the user asked for, reported as one line and exit status 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> None:  # type: ignore[override]
+        # A short fixed usage line keeps the report at two lines even for the long option list.
+        self.print_usage(sys.stderr)
+        self.exit(2, f"{self.prog}: error: {message}\n")
+
+
+def _non_negative_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid int value: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative, got {value}")
+    return value
+
+
+def _build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog=PROG,
+        usage=f"{PROG} {{centerline,demo}} ...",
+        description="Clean topological centerlines from 2-D polylines.",
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="{centerline,demo}",
+                                     parser_class=_Parser)
+
+    line = commands.add_parser(
+        "centerline",
+        usage=f"{PROG} centerline INPUT -o OUTPUT --feature-size F [options]",
+        help="compute the centerline of the lines in a GeoJSON file",
+        description="Reads LineString and MultiLineString geometries, writes the centerline "
+        "chains and their nodes as a GeoJSON FeatureCollection.",
+    )
+    line.add_argument("input", metavar="INPUT", help="GeoJSON file, or - for standard input")
+    line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
+                      help="GeoJSON file to write, or - for standard output")
+    line.add_argument("--feature-size", type=float, required=True, metavar="F",
+                      help="scale of the smallest detail to keep; every default threshold "
+                      "follows from it")
+    line.add_argument("--buffer", type=float, metavar="D",
+                      help="inflation radius around each line (default: half the feature size)")
+    line.add_argument("--simplification", type=float, metavar="T",
+                      help="chain simplification tolerance (default: feature size / 10; "
+                      "0 switches it off)")
+    line.add_argument("--min-tip-fraction", type=float, metavar="K",
+                      help="dead ends shorter than K x feature size are pruned (default 2)")
+    line.add_argument("--junction-merge-fraction", type=float, metavar="K",
+                      help="junctions closer than K x feature size are merged (default 1.5)")
+    line.add_argument("--widths", action="store_true",
+                      help="add a width per chain point to each chain's properties")
+    line.add_argument("--subdivision-ratio", type=float, metavar="R",
+                      help="boundary subdivision ratio")
+    line.add_argument("--max-nodes", type=_non_negative_int, metavar="N",
+                      help="fail when the skeleton graph has more than N nodes")
+    line.add_argument("--resample", type=float, metavar="S",
+                      help="resample the buffer boundary with spacing S")
+    line.add_argument("--boundary-simplification", type=float, metavar="T",
+                      help="buffer boundary simplification tolerance "
+                      "(default: feature size x 0.05)")
+    line.add_argument("--merge-tolerance", type=float, metavar="T",
+                      help="join lines whose ends are closer than T "
+                      "(default: feature size x 0.01; 0 switches it off)")
+    line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
+
+    demo = commands.add_parser(
+        "demo",
+        usage=f"{PROG} demo [--svg FILE] [--geojson FILE]",
+        help="run the pipeline on a built-in sample drawing",
+        description="Runs the centerline on a built-in drawing of over-drawn, noisy strokes.",
+    )
+    demo.add_argument("--svg", metavar="FILE", default=DEFAULT_DEMO_SVG,
+                      help=f"picture to write (default: {DEFAULT_DEMO_SVG})")
+    demo.add_argument("--geojson", metavar="FILE", help="also write the result as GeoJSON")
+    return parser
+
+
+def _read_text(path: str) -> str:
+    try:
+        if path == "-":
+            return sys.stdin.read()
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except OSError as err:
+        raise UsageError(f"cannot read {path}: {err.strerror or err}") from None
+    except UnicodeDecodeError:
+        raise UsageError(f"cannot read {path}: not UTF-8 text") from None
+
+
+def _write_text(path: str, text: str) -> None:
+    try:
+        if path == "-":
+            sys.stdout.write(text)
+            sys.stdout.flush()
+            return
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    except OSError as err:
+        raise UsageError(f"cannot write {path}: {err.strerror or err}") from None
+
+
+def _picture(curves: list, result: tuple, buffer: float, feature_size: float,
+             merge_tolerance: float | None, title: str) -> str:
+    from . import inflate_curves
+
+    polygons = inflate_curves(curves, buffer, feature_size, merge_tolerance=merge_tolerance)
+    chains, nodes, chain_node_ids, _ = result
+    return svg.render_svg(curves, polygons, chains, nodes, chain_node_ids, title=title)
+
+
+def _centerline(args: argparse.Namespace) -> int:
+    from . import topologize
+
+    curves = geojson.loads_curves(_read_text(args.input))
+    buffer = args.buffer if args.buffer is not None else args.feature_size / 2
+    options: dict[str, Any] = {
+        "simplification": args.simplification,
+        "min_tip_fraction": args.min_tip_fraction,
+        "junction_merge_fraction": args.junction_merge_fraction,
+        "compute_widths": args.widths,
+        "subdivision_ratio": args.subdivision_ratio,
+        "max_nodes": args.max_nodes,
+        "resample": args.resample,
+        "boundary_simplification": args.boundary_simplification,
+        "merge_tolerance": args.merge_tolerance,
+    }
+    result = topologize(curves, buffer, args.feature_size, **options)
+    text = geojson.dumps(geojson.result_to_geojson(*result))
+    # The picture is drawn before anything is written, so a failure leaves no half-done output.
+    picture = None
+    if args.svg:
+        picture = _picture(curves, result, buffer, args.feature_size, args.merge_tolerance,
+                           title=f"{PROG} centerline of {args.input}")
+    _write_text(args.output, text)
+    if picture is not None:
+        _write_text(args.svg, picture)
+    return 0
+
+
+def _demo(args: argparse.Namespace) -> int:
+    from . import topologize
+
+    curves = sample.sample_curves()
+    fs, buffer = sample.SAMPLE_FEATURE_SIZE, sample.SAMPLE_BUFFER
+    started = time.perf_counter()
+    result = topologize(curves, buffer, fs)
+    elapsed = time.perf_counter() - started
+    chains, nodes, chain_node_ids, _ = result
+    degrees = geojson.node_degrees(len(nodes), chain_node_ids)
+    junctions = sum(1 for d in degrees if d >= 3)
+    _write_text(args.svg, _picture(curves, result, buffer, fs, None, title=f"{PROG} demo"))
+    written = [args.svg]
+    if args.geojson:
+        _write_text(args.geojson, geojson.dumps(geojson.result_to_geojson(*result)))
+        written.append(args.geojson)
+    print(f"{PROG} demo: {len(curves)} curves in, {len(chains)} chains, {len(nodes)} nodes, "
+          f"{junctions} junctions out in {elapsed * 1000:.1f} ms; wrote {', '.join(written)}")
+    return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command line; returns the exit status (2 for any bad input or option)."""
+    parser = _build_parser()
+    try:
+        args = parser.parse_args(argv)
+    except SystemExit as stop:
+        # argparse has already printed its usage and message (or the help, for status 0).
+        return stop.code if isinstance(stop.code, int) else 2
+    try:
+        if args.command == "centerline":
+            return _centerline(args)
+        return _demo(args)
+    except (UsageError, ValueError, OverflowError) as err:
+        # The library's ValueErrors and the GeoJSON reader's errors are meant to be read as is.
+        message = " ".join(str(err).split()) or type(err).__name__
+        print(f"{PROG}: error: {message}", file=sys.stderr)
+        return 2

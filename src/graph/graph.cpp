@@ -1,1 +1,371 @@
-// Placeholder until the stage lands.
+// Welds skeleton segments into a graph, cleans it (tip pruning, junction merging) and cuts it into
+// chains.
+#include "graph/graph.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace linetopo {
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+// splitmix64 finaliser; hashing only serves look-ups, so results never depend on it.
+std::uint64_t mix64(std::uint64_t z) {
+  z += 0x9e3779b97f4a7c15ULL;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+struct Cell {
+  std::int64_t i = 0;
+  std::int64_t j = 0;
+  friend bool operator==(const Cell&, const Cell&) = default;
+};
+
+struct CellHash {
+  std::size_t operator()(const Cell& c) const {
+    return static_cast<std::size_t>(mix64(static_cast<std::uint64_t>(c.i) ^
+                                          mix64(static_cast<std::uint64_t>(c.j))));
+  }
+};
+
+using CellIndex = std::unordered_map<Cell, std::size_t, CellHash>;
+
+// An undirected node pair, always stored as (smaller, larger).
+struct NodePair {
+  std::size_t lo = 0;
+  std::size_t hi = 0;
+  friend bool operator==(const NodePair&, const NodePair&) = default;
+};
+
+NodePair node_pair(std::size_t a, std::size_t b) { return a < b ? NodePair{a, b} : NodePair{b, a}; }
+
+struct NodePairHash {
+  std::size_t operator()(const NodePair& p) const {
+    return static_cast<std::size_t>(mix64(static_cast<std::uint64_t>(p.lo) ^
+                                          mix64(static_cast<std::uint64_t>(p.hi))));
+  }
+};
+
+using PairSet = std::unordered_set<NodePair, NodePairHash>;
+
+// Steps a cell coordinate by -1, 0 or +1, holding at the int64 limits instead of wrapping, so a
+// saturated far cell never probes the opposite end of the range.
+std::int64_t step_saturating(std::int64_t v, int step) {
+  if (step > 0 && v == std::numeric_limits<std::int64_t>::max()) return v;
+  if (step < 0 && v == std::numeric_limits<std::int64_t>::min()) return v;
+  return v + step;
+}
+
+// Resolves a point to a node: its own cell, else the first recorded cell of the 3x3 block in probe
+// order, else a new node at exactly this point. The resolved cell is always recorded.
+std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
+                       std::vector<Point>& nodes) {
+  const Cell own{round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
+  if (!cells.empty()) {
+    if (const auto it = cells.find(own); it != cells.end()) return it->second;
+    for (int di = -1; di <= 1; ++di) {
+      for (int dj = -1; dj <= 1; ++dj) {
+        const auto it = cells.find({step_saturating(own.i, di), step_saturating(own.j, dj)});
+        if (it != cells.end()) {
+          const std::size_t node = it->second;  // copied before the insert may rehash
+          cells.emplace(own, node);
+          return node;
+        }
+      }
+    }
+  }
+  nodes.push_back(p);
+  cells.emplace(own, nodes.size() - 1);
+  return nodes.size() - 1;
+}
+
+void check_edges(const Graph& graph) {
+  const std::size_t n = graph.nodes.size();
+  for (const auto& [a, b] : graph.edges) {
+    check_index(a, n, "graph edge node");
+    check_index(b, n, "graph edge node");
+  }
+}
+
+// Flat adjacency lists: node v's entries are items[offset[v]] .. items[offset[v + 1] - 1].
+struct Adjacency {
+  std::vector<std::size_t> offset;
+  std::vector<std::size_t> items;
+
+  std::size_t degree(std::size_t v) const { return offset[v + 1] - offset[v]; }
+  std::size_t at(std::size_t v, std::size_t k) const { return items[offset[v] + k]; }
+};
+
+// Neighbours in edge-list order: an edge (a, b) appends b to a's list and a to b's list (a
+// self-edge thus appears twice in its node's list). Edges must already be checked.
+Adjacency build_neighbours(const Graph& graph) {
+  const std::size_t n = graph.nodes.size();
+  Adjacency adj;
+  adj.offset.assign(n + 1, 0);
+  for (const auto& [a, b] : graph.edges) {
+    ++adj.offset[a + 1];
+    ++adj.offset[b + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
+  adj.items.resize(adj.offset[n]);
+  std::vector<std::size_t> cursor(adj.offset.begin(), adj.offset.end() - 1);
+  for (const auto& [a, b] : graph.edges) {
+    adj.items[cursor[a]++] = b;
+    adj.items[cursor[b]++] = a;
+  }
+  return adj;
+}
+
+struct JunctionPath {
+  double length = 0.0;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  std::vector<std::size_t> nodes;  // start .. end, both included
+};
+
+// Roots never change under path halving, so the merge result is that of a plain parent walk.
+std::size_t find_root(std::vector<std::size_t>& parent, std::size_t v) {
+  while (parent[v] != v) {
+    parent[v] = parent[parent[v]];
+    v = parent[v];
+  }
+  return v;
+}
+
+}  // namespace
+
+Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
+  Graph graph;
+  CellIndex cells;
+  PairSet seen;
+  for (const Segment& s : segments) {
+    const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
+    const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
+    if (a == b || !seen.insert(node_pair(a, b)).second) continue;
+    graph.edges.emplace_back(a, b);
+  }
+  return graph;
+}
+
+Graph merge_close_junctions(const Graph& graph, double merge_distance) {
+  check_edges(graph);
+  const std::size_t n = graph.nodes.size();
+  if (n == 0) return {};
+  const std::vector<Point>& pos = graph.nodes;
+  const Adjacency adj = build_neighbours(graph);
+  // Every walk step consumes a distinct (previous, current) adjacency entry.
+  const std::size_t max_walk = 2 * graph.edges.size() + 2;
+
+  std::vector<JunctionPath> candidates;
+  PairSet seen;
+  std::vector<std::size_t> path;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (adj.degree(i) < 3) continue;
+    for (std::size_t k = 0; k < adj.degree(i); ++k) {
+      const std::size_t first = adj.at(i, k);
+      path.assign({i, first});
+      double length = dist(pos[i], pos[first]);
+      while (adj.degree(path.back()) == 2) {
+        const std::size_t cur = path.back();
+        const std::size_t prev = path[path.size() - 2];
+        std::size_t next = adj.at(cur, 0);
+        if (next == prev) next = adj.at(cur, 1);
+        if (next == prev) break;
+        length += dist(pos[cur], pos[next]);
+        path.push_back(next);
+        if (path.size() > max_walk) throw InternalError("internal error: junction walk cycles");
+      }
+      const std::size_t e = path.back();
+      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(node_pair(i, e)).second) {
+        candidates.push_back({length, i, e, path});
+      }
+    }
+  }
+
+  for (const JunctionPath& c : candidates) {
+    if (std::isnan(c.length)) throw InternalError("internal error: NaN junction path length");
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const JunctionPath& l, const JunctionPath& r) { return l.length < r.length; });
+
+  std::vector<std::size_t> parent(n);
+  for (std::size_t v = 0; v < n; ++v) parent[v] = v;
+  std::vector<Point> work = pos;
+  std::vector<char> removed(n, 0);
+  for (const JunctionPath& c : candidates) {
+    const std::size_t ra = find_root(parent, c.start);
+    const std::size_t rb = find_root(parent, c.end);
+    if (ra == rb) continue;
+    // Running pairwise midpoint: a node merged several times is not the mean of its members.
+    work[ra] = Point{(work[ra].x + work[rb].x) * 0.5, (work[ra].y + work[rb].y) * 0.5};
+    parent[rb] = ra;
+    for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) removed[c.nodes[k]] = 1;
+  }
+
+  // Compaction: nodes reached by a surviving edge keep their relative order; the rest disappear.
+  std::vector<std::size_t> root(n);
+  for (std::size_t v = 0; v < n; ++v) root[v] = find_root(parent, v);
+  std::vector<char> survives(n, 0);
+  for (const auto& [a, b] : graph.edges) {
+    if (removed[a] || removed[b]) continue;
+    survives[root[a]] = 1;
+    survives[root[b]] = 1;
+  }
+  Graph out;
+  std::vector<std::size_t> new_index(n, kNone);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (!survives[v]) continue;
+    new_index[v] = out.nodes.size();
+    out.nodes.push_back(work[v]);
+  }
+  PairSet produced;
+  for (const auto& [a, b] : graph.edges) {
+    if (removed[a] || removed[b]) continue;
+    const std::size_t ra = root[a];
+    const std::size_t rb = root[b];
+    if (ra == rb) continue;
+    const std::size_t na = new_index[ra];
+    const std::size_t nb = new_index[rb];
+    if (na == kNone || nb == kNone) {
+      throw InternalError("internal error: merged root " + std::to_string(na == kNone ? ra : rb) +
+                          " has no new index");
+    }
+    if (produced.insert(node_pair(na, nb)).second) out.edges.emplace_back(na, nb);
+  }
+  return out;
+}
+
+Graph prune_short_tips(const Graph& graph, double min_tip_length) {
+  check_edges(graph);
+  const std::size_t n = graph.nodes.size();
+  const std::size_t m = graph.edges.size();
+  const std::vector<Point>& pos = graph.nodes;
+  std::vector<char> alive(m, 1);
+  std::vector<std::size_t> degree(n);
+  // Alive incident edge ids per node, ascending, so a scan meets them in edge-list order.
+  std::vector<std::size_t> offset(n + 1);
+  std::vector<std::size_t> incident;
+  std::vector<std::size_t> cursor;
+  std::vector<std::size_t> walk;
+
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    // Degrees and incidence are fixed for the pass; edges removed during it are skipped by flag.
+    std::fill(degree.begin(), degree.end(), 0);
+    std::fill(offset.begin(), offset.end(), 0);
+    for (std::size_t id = 0; id < m; ++id) {
+      if (!alive[id]) continue;
+      const auto [a, b] = graph.edges[id];
+      ++degree[a];
+      ++degree[b];
+      ++offset[a + 1];
+      if (b != a) ++offset[b + 1];
+    }
+    for (std::size_t v = 0; v < n; ++v) offset[v + 1] += offset[v];
+    incident.resize(offset[n]);
+    cursor.assign(offset.begin(), offset.end() - 1);
+    for (std::size_t id = 0; id < m; ++id) {
+      if (!alive[id]) continue;
+      const auto [a, b] = graph.edges[id];
+      incident[cursor[a]++] = id;
+      if (b != a) incident[cursor[b]++] = id;
+    }
+
+    for (std::size_t t = 0; t < n; ++t) {
+      if (degree[t] != 1) continue;
+      walk.clear();
+      double length = 0.0;
+      std::size_t prev = kNone;
+      std::size_t cur = t;
+      while (true) {
+        std::size_t found = kNone;
+        std::size_t other = kNone;
+        for (std::size_t k = offset[cur]; k < offset[cur + 1]; ++k) {
+          const std::size_t id = incident[k];
+          if (!alive[id]) continue;
+          const auto [a, b] = graph.edges[id];
+          if (a == cur && b != prev) {
+            found = id;
+            other = b;
+            break;
+          }
+          if (b == cur && a != prev) {
+            found = id;
+            other = a;
+            break;
+          }
+        }
+        if (found == kNone) break;
+        walk.push_back(found);
+        if (walk.size() > m) throw InternalError("internal error: tip walk cycles");
+        length += dist(pos[graph.edges[found].first], pos[graph.edges[found].second]);
+        if (degree[other] != 2) break;
+        prev = cur;
+        cur = other;
+      }
+      if (!walk.empty() && length < min_tip_length) {
+        for (const std::size_t id : walk) alive[id] = 0;
+        changed = true;
+      }
+    }
+  }
+
+  Graph out;
+  out.nodes = graph.nodes;
+  for (std::size_t id = 0; id < m; ++id) {
+    if (alive[id]) out.edges.push_back(graph.edges[id]);
+  }
+  return out;
+}
+
+std::vector<Chain> extract_chains(const Graph& graph) {
+  check_edges(graph);
+  const std::size_t n = graph.nodes.size();
+  const Adjacency adj = build_neighbours(graph);
+  PairSet visited;
+  std::vector<Chain> chains;
+
+  const auto trace = [&](std::size_t s, std::size_t first) {
+    if (!visited.insert(node_pair(s, first)).second) return;
+    Chain chain;
+    chain.points = {graph.nodes[s], graph.nodes[first]};
+    std::size_t prev = s;
+    std::size_t cur = first;
+    while (adj.degree(cur) == 2) {
+      std::size_t next = adj.at(cur, 0);
+      if (next == prev) next = adj.at(cur, 1);
+      if (next == prev) break;
+      // A visited edge here is the loop closing at its start.
+      if (!visited.insert(node_pair(cur, next)).second) break;
+      chain.points.push_back(graph.nodes[next]);
+      prev = cur;
+      cur = next;
+    }
+    chain.start = s;
+    chain.end = cur;
+    chain.start_is_tip = adj.degree(s) == 1;
+    chain.end_is_tip = adj.degree(cur) == 1;
+    chains.push_back(std::move(chain));
+  };
+
+  for (std::size_t s = 0; s < n; ++s) {
+    if (adj.degree(s) == 0 || adj.degree(s) == 2) continue;
+    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
+  }
+  // Only closed loops of degree-2 nodes are left; each starts at its lowest node.
+  for (std::size_t s = 0; s < n; ++s) {
+    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
+  }
+  return chains;
+}
+
+}  // namespace linetopo

@@ -1,1 +1,324 @@
-// Placeholder until the stage lands.
+// Triangulates buffer polygons with CGAL's constrained Delaunay triangulation and turns the
+// interior triangles into skeleton segments.
+#include "skeleton_cdt/skeleton_cdt.hpp"
+
+#include <CGAL/Constrained_Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Spatial_sort_traits_adapter_2.h>
+#include <CGAL/Triangulation_face_base_with_info_2.h>
+#include <CGAL/Triangulation_vertex_base_with_info_2.h>
+#include <CGAL/property_map.h>
+#include <CGAL/spatial_sort.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <unordered_map>
+#include <utility>
+
+namespace linetopo {
+namespace {
+
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::size_t, Kernel>;
+// Face info: even-odd parity from the flood fill, -1 while unvisited.
+using FaceBase = CGAL::Constrained_triangulation_face_base_2<
+    Kernel, CGAL::Triangulation_face_base_with_info_2<int, Kernel>>;
+using Tds = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
+// The default intersection tag throws on crossings instead of constructing new points.
+using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds>;
+using VertexHandle = Cdt::Vertex_handle;
+using FaceHandle = Cdt::Face_handle;
+
+// An undirected edge between two point indices, smaller index first.
+struct EdgeKey {
+  std::size_t lo = 0;
+  std::size_t hi = 0;
+  friend bool operator==(const EdgeKey&, const EdgeKey&) = default;
+};
+
+EdgeKey make_key(std::size_t a, std::size_t b) { return a < b ? EdgeKey{a, b} : EdgeKey{b, a}; }
+
+struct EdgeKeyHash {
+  std::size_t operator()(const EdgeKey& k) const {
+    const std::uint64_t h = static_cast<std::uint64_t>(k.lo) * 0x9E3779B97F4A7C15ULL ^
+                            (static_cast<std::uint64_t>(k.hi) + 0x632BE59BD9B4E019ULL);
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
+// Counts, per triangulation edge, how many contour edges run along it. Contour edges that pass
+// through other vertices are split into the collinear sub-edges CGAL made of them; a doubled edge
+// counts twice so that even-odd parity stays independent of the path.
+std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> count_constraint_edges(
+    const Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
+    const std::vector<std::vector<std::size_t>>& contours) {
+  std::size_t total = 0;
+  for (const auto& contour : contours) total += contour.size();
+  std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> counts;
+  counts.reserve(total);
+  const auto orientation = cdt.geom_traits().orientation_2_object();
+  const auto strictly_ordered =
+      cdt.geom_traits().collinear_are_strictly_ordered_along_line_2_object();
+  for (const auto& contour : contours) {
+    for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
+      const VertexHandle va = vertex_of[contour[i]];
+      const VertexHandle vb = vertex_of[contour[i + 1]];
+      VertexHandle cur = va;
+      std::size_t steps = 0;
+      while (cur != vb) {
+        VertexHandle next;
+        auto w = cdt.incident_vertices(cur);
+        const auto done = w;
+        do {
+          if (cdt.is_infinite(w)) continue;
+          if (VertexHandle(w) == vb) {
+            next = vb;
+            break;
+          }
+          if (next == VertexHandle() &&
+              orientation(va->point(), vb->point(), w->point()) == CGAL::COLLINEAR &&
+              strictly_ordered(cur->point(), w->point(), vb->point())) {
+            next = w;
+          }
+        } while (++w != done);
+        if (next == VertexHandle() || ++steps > vertex_of.size()) {
+          throw InternalError("internal error: constraint edge missing from the triangulation");
+        }
+        ++counts[make_key(cur->info(), next->info())];
+        cur = next;
+      }
+    }
+  }
+  return counts;
+}
+
+// The vertices of all rings that take part, and one explicitly closed index contour per ring.
+struct ContourInput {
+  std::vector<Point> points;
+  std::vector<std::vector<std::size_t>> contours;
+};
+
+ContourInput assemble(const Ring& outer, const std::vector<Ring>& holes) {
+  ContourInput in;
+  const auto add = [&in](const Ring& ring) {
+    if (ring.size() <= 2) return;
+    const std::size_t s = in.points.size();
+    in.points.insert(in.points.end(), ring.begin(), ring.end());
+    std::vector<std::size_t> contour(ring.size() + 1);
+    std::iota(contour.begin(), contour.end() - 1, s);
+    contour.back() = s;
+    in.contours.push_back(std::move(contour));
+  };
+  add(outer);
+  for (const Ring& hole : holes) add(hole);
+  return in;
+}
+
+bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.contours.empty(); }
+
+// Deterministic sub-nanometre displacement that breaks exact cocircular and collinear ties.
+void jitter(std::vector<Point>& points) {
+  for (std::size_t j = 0; j < points.size(); ++j) {
+    const double jd = static_cast<double>(j);
+    points[j].x = points[j].x + std::sin(jd * 1.1) * 1e-9;
+    points[j].y = points[j].y + std::cos(jd * 1.3) * 1e-9;
+  }
+}
+
+Point midpoint(const std::vector<Point>& p, const EdgeKey& e) {
+  const Point& a = p[e.lo];
+  const Point& b = p[e.hi];
+  return {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
+}
+
+}  // namespace
+
+std::optional<std::vector<IndexTriangle>> triangulate_contours(
+    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours) {
+  const std::size_t n = points.size();
+  for (const auto& contour : contours) {
+    for (const std::size_t i : contour) check_index(i, n, "contour");
+  }
+  for (const Point& p : points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+  }
+  std::vector<IndexTriangle> out;
+  if (n < 3) return out;
+
+  // Insert in CGAL's spatial order with hints, as its ranged insertion does, but keep every
+  // handle so that indices landing on one vertex map to it and it carries the lowest of them.
+  std::vector<Kernel::Point_2> cgal_points;
+  cgal_points.reserve(n);
+  for (const Point& p : points) cgal_points.emplace_back(p.x, p.y);
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  using PointMap = CGAL::Pointer_property_map<Kernel::Point_2>::type;
+  using SortTraits = CGAL::Spatial_sort_traits_adapter_2<Kernel, PointMap>;
+  CGAL::spatial_sort(order.begin(), order.end(),
+                     SortTraits(CGAL::make_property_map(cgal_points), Kernel()));
+
+  Cdt cdt;
+  std::vector<VertexHandle> vertex_of(n);
+  FaceHandle hint;
+  for (const std::size_t j : order) {
+    const std::size_t before = cdt.number_of_vertices();
+    const VertexHandle v = cdt.insert(cgal_points[j], hint);
+    if (cdt.number_of_vertices() > before) {
+      v->info() = j;
+    } else {
+      v->info() = std::min(v->info(), j);
+    }
+    vertex_of[j] = v;
+    hint = v->face();
+  }
+
+  try {
+    for (const auto& contour : contours) {
+      for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
+        const VertexHandle va = vertex_of[contour[i]];
+        const VertexHandle vb = vertex_of[contour[i + 1]];
+        if (va != vb) cdt.insert_constraint(va, vb);
+      }
+    }
+  } catch (const Cdt::Intersection_of_constraints_exception&) {
+    return std::nullopt;
+  }
+  if (cdt.dimension() < 2) return out;
+
+  const auto crossings = count_constraint_edges(cdt, vertex_of, contours);
+
+  // Flood fill from the infinite face; a face is inside when reaching it crosses an odd number
+  // of contour edges.
+  for (auto f = cdt.all_faces_begin(); f != cdt.all_faces_end(); ++f) f->info() = -1;
+  std::vector<FaceHandle> stack{cdt.infinite_face()};
+  stack.back()->info() = 0;
+  while (!stack.empty()) {
+    const FaceHandle f = stack.back();
+    stack.pop_back();
+    for (int i = 0; i < 3; ++i) {
+      const FaceHandle g = f->neighbor(i);
+      if (g->info() != -1) continue;
+      int parity = f->info();
+      const VertexHandle a = f->vertex(Cdt::cw(i));
+      const VertexHandle b = f->vertex(Cdt::ccw(i));
+      if (!cdt.is_infinite(a) && !cdt.is_infinite(b)) {
+        const auto it = crossings.find(make_key(a->info(), b->info()));
+        if (it != crossings.end()) parity ^= static_cast<int>(it->second & 1U);
+      }
+      g->info() = parity;
+      stack.push_back(g);
+    }
+  }
+
+  out.reserve(cdt.number_of_faces());
+  for (const FaceHandle f : cdt.finite_face_handles()) {
+    if (f->info() == 1) {
+      out.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
+    }
+  }
+  return out;
+}
+
+std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
+                                                       const std::vector<Ring>& holes) {
+  ContourInput in = assemble(outer, holes);
+  if (too_small(in)) return std::vector<Triangle>{};
+  jitter(in.points);
+  const auto triples = triangulate_contours(in.points, in.contours);
+  if (!triples) return std::nullopt;
+  const std::size_t n = in.points.size();
+  std::vector<Triangle> out;
+  out.reserve(triples->size());
+  for (const IndexTriangle& t : *triples) {
+    out.push_back({in.points[check_index(t[0], n, "triangle")],
+                   in.points[check_index(t[1], n, "triangle")],
+                   in.points[check_index(t[2], n, "triangle")]});
+  }
+  return out;
+}
+
+std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes) {
+  auto result = try_get_triangles(outer, holes);
+  return result ? std::move(*result) : std::vector<Triangle>{};
+}
+
+std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
+                                                    const std::vector<Ring>& holes) {
+  ContourInput in = assemble(outer, holes);
+  if (too_small(in)) return std::vector<Segment>{};
+  const std::size_t n = in.points.size();
+
+  // Ring number and position of every point, and the vertex count of every ring.
+  std::vector<std::size_t> ring_of(n, 0);
+  std::vector<std::size_t> position_of(n, 0);
+  std::vector<std::size_t> ring_size(in.contours.size(), 0);
+  for (std::size_t r = 0; r < in.contours.size(); ++r) {
+    const auto& contour = in.contours[r];
+    ring_size[r] = contour.size() - 1;
+    for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
+      const std::size_t j = check_index(contour[i], n, "contour");
+      ring_of[j] = r;
+      position_of[j] = i;
+    }
+  }
+
+  jitter(in.points);
+  const auto triples = triangulate_contours(in.points, in.contours);
+  if (!triples) return std::nullopt;
+
+  std::unordered_map<EdgeKey, std::uint8_t, EdgeKeyHash> uses;
+  uses.reserve(triples->size() * 2);
+  const auto bump = [&uses](const EdgeKey& e) {
+    std::uint8_t& c = uses[e];
+    if (c < UINT8_MAX) ++c;
+  };
+  for (const IndexTriangle& t : *triples) {
+    for (const std::size_t i : t) check_index(i, n, "triangle");
+    bump(make_key(t[0], t[1]));
+    bump(make_key(t[1], t[2]));
+    bump(make_key(t[0], t[2]));
+  }
+
+  // Shared by two triangles and not a short chord between near neighbours of one ring.
+  const auto internal = [&](const EdgeKey& e) {
+    const auto it = uses.find(e);
+    if (it == uses.end() || it->second < 2) return false;
+    if (ring_of[e.lo] != ring_of[e.hi]) return true;
+    const std::size_t ring_n = ring_size[check_index(ring_of[e.lo], ring_size.size(), "ring")];
+    const std::size_t pa = position_of[e.lo];
+    const std::size_t pb = position_of[e.hi];
+    const std::size_t d = pa > pb ? pa - pb : pb - pa;
+    return std::min(d, ring_n - d) > 2;
+  };
+
+  std::vector<Segment> out;
+  const std::vector<Point>& p = in.points;
+  for (const IndexTriangle& t : *triples) {
+    const std::array<EdgeKey, 3> edges{make_key(t[0], t[1]), make_key(t[1], t[2]),
+                                       make_key(t[0], t[2])};
+    std::array<EdgeKey, 3> kept{};
+    std::size_t k = 0;
+    for (const EdgeKey& e : edges) {
+      if (internal(e)) kept[k++] = e;
+    }
+    if (k == 2) {
+      out.push_back({midpoint(p, kept[0]), midpoint(p, kept[1])});
+    } else if (k == 3) {
+      const Point& a = p[t[0]];
+      const Point& b = p[t[1]];
+      const Point& c = p[t[2]];
+      const Point centroid{((a.x + b.x) + c.x) / 3.0, ((a.y + b.y) + c.y) / 3.0};
+      for (const EdgeKey& e : kept) out.push_back({midpoint(p, e), centroid});
+    }
+  }
+  return out;
+}
+
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes) {
+  auto result = try_skeletonize(outer, holes);
+  return result ? std::move(*result) : std::vector<Segment>{};
+}
+
+}  // namespace linetopo

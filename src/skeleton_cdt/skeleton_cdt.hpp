@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "geometry/geometry.hpp"
 
@@ -13,12 +14,27 @@ using Triangle = std::array<Point, 3>;
 using IndexTriangle = std::array<std::size_t, 3>;
 
 // Triangles inside the closed contours by the even-odd rule, or nullopt when the library
-// rejects the input (for example crossing constraint edges).
+// rejects the input (for example crossing constraint edges). Points that coincide share one
+// vertex, reported by the lowest of their indices. Throws InternalError for a contour index
+// outside `points`.
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours);
 
+// Interior triangles of one polygon in jittered coordinates; empty when the polygon has too few
+// vertices or the triangulation rejects it.
 std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes);
 
+// As get_triangles, but nullopt when the triangulation rejects the rings, so that the caller can
+// retry the polygon with other rings.
+std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
+                                                       const std::vector<Ring>& holes);
+
+// Skeleton segments of one polygon: midpoint to midpoint through sleeve triangles, midpoints to
+// the centroid in junction triangles; empty when the triangulation rejects the polygon.
 std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes);
+
+// As skeletonize, but nullopt when the triangulation rejects the rings.
+std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
+                                                    const std::vector<Ring>& holes);
 
 }  // namespace linetopo

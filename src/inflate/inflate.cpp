@@ -1,9 +1,10 @@
 // Offsets every curve with Clipper2, unites the shapes and sorts the rings into buffer polygons.
 #include "inflate/inflate.hpp"
 
+#include <clipper2/clipper.h>
+
 #include <algorithm>
 #include <charconv>
-#include <clipper2/clipper.h>
 #include <cmath>
 #include <string>
 #include <utility>

@@ -11,6 +11,7 @@
 #include <CGAL/spatial_sort.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
@@ -44,6 +45,20 @@ struct EdgeKeyHash {
   std::size_t operator()(const EdgeKey& k) const {
     const std::uint64_t h = static_cast<std::uint64_t>(k.lo) * 0x9E3779B97F4A7C15ULL ^
                             (static_cast<std::uint64_t>(k.hi) + 0x632BE59BD9B4E019ULL);
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
+// The exact bits of one coordinate pair.
+struct CoordKey {
+  std::uint64_t x = 0;
+  std::uint64_t y = 0;
+  friend bool operator==(const CoordKey&, const CoordKey&) = default;
+};
+
+struct CoordKeyHash {
+  std::size_t operator()(const CoordKey& k) const {
+    const std::uint64_t h = k.x * 0x9E3779B97F4A7C15ULL ^ (k.y + 0x632BE59BD9B4E019ULL);
     return static_cast<std::size_t>(h ^ (h >> 29));
   }
 };
@@ -118,10 +133,21 @@ ContourInput assemble(const Ring& outer, const std::vector<Ring>& holes) {
 
 bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.contours.empty(); }
 
-// Deterministic sub-nanometre displacement that breaks exact cocircular and collinear ties.
+// Deterministic sub-nanometre displacement by global index that breaks exact cocircular and
+// collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement of
+// their first index: displaced apart, one ring could poke through the other and the library would
+// reject the polygon, while kept together they share one vertex.
 void jitter(std::vector<Point>& points) {
+  std::unordered_map<CoordKey, std::size_t, CoordKeyHash> first_of;
+  first_of.reserve(points.size());
   for (std::size_t j = 0; j < points.size(); ++j) {
-    const double jd = static_cast<double>(j);
+    // Keyed by bits, with -0.0 folded into 0.0 so that equal coordinates meet.
+    const double x = points[j].x == 0.0 ? 0.0 : points[j].x;
+    const double y = points[j].y == 0.0 ? 0.0 : points[j].y;
+    const std::size_t source =
+        first_of.try_emplace({std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(y)}, j)
+            .first->second;
+    const double jd = static_cast<double>(source);
     points[j].x = points[j].x + std::sin(jd * 1.1) * 1e-9;
     points[j].y = points[j].y + std::cos(jd * 1.3) * 1e-9;
   }

@@ -1,0 +1,245 @@
+// Tests for inflating curves into buffer polygons: shapes, union, holes, order and bad input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "inflate/inflate.hpp"
+
+namespace linetopo {
+namespace {
+
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+using Box = std::array<double, 4>;  // x0, y0, x1, y1
+
+double area(const Ring& r) {
+  double twice = 0.0;
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const Point& b = r[(k + 1) % r.size()];
+    twice += r[k].x * b.y - b.x * r[k].y;
+  }
+  return 0.5 * twice;
+}
+
+Box bounds(const Ring& r) {
+  Box b{kInf, kInf, -kInf, -kInf};
+  for (const Point& p : r) {
+    b = {std::min(b[0], p.x), std::min(b[1], p.y), std::max(b[2], p.x), std::max(b[3], p.y)};
+  }
+  return b;
+}
+
+void expect_box(const Ring& r, const Box& want) {
+  const Box b = bounds(r);
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(b[k], want[k], 1e-6) << "bound " << k;
+}
+
+Polyline square_loop(double h) { return {{-h, -h}, {h, -h}, {h, h}, {-h, h}, {-h, -h}}; }
+
+void expect_clean(const std::vector<BufferPolygon>& polys, double feature_size) {
+  for (const BufferPolygon& poly : polys) {
+    EXPECT_GT(area(poly.outer), 0.0);
+    for (const Ring& h : poly.holes) EXPECT_LE(area(h), -0.1 * feature_size * feature_size);
+    std::vector<Ring> rings = poly.holes;
+    rings.push_back(poly.outer);
+    for (const Ring& r : rings) {
+      ASSERT_GE(r.size(), 3u);
+      EXPECT_FALSE(r.front() == r.back());
+      for (std::size_t k = 1; k < r.size(); ++k) EXPECT_GT(dist2(r[k - 1], r[k]), 1e-10);
+    }
+  }
+}
+
+TEST(Inflate, ShortCurvesAndZeroRadius) {
+  EXPECT_TRUE(inflate({}, std::nullopt, 1.0, 1.0).empty());
+  EXPECT_TRUE(inflate({{}, {{1, 1}}}, std::nullopt, 1.0, 1.0).empty());
+  // At radius 0 the curve itself is read as a closed polygon.
+  EXPECT_TRUE(inflate({{{0, 0}, {5, 0}, {9, 0}}}, std::nullopt, 0.0, 1.0).empty());
+  const auto tri = inflate({{{0, 0}, {4, 0}, {0, 3}}}, std::nullopt, 0.0, 1.0);
+  ASSERT_EQ(tri.size(), 1u);
+  EXPECT_NEAR(area(tri[0].outer), 6.0, 1e-9);
+}
+
+TEST(Inflate, SegmentGivesRectangleWithSquareCaps) {
+  for (const double r : {1.0, -1.0, 0.25}) {
+    const auto polys = inflate({{{0, 0}, {10, 0}}}, std::nullopt, r, 1.0);
+    ASSERT_EQ(polys.size(), 1u);
+    EXPECT_TRUE(polys[0].holes.empty());
+    const double m = std::fabs(r);
+    expect_box(polys[0].outer, {-m, -m, 10 + m, m});
+    EXPECT_NEAR(area(polys[0].outer), (10 + 2 * m) * 2 * m, 1e-6);
+  }
+}
+
+TEST(Inflate, CoincidentPointsGiveSquareOnBothRoutes) {
+  for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{2, 2, 2}}}}) {
+    const auto polys = inflate({{{3, 4}, {3, 4}, {3, 4}}}, widths, 2.0, 1.0);
+    ASSERT_EQ(polys.size(), 1u);
+    expect_box(polys[0].outer, {1, 2, 5, 6});
+    EXPECT_NEAR(area(polys[0].outer), 16.0, 1e-6);
+  }
+}
+
+TEST(Inflate, CrossingCurvesUnite) {
+  const auto polys = inflate({{{-5, 0}, {5, 0}}, {{0, -5}, {0, 5}}}, std::nullopt, 1.0, 1.0);
+  ASSERT_EQ(polys.size(), 1u);
+  EXPECT_TRUE(polys[0].holes.empty());
+  EXPECT_NEAR(area(polys[0].outer), 2 * 12.0 * 2.0 - 4.0, 1e-6);
+}
+
+TEST(Inflate, ConstantRadiiMatchUniformRoute) {
+  const std::vector<Polyline> shapes = {{{0, 0}, {3, 1}, {4, 5}, {1.5, 2.25}, {-2, 4}},
+                                        square_loop(5),
+                                        {{0.1234567, -2}, {0.1234567, -2}, {7.7777777, 3.3}}};
+  for (const Polyline& curve : shapes) {
+    const auto uniform = inflate({curve}, std::nullopt, 0.7, 1.0);
+    const auto variable = inflate({curve}, Widths{std::vector<double>(curve.size(), 0.7)}, 5, 1);
+    ASSERT_EQ(uniform.size(), variable.size());
+    for (std::size_t k = 0; k < uniform.size(); ++k) {
+      ASSERT_EQ(uniform[k].outer.size(), variable[k].outer.size());
+      for (std::size_t v = 0; v < uniform[k].outer.size(); ++v) {
+        EXPECT_NEAR(uniform[k].outer[v].x, variable[k].outer[v].x, 1e-6);
+        EXPECT_NEAR(uniform[k].outer[v].y, variable[k].outer[v].y, 1e-6);
+      }
+      EXPECT_EQ(uniform[k].holes.size(), variable[k].holes.size());
+    }
+  }
+}
+
+TEST(Inflate, RadiiFollowTheirVerticesAndCurveIndex) {
+  // Radius 1 at (0,0) and 3 at (10,0), whichever way the curve runs.
+  expect_box(inflate_curve_variable({{0, 0}, {10, 0}}, {1.0, 3.0}, 0.2).at(0), {-1, -3, 13, 3});
+  expect_box(inflate_curve_variable({{10, 0}, {0, 0}}, {3.0, 1.0}, 0.2).at(0), {-1, -3, 13, 3});
+  // Curve 0 is skipped yet keeps index 0; curve 2 has an empty entry, curve 3 none.
+  const std::vector<Polyline> curves = {
+      {{50, 50}}, {{0, 0}, {10, 0}}, {{0, 20}, {10, 20}}, {{0, 40}, {10, 40}}};
+  const auto polys = inflate(curves, Widths{{9}, {2, 2}, {}}, 0.5, 1.0);
+  ASSERT_EQ(polys.size(), 3u);
+  std::vector<Box> boxes;
+  for (const BufferPolygon& p : polys) boxes.push_back(bounds(p.outer));
+  std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a[1] < b[1]; });
+  EXPECT_NEAR(boxes[0][3] - boxes[0][1], 4.0, 1e-6);
+  EXPECT_NEAR(boxes[1][3] - boxes[1][1], 1.0, 1e-6);
+  EXPECT_NEAR(boxes[2][3] - boxes[2][1], 1.0, 1e-6);
+}
+
+TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
+  // The loop's hole is the square of side 9 (area 81); the minimum is 0.1 * feature_size^2.
+  const double at_limit = std::sqrt(810.0);
+  for (const auto& [feature_size, keeps] : {std::pair{10.0, true}, {at_limit - 1e-9, true},
+                                            {at_limit + 1e-6, false}, {30.0, false}}) {
+    const auto polys = inflate({square_loop(5)}, std::nullopt, 0.5, feature_size);
+    ASSERT_EQ(polys.size(), 1u);
+    expect_box(polys[0].outer, {-5.5, -5.5, 5.5, 5.5});
+    ASSERT_EQ(polys[0].holes.size(), keeps ? 1u : 0u) << feature_size;
+    if (keeps) {
+      EXPECT_NEAR(area(polys[0].holes[0]), -81.0, 1e-6);
+    }
+  }
+}
+
+TEST(Inflate, IslandComesFirstAndHolesGoToTheirOwnPolygon) {
+  const auto polys = inflate({square_loop(10), square_loop(3)}, std::nullopt, 0.5, 1.0);
+  ASSERT_EQ(polys.size(), 2u);
+  expect_box(polys[0].outer, {-3.5, -3.5, 3.5, 3.5});
+  ASSERT_EQ(polys[0].holes.size(), 1u);
+  expect_box(polys[0].holes[0], {-2.5, -2.5, 2.5, 2.5});
+  expect_box(polys[1].outer, {-10.5, -10.5, 10.5, 10.5});
+  ASSERT_EQ(polys[1].holes.size(), 1u);
+  expect_box(polys[1].holes[0], {-9.5, -9.5, 9.5, 9.5});
+}
+
+TEST(Inflate, PolygonsAscendByOpenLength) {
+  const std::vector<Polyline> curves = {
+      {{0, 0}, {20, 0}}, {{0, 10}, {2, 10}}, {{0, 20}, {5, 20}}, {{0, 30}, {1, 30}}};
+  std::vector<double> lengths;
+  for (const auto& p : inflate(curves, std::nullopt, 0.5, 1.0)) {
+    lengths.push_back(bounds(p.outer)[2] - 0.5);
+  }
+  EXPECT_EQ(lengths, (std::vector<double>{1, 2, 5, 20}));
+}
+
+TEST(Inflate, RingsAreCleanAndOriented) {
+  // A dense spiral with near-duplicate points, crossing strokes, a tiny loop, odd radii.
+  std::vector<Polyline> curves(1);
+  for (int k = 0; k < 400; ++k) {
+    const double t = 0.05 * k;
+    curves[0].push_back({t * std::cos(t), t * std::sin(t)});
+    curves[0].push_back({t * std::cos(t) + 1e-7, t * std::sin(t)});
+  }
+  for (int k = 0; k < 6; ++k) curves.push_back({{-25.0 + 8 * k, -25}, {-20.0 + 8 * k, 25}});
+  curves.push_back({{30, 30}, {30.3, 30}, {30.3, 30.3}, {30, 30}});
+  curves.push_back({{40, 0}, {42, 1}, {44, 0}, {46, 1}});
+  Widths widths(curves.size());
+  widths.back() = {1, 0, -1, 0.5};  // zero and negative radii give a smaller result, no failure
+  for (const double feature_size : {0.1, 1.0}) {
+    const auto polys = inflate(curves, widths, 0.3, feature_size);
+    ASSERT_GT(polys.size(), 2u);
+    expect_clean(polys, feature_size);
+  }
+}
+
+TEST(InflateInput, NonFiniteOrHugeValuesNameCurveAndPoint) {
+  const Polyline ok = {{0, 0}, {1, 0}};
+  struct Case {
+    std::vector<Polyline> curves;
+    std::optional<Widths> widths;
+    double buffer_distance;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{ok, {{0, 0}, {kNan, 1}}}, std::nullopt, 1.0,
+       "x coordinate of curve 1, point 1 is nan; it must be a finite number"},
+      {{{{0, -kInf}, {1, 1}}}, std::nullopt, 1.0,
+       "y coordinate of curve 0, point 0 is -inf; it must be a finite number"},
+      {{ok, {{0, 0}, {-2e12, 1}}}, std::nullopt, 1.0,
+       "x coordinate of curve 1, point 1 is -2e+12; its magnitude must be at most 1e12"},
+      {{ok, ok}, Widths{{}, {1, kInf}}, 1.0,
+       "radius of curve 1, point 1 is inf; it must be a finite number"},
+      {{ok}, Widths{{1.5e12, 1}}, 1.0,
+       "radius of curve 0, point 0 is 1.5e+12; its magnitude must be at most 1e12"},
+      {{ok}, std::nullopt, kNan, "buffer_distance is nan; it must be a finite number"},
+      {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12; its magnitude must be at most 1e12"},
+  };
+  for (const Case& c : cases) {
+    try {
+      inflate(c.curves, c.widths, c.buffer_distance, 1.0);
+      ADD_FAILURE() << "no error for: " << c.message;
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+  // Values that are never used are not checked; magnitudes at the limit pass.
+  EXPECT_NO_THROW(inflate({{{kNan, kInf}}}, std::nullopt, kNan, 1.0));
+  EXPECT_EQ(inflate({ok, {{5e12, 0}}}, Widths{{1, 1}}, kNan, 1.0).size(), 1u);
+  EXPECT_EQ(inflate({{{-1e12, 0}, {-1e12 + 10, 0}}}, std::nullopt, 1.0, 1.0).size(), 1u);
+}
+
+TEST(InflateInput, BufferBeyondTheGridIsRefused) {
+  // Each value is at the limit, but the square cap's corner lands beyond the grid.
+  const Polyline corner = {{1e12 - 10, 1e12 - 20}, {1e12, 1e12}};
+  for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{1e12, 1e12}}}}) {
+    try {
+      inflate({corner}, widths, 1e12, 1.0);
+      ADD_FAILURE();
+    } catch (const InputError& e) {
+      EXPECT_NE(std::string(e.what()).find("beyond about 2.3e12"), std::string::npos);
+    }
+  }
+}
+
+TEST(InflateInput, MisalignedRadiiAreAnInternalError) {
+  try {
+    inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2);
+    ADD_FAILURE();
+  } catch (const InternalError& e) {
+    EXPECT_STREQ(e.what(), "inflate_curve_variable: widths.len() (2) must equal pts.len() (3)");
+  }
+}
+
+}  // namespace
+}  // namespace linetopo

@@ -193,8 +193,10 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   for (const JunctionPath& c : candidates) {
     if (std::isnan(c.length)) throw InternalError("internal error: NaN junction path length");
   }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const JunctionPath& l, const JunctionPath& r) { return l.length < r.length; });
+  const auto shorter = [](const JunctionPath& l, const JunctionPath& r) {
+    return l.length < r.length;
+  };
+  std::stable_sort(candidates.begin(), candidates.end(), shorter);
 
   std::vector<std::size_t> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = v;

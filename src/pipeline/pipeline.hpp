@@ -44,12 +44,14 @@ struct FinishedChain {
 // Throws InputError unless feature_size is positive and finite.
 void validate_feature_size(double feature_size);
 // Throws InputError for a widths entry beyond the curves or of the wrong length.
-void check_per_curve_widths(const std::vector<Polyline>& curves, const std::optional<Widths>& widths);
+void check_per_curve_widths(const std::vector<Polyline>& curves,
+                            const std::optional<Widths>& widths);
 
 // Checks, merge, decimation and inflation: the polygons every entry point starts from.
 std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& curves,
                                                  const TopologizeParams& params);
-// build_buffer_polygons, boundary preparation and get_triangles for each polygon.
+// build_buffer_polygons, boundary preparation and the triangles of each polygon; a polygon the
+// triangulation rejects is tried once more with unsimplified rings.
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
                                          const TopologizeParams& params);
 

@@ -1,0 +1,30 @@
+// Per-polygon triangulation with one retry, shared by the driver and triangulate_curves.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "pipeline/pipeline.hpp"
+
+namespace linetopo::detail {
+
+// How many prepared polygons the triangulation rejected, and how many of those the retry saved.
+struct RejectionCount {
+  std::size_t rejected = 0;
+  std::size_t recovered = 0;
+};
+
+// Skeleton segments of every prepared polygon whose outer ring has at least 3 points, in order.
+// A polygon the triangulation rejects is prepared again from its inflated form without boundary
+// simplification and tried once more; on success it replaces the prepared polygon, so that the
+// widths measure against the rings actually triangulated.
+std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
+                                       const std::vector<BufferPolygon>& inflated,
+                                       const TopologizeParams& params, RejectionCount* count);
+
+// The same for the triangles of every prepared polygon.
+std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
+                                        const std::vector<BufferPolygon>& inflated,
+                                        const TopologizeParams& params, RejectionCount* count);
+
+}  // namespace linetopo::detail

@@ -1,0 +1,120 @@
+// Chain widths: twice the distance to the nearest boundary vertex, found with a k-d tree.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "pipeline/pipeline.hpp"
+#include "pipeline/vertex_tree.hpp"
+
+namespace linetopo {
+namespace detail {
+namespace {
+
+struct Range {
+  std::size_t lo;
+  std::size_t hi;
+  double bound;  // a lower bound on the squared distance of every point in the range
+};
+
+inline double coord(const Point& p, std::uint8_t axis) { return axis == 0 ? p.x : p.y; }
+
+// Pruning with `bound` is exact: rounding is monotone, so for a vertex beyond the split plane the
+// rounded (p - q)^2 is never below the rounded (p - split)^2, and adding the other square never
+// lowers it.
+double nearest_squared_distance(const VertexTree& tree, const Point& p, std::vector<Range>& stack) {
+  double best = std::numeric_limits<double>::infinity();
+  // A NaN or infinite query has no finite distance to anything: every term is inf or NaN.
+  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return best;
+  const std::vector<Point>& pts = tree.points;
+  stack.clear();
+  stack.push_back(Range{0, pts.size(), 0.0});
+  while (!stack.empty()) {
+    const Range r = stack.back();
+    stack.pop_back();
+    if (r.bound >= best) continue;
+    if (r.hi - r.lo <= kVertexTreeLeaf) {
+      for (std::size_t i = r.lo; i < r.hi; ++i) {
+        const double dx = p.x - pts[i].x;
+        const double dy = p.y - pts[i].y;
+        const double d = dx * dx + dy * dy;
+        if (d < best) best = d;
+      }
+      continue;
+    }
+    const std::size_t mid = r.lo + (r.hi - r.lo) / 2;
+    const Point& q = pts[mid];
+    const double dx = p.x - q.x;
+    const double dy = p.y - q.y;
+    const double d = dx * dx + dy * dy;
+    if (d < best) best = d;
+    const std::uint8_t ax = tree.axis[mid];
+    const double diff = coord(p, ax) - coord(q, ax);
+    const Range left{r.lo, mid, r.bound};
+    const Range right{mid + 1, r.hi, r.bound};
+    const double far_bound = std::max(r.bound, diff * diff);
+    // Far side first so that the near side is searched first.
+    if (diff < 0.0) {
+      stack.push_back(Range{right.lo, right.hi, far_bound});
+      stack.push_back(left);
+    } else {
+      stack.push_back(Range{left.lo, left.hi, far_bound});
+      stack.push_back(right);
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+VertexTree build_vertex_tree(const std::vector<Point>& cloud) {
+  VertexTree tree;
+  // Non-finite vertices never give a distance below +inf (inf or NaN only), so they can go.
+  tree.points.reserve(cloud.size());
+  for (const Point& q : cloud) {
+    if (std::isfinite(q.x) && std::isfinite(q.y)) tree.points.push_back(q);
+  }
+  std::vector<Point>& pts = tree.points;
+  tree.axis.assign(pts.size(), 0);
+  std::vector<std::pair<std::size_t, std::size_t>> todo{{0, pts.size()}};
+  while (!todo.empty()) {
+    const auto [lo, hi] = todo.back();
+    todo.pop_back();
+    if (hi - lo <= kVertexTreeLeaf) continue;
+    double min_x = pts[lo].x, max_x = pts[lo].x, min_y = pts[lo].y, max_y = pts[lo].y;
+    for (std::size_t i = lo + 1; i < hi; ++i) {
+      min_x = std::min(min_x, pts[i].x);
+      max_x = std::max(max_x, pts[i].x);
+      min_y = std::min(min_y, pts[i].y);
+      max_y = std::max(max_y, pts[i].y);
+    }
+    const std::uint8_t ax = (max_y - min_y > max_x - min_x) ? 1 : 0;
+    const std::size_t mid = lo + (hi - lo) / 2;
+    std::nth_element(pts.begin() + static_cast<std::ptrdiff_t>(lo),
+                     pts.begin() + static_cast<std::ptrdiff_t>(mid),
+                     pts.begin() + static_cast<std::ptrdiff_t>(hi),
+                     [ax](const Point& a, const Point& b) { return coord(a, ax) < coord(b, ax); });
+    tree.axis[mid] = ax;
+    todo.emplace_back(lo, mid);
+    todo.emplace_back(mid + 1, hi);
+  }
+  return tree;
+}
+
+std::vector<double> widths_against(const VertexTree& tree, const std::vector<Point>& points) {
+  std::vector<double> out;
+  out.reserve(points.size());
+  std::vector<Range> stack;
+  for (const Point& p : points) {
+    out.push_back(2.0 * std::sqrt(nearest_squared_distance(tree, p, stack)));
+  }
+  return out;
+}
+
+}  // namespace detail
+
+std::vector<double> chain_widths(const std::vector<Point>& points,
+                                 const std::vector<Point>& boundary_cloud) {
+  return detail::widths_against(detail::build_vertex_tree(boundary_cloud), points);
+}
+
+}  // namespace linetopo

@@ -1,0 +1,270 @@
+// The topologize driver end to end, the retry of rejected polygons and the batch runner.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "boundary/boundary.hpp"
+#include "pipeline/driver_detail.hpp"
+#include "pipeline/pipeline.hpp"
+
+namespace linetopo {
+namespace {
+
+TopologizeParams params_of(double buffer_distance, double feature_size) {
+  TopologizeParams p;
+  p.buffer_distance = buffer_distance;
+  p.feature_size = feature_size;
+  return p;
+}
+
+Polyline stroke(Point a, Point b, int pieces) {
+  Polyline out;
+  for (int i = 0; i <= pieces; ++i) {
+    const double t = static_cast<double>(i) / pieces;
+    out.push_back({a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+  }
+  return out;
+}
+
+std::string failure_of(const std::vector<Polyline>& curves, const TopologizeParams& p) {
+  try {
+    topologize_inner(curves, p);
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Every chain starts and ends exactly at the node positions its ids name.
+void expect_consistent(const TopologyResult& r) {
+  ASSERT_EQ(r.chains.size(), r.chain_node_ids.size());
+  for (std::size_t i = 0; i < r.chains.size(); ++i) {
+    const auto [s, e] = r.chain_node_ids[i];
+    ASSERT_LT(s, r.nodes.size());
+    ASSERT_LT(e, r.nodes.size());
+    ASSERT_GE(r.chains[i].size(), 2u);
+    EXPECT_EQ(r.chains[i].front(), r.nodes[s]);
+    EXPECT_EQ(r.chains[i].back(), r.nodes[e]);
+  }
+}
+
+void expect_same(const TopologyResult& a, const TopologyResult& b) {
+  EXPECT_EQ(a.chains, b.chains);
+  EXPECT_EQ(a.nodes, b.nodes);
+  EXPECT_EQ(a.chain_node_ids, b.chain_node_ids);
+  EXPECT_EQ(a.widths, b.widths);
+}
+
+TEST(Driver, NoSkeletonGivesEmptyResult) {
+  TopologizeParams p = params_of(1.0, 1.0);
+  p.max_nodes = 0;
+  p.compute_widths = true;
+  for (const std::vector<Polyline>& curves :
+       {std::vector<Polyline>{}, std::vector<Polyline>{{}, {{3, 3}}}}) {
+    const TopologyResult r = topologize_inner(curves, p);
+    EXPECT_TRUE(r.chains.empty());
+    EXPECT_TRUE(r.nodes.empty());
+    EXPECT_TRUE(r.chain_node_ids.empty());
+    EXPECT_TRUE(r.widths.empty());
+    EXPECT_TRUE(triangulate_curves(curves, p).empty());
+  }
+}
+
+TEST(Driver, CrossSharesOneJunctionNode) {
+  const std::vector<Polyline> cross = {stroke({-10, 0}, {10, 0}, 20),
+                                       stroke({0, -10}, {0, 10}, 20)};
+  const TopologyResult r = topologize_inner(cross, params_of(1.0, 1.0));
+  expect_consistent(r);
+  ASSERT_EQ(r.chains.size(), 4u);
+  ASSERT_EQ(r.nodes.size(), 5u);
+  std::vector<int> uses(r.nodes.size(), 0);
+  for (const auto& [s, e] : r.chain_node_ids) {
+    ++uses[s];
+    ++uses[e];
+  }
+  const auto hub = std::max_element(uses.begin(), uses.end()) - uses.begin();
+  EXPECT_EQ(uses[hub], 4);
+  EXPECT_LT(std::hypot(r.nodes[hub].x, r.nodes[hub].y), 1.0);
+  // Output node ids count up in order of first appearance.
+  EXPECT_EQ(r.chain_node_ids.front().first, 0u);
+  EXPECT_EQ(r.chain_node_ids.front().second, 1u);
+  expect_same(r, topologize_inner(cross, params_of(1.0, 1.0)));
+}
+
+TEST(Driver, ClosedStrokeGivesLoopChain) {
+  Polyline square = stroke({0, 0}, {10, 0}, 10);
+  for (const auto& [a, b] : {std::pair<Point, Point>{{10, 0}, {10, 10}},
+                             {{10, 10}, {0, 10}},
+                             {{0, 10}, {0, 0}}}) {
+    const Polyline side = stroke(a, b, 10);
+    square.insert(square.end(), side.begin() + 1, side.end());
+  }
+  const TopologyResult r = topologize_inner({square}, params_of(1.0, 1.0));
+  expect_consistent(r);
+  ASSERT_EQ(r.chains.size(), 1u);
+  EXPECT_EQ(r.nodes.size(), 1u);
+  EXPECT_EQ(r.chain_node_ids[0], (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+TEST(Driver, WidthsOfStraightBandAreAboutTwiceRadius) {
+  TopologizeParams p = params_of(1.0, 1.0);
+  p.compute_widths = true;
+  const TopologyResult r = topologize_inner({stroke({0, 0}, {40, 0}, 40)}, p);
+  expect_consistent(r);
+  ASSERT_EQ(r.chains.size(), 1u);
+  ASSERT_EQ(r.widths.size(), 1u);
+  ASSERT_EQ(r.widths[0].size(), r.chains[0].size());
+  for (std::size_t i = 0; i < r.chains[0].size(); ++i) {
+    const double x = r.chains[0][i].x;
+    if (x > 6 && x < 34) {
+      EXPECT_NEAR(r.widths[0][i], 2.0, 0.15) << x;
+    }
+  }
+  p.compute_widths = false;
+  const TopologyResult plain = topologize_inner({stroke({0, 0}, {40, 0}, 40)}, p);
+  EXPECT_TRUE(plain.widths.empty());
+  EXPECT_EQ(plain.chains, r.chains);
+}
+
+TEST(Driver, StageSwitches) {
+  const std::vector<Polyline> cross = {stroke({-10, 0}, {10, 0}, 20),
+                                       stroke({0, -10}, {0, 10}, 20)};
+  const TopologizeParams base = params_of(1.0, 1.0);
+  TopologizeParams raw = base;
+  raw.simplification = 0.0;
+  std::size_t base_points = 0, raw_points = 0;
+  for (const auto& c : topologize_inner(cross, base).chains) base_points += c.size();
+  for (const auto& c : topologize_inner(cross, raw).chains) raw_points += c.size();
+  EXPECT_GT(raw_points, base_points);
+  // Without pruning and merging the skeleton keeps at least as many chains.
+  TopologizeParams keep = base;
+  keep.min_tip_fraction = std::nan("");
+  keep.junction_merge_fraction = 0.0;
+  EXPECT_GE(topologize_inner(cross, keep).chains.size(), 4u);
+}
+
+TEST(Driver, NodeLimitCountsGraphAsBuilt) {
+  const std::vector<Polyline> curves = {stroke({0, 0}, {30, 5}, 30),
+                                        stroke({15, -8}, {15, 12}, 20)};
+  TopologizeParams p = params_of(1.0, 1.0);
+  p.max_nodes = 0;
+  const std::string zero = failure_of(curves, p);
+  const std::string prefix = "skeleton has ";
+  ASSERT_EQ(zero.substr(0, prefix.size()), prefix);
+  const std::size_t count = std::stoul(zero.substr(prefix.size()));
+  ASSERT_GT(count, 10u);
+  EXPECT_EQ(zero, prefix + std::to_string(count) + " nodes, exceeding max_nodes limit of 0");
+  p.max_nodes = count;
+  EXPECT_EQ(failure_of(curves, p), "");
+  EXPECT_LT(topologize_inner(curves, p).nodes.size(), count);
+  p.max_nodes = count - 1;
+  EXPECT_EQ(failure_of(curves, p), "skeleton has " + std::to_string(count) +
+                                       " nodes, exceeding max_nodes limit of " +
+                                       std::to_string(count - 1));
+}
+
+TEST(Driver, WidthsCheckRunsFirst) {
+  TopologizeParams p = params_of(1.0, 1.0);
+  p.per_curve_widths = Widths{{1.0, 1.0}};
+  EXPECT_EQ(failure_of({stroke({0, 0}, {5, 0}, 5)}, p),
+            "per_curve_widths[0] has 2 entries but curve 0 has 6 points; they must match (or pass "
+            "an empty list to use the uniform buffer)");
+  p.per_curve_widths = Widths{std::vector<double>(6, 0.5)};
+  EXPECT_EQ(topologize_inner({stroke({0, 0}, {5, 0}, 5)}, p).chains.size(), 1u);
+}
+
+std::vector<Polyline> scribble(std::mt19937_64& rng, int strokes, int points, double step) {
+  std::uniform_real_distribution<double> turn(-2.5, 2.5);
+  std::uniform_real_distribution<double> start(0.0, 30.0);
+  std::vector<Polyline> curves;
+  for (int s = 0; s < strokes; ++s) {
+    Point p{start(rng), start(rng)};
+    double heading = turn(rng);
+    Polyline c{p};
+    for (int i = 0; i < points; ++i) {
+      heading += turn(rng);
+      p = {p.x + step * std::cos(heading), p.y + step * std::sin(heading)};
+      c.push_back(p);
+    }
+    curves.push_back(std::move(c));
+  }
+  return curves;
+}
+
+// Coarse boundary simplification makes rings cross; the retry prepares them unsimplified.
+TEST(Driver, RejectedPolygonsAreRecovered) {
+  std::mt19937_64 rng(7);
+  detail::RejectionCount skeleton_count, triangle_count;
+  for (int trial = 0; trial < 150; ++trial) {
+    TopologizeParams p = params_of(0.6, 1.0);
+    p.boundary_simplification = 0.8;
+    const auto curves = scribble(rng, 3, 60, 0.8);
+    const auto inflated = build_buffer_polygons(curves, p);
+    auto prepared = preprocess_boundaries(inflated, 1.0, 0.6, std::nullopt, std::nullopt, 0.8);
+    auto for_triangles = prepared;
+    detail::skeleton_segments(prepared, inflated, p, &skeleton_count);
+    detail::polygon_triangles(for_triangles, inflated, p, &triangle_count);
+  }
+  EXPECT_GT(skeleton_count.rejected, 0u);
+  EXPECT_EQ(skeleton_count.recovered, skeleton_count.rejected);
+  EXPECT_EQ(triangle_count.rejected, skeleton_count.rejected);
+  EXPECT_EQ(triangle_count.recovered, triangle_count.rejected);
+}
+
+TEST(Batch, ResultsMatchSingleRunsInJobOrder) {
+  EXPECT_TRUE(run_batch({}).empty());
+  std::mt19937_64 rng(11);
+  std::vector<BatchJob> jobs;
+  // The first job is the heaviest, so it finishes last when the pool has several threads.
+  jobs.push_back({scribble(rng, 6, 400, 0.5), params_of(0.5, 1.0)});
+  jobs.push_back({{}, params_of(1.0, 1.0)});
+  for (int i = 0; i < 6; ++i) {
+    jobs.push_back({scribble(rng, 1 + i % 3, 30, 0.7), params_of(0.4, 0.8)});
+  }
+  jobs[3].params.simplification = 0.0;
+  jobs[4].params.junction_merge_fraction = 0.0;
+  const auto results = run_batch(jobs);
+  ASSERT_EQ(results.size(), jobs.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    expect_same(results[i], topologize_inner(jobs[i].curves, jobs[i].params));
+  }
+  EXPECT_TRUE(results[1].chains.empty());
+  EXPECT_FALSE(results[0].chains.empty());
+}
+
+TEST(Batch, ConcurrentCallersShareThePool) {
+  std::mt19937_64 rng(5);
+  std::vector<BatchJob> jobs;
+  for (int i = 0; i < 8; ++i) jobs.push_back({scribble(rng, 2, 40, 0.6), params_of(0.5, 1.0)});
+  std::vector<TopologyResult> expected;
+  for (const BatchJob& job : jobs) expected.push_back(topologize_inner(job.curves, job.params));
+  std::vector<std::vector<TopologyResult>> got(3);
+  std::vector<std::thread> callers;
+  for (auto& slot : got) callers.emplace_back([&jobs, &slot] { slot = run_batch(jobs); });
+  for (auto& t : callers) t.join();
+  for (const auto& results : got) {
+    ASSERT_EQ(results.size(), expected.size());
+    for (std::size_t i = 0; i < results.size(); ++i) expect_same(results[i], expected[i]);
+  }
+}
+
+TEST(Batch, FailureNamesTheJob) {
+  std::vector<BatchJob> jobs;
+  for (int i = 0; i < 4; ++i) jobs.push_back({{stroke({0, 0}, {10, 3}, 10)}, params_of(1.0, 1.0)});
+  jobs[2].params.max_nodes = 1;
+  const std::string inner = failure_of(jobs[2].curves, jobs[2].params);
+  ASSERT_FALSE(inner.empty());
+  try {
+    run_batch(jobs);
+    ADD_FAILURE() << "batch did not fail";
+  } catch (const InputError& e) {
+    EXPECT_EQ(std::string(e.what()), "topologize_batch job 2 failed: " + inner);
+  }
+}
+
+}  // namespace
+}  // namespace linetopo

@@ -1,0 +1,204 @@
+// Curvature index over sharply turning boundary vertices, and the resampling and refinement that
+// put more points where the boundary nearby turns sharply.
+#include "boundary/curvature.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "boundary/resample.hpp"
+
+namespace linetopo {
+
+namespace {
+
+constexpr double kPi12 = 0.2617993877991494;      // pi/12: below it an edge is never cut
+constexpr double kPi2 = 1.5707963267948966;       // pi/2: at or above it the finest target
+constexpr double kFivePi12 = 1.3089969389957472;  // 5 x pi/12, the width of that range
+
+// floor(v) as a signed 64-bit integer, saturating, NaN giving 0.
+std::int64_t floor_i64(double v) { return round_half_away_i64(std::floor(v)); }
+
+}  // namespace
+
+std::size_t CellKeyHash::operator()(const CellKey& key) const noexcept {
+  // splitmix64 finaliser over both coordinates; any hash works since the grid is only looked up.
+  std::uint64_t h = static_cast<std::uint64_t>(key.column) * 0x9E3779B97F4A7C15ULL ^
+                    static_cast<std::uint64_t>(key.row);
+  h ^= h >> 30;
+  h *= 0xBF58476D1CE4E5B9ULL;
+  h ^= h >> 27;
+  h *= 0x94D049BB133111EBULL;
+  h ^= h >> 31;
+  return static_cast<std::size_t>(h);
+}
+
+CurvatureIndex::CurvatureIndex(double buffer_distance) {
+  const double size = 4.0 * buffer_distance;
+  cell_size = std::isfinite(size) && size > 0.0 ? size : 1.0;
+}
+
+CellKey CurvatureIndex::cell_of(double x, double y) const {
+  const double inv = 1.0 / cell_size;
+  return {floor_i64(x * inv), floor_i64(y * inv)};
+}
+
+void CurvatureIndex::add_ring(const Ring& ring, double min_angle) {
+  if (ring.size() < 3) return;
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    const std::optional<double> c = detail::turn_cosine(ring, i);
+    if (!c) continue;
+    const double angle = std::acos(*c);
+    if (!(angle >= min_angle)) continue;  // NaN angles are not indexed
+    const Point& p = ring[i];
+    grid[cell_of(p.x, p.y)].push_back(entries.size());
+    entries.push_back({p.x, p.y, angle});
+  }
+}
+
+double CurvatureIndex::max_angle_near(double x, double y, double inner_radius,
+                                      double outer_radius) const {
+  const double inv = 1.0 / cell_size;
+  const std::int64_t c0 = floor_i64((x - outer_radius) * inv);
+  const std::int64_t c1 = floor_i64((x + outer_radius) * inv);
+  const std::int64_t r0 = floor_i64((y - outer_radius) * inv);
+  const std::int64_t r1 = floor_i64((y + outer_radius) * inv);
+  if (c0 > c1 || r0 > r1) return 0.0;
+
+  const double outer2 = outer_radius * outer_radius;
+  double result = 0.0;
+  const auto consider = [&](const CurvatureEntry& e) {
+    const double d2 = (e.x - x) * (e.x - x) + (e.y - y) * (e.y - y);
+    if (d2 > outer2) return;
+    const double d = std::sqrt(d2);
+    const double weight =
+        d <= inner_radius ? 1.0 : 1.0 - (d - inner_radius) / (outer_radius - inner_radius);
+    result = std::max(result, e.angle * weight);
+  };
+
+  // A rectangle of more cells than there are entries (a huge or infinite radius) is cheaper, and
+  // bounded, to answer by testing every entry's cell against it; the maximum is the same.
+  const double cells = (static_cast<double>(c1) - static_cast<double>(c0) + 1.0) *
+                       (static_cast<double>(r1) - static_cast<double>(r0) + 1.0);
+  if (cells > static_cast<double>(entries.size())) {
+    for (const CurvatureEntry& e : entries) {
+      const CellKey key = cell_of(e.x, e.y);
+      if (key.column >= c0 && key.column <= c1 && key.row >= r0 && key.row <= r1) consider(e);
+    }
+    return result;
+  }
+  for (std::int64_t c = c0;; ++c) {
+    for (std::int64_t r = r0;; ++r) {
+      const auto found = grid.find(CellKey{c, r});
+      if (found != grid.end()) {
+        for (const std::size_t i : found->second) {
+          consider(entries[check_index(i, entries.size(), "curvature entry")]);
+        }
+      }
+      if (r == r1) break;
+    }
+    if (c == c1) break;
+  }
+  return result;
+}
+
+std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
+                                               const CurvatureIndex& index, double spacing,
+                                               double buffer_distance, double ratio,
+                                               const PointBudget& budget) {
+  const std::size_t n = span.size();
+  if (n <= 1) return span;
+  const std::vector<double> cum = detail::cumulative_lengths(span);
+  const double total = cum[n - 1];
+  if (total <= 1e-12) return {span.front(), span.back()};
+
+  const double w = buffer_distance;
+  const double lo = std::fmin(w * ratio, spacing);
+  const double inner = 3.0 * w;
+  const double outer = 4.0 * w;
+  const double flat_radius = 10.0 * w;
+  std::vector<Point> out{span.front()};
+  double pos = 0.0;
+  std::size_t j = 1;
+  for (;;) {
+    const Point& last = out.back();
+    const double a = index.max_angle_near(last.x, last.y, inner, outer);
+    double step = spacing;
+    if (a > 1e-9) {
+      // q: radius of an arc turning by a over one spacing; below 10 w it shrinks the step.
+      const double q = spacing / a;
+      if (!(q >= flat_radius)) {
+        step = spacing * std::sqrt(q / flat_radius);
+        if (step < lo) step = lo;
+        if (step > spacing) step = spacing;
+      }
+    }
+    step = std::fmax(step, 1e-6);
+    pos += step;
+    if (pos >= total - 0.5 * step) break;
+    // The count is unknown ahead, so the budget is checked as points are made (with the end
+    // point still to come); this also bounds the loop when pos stops advancing.
+    check_point_budget(budget, detail::saturating_add(out.size(), 2));
+    out.push_back(detail::point_at_arc_length(span, cum, pos, j));
+  }
+  out.push_back(span.back());
+  return out;
+}
+
+Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
+                            double buffer_distance, double ratio, double corner_angle,
+                            const PointBudget& budget) {
+  if (ring.size() < 3 || spacing <= 0.0) return ring;
+  return detail::resample_ring_with(
+      ring, corner_anchors(ring, corner_angle), budget,
+      [&](const std::vector<Point>& span, const PointBudget& b) {
+        return adaptive_resample_span_open(span, index, spacing, buffer_distance, ratio, b);
+      });
+}
+
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double base_spacing,
+                            double ratio, const PointBudget& budget) {
+  const std::size_t n = ring.size();
+  if (n < 3 || ratio <= 0.0) return ring;
+  const double b = base_spacing;
+  const double inner = 3.0 * b;
+  const double outer = 4.0 * b;
+
+  // First the piece count of every edge, so the total is known (and bounded) before allocating.
+  std::vector<std::size_t> pieces(n, 1);
+  std::size_t total = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point& p = ring[i];
+    const Point& q = ring[(i + 1) % n];
+    const double a = index.max_angle_near((p.x + q.x) * 0.5, (p.y + q.y) * 0.5, inner, outer);
+    if (a < kPi12) continue;  // infinite target: the edge stays whole
+    double t = (std::min(a, kPi2) - kPi12) / kFivePi12;
+    if (t < 0.0) t = 0.0;
+    if (t > 1.0) t = 1.0;
+    const double target = b + (b * ratio - b) * (t * t);
+    const double len = dist(p, q);
+    if (!(len > target)) continue;
+    const std::size_t m = detail::saturating_count(std::ceil(len / target));
+    if (m >= 2) {
+      pieces[i] = m;
+      total = detail::saturating_add(total, m - 1);
+    }
+  }
+  check_point_budget(budget, total);
+
+  Ring out;
+  out.reserve(total);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point& p = ring[i];
+    const Point& q = ring[(i + 1) % n];
+    out.push_back(p);
+    const std::size_t m = pieces[i];
+    const double md = static_cast<double>(m);
+    for (std::size_t k = 1; k < m; ++k) {
+      const double f = static_cast<double>(k) / md;
+      out.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
+    }
+  }
+  return out;
+}
+
+}  // namespace linetopo

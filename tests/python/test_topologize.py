@@ -181,3 +181,49 @@ def test_merge_tolerance_joins_pieces_of_one_stroke():
 def test_bad_coordinates_are_value_errors():
     with pytest.raises(ValueError, match="finite"):
         topologize([[(0.0, 0.0), (math.nan, 1.0)]], 1.0, 1.0)
+
+
+@pytest.mark.parametrize("curves", [[circle(10.0)], cross(), scribble(13)])
+def test_triangles_tile_the_polygons_exactly_without_simplification(curves):
+    polygons = inflate_curves(curves, 1.0, 1.0)
+    triangles = triangulate_curves(curves, 1.0, 1.0, boundary_simplification=0.0)
+    assert sum(abs(ring_area(list(t))) for t in triangles) == pytest.approx(polygon_area(polygons), rel=1e-9)
+    assert triangulate_curves(curves, 1.0, 1.0) == triangulate_curves(curves, 1.0, 1.0)
+
+
+def test_other_threads_run_while_topologize_computes():
+    import time
+
+    curves = scribble(17, strokes=60, points=200, size=120.0)
+    done = threading.Event()
+    span = []
+
+    def work():
+        t = time.perf_counter()
+        topologize(curves, 1.0, 1.0)
+        span.append(time.perf_counter() - t)
+        done.set()
+
+    worker = threading.Thread(target=work)
+    ticks = []
+    worker.start()
+    while not done.is_set():
+        ticks.append(time.perf_counter())
+        time.sleep(0.001)
+    worker.join()
+    # Holding the interpreter lock for the whole call would leave a gap as long as the call.
+    gaps = [b - a for a, b in zip(ticks, ticks[1:])]
+    assert len(ticks) > 10 and max(gaps) < 0.5 * span[0]
+
+
+def test_utm_sized_coordinates_give_the_same_topology():
+    dx, dy = 446000.0, 4636000.0
+    curves = scribble(19)
+    shifted = [[(x + dx, y + dy) for x, y in c] for c in curves]
+    chains, nodes, ids, _ = topologize(curves, 1.0, 1.0)
+    s_chains, s_nodes, s_ids, _ = topologize(shifted, 1.0, 1.0)
+    assert len(s_chains) == len(chains) and len(s_nodes) == len(nodes)
+    assert sorted(degrees(s_ids).values()) == sorted(degrees(ids).values())
+    moved = sorted((x - dx, y - dy) for x, y in s_nodes)
+    for (ax, ay), (bx, by) in zip(sorted(nodes), moved):
+        assert math.hypot(ax - bx, ay - by) < 0.05

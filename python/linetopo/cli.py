@@ -19,7 +19,8 @@ class UsageError(Exception):
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> None:  # type: ignore[override]
-        # A short fixed usage line keeps the report at two lines even for the long option list.
+        # Each parser has a short fixed usage, so the report stays at two lines however many
+        # options there are.
         self.print_usage(sys.stderr)
         self.exit(2, f"{self.prog}: error: {message}\n")
 
@@ -45,6 +46,7 @@ def _build_parser() -> argparse.ArgumentParser:
 
     line = commands.add_parser(
         "centerline",
+        prog=f"{PROG} centerline",
         usage=f"{PROG} centerline INPUT -o OUTPUT --feature-size F [options]",
         help="compute the centerline of the lines in a GeoJSON file",
         description="Reads LineString and MultiLineString geometries, writes the centerline "
@@ -68,11 +70,13 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--widths", action="store_true",
                       help="add a width per chain point to each chain's properties")
     line.add_argument("--subdivision-ratio", type=float, metavar="R",
-                      help="boundary subdivision ratio")
+                      help="refine the boundary near sharp turns down to buffer x R "
+                      "(default 0.5; 0 switches it off)")
     line.add_argument("--max-nodes", type=_non_negative_int, metavar="N",
                       help="fail when the skeleton graph has more than N nodes")
     line.add_argument("--resample", type=float, metavar="S",
-                      help="resample the buffer boundary with spacing S")
+                      help="resample the buffer boundary at even spacing S instead of "
+                      "subdividing it")
     line.add_argument("--boundary-simplification", type=float, metavar="T",
                       help="buffer boundary simplification tolerance "
                       "(default: feature size x 0.05)")
@@ -83,6 +87,7 @@ def _build_parser() -> argparse.ArgumentParser:
 
     demo = commands.add_parser(
         "demo",
+        prog=f"{PROG} demo",
         usage=f"{PROG} demo [--svg FILE] [--geojson FILE]",
         help="run the pipeline on a built-in sample drawing",
         description="Runs the centerline on a built-in drawing of over-drawn, noisy strokes.",

@@ -10,10 +10,11 @@ from .geojson import node_degrees
 
 Point = tuple[float, float]
 
-# Distinct hues that stay readable on white and on the light buffer fill.
+# Distinct hues that stay readable on white and on the light buffer fill; no grey, which
+# belongs to the input strokes.
 _CHAIN_COLOURS = (
     "#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
-    "#17becf", "#8c564b", "#e377c2", "#bcbd22", "#7f7f7f",
+    "#17becf", "#8c564b", "#e377c2", "#bcbd22", "#393b79",
 )
 _JUNCTION_COLOUR = "#000000"
 _TIP_COLOUR = "#d62728"

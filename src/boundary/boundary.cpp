@@ -76,9 +76,9 @@ constexpr double kQuarterPi = 0.7853981633974483;
 constexpr double kHalfPi = 1.5707963267948966;
 
 struct Settings {
-  double tolerance = 0.0;       // T; 0 switches simplification off
-  double max_edge = 0.0;        // E
-  std::optional<double> ratio;  // R; absent when refinement is off
+  double tolerance = 0.0;         // T; 0 switches simplification off
+  double max_edge = 0.0;          // E
+  std::optional<double> ratio;    // R; absent when refinement is off
   std::optional<double> spacing;  // S; absent in subdivision mode
 };
 
@@ -184,12 +184,11 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
       index.add_ring(resample_ring(hole, spacing, kCornerAngle, {"resample", 0}), min_angle);
     }
   }
-  return map_rings_budgeted(
-      simplified, "resample or subdivision_ratio",
-      [&](const Ring& ring, const PointBudget& budget) {
-        return resample_ring_adaptive(ring, index, spacing, buffer_distance, *s.ratio,
-                                      kCornerAngle, budget);
-      });
+  return map_rings_budgeted(simplified, "resample or subdivision_ratio",
+                            [&](const Ring& ring, const PointBudget& budget) {
+                              return resample_ring_adaptive(ring, index, spacing, buffer_distance,
+                                                            *s.ratio, kCornerAngle, budget);
+                            });
 }
 
 }  // namespace linetopo

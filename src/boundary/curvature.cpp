@@ -148,11 +148,11 @@ Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, doubl
                             double buffer_distance, double ratio, double corner_angle,
                             const PointBudget& budget) {
   if (ring.size() < 3 || spacing <= 0.0) return ring;
-  return detail::resample_ring_with(
-      ring, corner_anchors(ring, corner_angle), budget,
-      [&](const std::vector<Point>& span, const PointBudget& b) {
-        return adaptive_resample_span_open(span, index, spacing, buffer_distance, ratio, b);
-      });
+  return detail::resample_ring_with(ring, corner_anchors(ring, corner_angle), budget,
+                                    [&](const std::vector<Point>& span, const PointBudget& b) {
+                                      return adaptive_resample_span_open(span, index, spacing,
+                                                                         buffer_distance, ratio, b);
+                                    });
 }
 
 Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double base_spacing,

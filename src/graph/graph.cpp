@@ -31,8 +31,8 @@ struct Cell {
 
 struct CellHash {
   std::size_t operator()(const Cell& c) const {
-    return static_cast<std::size_t>(mix64(static_cast<std::uint64_t>(c.i) ^
-                                          mix64(static_cast<std::uint64_t>(c.j))));
+    return static_cast<std::size_t>(
+        mix64(static_cast<std::uint64_t>(c.i) ^ mix64(static_cast<std::uint64_t>(c.j))));
   }
 };
 
@@ -49,8 +49,8 @@ NodePair node_pair(std::size_t a, std::size_t b) { return a < b ? NodePair{a, b}
 
 struct NodePairHash {
   std::size_t operator()(const NodePair& p) const {
-    return static_cast<std::size_t>(mix64(static_cast<std::uint64_t>(p.lo) ^
-                                          mix64(static_cast<std::uint64_t>(p.hi))));
+    return static_cast<std::size_t>(
+        mix64(static_cast<std::uint64_t>(p.lo) ^ mix64(static_cast<std::uint64_t>(p.hi))));
   }
 };
 

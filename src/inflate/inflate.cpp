@@ -121,9 +121,9 @@ c2::PathsD offset_curves(const std::vector<Polyline>& curves, const std::optiona
     c2::PathD d;
     d.reserve(curve.size());
     for (const Point& p : curve) d.emplace_back(p.x, p.y);
-    c2::PathsD shape = c2::InflatePaths(c2::PathsD{std::move(d)}, buffer_distance,
-                                        c2::JoinType::Square, c2::EndType::Square,
-                                        kUniformMiterLimit, kPrecision, arc_tolerance);
+    c2::PathsD shape =
+        c2::InflatePaths(c2::PathsD{std::move(d)}, buffer_distance, c2::JoinType::Square,
+                         c2::EndType::Square, kUniformMiterLimit, kPrecision, arc_tolerance);
     for (c2::PathD& p : shape) all.push_back(std::move(p));
   }
   return all;
@@ -131,8 +131,8 @@ c2::PathsD offset_curves(const std::vector<Polyline>& curves, const std::optiona
 
 }  // namespace
 
-void check_inflation_input(const std::vector<Polyline>& curves,
-                           const std::optional<Widths>& widths, double buffer_distance) {
+void check_inflation_input(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
+                           double buffer_distance) {
   bool uses_buffer_distance = false;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Polyline& curve = curves[i];
@@ -221,10 +221,9 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     }
   }
 
-  std::stable_sort(outers.begin(), outers.end(),
-                   [](const OuterCandidate& a, const OuterCandidate& b) {
-                     return a.length < b.length;
-                   });
+  std::stable_sort(
+      outers.begin(), outers.end(),
+      [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
 
   std::vector<BufferPolygon> polygons;
   polygons.reserve(outers.size());

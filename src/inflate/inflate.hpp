@@ -15,8 +15,8 @@ inline constexpr double kMaxInflationMagnitude = 1e12;
 // would use is not finite or exceeds kMaxInflationMagnitude. Only curves of two or more points
 // are looked at; buffer_distance only when such a curve has no per-vertex radii. inflate runs
 // this itself; callers run it on the raw input before merging so that messages use their indices.
-void check_inflation_input(const std::vector<Polyline>& curves,
-                           const std::optional<Widths>& widths, double buffer_distance);
+void check_inflation_input(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
+                           double buffer_distance);
 
 // Offsets every curve of two or more points by its radius (widths entry i when present and not
 // empty, buffer_distance otherwise), unites all shapes and returns the polygons in ascending

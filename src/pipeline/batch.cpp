@@ -1,4 +1,9 @@
 // The batch runner: independent topologize jobs on one process-wide oneTBB arena.
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/info.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -7,10 +12,6 @@
 #include <cstring>
 #include <exception>
 #include <numeric>
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/info.h>
-#include <oneapi/tbb/parallel_for.h>
-#include <oneapi/tbb/task_arena.h>
 
 #include "pipeline/pipeline.hpp"
 
@@ -76,8 +77,8 @@ std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs) {
         results[i] = topologize_inner(jobs[i].curves, jobs[i].params);
       } catch (const InputError& e) {
         if (!failed.exchange(true)) {
-          first_error = std::make_exception_ptr(InputError(
-              "topologize_batch job " + std::to_string(i) + " failed: " + e.what()));
+          first_error = std::make_exception_ptr(
+              InputError("topologize_batch job " + std::to_string(i) + " failed: " + e.what()));
         }
       } catch (...) {
         if (!failed.exchange(true)) first_error = std::current_exception();

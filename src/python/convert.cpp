@@ -17,8 +17,8 @@ namespace {
 std::string type_name(py::handle obj) { return Py_TYPE(obj.ptr())->tp_name; }
 
 bool is_sequence(py::handle obj) {
-  return PySequence_Check(obj.ptr()) && !PyUnicode_Check(obj.ptr()) &&
-         !PyBytes_Check(obj.ptr()) && !PyByteArray_Check(obj.ptr());
+  return PySequence_Check(obj.ptr()) && !PyUnicode_Check(obj.ptr()) && !PyBytes_Check(obj.ptr()) &&
+         !PyByteArray_Check(obj.ptr());
 }
 
 // A fast, owned view of a sequence (lists and tuples are not copied).
@@ -71,8 +71,8 @@ bool curve_from_buffer(py::handle obj, const char* arg, const std::string& what,
     std::string shape = "(";
     for (int d = 0; d < v.ndim; ++d) shape += (d ? ", " : "") + std::to_string(v.shape[d]);
     type_error(arg, what + " must be an (n, 2) float array, got shape " + shape +
-                        (v.ndim == 1 ? ",)" : ")") + " of format '" +
-                        (v.format ? v.format : "B") + "'");
+                        (v.ndim == 1 ? ",)" : ")") + " of format '" + (v.format ? v.format : "B") +
+                        "'");
   }
   const auto n = static_cast<std::size_t>(v.shape[0]);
   const char* base = static_cast<const char*>(v.buf);
@@ -106,11 +106,11 @@ Polyline to_curve(py::handle obj, const char* arg, std::size_t index) {
   for (std::size_t j = 0; j < n; ++j) {
     py::object p = points[j];
     if (!PyTuple_Check(p.ptr()) || PyTuple_GET_SIZE(p.ptr()) != 2) {
-      type_error(arg, what + ", point " + std::to_string(j) + " must be a tuple (x, y), not " +
-                          (PyTuple_Check(p.ptr()) ? "a tuple of " +
-                                                        std::to_string(PyTuple_GET_SIZE(p.ptr())) +
-                                                        " items"
-                                                  : type_name(p)));
+      type_error(arg,
+                 what + ", point " + std::to_string(j) + " must be a tuple (x, y), not " +
+                     (PyTuple_Check(p.ptr())
+                          ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(p.ptr())) + " items"
+                          : type_name(p)));
     }
     const std::string point = what + ", point " + std::to_string(j);
     curve.push_back({number(PyTuple_GET_ITEM(p.ptr(), 0), arg, point + " x"),
@@ -187,11 +187,11 @@ std::vector<BatchJob> to_jobs(py::handle obj) {
   for (std::size_t i = 0; i < n; ++i) {
     py::object job = seq[i];
     if (!PyTuple_Check(job.ptr()) || PyTuple_GET_SIZE(job.ptr()) != 11) {
-      type_error(arg, "job " + std::to_string(i) + " must be a tuple of 11 items, not " +
-                          (PyTuple_Check(job.ptr())
-                               ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(job.ptr())) +
-                                     " items"
-                               : type_name(job)));
+      type_error(arg,
+                 "job " + std::to_string(i) + " must be a tuple of 11 items, not " +
+                     (PyTuple_Check(job.ptr())
+                          ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(job.ptr())) + " items"
+                          : type_name(job)));
     }
     auto item = [&](int k) { return py::handle(PyTuple_GET_ITEM(job.ptr(), k)); };
     BatchJob& j = jobs[i];

@@ -31,10 +31,10 @@ py::list inflate_curves(py::handle curves, py::handle buffer_distance, py::handl
   return cv::from_polygons(linetopo::build_buffer_polygons(native, p));
 }
 
-py::list triangulate_curves(py::handle curves, py::handle buffer_distance,
-                            py::handle feature_size, py::handle per_curve_widths,
-                            py::handle subdivision_ratio, py::handle resample,
-                            py::handle boundary_simplification, py::handle merge_tolerance) {
+py::list triangulate_curves(py::handle curves, py::handle buffer_distance, py::handle feature_size,
+                            py::handle per_curve_widths, py::handle subdivision_ratio,
+                            py::handle resample, py::handle boundary_simplification,
+                            py::handle merge_tolerance) {
   const auto native = cv::to_curves(curves, "curves");
   TopologizeParams p = required_params(buffer_distance, feature_size);
   p.per_curve_widths = cv::to_optional_widths(per_curve_widths, "per_curve_widths");
@@ -49,9 +49,9 @@ py::list triangulate_curves(py::handle curves, py::handle buffer_distance,
 py::tuple topologize(py::handle curves, py::handle buffer_distance, py::handle feature_size,
                      py::handle simplification, py::handle min_tip_fraction,
                      py::handle junction_merge_fraction, py::handle per_curve_widths,
-                     py::handle compute_widths, py::handle subdivision_ratio,
-                     py::handle max_nodes, py::handle resample,
-                     py::handle boundary_simplification, py::handle merge_tolerance) {
+                     py::handle compute_widths, py::handle subdivision_ratio, py::handle max_nodes,
+                     py::handle resample, py::handle boundary_simplification,
+                     py::handle merge_tolerance) {
   const auto native = cv::to_curves(curves, "curves");
   TopologizeParams p = required_params(buffer_distance, feature_size);
   p.simplification = cv::to_optional_double(simplification, "simplification");
@@ -102,10 +102,11 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.def("inflate_curves", &inflate_curves, linetopo::docs::kInflateCurves, py::arg("curves"),
         py::arg("buffer_distance"), py::arg("feature_size"), py::arg("per_curve_widths") = none,
         py::arg("merge_tolerance") = none);
-  m.def("triangulate_curves", &triangulate_curves, linetopo::docs::kTriangulateCurves, py::arg("curves"),
-        py::arg("buffer_distance"), py::arg("feature_size"), py::arg("per_curve_widths") = none,
-        py::arg("subdivision_ratio") = none, py::arg("resample") = none,
-        py::arg("boundary_simplification") = none, py::arg("merge_tolerance") = none);
+  m.def("triangulate_curves", &triangulate_curves, linetopo::docs::kTriangulateCurves,
+        py::arg("curves"), py::arg("buffer_distance"), py::arg("feature_size"),
+        py::arg("per_curve_widths") = none, py::arg("subdivision_ratio") = none,
+        py::arg("resample") = none, py::arg("boundary_simplification") = none,
+        py::arg("merge_tolerance") = none);
   m.def("topologize", &topologize, linetopo::docs::kTopologize, py::arg("curves"),
         py::arg("buffer_distance"), py::arg("feature_size"), py::arg("simplification") = none,
         py::arg("min_tip_fraction") = none, py::arg("junction_merge_fraction") = none,

@@ -1,12 +1,12 @@
 // Tests of ring subdivision, boundary preparation's switches and modes, and the point limit.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "boundary/boundary.hpp"
 #include "boundary/curvature.hpp"
@@ -149,9 +149,22 @@ TEST(PreprocessBoundaries, ResampleModeSkipsSubdivision) {
   expect_same(preprocess_boundaries(in, 1.0, 0.0, kAbsent, s, kAbsent), uniform);
   // Spacing 5 is coarser than the 1.5 x feature_size edge limit: no edge is cut to it.
   const auto coarse = preprocess_boundaries(in, 1.0, 0.0, kAbsent, 5.0, kAbsent);
-  EXPECT_EQ(coarse[0].outer, (Ring{{0, 0}, {5, 0}, {10, 0}, {15, 0}, {20, 0}, {20, 5}, {20, 10},
-                                   {20, 15}, {20, 20}, {15, 20}, {10, 20}, {5, 20}, {0, 20},
-                                   {0, 15}, {0, 10}, {0, 5}}));
+  EXPECT_EQ(coarse[0].outer, (Ring{{0, 0},
+                                   {5, 0},
+                                   {10, 0},
+                                   {15, 0},
+                                   {20, 0},
+                                   {20, 5},
+                                   {20, 10},
+                                   {20, 15},
+                                   {20, 20},
+                                   {15, 20},
+                                   {10, 20},
+                                   {5, 20},
+                                   {0, 20},
+                                   {0, 15},
+                                   {0, 10},
+                                   {0, 5}}));
   // Refinement on: the adaptive rings are denser than the uniform ones near corners, and every
   // corner of the simplified ring is kept.
   const auto adaptive = preprocess_boundaries(in, 1.0, 0.2, kAbsent, s, kAbsent);

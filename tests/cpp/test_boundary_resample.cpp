@@ -1,11 +1,11 @@
 // Tests of uniform ring resampling, the curvature index and curvature-driven refinement.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "boundary/curvature.hpp"
 #include "boundary/resample.hpp"
@@ -100,7 +100,7 @@ TEST(ResampleRing, FallbacksAndAnchorFreeRings) {
   const Ring dodecagon = regular_polygon(12, 1.0);
   EXPECT_TRUE(corner_anchors(dodecagon, kCorner).empty());
   EXPECT_EQ(resample_ring(dodecagon, 100.0, kCorner), dodecagon);  // [p0, p0]: too few
-  const Ring fine = resample_ring(dodecagon, 0.1, kCorner);  // perimeter ~6.21: 62 points
+  const Ring fine = resample_ring(dodecagon, 0.1, kCorner);        // perimeter ~6.21: 62 points
   ASSERT_EQ(fine.size(), 62u);
   EXPECT_EQ(fine.front(), dodecagon.front());
   EXPECT_NE(fine.back(), dodecagon.front());  // the closing repeat is dropped

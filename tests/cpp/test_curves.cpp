@@ -25,8 +25,7 @@ TEST(MergeConnected, JointKeepsChainPointWhicheverWayTheSecondCurveRuns) {
   const MergedCurves m = merge_connected({line({q2, r}), line({p, q})}, std::nullopt, 1.0, tol);
   ASSERT_EQ(m.curves.size(), 1u);
   EXPECT_EQ(m.curves[0], line({p, q2, r}));
-  const MergedCurves rev =
-      merge_connected({line({r, q2}), line({p, q})}, std::nullopt, 1.0, tol);
+  const MergedCurves rev = merge_connected({line({r, q2}), line({p, q})}, std::nullopt, 1.0, tol);
   ASSERT_EQ(rev.curves.size(), 1u);
   EXPECT_EQ(rev.curves[0], line({r, q2, p}));
 }
@@ -76,9 +75,8 @@ TEST(MergeConnected, JunctionsAndClosedCurvesStayApart) {
 TEST(MergeConnected, CellBordersDecideNotDistance) {
   const double tol = 1.0;
   // 0.49 and 0.51 lie in different cells although only 0.02 apart.
-  const MergedCurves apart =
-      merge_connected({line({{-5, 0}, {0.49, 0}}), line({{0.51, 0}, {5, 0}})}, std::nullopt, 1.0,
-                      tol);
+  const MergedCurves apart = merge_connected(
+      {line({{-5, 0}, {0.49, 0}}), line({{0.51, 0}, {5, 0}})}, std::nullopt, 1.0, tol);
   EXPECT_EQ(apart.curves.size(), 2u);
   // Corners of one cell, nearly sqrt(2) * tol apart, still join. The half rounds away from 0.
   const MergedCurves same = merge_connected(
@@ -88,8 +86,8 @@ TEST(MergeConnected, CellBordersDecideNotDistance) {
 }
 
 TEST(MergeConnected, CycleBecomesOneCurveWithBothEnds) {
-  const std::vector<Polyline> curves = {
-      line({{0, 0}, {1, 0}, {1, 1}}), line({{1, 1}, {0, 1}, {0, 0}})};
+  const std::vector<Polyline> curves = {line({{0, 0}, {1, 0}, {1, 1}}),
+                                        line({{1, 1}, {0, 1}, {0, 0}})};
   const MergedCurves m = merge_connected(curves, std::nullopt, 1.0, 0.01);
   ASSERT_EQ(m.curves.size(), 1u);
   EXPECT_EQ(m.curves[0], line({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}));
@@ -97,18 +95,17 @@ TEST(MergeConnected, CycleBecomesOneCurveWithBothEnds) {
 
 TEST(MergeConnected, OutputOrderAndShortCurves) {
   const std::vector<Polyline> curves = {
-      line({{10, 0}}),               // single point: after all chains
-      line({{5, 5}, {6, 5}}),        // chain with curve 3
-      line({}),                      // dropped
-      line({{7, 5}, {6, 5}}),        // joins 1 reversed
-      line({{0, 0}, {0, 1}}),        // alone
-      line({{20, 0}}),               // single point
+      line({{10, 0}}),         // single point: after all chains
+      line({{5, 5}, {6, 5}}),  // chain with curve 3
+      line({}),                // dropped
+      line({{7, 5}, {6, 5}}),  // joins 1 reversed
+      line({{0, 0}, {0, 1}}),  // alone
+      line({{20, 0}}),         // single point
   };
   const Widths widths = {{4}, {}, {}, {1, 2}};
   const MergedCurves m = merge_connected(curves, widths, 3.0, 0.01);
-  const std::vector<Polyline> expected = {line({{5, 5}, {6, 5}, {7, 5}}),
-                                          line({{0, 0}, {0, 1}}), line({{10, 0}}),
-                                          line({{20, 0}})};
+  const std::vector<Polyline> expected = {line({{5, 5}, {6, 5}, {7, 5}}), line({{0, 0}, {0, 1}}),
+                                          line({{10, 0}}), line({{20, 0}})};
   EXPECT_EQ(m.curves, expected);
   const Widths expected_widths = {{3, 3, 1}, {3, 3}, {4}, {3}};
   EXPECT_EQ(m.widths, expected_widths);

@@ -1,12 +1,11 @@
 // Tests of the shared geometry helpers: Ramer-Douglas-Peucker simplification.
+#include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "geometry/rdp.hpp"
 
@@ -37,11 +36,11 @@ INSTANTIATE_TEST_SUITE_P(
         RdpCase{"collinear", {{0, 0}, {1, 0}, {2, 0}}, 1e-9, {{0, 0}, {2, 0}}},
         // The middle point is exactly epsilon from the chord: equal does not keep it.
         RdpCase{"distance_equal_epsilon", {{0, 0}, {1, 1}, {2, 0}}, 1.0, {{0, 0}, {2, 0}}},
-        RdpCase{"distance_above_epsilon", {{0, 0}, {1, 1}, {2, 0}}, 0.999,
-                {{0, 0}, {1, 1}, {2, 0}}},
+        RdpCase{
+            "distance_above_epsilon", {{0, 0}, {1, 1}, {2, 0}}, 0.999, {{0, 0}, {1, 1}, {2, 0}}},
         // Both interior points lie at distance 1: the split goes to the lower index.
-        RdpCase{"tie_lowest_index", {{0, 0}, {1, 1}, {3, 1}, {4, 0}}, 0.7,
-                {{0, 0}, {1, 1}, {4, 0}}},
+        RdpCase{
+            "tie_lowest_index", {{0, 0}, {1, 1}, {3, 1}, {4, 0}}, 0.7, {{0, 0}, {1, 1}, {4, 0}}},
         // Coincident ends: distance to the shared end point.
         RdpCase{"coincident_ends", {{0, 0}, {1, 0}, {0, 0}}, 0.5, {{0, 0}, {1, 0}, {0, 0}}},
         RdpCase{"coincident_ends_within", {{0, 0}, {0.4, 0}, {0, 0}}, 0.5, {{0, 0}, {0, 0}}},

@@ -130,8 +130,8 @@ TEST(Inflate, RadiiFollowTheirVerticesAndCurveIndex) {
 TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
   // The loop's hole is the square of side 9 (area 81); the minimum is 0.1 * feature_size^2.
   const double at_limit = std::sqrt(810.0);
-  for (const auto& [feature_size, keeps] : {std::pair{10.0, true}, {at_limit - 1e-9, true},
-                                            {at_limit + 1e-6, false}, {30.0, false}}) {
+  for (const auto& [feature_size, keeps] :
+       {std::pair{10.0, true}, {at_limit - 1e-9, true}, {at_limit + 1e-6, false}, {30.0, false}}) {
     const auto polys = inflate({square_loop(5)}, std::nullopt, 0.5, feature_size);
     ASSERT_EQ(polys.size(), 1u);
     expect_box(polys[0].outer, {-5.5, -5.5, 5.5, 5.5});
@@ -192,15 +192,25 @@ TEST(InflateInput, NonFiniteOrHugeValuesNameCurveAndPoint) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {{ok, {{0, 0}, {kNan, 1}}}, std::nullopt, 1.0,
+      {{ok, {{0, 0}, {kNan, 1}}},
+       std::nullopt,
+       1.0,
        "x coordinate of curve 1, point 1 is nan; it must be a finite number"},
-      {{{{0, -kInf}, {1, 1}}}, std::nullopt, 1.0,
+      {{{{0, -kInf}, {1, 1}}},
+       std::nullopt,
+       1.0,
        "y coordinate of curve 0, point 0 is -inf; it must be a finite number"},
-      {{ok, {{0, 0}, {-2e12, 1}}}, std::nullopt, 1.0,
+      {{ok, {{0, 0}, {-2e12, 1}}},
+       std::nullopt,
+       1.0,
        "x coordinate of curve 1, point 1 is -2e+12; its magnitude must be at most 1e12"},
-      {{ok, ok}, Widths{{}, {1, kInf}}, 1.0,
+      {{ok, ok},
+       Widths{{}, {1, kInf}},
+       1.0,
        "radius of curve 1, point 1 is inf; it must be a finite number"},
-      {{ok}, Widths{{1.5e12, 1}}, 1.0,
+      {{ok},
+       Widths{{1.5e12, 1}},
+       1.0,
        "radius of curve 0, point 0 is 1.5e+12; its magnitude must be at most 1e12"},
       {{ok}, std::nullopt, kNan, "buffer_distance is nan; it must be a finite number"},
       {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12; its magnitude must be at most 1e12"},

@@ -20,14 +20,20 @@ std::string message_of(double v) {
 
 TEST(FeatureSize, RejectsWithShortestFixedText) {
   const double inf = std::numeric_limits<double>::infinity();
-  const std::pair<double, const char*> cases[] = {
-      {0.0, "0"},          {-0.0, "-0"},      {-3.0, "-3"},   {-1.5, "-1.5"},
-      {-0.0001, "-0.0001"}, {-1e22, "-10000000000000000000000"},
-      {inf, "inf"},        {-inf, "-inf"},    {std::nan(""), "NaN"},
-      {-std::nan(""), "NaN"}, {-0.1, "-0.1"}};
+  const std::pair<double, const char*> cases[] = {{0.0, "0"},
+                                                  {-0.0, "-0"},
+                                                  {-3.0, "-3"},
+                                                  {-1.5, "-1.5"},
+                                                  {-0.0001, "-0.0001"},
+                                                  {-1e22, "-10000000000000000000000"},
+                                                  {inf, "inf"},
+                                                  {-inf, "-inf"},
+                                                  {std::nan(""), "NaN"},
+                                                  {-std::nan(""), "NaN"},
+                                                  {-0.1, "-0.1"}};
   for (const auto& [v, text] : cases) {
-    EXPECT_EQ(message_of(v), std::string("feature_size must be a positive finite number, got ") +
-                                 text)
+    EXPECT_EQ(message_of(v),
+              std::string("feature_size must be a positive finite number, got ") + text)
         << v;
   }
   // The smallest subnormal is written out in full fixed digits.

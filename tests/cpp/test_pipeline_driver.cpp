@@ -97,9 +97,8 @@ TEST(Driver, CrossSharesOneJunctionNode) {
 
 TEST(Driver, ClosedStrokeGivesLoopChain) {
   Polyline square = stroke({0, 0}, {10, 0}, 10);
-  for (const auto& [a, b] : {std::pair<Point, Point>{{10, 0}, {10, 10}},
-                             {{10, 10}, {0, 10}},
-                             {{0, 10}, {0, 0}}}) {
+  for (const auto& [a, b] :
+       {std::pair<Point, Point>{{10, 0}, {10, 10}}, {{10, 10}, {0, 10}}, {{0, 10}, {0, 0}}}) {
     const Polyline side = stroke(a, b, 10);
     square.insert(square.end(), side.begin() + 1, side.end());
   }

@@ -26,8 +26,8 @@ double signed_area(const Ring& r) {
 double area(const std::vector<Triangle>& ts, Point o = {}) {
   double sum = 0.0;
   for (const Triangle& t : ts) {
-    const double a = signed_area({{t[0].x - o.x, t[0].y - o.y}, {t[1].x - o.x, t[1].y - o.y},
-                                  {t[2].x - o.x, t[2].y - o.y}});
+    const double a = signed_area(
+        {{t[0].x - o.x, t[0].y - o.y}, {t[1].x - o.x, t[1].y - o.y}, {t[2].x - o.x, t[2].y - o.y}});
     EXPECT_GT(a, 0.0);  // counter-clockwise, never degenerate
     sum += a;
   }
@@ -114,17 +114,25 @@ struct ContourCase {
 
 TEST(TriangulateContours, EvenOddInteriorAndCoincidentPoints) {
   const std::vector<ContourCase> cases{
-      {"hole", {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {1, 1}, {1, 3}, {3, 3}, {3, 1}},
-       {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}}, 12.0},
+      {"hole",
+       {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {1, 1}, {1, 3}, {3, 3}, {3, 1}},
+       {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}},
+       12.0},
       // Point 5 repeats point 1: one vertex, reported as 1.
-      {"touching", {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {2, 2}, {4, 0}, {3, 3}},
-       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}}, 14.0},
+      {"touching",
+       {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {2, 2}, {4, 0}, {3, 3}},
+       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}},
+       14.0},
       // The hole's first vertex splits the outer ring's bottom edge.
-      {"vertex on edge", {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {2, 0}, {3, 1}, {1, 1}},
-       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}}, 15.0},
+      {"vertex on edge",
+       {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {2, 0}, {3, 1}, {1, 1}},
+       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}},
+       15.0},
       // A hole along the outer ring's bottom edge: the doubled edge cancels out.
-      {"shared edge", {{0, 0}, {2, 0}, {2, 2}, {0, 2}, {0, 0}, {1, 1}, {2, 0}},
-       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}}, 3.0},
+      {"shared edge",
+       {{0, 0}, {2, 0}, {2, 2}, {0, 2}, {0, 0}, {1, 1}, {2, 0}},
+       {{0, 1, 2, 3, 0}, {4, 5, 6, 4}},
+       3.0},
       {"collinear", {{0, 0}, {1, 0}, {2, 0}}, {{0, 1, 2, 0}}, 0.0},
   };
   for (const ContourCase& c : cases) {
@@ -154,7 +162,8 @@ TEST(GetTriangles, HoleTouchingOuterRingAtAVertexKeepsThePolygon) {
       // A thin clockwise triangle from the touching vertex towards the centre.
       const Point v = outer[k];
       const Point d{(4 - v.x) / 4, (4 - v.y) / 4};
-      Ring hole{v, {v.x + d.x + d.y / 2, v.y + d.y - d.x / 2},
+      Ring hole{v,
+                {v.x + d.x + d.y / 2, v.y + d.y - d.x / 2},
                 {v.x + d.x - d.y / 2, v.y + d.y + d.x / 2}};
       if (signed_area(hole) > 0) std::reverse(hole.begin(), hole.end());
       const auto moved = [&shift](Ring r) {

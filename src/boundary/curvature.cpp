@@ -20,18 +20,6 @@ std::int64_t floor_i64(double v) { return round_half_away_i64(std::floor(v)); }
 
 }  // namespace
 
-std::size_t CellKeyHash::operator()(const CellKey& key) const noexcept {
-  // splitmix64 finaliser over both coordinates; any hash works since the grid is only looked up.
-  std::uint64_t h = static_cast<std::uint64_t>(key.column) * 0x9E3779B97F4A7C15ULL ^
-                    static_cast<std::uint64_t>(key.row);
-  h ^= h >> 30;
-  h *= 0xBF58476D1CE4E5B9ULL;
-  h ^= h >> 27;
-  h *= 0x94D049BB133111EBULL;
-  h ^= h >> 31;
-  return static_cast<std::size_t>(h);
-}
-
 CurvatureIndex::CurvatureIndex(double buffer_distance) {
   const double size = 4.0 * buffer_distance;
   cell_size = std::isfinite(size) && size > 0.0 ? size : 1.0;
@@ -82,7 +70,7 @@ double CurvatureIndex::max_angle_near(double x, double y, double inner_radius,
   if (cells > static_cast<double>(entries.size())) {
     for (const CurvatureEntry& e : entries) {
       const CellKey key = cell_of(e.x, e.y);
-      if (key.column >= c0 && key.column <= c1 && key.row >= r0 && key.row <= r1) consider(e);
+      if (key.x >= c0 && key.x <= c1 && key.y >= r0 && key.y <= r1) consider(e);
     }
     return result;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "geometry/keys.hpp"
 
 namespace linetopo {
 
@@ -17,21 +18,11 @@ struct CurvatureEntry {
   double angle = 0.0;
 };
 
-struct CellKey {
-  std::int64_t column = 0;
-  std::int64_t row = 0;
-  friend bool operator==(const CellKey&, const CellKey&) = default;
-};
-
-struct CellKeyHash {
-  std::size_t operator()(const CellKey& key) const noexcept;
-};
-
 // A uniform hash grid of indexed vertices; only looked up, never iterated, so results do not depend
 // on hashing.
 struct CurvatureIndex {
   std::vector<CurvatureEntry> entries;
-  std::unordered_map<CellKey, std::vector<std::size_t>, CellKeyHash> grid;
+  std::unordered_map<CellKey, std::vector<std::size_t>, KeyHash> grid;
   double cell_size = 1.0;
 
   // Cell size 4 x buffer_distance when that is finite and positive, 1.0 otherwise.

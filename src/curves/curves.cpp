@@ -7,29 +7,17 @@
 #include <string>
 #include <unordered_map>
 
+#include "geometry/keys.hpp"
+
 namespace linetopo {
 namespace {
-
-struct CellKey {
-  std::int64_t x = 0;
-  std::int64_t y = 0;
-  friend bool operator==(const CellKey&, const CellKey&) = default;
-};
-
-struct CellKeyHash {
-  std::size_t operator()(const CellKey& k) const noexcept {
-    const std::size_t hx = std::hash<std::int64_t>{}(k.x);
-    const std::size_t hy = std::hash<std::int64_t>{}(k.y);
-    return hx ^ (hy + 0x9e3779b97f4a7c15ULL + (hx << 6) + (hx >> 2));
-  }
-};
 
 struct EndpointEntry {
   std::size_t curve = 0;
   bool is_last = false;
 };
 
-using EndpointMap = std::unordered_map<CellKey, std::vector<EndpointEntry>, CellKeyHash>;
+using EndpointMap = std::unordered_map<CellKey, std::vector<EndpointEntry>, KeyHash>;
 
 CellKey cell_of(const Point& p, double inv) {
   return {round_half_away_i64(p.x * inv), round_half_away_i64(p.y * inv)};
@@ -94,33 +82,30 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
       rad.assign(r.begin(), r.end());
     }
 
-    // Forward: the chain keeps its own last point; the joined curve's coinciding end is dropped.
-    while (const auto c = next_at(map, pts.back(), inv, joined)) {
-      joined[c->curve] = true;
-      const Polyline& q = curves[c->curve];
-      const std::vector<double> r =
-          with_widths ? radii_of(curves, widths, c->curve, buffer_distance) : std::vector<double>{};
-      const std::size_t n = q.size();
-      for (std::size_t k = 1; k < n; ++k) {
-        const std::size_t j = c->is_last ? n - 1 - k : k;
-        pts.push_back(q[j]);
-        if (with_widths) rad.push_back(r[j]);
+    // Joins free curves at one end of the chain. At every joint the chain keeps its own point and
+    // the joined curve's coinciding end is dropped; in front, points go on nearest the chain first.
+    const auto extend = [&](bool at_back) {
+      while (const auto c = next_at(map, at_back ? pts.back() : pts.front(), inv, joined)) {
+        joined[c->curve] = true;
+        const Polyline& q = curves[c->curve];
+        const std::vector<double> r = with_widths
+                                          ? radii_of(curves, widths, c->curve, buffer_distance)
+                                          : std::vector<double>{};
+        const std::size_t n = q.size();
+        for (std::size_t k = 1; k < n; ++k) {
+          const std::size_t j = c->is_last ? n - 1 - k : k;
+          if (at_back) {
+            pts.push_back(q[j]);
+            if (with_widths) rad.push_back(r[j]);
+          } else {
+            pts.push_front(q[j]);
+            if (with_widths) rad.push_front(r[j]);
+          }
+        }
       }
-    }
-
-    // Backward: pieces are put in front one point at a time, nearest the chain first.
-    while (const auto c = next_at(map, pts.front(), inv, joined)) {
-      joined[c->curve] = true;
-      const Polyline& q = curves[c->curve];
-      const std::vector<double> r =
-          with_widths ? radii_of(curves, widths, c->curve, buffer_distance) : std::vector<double>{};
-      const std::size_t n = q.size();
-      for (std::size_t k = 1; k < n; ++k) {
-        const std::size_t j = c->is_last ? n - 1 - k : k;
-        pts.push_front(q[j]);
-        if (with_widths) rad.push_front(r[j]);
-      }
-    }
+    };
+    extend(true);
+    extend(false);
 
     out.curves.emplace_back(pts.begin(), pts.end());
     if (with_widths) out.widths->emplace_back(rad.begin(), rad.end());

@@ -10,51 +10,15 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "geometry/keys.hpp"
+
 namespace linetopo {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-// splitmix64 finaliser; hashing only serves look-ups, so results never depend on it.
-std::uint64_t mix64(std::uint64_t z) {
-  z += 0x9e3779b97f4a7c15ULL;
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
-
-struct Cell {
-  std::int64_t i = 0;
-  std::int64_t j = 0;
-  friend bool operator==(const Cell&, const Cell&) = default;
-};
-
-struct CellHash {
-  std::size_t operator()(const Cell& c) const {
-    return static_cast<std::size_t>(
-        mix64(static_cast<std::uint64_t>(c.i) ^ mix64(static_cast<std::uint64_t>(c.j))));
-  }
-};
-
-using CellIndex = std::unordered_map<Cell, std::size_t, CellHash>;
-
-// An undirected node pair, always stored as (smaller, larger).
-struct NodePair {
-  std::size_t lo = 0;
-  std::size_t hi = 0;
-  friend bool operator==(const NodePair&, const NodePair&) = default;
-};
-
-NodePair node_pair(std::size_t a, std::size_t b) { return a < b ? NodePair{a, b} : NodePair{b, a}; }
-
-struct NodePairHash {
-  std::size_t operator()(const NodePair& p) const {
-    return static_cast<std::size_t>(
-        mix64(static_cast<std::uint64_t>(p.lo) ^ mix64(static_cast<std::uint64_t>(p.hi))));
-  }
-};
-
-using PairSet = std::unordered_set<NodePair, NodePairHash>;
+using CellIndex = std::unordered_map<CellKey, std::size_t, KeyHash>;
+using PairSet = std::unordered_set<IndexPair, KeyHash>;
 
 // Steps a cell coordinate by -1, 0 or +1, holding at the int64 limits instead of wrapping, so a
 // saturated far cell never probes the opposite end of the range.
@@ -68,12 +32,12 @@ std::int64_t step_saturating(std::int64_t v, int step) {
 // order, else a new node at exactly this point. The resolved cell is always recorded.
 std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
                        std::vector<Point>& nodes) {
-  const Cell own{round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
+  const CellKey own{round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
   if (!cells.empty()) {
     if (const auto it = cells.find(own); it != cells.end()) return it->second;
     for (int di = -1; di <= 1; ++di) {
       for (int dj = -1; dj <= 1; ++dj) {
-        const auto it = cells.find({step_saturating(own.i, di), step_saturating(own.j, dj)});
+        const auto it = cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
         if (it != cells.end()) {
           const std::size_t node = it->second;  // copied before the insert may rehash
           cells.emplace(own, node);
@@ -149,7 +113,7 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) 
   for (const Segment& s : segments) {
     const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
     const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
-    if (a == b || !seen.insert(node_pair(a, b)).second) continue;
+    if (a == b || !seen.insert(index_pair(a, b)).second) continue;
     graph.edges.emplace_back(a, b);
   }
   return graph;
@@ -184,7 +148,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
         if (path.size() > max_walk) throw InternalError("internal error: junction walk cycles");
       }
       const std::size_t e = path.back();
-      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(node_pair(i, e)).second) {
+      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(index_pair(i, e)).second) {
         candidates.push_back({length, i, e, path});
       }
     }
@@ -240,7 +204,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
       throw InternalError("internal error: merged root " + std::to_string(na == kNone ? ra : rb) +
                           " has no new index");
     }
-    if (produced.insert(node_pair(na, nb)).second) out.edges.emplace_back(na, nb);
+    if (produced.insert(index_pair(na, nb)).second) out.edges.emplace_back(na, nb);
   }
   return out;
 }
@@ -337,7 +301,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
   std::vector<Chain> chains;
 
   const auto trace = [&](std::size_t s, std::size_t first) {
-    if (!visited.insert(node_pair(s, first)).second) return;
+    if (!visited.insert(index_pair(s, first)).second) return;
     Chain chain;
     chain.points = {graph.nodes[s], graph.nodes[first]};
     std::size_t prev = s;
@@ -347,7 +311,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
       if (next == prev) next = adj.at(cur, 1);
       if (next == prev) break;
       // A visited edge here is the loop closing at its start.
-      if (!visited.insert(node_pair(cur, next)).second) break;
+      if (!visited.insert(index_pair(cur, next)).second) break;
       chain.points.push_back(graph.nodes[next]);
       prev = cur;
       cur = next;

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "geometry/keys.hpp"
+
 namespace linetopo {
 namespace {
 
@@ -32,46 +34,15 @@ using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds>;
 using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
 
-// An undirected edge between two point indices, smaller index first.
-struct EdgeKey {
-  std::size_t lo = 0;
-  std::size_t hi = 0;
-  friend bool operator==(const EdgeKey&, const EdgeKey&) = default;
-};
-
-EdgeKey make_key(std::size_t a, std::size_t b) { return a < b ? EdgeKey{a, b} : EdgeKey{b, a}; }
-
-struct EdgeKeyHash {
-  std::size_t operator()(const EdgeKey& k) const {
-    const std::uint64_t h = static_cast<std::uint64_t>(k.lo) * 0x9E3779B97F4A7C15ULL ^
-                            (static_cast<std::uint64_t>(k.hi) + 0x632BE59BD9B4E019ULL);
-    return static_cast<std::size_t>(h ^ (h >> 29));
-  }
-};
-
-// The exact bits of one coordinate pair.
-struct CoordKey {
-  std::uint64_t x = 0;
-  std::uint64_t y = 0;
-  friend bool operator==(const CoordKey&, const CoordKey&) = default;
-};
-
-struct CoordKeyHash {
-  std::size_t operator()(const CoordKey& k) const {
-    const std::uint64_t h = k.x * 0x9E3779B97F4A7C15ULL ^ (k.y + 0x632BE59BD9B4E019ULL);
-    return static_cast<std::size_t>(h ^ (h >> 29));
-  }
-};
-
 // Counts, per triangulation edge, how many contour edges run along it. Contour edges that pass
 // through other vertices are split into the collinear sub-edges CGAL made of them; a doubled edge
 // counts twice so that even-odd parity stays independent of the path.
-std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> count_constraint_edges(
+std::unordered_map<IndexPair, std::uint32_t, KeyHash> count_constraint_edges(
     const Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
     const std::vector<std::vector<std::size_t>>& contours) {
   std::size_t total = 0;
   for (const auto& contour : contours) total += contour.size();
-  std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> counts;
+  std::unordered_map<IndexPair, std::uint32_t, KeyHash> counts;
   counts.reserve(total);
   const auto orientation = cdt.geom_traits().orientation_2_object();
   const auto strictly_ordered =
@@ -101,7 +72,7 @@ std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> count_constraint_edges(
         if (next == VertexHandle() || ++steps > vertex_of.size()) {
           throw InternalError("internal error: constraint edge missing from the triangulation");
         }
-        ++counts[make_key(cur->info(), next->info())];
+        ++counts[index_pair(cur->info(), next->info())];
         cur = next;
       }
     }
@@ -138,14 +109,15 @@ bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.cont
 // their first index: displaced apart, one ring could poke through the other and the library would
 // reject the polygon, while kept together they share one vertex.
 void jitter(std::vector<Point>& points) {
-  std::unordered_map<CoordKey, std::size_t, CoordKeyHash> first_of;
+  // The exact bits of each coordinate pair.
+  std::unordered_map<CellKey, std::size_t, KeyHash> first_of;
   first_of.reserve(points.size());
   for (std::size_t j = 0; j < points.size(); ++j) {
     // Keyed by bits, with -0.0 folded into 0.0 so that equal coordinates meet.
     const double x = points[j].x == 0.0 ? 0.0 : points[j].x;
     const double y = points[j].y == 0.0 ? 0.0 : points[j].y;
     const std::size_t source =
-        first_of.try_emplace({std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(y)}, j)
+        first_of.try_emplace({std::bit_cast<std::int64_t>(x), std::bit_cast<std::int64_t>(y)}, j)
             .first->second;
     const double jd = static_cast<double>(source);
     points[j].x = points[j].x + std::sin(jd * 1.1) * 1e-9;
@@ -153,7 +125,7 @@ void jitter(std::vector<Point>& points) {
   }
 }
 
-Point midpoint(const std::vector<Point>& p, const EdgeKey& e) {
+Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
   const Point& a = p[e.lo];
   const Point& b = p[e.hi];
   return {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
@@ -230,7 +202,7 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
       const VertexHandle a = f->vertex(Cdt::cw(i));
       const VertexHandle b = f->vertex(Cdt::ccw(i));
       if (!cdt.is_infinite(a) && !cdt.is_infinite(b)) {
-        const auto it = crossings.find(make_key(a->info(), b->info()));
+        const auto it = crossings.find(index_pair(a->info(), b->info()));
         if (it != crossings.end()) parity ^= static_cast<int>(it->second & 1U);
       }
       g->info() = parity;
@@ -294,21 +266,21 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
   const auto triples = triangulate_contours(in.points, in.contours);
   if (!triples) return std::nullopt;
 
-  std::unordered_map<EdgeKey, std::uint8_t, EdgeKeyHash> uses;
+  std::unordered_map<IndexPair, std::uint8_t, KeyHash> uses;
   uses.reserve(triples->size() * 2);
-  const auto bump = [&uses](const EdgeKey& e) {
+  const auto bump = [&uses](const IndexPair& e) {
     std::uint8_t& c = uses[e];
     if (c < UINT8_MAX) ++c;
   };
   for (const IndexTriangle& t : *triples) {
     for (const std::size_t i : t) check_index(i, n, "triangle");
-    bump(make_key(t[0], t[1]));
-    bump(make_key(t[1], t[2]));
-    bump(make_key(t[0], t[2]));
+    bump(index_pair(t[0], t[1]));
+    bump(index_pair(t[1], t[2]));
+    bump(index_pair(t[0], t[2]));
   }
 
   // Shared by two triangles and not a short chord between near neighbours of one ring.
-  const auto internal = [&](const EdgeKey& e) {
+  const auto internal = [&](const IndexPair& e) {
     const auto it = uses.find(e);
     if (it == uses.end() || it->second < 2) return false;
     if (ring_of[e.lo] != ring_of[e.hi]) return true;
@@ -322,11 +294,11 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
   std::vector<Segment> out;
   const std::vector<Point>& p = in.points;
   for (const IndexTriangle& t : *triples) {
-    const std::array<EdgeKey, 3> edges{make_key(t[0], t[1]), make_key(t[1], t[2]),
-                                       make_key(t[0], t[2])};
-    std::array<EdgeKey, 3> kept{};
+    const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
+                                         index_pair(t[0], t[2])};
+    std::array<IndexPair, 3> kept{};
     std::size_t k = 0;
-    for (const EdgeKey& e : edges) {
+    for (const IndexPair& e : edges) {
       if (internal(e)) kept[k++] = e;
     }
     if (k == 2) {
@@ -336,7 +308,7 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
       const Point& b = p[t[1]];
       const Point& c = p[t[2]];
       const Point centroid{((a.x + b.x) + c.x) / 3.0, ((a.y + b.y) + c.y) / 3.0};
-      for (const EdgeKey& e : kept) out.push_back({midpoint(p, e), centroid});
+      for (const IndexPair& e : kept) out.push_back({midpoint(p, e), centroid});
     }
   }
   return out;

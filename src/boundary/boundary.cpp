@@ -99,7 +99,7 @@ Settings derive_settings(double feature_size, double buffer_distance,
     ratio = std::max(*subdivision_ratio, 0.01);
   }
   if (ratio && buffer_distance > 0.0) s.ratio = ratio;
-  if (resample && *resample > 0.0) s.spacing = *resample;
+  if (resample && *resample > 0.0) s.spacing = resample;
   return s;
 }
 

@@ -25,25 +25,32 @@ namespace {
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::size_t, Kernel>;
-// Face info: even-odd parity from the flood fill, -1 while unvisited.
+// Per face: the even-odd parity from the flood fill (-1 while unvisited), and one bit per edge i
+// (opposite vertex i) telling that an odd number of contour edges runs along it.
+struct FaceInfo {
+  int parity = -1;
+  std::uint8_t contour_edges = 0;
+};
 using FaceBase = CGAL::Constrained_triangulation_face_base_2<
-    Kernel, CGAL::Triangulation_face_base_with_info_2<int, Kernel>>;
+    Kernel, CGAL::Triangulation_face_base_with_info_2<FaceInfo, Kernel>>;
 using Tds = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
 // The default intersection tag throws on crossings instead of constructing new points.
 using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds>;
 using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
 
-// Counts, per triangulation edge, how many contour edges run along it. Contour edges that pass
-// through other vertices are split into the collinear sub-edges CGAL made of them; a doubled edge
-// counts twice so that even-odd parity stays independent of the path.
-std::unordered_map<IndexPair, std::uint32_t, KeyHash> count_constraint_edges(
-    const Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
-    const std::vector<std::vector<std::size_t>>& contours) {
-  std::size_t total = 0;
-  for (const auto& contour : contours) total += contour.size();
-  std::unordered_map<IndexPair, std::uint32_t, KeyHash> counts;
-  counts.reserve(total);
+// Flips the contour bit of edge i of face f, on both of its sides.
+void flip_contour_bit(const Cdt& cdt, FaceHandle f, int i) {
+  f->info().contour_edges ^= static_cast<std::uint8_t>(1U << i);
+  const FaceHandle g = f->neighbor(i);
+  g->info().contour_edges ^= static_cast<std::uint8_t>(1U << cdt.mirror_index(f, i));
+}
+
+// Marks every triangulation edge along which an odd number of contour edges runs. A contour edge
+// that passes through other vertices was split by CGAL into collinear sub-edges, each marked; a
+// doubled edge cancels out, so that even-odd parity never depends on the path.
+void mark_contour_edges(const Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
+                        const std::vector<std::vector<std::size_t>>& contours) {
   const auto orientation = cdt.geom_traits().orientation_2_object();
   const auto strictly_ordered =
       cdt.geom_traits().collinear_are_strictly_ordered_along_line_2_object();
@@ -51,6 +58,13 @@ std::unordered_map<IndexPair, std::uint32_t, KeyHash> count_constraint_edges(
     for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
       const VertexHandle va = vertex_of[contour[i]];
       const VertexHandle vb = vertex_of[contour[i + 1]];
+      if (va == vb) continue;
+      FaceHandle f;
+      int fi = 0;
+      if (cdt.is_edge(va, vb, f, fi)) {  // the common case: the edge was not split
+        flip_contour_bit(cdt, f, fi);
+        continue;
+      }
       VertexHandle cur = va;
       std::size_t steps = 0;
       while (cur != vb) {
@@ -69,15 +83,15 @@ std::unordered_map<IndexPair, std::uint32_t, KeyHash> count_constraint_edges(
             next = w;
           }
         } while (++w != done);
-        if (next == VertexHandle() || ++steps > vertex_of.size()) {
+        if (next == VertexHandle() || ++steps > vertex_of.size() ||
+            !cdt.is_edge(cur, next, f, fi)) {
           throw InternalError("internal error: constraint edge missing from the triangulation");
         }
-        ++counts[index_pair(cur->info(), next->info())];
+        flip_contour_bit(cdt, f, fi);
         cur = next;
       }
     }
   }
-  return counts;
 }
 
 // The vertices of all rings that take part, and one explicitly closed index contour per ring.
@@ -109,17 +123,24 @@ bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.cont
 // their first index: displaced apart, one ring could poke through the other and the library would
 // reject the polygon, while kept together they share one vertex.
 void jitter(std::vector<Point>& points) {
-  // The exact bits of each coordinate pair.
-  std::unordered_map<CellKey, std::size_t, KeyHash> first_of;
-  first_of.reserve(points.size());
+  // Open addressing over the exact coordinate bits (-0.0 folded into 0.0 so that equal values
+  // meet). Slots hold 1 + the first index with those bits, in 32 bits so that the table stays in
+  // cache; the keys are read from a copy of the undisplaced points.
+  if (points.size() >= UINT32_MAX) throw InternalError("internal error: too many ring points");
+  const std::vector<Point> original = points;
+  const auto bits = [](double v) { return std::bit_cast<std::int64_t>(v == 0.0 ? 0.0 : v); };
+  const auto key_of = [&](std::size_t j) {
+    return CellKey{bits(original[j].x), bits(original[j].y)};
+  };
+  const std::size_t capacity = std::bit_ceil(2 * points.size() + 2);
+  std::vector<std::uint32_t> slots(capacity, 0);
+  const KeyHash hash;
   for (std::size_t j = 0; j < points.size(); ++j) {
-    // Keyed by bits, with -0.0 folded into 0.0 so that equal coordinates meet.
-    const double x = points[j].x == 0.0 ? 0.0 : points[j].x;
-    const double y = points[j].y == 0.0 ? 0.0 : points[j].y;
-    const std::size_t source =
-        first_of.try_emplace({std::bit_cast<std::int64_t>(x), std::bit_cast<std::int64_t>(y)}, j)
-            .first->second;
-    const double jd = static_cast<double>(source);
+    const CellKey key = key_of(j);
+    std::size_t s = hash(key) & (capacity - 1);
+    while (slots[s] != 0 && !(key_of(slots[s] - 1) == key)) s = (s + 1) & (capacity - 1);
+    if (slots[s] == 0) slots[s] = static_cast<std::uint32_t>(j + 1);
+    const double jd = static_cast<double>(slots[s] - 1);
     points[j].x = points[j].x + std::sin(jd * 1.1) * 1e-9;
     points[j].y = points[j].y + std::cos(jd * 1.3) * 1e-9;
   }
@@ -133,8 +154,14 @@ Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
 
 }  // namespace
 
-std::optional<std::vector<IndexTriangle>> triangulate_contours(
-    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours) {
+namespace {
+
+// The triangulation behind triangulate_contours. When `interior_neighbours` is given, it receives
+// per returned triangle a mask whose bit i tells that the triangle across CGAL edge i (opposite
+// vertex i) is returned too, which is how the skeleton finds shared edges without a look-up.
+std::optional<std::vector<IndexTriangle>> triangulate(
+    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
+    std::vector<std::uint8_t>* interior_neighbours) {
   const std::size_t n = points.size();
   for (const auto& contour : contours) {
     for (const std::size_t i : contour) check_index(i, n, "contour");
@@ -185,38 +212,44 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
   }
   if (cdt.dimension() < 2) return out;
 
-  const auto crossings = count_constraint_edges(cdt, vertex_of, contours);
+  mark_contour_edges(cdt, vertex_of, contours);
 
   // Flood fill from the infinite face; a face is inside when reaching it crosses an odd number
   // of contour edges.
-  for (auto f = cdt.all_faces_begin(); f != cdt.all_faces_end(); ++f) f->info() = -1;
   std::vector<FaceHandle> stack{cdt.infinite_face()};
-  stack.back()->info() = 0;
+  stack.back()->info().parity = 0;
   while (!stack.empty()) {
     const FaceHandle f = stack.back();
     stack.pop_back();
     for (int i = 0; i < 3; ++i) {
       const FaceHandle g = f->neighbor(i);
-      if (g->info() != -1) continue;
-      int parity = f->info();
-      const VertexHandle a = f->vertex(Cdt::cw(i));
-      const VertexHandle b = f->vertex(Cdt::ccw(i));
-      if (!cdt.is_infinite(a) && !cdt.is_infinite(b)) {
-        const auto it = crossings.find(index_pair(a->info(), b->info()));
-        if (it != crossings.end()) parity ^= static_cast<int>(it->second & 1U);
-      }
-      g->info() = parity;
+      if (g->info().parity != -1) continue;
+      g->info().parity = f->info().parity ^ ((f->info().contour_edges >> i) & 1);
       stack.push_back(g);
     }
   }
 
   out.reserve(cdt.number_of_faces());
+  if (interior_neighbours) interior_neighbours->clear();
   for (const FaceHandle f : cdt.finite_face_handles()) {
-    if (f->info() == 1) {
-      out.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
+    if (f->info().parity != 1) continue;
+    out.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
+    if (interior_neighbours) {
+      std::uint8_t mask = 0;
+      for (int i = 0; i < 3; ++i) {
+        if (f->neighbor(i)->info().parity == 1) mask |= static_cast<std::uint8_t>(1U << i);
+      }
+      interior_neighbours->push_back(mask);
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<IndexTriangle>> triangulate_contours(
+    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours) {
+  return triangulate(points, contours, nullptr);
 }
 
 std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
@@ -263,26 +296,17 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
   }
 
   jitter(in.points);
-  const auto triples = triangulate_contours(in.points, in.contours);
+  // An edge is used by two triangles exactly when the triangle across it is interior too.
+  std::vector<std::uint8_t> shared;
+  const auto triples = triangulate(in.points, in.contours, &shared);
   if (!triples) return std::nullopt;
-
-  std::unordered_map<IndexPair, std::uint8_t, KeyHash> uses;
-  uses.reserve(triples->size() * 2);
-  const auto bump = [&uses](const IndexPair& e) {
-    std::uint8_t& c = uses[e];
-    if (c < UINT8_MAX) ++c;
-  };
-  for (const IndexTriangle& t : *triples) {
-    for (const std::size_t i : t) check_index(i, n, "triangle");
-    bump(index_pair(t[0], t[1]));
-    bump(index_pair(t[1], t[2]));
-    bump(index_pair(t[0], t[2]));
+  if (shared.size() != triples->size()) {
+    throw InternalError("internal error: triangle neighbour masks out of step");
   }
 
   // Shared by two triangles and not a short chord between near neighbours of one ring.
-  const auto internal = [&](const IndexPair& e) {
-    const auto it = uses.find(e);
-    if (it == uses.end() || it->second < 2) return false;
+  const auto internal = [&](const IndexPair& e, bool is_shared) {
+    if (!is_shared) return false;
     if (ring_of[e.lo] != ring_of[e.hi]) return true;
     const std::size_t ring_n = ring_size[check_index(ring_of[e.lo], ring_size.size(), "ring")];
     const std::size_t pa = position_of[e.lo];
@@ -293,13 +317,17 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
 
   std::vector<Segment> out;
   const std::vector<Point>& p = in.points;
-  for (const IndexTriangle& t : *triples) {
+  for (std::size_t ti = 0; ti < triples->size(); ++ti) {
+    const IndexTriangle& t = (*triples)[ti];
+    for (const std::size_t i : t) check_index(i, n, "triangle");
+    // E0 = (t0, t1), E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
     const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
                                          index_pair(t[0], t[2])};
+    constexpr std::array<int, 3> kOpposite{2, 0, 1};
     std::array<IndexPair, 3> kept{};
     std::size_t k = 0;
-    for (const IndexPair& e : edges) {
-      if (internal(e)) kept[k++] = e;
+    for (std::size_t e = 0; e < 3; ++e) {
+      if (internal(edges[e], (shared[ti] >> kOpposite[e]) & 1U)) kept[k++] = edges[e];
     }
     if (k == 2) {
       out.push_back({midpoint(p, kept[0]), midpoint(p, kept[1])});

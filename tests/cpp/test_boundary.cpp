@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "boundary/boundary.hpp"
@@ -40,18 +42,13 @@ TEST(SubdivideRing, CutsEveryEdgeIncludingTheClosingOne) {
   EXPECT_EQ(subdivide_ring({{5, 5}}, 1), (Ring{{5, 5}}));
 }
 
-BufferPolygon two_hole_polygon() {
-  // A wobbly outer ring (points 0.01 off a straight edge) and two hole squares.
-  Ring outer{{0, 0}, {5, 0.01}, {10, 0}, {20, 0}, {20, 20}, {0, 20}};
-  Ring hole1 = square(2, 2, 3);
-  std::reverse(hole1.begin(), hole1.end());
-  Ring hole2 = square(12, 12, 2);
-  std::reverse(hole2.begin(), hole2.end());
-  return {outer, {hole1, hole2}};
-}
-
+// A wobbly outer ring (points 0.01 off a straight edge) with two clockwise hole squares, a unit
+// square and a 2-vertex ring.
 std::vector<BufferPolygon> sample_polygons() {
-  return {two_hole_polygon(), {square(30, 0, 1), {}}, {{{40, 0}, {41, 0}}, {}}};
+  const Ring outer{{0, 0}, {5, 0.01}, {10, 0}, {20, 0}, {20, 20}, {0, 20}};
+  const std::vector<Ring> holes{{{2, 5}, {5, 5}, {5, 2}, {2, 2}},
+                                {{12, 14}, {14, 14}, {14, 12}, {12, 12}}};
+  return {{outer, holes}, {square(30, 0, 1), {}}, {{{40, 0}, {41, 0}}, {}}};
 }
 
 // The polygons with every ring mapped by fn, the expected shape of a result.
@@ -74,18 +71,8 @@ void expect_same(const std::vector<BufferPolygon>& a, const std::vector<BufferPo
   }
 }
 
-TEST(PreprocessBoundaries, EmptyInputAndKeptCounts) {
-  EXPECT_TRUE(preprocess_boundaries({}, 1.0, 0.5, kAbsent, kAbsent, kAbsent).empty());
-  const auto in = sample_polygons();
-  for (const std::optional<double> resample : {kAbsent, std::optional<double>(0.7)}) {
-    const auto out = preprocess_boundaries(in, 1.0, 0.5, kAbsent, resample, kAbsent);
-    ASSERT_EQ(out.size(), in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) EXPECT_EQ(out[i].holes.size(), in[i].holes.size());
-    EXPECT_EQ(out[2].outer, in[2].outer);  // a 2-vertex ring is never dropped
-  }
-}
-
 TEST(PreprocessBoundaries, WithoutRefinementIsSimplifyThenSubdivide) {
+  EXPECT_TRUE(preprocess_boundaries({}, 1.0, 0.5, kAbsent, kAbsent, kAbsent).empty());
   const auto in = sample_polygons();
   const double fs = 2.0;
   const auto simplified_then_cut = [&](double tolerance) {
@@ -93,6 +80,12 @@ TEST(PreprocessBoundaries, WithoutRefinementIsSimplifyThenSubdivide) {
       return subdivide_ring(tolerance > 0 ? rdp(r, tolerance) : r, 1.5 * fs);
     });
   };
+  const auto simplified = simplified_then_cut(0.1);
+  const auto kept = simplified_then_cut(0.0);
+  // Simplified: 4 sides of 20 in 7 pieces each. Kept: the wobble's two short edges gain 1 each
+  // and the 10-long edge 3.
+  EXPECT_EQ(simplified[0].outer.size(), 4u * 7u);
+  EXPECT_EQ(kept[0].outer.size(), 6u + 1u + 1u + 3u + 3u * 6u);
   // Refinement off through the ratio (<= 0, NaN) or through buffer_distance (<= 0, NaN).
   struct Off {
     double buffer_distance;
@@ -100,25 +93,20 @@ TEST(PreprocessBoundaries, WithoutRefinementIsSimplifyThenSubdivide) {
   };
   for (const Off off : {Off{0.5, 0.0}, Off{0.5, -1.0}, Off{0.5, kNaN}, Off{0.0, kAbsent},
                         Off{-1.0, 0.5}, Off{kNaN, kAbsent}}) {
-    // Tolerance: absent is 0.05 x feature_size (the 0.01 wobble goes), 0 and negatives keep it.
-    expect_same(preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, kAbsent, kAbsent),
-                simplified_then_cut(0.1));
-    expect_same(preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, kAbsent, 0.0),
-                simplified_then_cut(0.0));
-    expect_same(preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, kAbsent, -3.0),
-                simplified_then_cut(0.0));
-    expect_same(preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, kAbsent, kNaN),
-                simplified_then_cut(0.0));
-    // resample <= 0 or NaN is subdivision mode.
-    for (const double r : {0.0, -2.0, kNaN}) {
-      expect_same(preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, r, kAbsent),
-                  simplified_then_cut(0.1));
+    // Tolerance: absent is 0.05 x feature_size (the 0.01 wobble goes), 0, negatives and NaN keep
+    // it; resample <= 0 or NaN is subdivision mode.
+    for (const auto& [tolerance, resample, want] : {std::tuple{kAbsent, kAbsent, &simplified},
+                                                    {0.0, kAbsent, &kept},
+                                                    {-3.0, kAbsent, &kept},
+                                                    {kNaN, kAbsent, &kept},
+                                                    {kAbsent, 0.0, &simplified},
+                                                    {kAbsent, -2.0, &simplified},
+                                                    {kAbsent, kNaN, &simplified}}) {
+      expect_same(
+          preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, resample, tolerance),
+          *want);
     }
   }
-  // Simplified: 4 sides of 20 in 7 pieces each. Kept: the wobble's two short edges gain 1 each
-  // and the 10-long edge 3.
-  EXPECT_EQ(simplified_then_cut(0.1)[0].outer.size(), 4u * 7u);
-  EXPECT_EQ(simplified_then_cut(0.0)[0].outer.size(), 6u + 1u + 1u + 3u + 3u * 6u);
 }
 
 TEST(PreprocessBoundaries, RefinementUsesTheIndexOfAllSubdividedRings) {
@@ -174,45 +162,47 @@ TEST(PreprocessBoundaries, ResampleModeSkipsSubdivision) {
     EXPECT_NE(std::find(adaptive[0].outer.begin(), adaptive[0].outer.end(), corner),
               adaptive[0].outer.end());
   }
-  EXPECT_EQ(adaptive[2].outer, in[2].outer);
+  EXPECT_EQ(adaptive[2].outer, in[2].outer);  // a 2-vertex ring is never dropped
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    EXPECT_EQ(adaptive[i].holes.size(), in[i].holes.size());
+  }
 }
 
 TEST(PointLimit, CountsAreCheckedBeforeAllocating) {
-  const auto expect_limit = [](const auto& call, const std::string& option,
-                               const std::string& count) {
-    try {
-      call();
-      ADD_FAILURE() << "no InputError for " << option;
-    } catch (const InputError& e) {
-      const std::string what = e.what();
-      EXPECT_NE(what.find(option), std::string::npos) << what;
-      EXPECT_NE(what.find(count), std::string::npos) << what;
-      EXPECT_NE(what.find(std::to_string(kMaxBoundaryPoints)), std::string::npos) << what;
-    }
-  };
   const std::vector<BufferPolygon> big{{square(0, 0, 1e4), {}}};
-  // 4 edges of 1e4 at spacing 1e-4: 4e8 points.
-  expect_limit([&] { preprocess_boundaries(big, 1.0, 0.0, kAbsent, 1e-4, 0.0); }, "resample",
-               "400000000");
-  expect_limit([&] { preprocess_boundaries(big, 1e-4, 0.0, kAbsent, kAbsent, 0.0); },
-               "feature_size", "");
-  expect_limit([&] { subdivide_ring({{0, 0}, {1e300, 0}}, 1e-300); }, "max_len",
-               std::to_string(std::numeric_limits<std::size_t>::max()));
-  expect_limit([&] { resample_span_open({{0, 0}, {1, 0}}, 1e-9, {"spacing", 0}); }, "spacing",
-               "1000000001");
-  // Limits across rings: budgets already mostly used up by earlier rings of the same call.
   const std::size_t nearly = kMaxBoundaryPoints - 3;
   const CurvatureIndex index(1.0);
-  expect_limit([&] { refine_ring_from_index(square(0, 0, 1), index, 1.0, 0.5, {"ratio", nearly}); },
-               "ratio", std::to_string(nearly + 4));
-  expect_limit(
-      [&] {
-        adaptive_resample_span_open({{0, 0}, {10, 0}}, index, 1.0, 1.0, 0.5, {"resample", nearly});
-      },
-      "resample", "");
+  const PointBudget resample{"resample", nearly};
+  const std::string most = std::to_string(std::numeric_limits<std::size_t>::max());
+  struct Case {
+    std::function<void()> call;
+    std::string option, count;
+  };
+  const Case cases[] = {
+      // 4 edges of 1e4 at spacing 1e-4: 4e8 points.
+      {[&] { preprocess_boundaries(big, 1.0, 0.0, kAbsent, 1e-4, 0.0); }, "resample", "400000000"},
+      {[&] { preprocess_boundaries(big, 1e-4, 0.0, kAbsent, kAbsent, 0.0); }, "feature_size", ""},
+      {[] { subdivide_ring({{0, 0}, {1e300, 0}}, 1e-300); }, "max_len", most},
+      {[] { resample_span_open({{0, 0}, {1, 0}}, 1e-9, {"spacing", 0}); }, "spacing", "1000000001"},
+      // Limits across rings: budgets already mostly used up by earlier rings of the same call.
+      {[&] { refine_ring_from_index(square(0, 0, 1), index, 1.0, 0.5, {"ratio", nearly}); },
+       "ratio", std::to_string(nearly + 4)},
+      {[&] { adaptive_resample_span_open({{0, 0}, {10, 0}}, index, 1, 1, 0.5, resample); },
+       "resample", ""},
+      {[&] { resample_ring(square(0, 0, 2), 1.0, kCorner, {"spacing", nearly}); }, "spacing", ""},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << "no InputError for " << c.option;
+    } catch (const InputError& e) {
+      const std::string what = e.what();
+      for (const std::string& part : {c.option, c.count, std::to_string(kMaxBoundaryPoints)}) {
+        EXPECT_NE(what.find(part), std::string::npos) << what;
+      }
+    }
+  }
   EXPECT_EQ(resample_ring(square(0, 0, 1), 1.0, kCorner, {"spacing", nearly - 1}).size(), 4u);
-  expect_limit([&] { resample_ring(square(0, 0, 2), 1.0, kCorner, {"spacing", nearly}); },
-               "spacing", "");
 }
 
 }  // namespace

@@ -26,6 +26,11 @@ std::size_t add_path(Graph& g, std::size_t from, const Points& pts) {
   return from;
 }
 
+void expect_graph(const Graph& g, const Points& nodes, const Edges& edges) {
+  EXPECT_EQ(g.nodes, nodes);
+  EXPECT_EQ(g.edges, edges);
+}
+
 class WeldCells : public ::testing::TestWithParam<double> {};
 
 TEST_P(WeldCells, CellBoundaryCases) {
@@ -33,8 +38,7 @@ TEST_P(WeldCells, CellBoundaryCases) {
   const auto weld = [s](const std::vector<Segment>& segs) { return segments_to_graph(segs, s); };
   // Neighbouring cells join and the first point keeps the node's position; cells 0 and 3 don't.
   Graph g = weld({{{0.49 * s, 0}, {0.51 * s, 0}}, {{0.51 * s, 0}, {2.6 * s, 0}}});
-  EXPECT_EQ(g.nodes, (Points{{0.49 * s, 0}, {2.6 * s, 0}}));
-  EXPECT_EQ(g.edges, (Edges{{0, 1}}));
+  expect_graph(g, {{0.49 * s, 0}, {2.6 * s, 0}}, {{0, 1}});
   // Halves round away from zero: cells -1 and 1 are out of reach of each other.
   EXPECT_EQ(weld({{{-0.5 * s, 0}, {0.5 * s, 0}}}).edges, (Edges{{0, 1}}));
   // A resolved cell is recorded, so reach carries from cell 1 to cell 2.
@@ -44,84 +48,65 @@ TEST_P(WeldCells, CellBoundaryCases) {
   EXPECT_EQ(weld({{{s, -s}, {-s, s}}, {{0, 0}, {10 * s, 10 * s}}}).edges, (Edges{{0, 1}, {1, 2}}));
   // Bit-identical ends share a node.
   const Point a{0.1 + 0.2, 1.0 / 3.0}, b{7.0 / 3.0 * s, -2.5 * s}, c{-1e-7, 12.5 * s};
-  g = weld({{a, b}, {b, c}, {c, a}});
-  EXPECT_EQ(g.nodes, (Points{a, b, c}));
-  EXPECT_EQ(g.edges, (Edges{{0, 1}, {1, 2}, {2, 0}}));
+  expect_graph(weld({{a, b}, {b, c}, {c, a}}), {a, b, c}, {{0, 1}, {1, 2}, {2, 0}});
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WeldCells, ::testing::Values(1e-3, 0.05, 1.0, 3.7, 1e4));
 
-TEST(SegmentsToGraph, SkipsSelfAndDuplicateEdgesKeepingOrientation) {
+TEST(SegmentsToGraph, SkipsSelfAndDuplicateEdgesAndFarCellsNeverWrap) {
   const Point p{0, 0}, q{1, 0}, r{0, 1}, p_near{0.001, 0};
-  const Graph g = segments_to_graph({{p, q}, {q, p}, {p, q}, {r, r}, {p, p_near}, {r, q}}, 0.01);
-  EXPECT_EQ(g.nodes, (Points{p, q, r}));
-  EXPECT_EQ(g.edges, (Edges{{0, 1}, {2, 1}}));
+  expect_graph(segments_to_graph({{p, q}, {q, p}, {p, q}, {r, r}, {p, p_near}, {r, q}}, 0.01),
+               {p, q, r}, {{0, 1}, {2, 1}});
   EXPECT_TRUE(segments_to_graph({}, 1.0).nodes.empty());
-}
-
-TEST(SegmentsToGraph, FarCoordinatesSaturateWithoutWrapping) {
   // Opposite saturated corners would weld if a probe wrapped around the int64 range.
   const double inf = std::numeric_limits<double>::infinity();
-  const Graph g = segments_to_graph(
-      {{{-1e300, -1e300}, {1e300, 1e300}}, {{1e300, 0}, {inf, 0}}, {{inf, 0}, {-inf, 0}}}, 1.0);
-  EXPECT_EQ(g.nodes, (Points{{-1e300, -1e300}, {1e300, 1e300}, {1e300, 0}, {-inf, 0}}));
-  EXPECT_EQ(g.edges, (Edges{{0, 1}, {2, 3}}));
+  expect_graph(
+      segments_to_graph(
+          {{{-1e300, -1e300}, {1e300, 1e300}}, {{1e300, 0}, {inf, 0}}, {{inf, 0}, {-inf, 0}}}, 1.0),
+      {{-1e300, -1e300}, {1e300, 1e300}, {1e300, 0}, {-inf, 0}}, {{0, 1}, {2, 3}});
 }
 
-TEST(MergeCloseJunctions, PathOfExactlyTheMergeDistanceCollapses) {
+TEST(MergeCloseJunctions, Cases) {
   // Junctions (0, 0) and (1, 0) joined through (0.25, 0) and (0.5, 0): length exactly 1.
   const Graph g{{{0, 0}, {1, 0}, {0.25, 0}, {0.5, 0}, {-1, 1}, {-1, -1}, {2, 1}, {2, -1}},
                 {{0, 2}, {2, 3}, {3, 1}, {0, 4}, {0, 5}, {1, 6}, {1, 7}}};
-  const Graph merged = merge_close_junctions(g, 1.0);
-  EXPECT_EQ(merged.nodes, (Points{{0.5, 0}, {-1, 1}, {-1, -1}, {2, 1}, {2, -1}}));
-  EXPECT_EQ(merged.edges, (Edges{{0, 1}, {0, 2}, {0, 3}, {0, 4}}));
-  const Graph kept = merge_close_junctions(g, std::nextafter(1.0, 0.0));
-  EXPECT_EQ(kept.nodes, g.nodes);
-  EXPECT_EQ(kept.edges, g.edges);
-}
-
-TEST(MergeCloseJunctions, ThirdJunctionJoinsAtTheRunningMidpoint) {
+  expect_graph(merge_close_junctions(g, 1.0), {{0.5, 0}, {-1, 1}, {-1, -1}, {2, 1}, {2, -1}},
+               {{0, 1}, {0, 2}, {0, 3}, {0, 4}});
+  expect_graph(merge_close_junctions(g, std::nextafter(1.0, 0.0)), g.nodes, g.edges);
   // Triangle of junctions with pendants; the shortest pair (1, 2) is found last but merged first.
   const Point p0{0, 0}, p1{1, 0}, p2{1, 0.2}, mid{(p1.x + p2.x) * 0.5, (p1.y + p2.y) * 0.5};
-  Graph m = merge_close_junctions(
-      {{p0, p1, p2, {-1, 0}, {2, 0}, {1, 1}}, {{0, 1}, {0, 2}, {1, 2}, {0, 3}, {1, 4}, {2, 5}}},
-      2.0);
-  EXPECT_EQ(m.nodes,
-            (Points{{(p0.x + mid.x) * 0.5, (p0.y + mid.y) * 0.5}, {-1, 0}, {2, 0}, {1, 1}}));
-  EXPECT_EQ(m.edges, (Edges{{0, 1}, {0, 2}, {0, 3}}));
+  expect_graph(merge_close_junctions({{p0, p1, p2, {-1, 0}, {2, 0}, {1, 1}},
+                                      {{0, 1}, {0, 2}, {1, 2}, {0, 3}, {1, 4}, {2, 5}}},
+                                     2.0),
+               {{(p0.x + mid.x) * 0.5, (p0.y + mid.y) * 0.5}, {-1, 0}, {2, 0}, {1, 1}},
+               {{0, 1}, {0, 2}, {0, 3}});
   // Equal lengths keep search order: A(0,0)-B(1,0) merges before B-C(2,0), ending at 1.25.
-  m = merge_close_junctions({{{0, 0}, {1, 0}, {2, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
+  expect_graph(
+      merge_close_junctions({{{0, 0}, {1, 0}, {2, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
                              {{0, 1}, {1, 2}, {0, 3}, {0, 4}, {1, 5}, {2, 6}, {2, 7}}},
-                            1.0);
-  EXPECT_EQ(m.nodes.front(), (Point{1.25, 0}));
-  EXPECT_EQ(m.edges.size(), 5u);
-}
-
-TEST(MergeCloseJunctions, PathBackToItsOwnJunctionChangesNothing) {
-  const Graph g{{{0, 0}, {0.1, 0.1}, {0.2, 0}, {-1, 0}, {0, -1}},
-                {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {0, 4}}};
-  const Graph m = merge_close_junctions(g, 10.0);
-  EXPECT_EQ(m.nodes, g.nodes);
-  EXPECT_EQ(m.edges, g.edges);
+                            1.0),
+      {{1.25, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
+      {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}});
+  // A junction path back to itself changes nothing.
+  const Graph back{{{0, 0}, {0.1, 0.1}, {0.2, 0}, {-1, 0}, {0, -1}},
+                   {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {0, 4}}};
+  expect_graph(merge_close_junctions(back, 10.0), back.nodes, back.edges);
   // Nodes without edges disappear; the rest are renumbered in order.
-  const Graph r = merge_close_junctions({{{0, 0}, {1, 1}, {2, 2}, {3, 3}}, {{3, 1}}}, 1.0);
-  EXPECT_EQ(r.nodes, (Points{{1, 1}, {3, 3}}));
-  EXPECT_EQ(r.edges, (Edges{{1, 0}}));
+  expect_graph(merge_close_junctions({{{0, 0}, {1, 1}, {2, 2}, {3, 3}}, {{3, 1}}}, 1.0),
+               {{1, 1}, {3, 3}}, {{1, 0}});
 }
 
-TEST(PruneShortTips, IsolatedPathAgainstTheThreshold) {
+TEST(PruneShortTips, Cases) {
   // Length exactly 1: kept at L = 1, removed at 0.9 L and just above 1.
-  const Graph g{{{0, 0}, {0.25, 0}, {0.5, 0}, {1, 0}}, {{0, 1}, {1, 2}, {2, 3}}};
+  Graph g{{{0, 0}, {0.25, 0}, {0.5, 0}, {1, 0}}, {{0, 1}, {1, 2}, {2, 3}}};
   for (const auto& [min_len, kept] :
        {std::pair{1.0, true}, {1.0 / 0.9, false}, {std::nextafter(1.0, 2.0), false}}) {
     const Graph p = prune_short_tips(g, min_len);
     EXPECT_EQ(p.nodes, g.nodes);
     EXPECT_EQ(p.edges, kept ? g.edges : Edges{}) << min_len;
   }
-}
-
-TEST(PruneShortTips, JunctionWithThreeTips) {
-  Graph g{{{0, 0}}, {}};
+  // A junction with three tips.
+  g = {{{0, 0}}, {}};
   add_path(g, 0, {{0.25, 0}, {0.5, 0}});
   add_path(g, 0, {{-0.25, 0}, {-0.5, 0}});
   add_path(g, 0, {{0, 5}, {0, 10}});
@@ -132,15 +117,10 @@ TEST(PruneShortTips, JunctionWithThreeTips) {
   ASSERT_EQ(chains.size(), 1u);
   EXPECT_EQ(chains[0].points, (Points{{0, 0}, {0, 5}, {0, 10}}));
   EXPECT_TRUE(chains[0].start_is_tip && chains[0].end_is_tip);
-  const Graph all = prune_short_tips(g, 20.0);
-  EXPECT_EQ(all.nodes, g.nodes);
-  EXPECT_TRUE(all.edges.empty());
-}
-
-TEST(PruneShortTips, JunctionLeftWithOneBranchBecomesTipNextPass) {
+  expect_graph(prune_short_tips(g, 20.0), g.nodes, {});
   // J (0) has two 0.5 tips and a 0.6 edge to junction K (5), which has two long tips. With
   // degrees fixed per pass the second tip cannot run on through J to K (1.1 >= L).
-  Graph g{{{0, 0}}, {}};
+  g = {{{0, 0}}, {}};
   add_path(g, 0, {{0, 0.25}, {0, 0.5}});
   add_path(g, 0, {{0, -0.25}, {0, -0.5}});
   const std::size_t k = add_path(g, 0, {{0.6, 0}});

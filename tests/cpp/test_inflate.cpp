@@ -15,6 +15,7 @@ namespace {
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 using Box = std::array<double, 4>;  // x0, y0, x1, y1
+using Polys = std::vector<BufferPolygon>;
 
 double area(const Ring& r) {
   double twice = 0.0;
@@ -40,18 +41,15 @@ void expect_box(const Ring& r, const Box& want) {
 
 Polyline square_loop(double h) { return {{-h, -h}, {h, -h}, {h, h}, {-h, h}, {-h, -h}}; }
 
-void expect_clean(const std::vector<BufferPolygon>& polys, double feature_size) {
-  for (const BufferPolygon& poly : polys) {
-    EXPECT_GT(area(poly.outer), 0.0);
-    for (const Ring& h : poly.holes) EXPECT_LE(area(h), -0.1 * feature_size * feature_size);
-    std::vector<Ring> rings = poly.holes;
-    rings.push_back(poly.outer);
-    for (const Ring& r : rings) {
-      ASSERT_GE(r.size(), 3u);
-      EXPECT_FALSE(r.front() == r.back());
-      for (std::size_t k = 1; k < r.size(); ++k) EXPECT_GT(dist2(r[k - 1], r[k]), 1e-10);
-    }
+// The message of the E thrown by f, or a note that none was thrown.
+template <typename E, typename F>
+std::string message_of(const F& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
   }
+  return "(no error)";
 }
 
 TEST(Inflate, ShortCurvesAndZeroRadius) {
@@ -59,45 +57,46 @@ TEST(Inflate, ShortCurvesAndZeroRadius) {
   EXPECT_TRUE(inflate({{}, {{1, 1}}}, std::nullopt, 1.0, 1.0).empty());
   // At radius 0 the curve itself is read as a closed polygon.
   EXPECT_TRUE(inflate({{{0, 0}, {5, 0}, {9, 0}}}, std::nullopt, 0.0, 1.0).empty());
-  const auto tri = inflate({{{0, 0}, {4, 0}, {0, 3}}}, std::nullopt, 0.0, 1.0);
+  const Polys tri = inflate({{{0, 0}, {4, 0}, {0, 3}}}, std::nullopt, 0.0, 1.0);
   ASSERT_EQ(tri.size(), 1u);
   EXPECT_NEAR(area(tri[0].outer), 6.0, 1e-9);
 }
 
-TEST(Inflate, SegmentGivesRectangleWithSquareCaps) {
-  for (const double r : {1.0, -1.0, 0.25}) {
-    const auto polys = inflate({{{0, 0}, {10, 0}}}, std::nullopt, r, 1.0);
+TEST(Inflate, SingleHoleFreePolygons) {
+  struct Case {
+    std::vector<Polyline> curves;
+    std::optional<Widths> widths;
+    double radius;
+    Box box;
+    double area;
+  };
+  const Case cases[] = {
+      // A segment gives a rectangle with square caps, whatever the sign of the radius.
+      {{{{0, 0}, {10, 0}}}, {}, 1.0, {-1, -1, 11, 1}, 12 * 2},
+      {{{{0, 0}, {10, 0}}}, {}, -1.0, {-1, -1, 11, 1}, 12 * 2},
+      {{{{0, 0}, {10, 0}}}, {}, 0.25, {-0.25, -0.25, 10.25, 0.25}, 10.5 * 0.5},
+      // Coincident points give a square on both routes.
+      {{{{3, 4}, {3, 4}, {3, 4}}}, {}, 2.0, {1, 2, 5, 6}, 16},
+      {{{{3, 4}, {3, 4}, {3, 4}}}, Widths{{2, 2, 2}}, 2.0, {1, 2, 5, 6}, 16},
+      // Crossing curves unite.
+      {{{{-5, 0}, {5, 0}}, {{0, -5}, {0, 5}}}, {}, 1.0, {-6, -6, 6, 6}, 2 * 12.0 * 2.0 - 4.0},
+  };
+  for (const Case& c : cases) {
+    const Polys polys = inflate(c.curves, c.widths, c.radius, 1.0);
     ASSERT_EQ(polys.size(), 1u);
     EXPECT_TRUE(polys[0].holes.empty());
-    const double m = std::fabs(r);
-    expect_box(polys[0].outer, {-m, -m, 10 + m, m});
-    EXPECT_NEAR(area(polys[0].outer), (10 + 2 * m) * 2 * m, 1e-6);
+    expect_box(polys[0].outer, c.box);
+    EXPECT_NEAR(area(polys[0].outer), c.area, 1e-6);
   }
-}
-
-TEST(Inflate, CoincidentPointsGiveSquareOnBothRoutes) {
-  for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{2, 2, 2}}}}) {
-    const auto polys = inflate({{{3, 4}, {3, 4}, {3, 4}}}, widths, 2.0, 1.0);
-    ASSERT_EQ(polys.size(), 1u);
-    expect_box(polys[0].outer, {1, 2, 5, 6});
-    EXPECT_NEAR(area(polys[0].outer), 16.0, 1e-6);
-  }
-}
-
-TEST(Inflate, CrossingCurvesUnite) {
-  const auto polys = inflate({{{-5, 0}, {5, 0}}, {{0, -5}, {0, 5}}}, std::nullopt, 1.0, 1.0);
-  ASSERT_EQ(polys.size(), 1u);
-  EXPECT_TRUE(polys[0].holes.empty());
-  EXPECT_NEAR(area(polys[0].outer), 2 * 12.0 * 2.0 - 4.0, 1e-6);
 }
 
 TEST(Inflate, ConstantRadiiMatchUniformRoute) {
-  const std::vector<Polyline> shapes = {{{0, 0}, {3, 1}, {4, 5}, {1.5, 2.25}, {-2, 4}},
-                                        square_loop(5),
-                                        {{0.1234567, -2}, {0.1234567, -2}, {7.7777777, 3.3}}};
-  for (const Polyline& curve : shapes) {
-    const auto uniform = inflate({curve}, std::nullopt, 0.7, 1.0);
-    const auto variable = inflate({curve}, Widths{std::vector<double>(curve.size(), 0.7)}, 5, 1);
+  for (const Polyline& curve :
+       std::vector<Polyline>{{{0, 0}, {3, 1}, {4, 5}, {1.5, 2.25}, {-2, 4}},
+                             square_loop(5),
+                             {{0.1234567, -2}, {0.1234567, -2}, {7.7777777, 3.3}}}) {
+    const Polys uniform = inflate({curve}, std::nullopt, 0.7, 1.0);
+    const Polys variable = inflate({curve}, Widths{std::vector<double>(curve.size(), 0.7)}, 5, 1);
     ASSERT_EQ(uniform.size(), variable.size());
     for (std::size_t k = 0; k < uniform.size(); ++k) {
       ASSERT_EQ(uniform[k].outer.size(), variable[k].outer.size());
@@ -117,14 +116,15 @@ TEST(Inflate, RadiiFollowTheirVerticesAndCurveIndex) {
   // Curve 0 is skipped yet keeps index 0; curve 2 has an empty entry, curve 3 none.
   const std::vector<Polyline> curves = {
       {{50, 50}}, {{0, 0}, {10, 0}}, {{0, 20}, {10, 20}}, {{0, 40}, {10, 40}}};
-  const auto polys = inflate(curves, Widths{{9}, {2, 2}, {}}, 0.5, 1.0);
-  ASSERT_EQ(polys.size(), 3u);
   std::vector<Box> boxes;
-  for (const BufferPolygon& p : polys) boxes.push_back(bounds(p.outer));
+  for (const BufferPolygon& p : inflate(curves, Widths{{9}, {2, 2}, {}}, 0.5, 1.0)) {
+    boxes.push_back(bounds(p.outer));
+  }
+  ASSERT_EQ(boxes.size(), 3u);
   std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a[1] < b[1]; });
-  EXPECT_NEAR(boxes[0][3] - boxes[0][1], 4.0, 1e-6);
-  EXPECT_NEAR(boxes[1][3] - boxes[1][1], 1.0, 1e-6);
-  EXPECT_NEAR(boxes[2][3] - boxes[2][1], 1.0, 1e-6);
+  for (const auto& [k, height] : {std::pair{0, 4.0}, {1, 1.0}, {2, 1.0}}) {
+    EXPECT_NEAR(boxes[k][3] - boxes[k][1], height, 1e-6);
+  }
 }
 
 TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
@@ -132,7 +132,7 @@ TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
   const double at_limit = std::sqrt(810.0);
   for (const auto& [feature_size, keeps] :
        {std::pair{10.0, true}, {at_limit - 1e-9, true}, {at_limit + 1e-6, false}, {30.0, false}}) {
-    const auto polys = inflate({square_loop(5)}, std::nullopt, 0.5, feature_size);
+    const Polys polys = inflate({square_loop(5)}, std::nullopt, 0.5, feature_size);
     ASSERT_EQ(polys.size(), 1u);
     expect_box(polys[0].outer, {-5.5, -5.5, 5.5, 5.5});
     ASSERT_EQ(polys[0].holes.size(), keeps ? 1u : 0u) << feature_size;
@@ -143,14 +143,13 @@ TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
 }
 
 TEST(Inflate, IslandComesFirstAndHolesGoToTheirOwnPolygon) {
-  const auto polys = inflate({square_loop(10), square_loop(3)}, std::nullopt, 0.5, 1.0);
+  const Polys polys = inflate({square_loop(10), square_loop(3)}, std::nullopt, 0.5, 1.0);
   ASSERT_EQ(polys.size(), 2u);
-  expect_box(polys[0].outer, {-3.5, -3.5, 3.5, 3.5});
-  ASSERT_EQ(polys[0].holes.size(), 1u);
-  expect_box(polys[0].holes[0], {-2.5, -2.5, 2.5, 2.5});
-  expect_box(polys[1].outer, {-10.5, -10.5, 10.5, 10.5});
-  ASSERT_EQ(polys[1].holes.size(), 1u);
-  expect_box(polys[1].holes[0], {-9.5, -9.5, 9.5, 9.5});
+  for (const auto& [k, h] : {std::pair{0, 3.0}, {1, 10.0}}) {
+    expect_box(polys[k].outer, {-h - 0.5, -h - 0.5, h + 0.5, h + 0.5});
+    ASSERT_EQ(polys[k].holes.size(), 1u);
+    expect_box(polys[k].holes[0], {-h + 0.5, -h + 0.5, h - 0.5, h - 0.5});
+  }
 }
 
 TEST(Inflate, PolygonsAscendByOpenLength) {
@@ -177,13 +176,23 @@ TEST(Inflate, RingsAreCleanAndOriented) {
   Widths widths(curves.size());
   widths.back() = {1, 0, -1, 0.5};  // zero and negative radii give a smaller result, no failure
   for (const double feature_size : {0.1, 1.0}) {
-    const auto polys = inflate(curves, widths, 0.3, feature_size);
+    const Polys polys = inflate(curves, widths, 0.3, feature_size);
     ASSERT_GT(polys.size(), 2u);
-    expect_clean(polys, feature_size);
+    for (const BufferPolygon& poly : polys) {
+      EXPECT_GT(area(poly.outer), 0.0);
+      for (const Ring& h : poly.holes) EXPECT_LE(area(h), -0.1 * feature_size * feature_size);
+      std::vector<Ring> rings = poly.holes;
+      rings.push_back(poly.outer);
+      for (const Ring& r : rings) {
+        ASSERT_GE(r.size(), 3u);
+        EXPECT_FALSE(r.front() == r.back());
+        for (std::size_t k = 1; k < r.size(); ++k) EXPECT_GT(dist2(r[k - 1], r[k]), 1e-10);
+      }
+    }
   }
 }
 
-TEST(InflateInput, NonFiniteOrHugeValuesNameCurveAndPoint) {
+TEST(InflateInput, BadValuesNameTheirPlace) {
   const Polyline ok = {{0, 0}, {1, 0}};
   struct Case {
     std::vector<Polyline> curves;
@@ -191,64 +200,36 @@ TEST(InflateInput, NonFiniteOrHugeValuesNameCurveAndPoint) {
     double buffer_distance;
     std::string message;
   };
-  const std::vector<Case> cases = {
-      {{ok, {{0, 0}, {kNan, 1}}},
-       std::nullopt,
-       1.0,
-       "x coordinate of curve 1, point 1 is nan; it must be a finite number"},
-      {{{{0, -kInf}, {1, 1}}},
-       std::nullopt,
-       1.0,
-       "y coordinate of curve 0, point 0 is -inf; it must be a finite number"},
-      {{ok, {{0, 0}, {-2e12, 1}}},
-       std::nullopt,
-       1.0,
-       "x coordinate of curve 1, point 1 is -2e+12; its magnitude must be at most 1e12"},
-      {{ok, ok},
-       Widths{{}, {1, kInf}},
-       1.0,
-       "radius of curve 1, point 1 is inf; it must be a finite number"},
-      {{ok},
-       Widths{{1.5e12, 1}},
-       1.0,
-       "radius of curve 0, point 0 is 1.5e+12; its magnitude must be at most 1e12"},
-      {{ok}, std::nullopt, kNan, "buffer_distance is nan; it must be a finite number"},
-      {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12; its magnitude must be at most 1e12"},
+  const std::string finite = "; it must be a finite number";
+  const std::string limit = "; its magnitude must be at most 1e12";
+  const Case cases[] = {
+      {{ok, {{0, 0}, {kNan, 1}}}, {}, 1.0, "x coordinate of curve 1, point 1 is nan" + finite},
+      {{{{0, -kInf}, {1, 1}}}, {}, 1.0, "y coordinate of curve 0, point 0 is -inf" + finite},
+      {{ok, {{0, 0}, {-2e12, 1}}}, {}, 1.0, "x coordinate of curve 1, point 1 is -2e+12" + limit},
+      {{ok, ok}, Widths{{}, {1, kInf}}, 1.0, "radius of curve 1, point 1 is inf" + finite},
+      {{ok}, Widths{{1.5e12, 1}}, 1.0, "radius of curve 0, point 0 is 1.5e+12" + limit},
+      {{ok}, {}, kNan, "buffer_distance is nan" + finite},
+      {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12" + limit},
   };
   for (const Case& c : cases) {
-    try {
-      inflate(c.curves, c.widths, c.buffer_distance, 1.0);
-      ADD_FAILURE() << "no error for: " << c.message;
-    } catch (const InputError& e) {
-      EXPECT_EQ(std::string(e.what()), c.message);
-    }
+    EXPECT_EQ(message_of<InputError>([&] { inflate(c.curves, c.widths, c.buffer_distance, 1.0); }),
+              c.message);
   }
   // Values that are never used are not checked; magnitudes at the limit pass.
   EXPECT_NO_THROW(inflate({{{kNan, kInf}}}, std::nullopt, kNan, 1.0));
   EXPECT_EQ(inflate({ok, {{5e12, 0}}}, Widths{{1, 1}}, kNan, 1.0).size(), 1u);
   EXPECT_EQ(inflate({{{-1e12, 0}, {-1e12 + 10, 0}}}, std::nullopt, 1.0, 1.0).size(), 1u);
-}
-
-TEST(InflateInput, BufferBeyondTheGridIsRefused) {
   // Each value is at the limit, but the square cap's corner lands beyond the grid.
   const Polyline corner = {{1e12 - 10, 1e12 - 20}, {1e12, 1e12}};
   for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{1e12, 1e12}}}}) {
-    try {
-      inflate({corner}, widths, 1e12, 1.0);
-      ADD_FAILURE();
-    } catch (const InputError& e) {
-      EXPECT_NE(std::string(e.what()).find("beyond about 2.3e12"), std::string::npos);
-    }
+    EXPECT_NE(message_of<InputError>([&] {
+                inflate({corner}, widths, 1e12, 1.0);
+              }).find("beyond about 2.3e12"),
+              std::string::npos);
   }
-}
-
-TEST(InflateInput, MisalignedRadiiAreAnInternalError) {
-  try {
-    inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2);
-    ADD_FAILURE();
-  } catch (const InternalError& e) {
-    EXPECT_STREQ(e.what(), "inflate_curve_variable: widths.len() (2) must equal pts.len() (3)");
-  }
+  EXPECT_EQ(message_of<InternalError>(
+                [] { inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2); }),
+            "inflate_curve_variable: widths.len() (2) must equal pts.len() (3)");
 }
 
 }  // namespace

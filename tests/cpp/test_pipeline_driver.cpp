@@ -21,13 +21,21 @@ TopologizeParams params_of(double buffer_distance, double feature_size) {
   return p;
 }
 
-Polyline stroke(Point a, Point b, int pieces) {
-  Polyline out;
-  for (int i = 0; i <= pieces; ++i) {
-    const double t = static_cast<double>(i) / pieces;
-    out.push_back({a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+// A polyline through `corners`, each leg cut into `pieces` equal steps.
+Polyline stroke(const std::vector<Point>& corners, int pieces) {
+  Polyline out{corners.front()};
+  for (std::size_t c = 1; c < corners.size(); ++c) {
+    const Point a = corners[c - 1], b = corners[c];
+    for (int i = 1; i <= pieces; ++i) {
+      const double t = static_cast<double>(i) / pieces;
+      out.push_back({a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+    }
   }
   return out;
+}
+
+std::vector<Polyline> cross() {
+  return {stroke({{-10, 0}, {10, 0}}, 20), stroke({{0, -10}, {0, 10}}, 20)};
 }
 
 std::string failure_of(const std::vector<Polyline>& curves, const TopologizeParams& p) {
@@ -75,9 +83,7 @@ TEST(Driver, NoSkeletonGivesEmptyResult) {
 }
 
 TEST(Driver, CrossSharesOneJunctionNode) {
-  const std::vector<Polyline> cross = {stroke({-10, 0}, {10, 0}, 20),
-                                       stroke({0, -10}, {0, 10}, 20)};
-  const TopologyResult r = topologize_inner(cross, params_of(1.0, 1.0));
+  const TopologyResult r = topologize_inner(cross(), params_of(1.0, 1.0));
   expect_consistent(r);
   ASSERT_EQ(r.chains.size(), 4u);
   ASSERT_EQ(r.nodes.size(), 5u);
@@ -92,16 +98,11 @@ TEST(Driver, CrossSharesOneJunctionNode) {
   // Output node ids count up in order of first appearance.
   EXPECT_EQ(r.chain_node_ids.front().first, 0u);
   EXPECT_EQ(r.chain_node_ids.front().second, 1u);
-  expect_same(r, topologize_inner(cross, params_of(1.0, 1.0)));
+  expect_same(r, topologize_inner(cross(), params_of(1.0, 1.0)));
 }
 
 TEST(Driver, ClosedStrokeGivesLoopChain) {
-  Polyline square = stroke({0, 0}, {10, 0}, 10);
-  for (const auto& [a, b] :
-       {std::pair<Point, Point>{{10, 0}, {10, 10}}, {{10, 10}, {0, 10}}, {{0, 10}, {0, 0}}}) {
-    const Polyline side = stroke(a, b, 10);
-    square.insert(square.end(), side.begin() + 1, side.end());
-  }
+  const Polyline square = stroke({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}}, 10);
   const TopologyResult r = topologize_inner({square}, params_of(1.0, 1.0));
   expect_consistent(r);
   ASSERT_EQ(r.chains.size(), 1u);
@@ -112,7 +113,7 @@ TEST(Driver, ClosedStrokeGivesLoopChain) {
 TEST(Driver, WidthsOfStraightBandAreAboutTwiceRadius) {
   TopologizeParams p = params_of(1.0, 1.0);
   p.compute_widths = true;
-  const TopologyResult r = topologize_inner({stroke({0, 0}, {40, 0}, 40)}, p);
+  const TopologyResult r = topologize_inner({stroke({{0, 0}, {40, 0}}, 40)}, p);
   expect_consistent(r);
   ASSERT_EQ(r.chains.size(), 1u);
   ASSERT_EQ(r.widths.size(), 1u);
@@ -124,31 +125,29 @@ TEST(Driver, WidthsOfStraightBandAreAboutTwiceRadius) {
     }
   }
   p.compute_widths = false;
-  const TopologyResult plain = topologize_inner({stroke({0, 0}, {40, 0}, 40)}, p);
+  const TopologyResult plain = topologize_inner({stroke({{0, 0}, {40, 0}}, 40)}, p);
   EXPECT_TRUE(plain.widths.empty());
   EXPECT_EQ(plain.chains, r.chains);
 }
 
 TEST(Driver, StageSwitches) {
-  const std::vector<Polyline> cross = {stroke({-10, 0}, {10, 0}, 20),
-                                       stroke({0, -10}, {0, 10}, 20)};
   const TopologizeParams base = params_of(1.0, 1.0);
   TopologizeParams raw = base;
   raw.simplification = 0.0;
   std::size_t base_points = 0, raw_points = 0;
-  for (const auto& c : topologize_inner(cross, base).chains) base_points += c.size();
-  for (const auto& c : topologize_inner(cross, raw).chains) raw_points += c.size();
+  for (const auto& c : topologize_inner(cross(), base).chains) base_points += c.size();
+  for (const auto& c : topologize_inner(cross(), raw).chains) raw_points += c.size();
   EXPECT_GT(raw_points, base_points);
   // Without pruning and merging the skeleton keeps at least as many chains.
   TopologizeParams keep = base;
   keep.min_tip_fraction = std::nan("");
   keep.junction_merge_fraction = 0.0;
-  EXPECT_GE(topologize_inner(cross, keep).chains.size(), 4u);
+  EXPECT_GE(topologize_inner(cross(), keep).chains.size(), 4u);
 }
 
 TEST(Driver, NodeLimitCountsGraphAsBuilt) {
-  const std::vector<Polyline> curves = {stroke({0, 0}, {30, 5}, 30),
-                                        stroke({15, -8}, {15, 12}, 20)};
+  const std::vector<Polyline> curves = {stroke({{0, 0}, {30, 5}}, 30),
+                                        stroke({{15, -8}, {15, 12}}, 20)};
   TopologizeParams p = params_of(1.0, 1.0);
   p.max_nodes = 0;
   const std::string zero = failure_of(curves, p);
@@ -169,11 +168,11 @@ TEST(Driver, NodeLimitCountsGraphAsBuilt) {
 TEST(Driver, WidthsCheckRunsFirst) {
   TopologizeParams p = params_of(1.0, 1.0);
   p.per_curve_widths = Widths{{1.0, 1.0}};
-  EXPECT_EQ(failure_of({stroke({0, 0}, {5, 0}, 5)}, p),
+  EXPECT_EQ(failure_of({stroke({{0, 0}, {5, 0}}, 5)}, p),
             "per_curve_widths[0] has 2 entries but curve 0 has 6 points; they must match (or pass "
             "an empty list to use the uniform buffer)");
   p.per_curve_widths = Widths{std::vector<double>(6, 0.5)};
-  EXPECT_EQ(topologize_inner({stroke({0, 0}, {5, 0}, 5)}, p).chains.size(), 1u);
+  EXPECT_EQ(topologize_inner({stroke({{0, 0}, {5, 0}}, 5)}, p).chains.size(), 1u);
 }
 
 std::vector<Polyline> scribble(std::mt19937_64& rng, int strokes, int points, double step) {
@@ -214,7 +213,8 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
   EXPECT_EQ(triangle_count.recovered, triangle_count.rejected);
 }
 
-TEST(Batch, ResultsMatchSingleRunsInJobOrder) {
+// Several callers at once share the pool, and each gets the single-run results in job order.
+TEST(Batch, ConcurrentCallersGetSingleRunResultsInJobOrder) {
   EXPECT_TRUE(run_batch({}).empty());
   std::mt19937_64 rng(11);
   std::vector<BatchJob> jobs;
@@ -226,34 +226,22 @@ TEST(Batch, ResultsMatchSingleRunsInJobOrder) {
   }
   jobs[3].params.simplification = 0.0;
   jobs[4].params.junction_merge_fraction = 0.0;
-  const auto results = run_batch(jobs);
-  ASSERT_EQ(results.size(), jobs.size());
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    expect_same(results[i], topologize_inner(jobs[i].curves, jobs[i].params));
-  }
-  EXPECT_TRUE(results[1].chains.empty());
-  EXPECT_FALSE(results[0].chains.empty());
-}
-
-TEST(Batch, ConcurrentCallersShareThePool) {
-  std::mt19937_64 rng(5);
-  std::vector<BatchJob> jobs;
-  for (int i = 0; i < 8; ++i) jobs.push_back({scribble(rng, 2, 40, 0.6), params_of(0.5, 1.0)});
-  std::vector<TopologyResult> expected;
-  for (const BatchJob& job : jobs) expected.push_back(topologize_inner(job.curves, job.params));
   std::vector<std::vector<TopologyResult>> got(3);
   std::vector<std::thread> callers;
   for (auto& slot : got) callers.emplace_back([&jobs, &slot] { slot = run_batch(jobs); });
   for (auto& t : callers) t.join();
   for (const auto& results : got) {
-    ASSERT_EQ(results.size(), expected.size());
-    for (std::size_t i = 0; i < results.size(); ++i) expect_same(results[i], expected[i]);
+    ASSERT_EQ(results.size(), jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      expect_same(results[i], topologize_inner(jobs[i].curves, jobs[i].params));
+    }
+    EXPECT_TRUE(results[1].chains.empty());
+    EXPECT_FALSE(results[0].chains.empty());
   }
 }
 
 TEST(Batch, FailureNamesTheJob) {
-  std::vector<BatchJob> jobs;
-  for (int i = 0; i < 4; ++i) jobs.push_back({{stroke({0, 0}, {10, 3}, 10)}, params_of(1.0, 1.0)});
+  std::vector<BatchJob> jobs(4, {{stroke({{0, 0}, {10, 3}}, 10)}, params_of(1.0, 1.0)});
   jobs[2].params.max_nodes = 1;
   const std::string inner = failure_of(jobs[2].curves, jobs[2].params);
   ASSERT_FALSE(inner.empty());

@@ -83,14 +83,6 @@ TEST(GetTriangles, RingsOfTwoOrFewerVerticesAreSkipped) {
   EXPECT_TRUE(skeletonize(two, {Ring{{0, 0}}}).empty());
 }
 
-TEST(GetTriangles, SquareHoleStaysEmpty) {
-  const auto ts = get_triangles(square(0, 10, 2.5), {square(3, 7, 2.0, false)});
-  EXPECT_NEAR(area(ts), 100.0 - 16.0, 1e-6);
-  for (const Triangle& t : ts) {
-    EXPECT_FALSE(in_box({(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3}, 3, 7));
-  }
-}
-
 TEST(GetTriangles, RejectedPolygonGivesFailureNotCrash) {
   const Ring bowtie{{0, 0}, {2, 2}, {2, 0}, {0, 2}};
   const Ring sq{{0, 0}, {4, 0}, {4, 4}, {0, 4}};
@@ -114,10 +106,6 @@ struct ContourCase {
 
 TEST(TriangulateContours, EvenOddInteriorAndCoincidentPoints) {
   const std::vector<ContourCase> cases{
-      {"hole",
-       {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {1, 1}, {1, 3}, {3, 3}, {3, 1}},
-       {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}},
-       12.0},
       // Point 5 repeats point 1: one vertex, reported as 1.
       {"touching",
        {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {2, 2}, {4, 0}, {3, 3}},
@@ -166,12 +154,9 @@ TEST(GetTriangles, HoleTouchingOuterRingAtAVertexKeepsThePolygon) {
                 {v.x + d.x + d.y / 2, v.y + d.y - d.x / 2},
                 {v.x + d.x - d.y / 2, v.y + d.y + d.x / 2}};
       if (signed_area(hole) > 0) std::reverse(hole.begin(), hole.end());
-      const auto moved = [&shift](Ring r) {
-        for (Point& p : r) p = {p.x + shift.x, p.y + shift.y};
-        return r;
-      };
-      const Ring moved_outer = moved(outer);
-      const Ring moved_hole = moved(hole);
+      Ring moved_outer = outer, moved_hole = hole;
+      for (Point& p : moved_outer) p = {p.x + shift.x, p.y + shift.y};
+      for (Point& p : moved_hole) p = {p.x + shift.x, p.y + shift.y};
       const auto ts = try_get_triangles(moved_outer, {moved_hole});
       ASSERT_TRUE(ts.has_value());
       EXPECT_NEAR(area(*ts, shift), signed_area(outer) + signed_area(hole), 1e-6);
@@ -269,8 +254,14 @@ TEST(Skeletonize, ThinRectangleGivesOneSleeveChain) {
   EXPECT_EQ(ends, 2);
 }
 
-TEST(Skeletonize, SquareAnnulusGivesAClosedLoop) {
-  std::vector<Segment> segments = skeletonize(square(0, 10, 0.5), {square(3, 7, 0.5, false)});
+TEST(Skeletonize, SquareAnnulusLeavesTheHoleEmptyAndGivesAClosedLoop) {
+  const Ring outer = square(0, 10, 0.5), hole = square(3, 7, 0.5, false);
+  const auto ts = get_triangles(outer, {hole});
+  EXPECT_NEAR(area(ts), 100.0 - 16.0, 1e-6);
+  for (const Triangle& t : ts) {
+    EXPECT_FALSE(in_box({(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3}, 3, 7));
+  }
+  std::vector<Segment> segments = skeletonize(outer, {hole});
   EXPECT_EQ(weld(segments).components, 1u);
   // Strip the short spurs into the outer corners; one loop round the hole must remain.
   for (std::size_t before = 0; before != segments.size();) {

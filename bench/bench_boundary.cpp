@@ -49,9 +49,10 @@ int main() {
       {"boundary_simplification 0", std::nullopt, 0.0},
       {"resample 1", 1.0, std::nullopt},
   };
-  std::printf("preprocess_boundaries, one ring of %d vertices, feature_size %.1f, "
-              "buffer_distance %.1f, best of 3\n",
-              n, feature_size, buffer_distance);
+  std::printf(
+      "preprocess_boundaries, one ring of %d vertices, feature_size %.1f, "
+      "buffer_distance %.1f, best of 3\n",
+      n, feature_size, buffer_distance);
   for (const Setting& s : settings) {
     double best = std::numeric_limits<double>::infinity();
     std::size_t points = 0;

@@ -10,8 +10,9 @@
 #include "graph/graph.hpp"
 #include "inflate/inflate.hpp"
 #include "pipeline/driver_detail.hpp"
-#include "pipeline/vertex_tree.hpp"
 #include "pipeline/pipeline.hpp"
+#include "pipeline/vertex_tree.hpp"
+#include "scribble.hpp"
 
 namespace {
 
@@ -23,25 +24,7 @@ double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// Random-walk strokes with smooth turns, spread over a square of the given side.
-std::vector<Polyline> scribble(std::uint64_t seed, int strokes, int points, double side) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> start(0.0, side);
-  std::uniform_real_distribution<double> turn(-0.35, 0.35);
-  std::vector<Polyline> curves;
-  for (int s = 0; s < strokes; ++s) {
-    Point p{start(rng), start(rng)};
-    double heading = 6.283185307179586 * start(rng) / side;
-    Polyline c{p};
-    for (int i = 1; i < points; ++i) {
-      heading += turn(rng);
-      p = {p.x + 0.3 * std::cos(heading), p.y + 0.3 * std::sin(heading)};
-      c.push_back(p);
-    }
-    curves.push_back(std::move(c));
-  }
-  return curves;
-}
+using linetopo::bench::scribble;
 
 void stage_breakdown(int strokes, int points) {
   const auto curves = scribble(1, strokes, points, 400.0);
@@ -103,8 +86,8 @@ void stage_breakdown(int strokes, int points) {
   row("triangulate + skeletonize", t_skeleton);
   row("graph + prune + merge + chains", t_graph);
   row("finishing + widths", t_finish);
-  std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n",
-              prepared.size(), rejections.rejected, rejections.recovered);
+  std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n", prepared.size(),
+              rejections.rejected, rejections.recovered);
   std::printf("  segments %zu, chains %zu, chain points %zu, boundary points %zu\n",
               segments.size(), chains.size(), chain_points, cloud.size());
   std::printf("  topologize_inner with widths  %8.3f s (%zu chains)\n", t_total,

@@ -16,6 +16,7 @@
 
 #include "boundary/boundary.hpp"
 #include "pipeline/pipeline.hpp"
+#include "scribble.hpp"
 #include "skeleton_cdt/skeleton_cdt.hpp"
 
 namespace {
@@ -27,25 +28,7 @@ using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel>;
 using Clock = std::chrono::steady_clock;
 
-// Random-walk strokes with smooth turns, spread over a square of the given side.
-std::vector<Polyline> scribble(std::uint64_t seed, int strokes, int points, double side) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> start(0.0, side);
-  std::uniform_real_distribution<double> turn(-0.35, 0.35);
-  std::vector<Polyline> curves;
-  for (int s = 0; s < strokes; ++s) {
-    Point p{start(rng), start(rng)};
-    double heading = 6.283185307179586 * start(rng) / side;
-    Polyline c{p};
-    for (int i = 1; i < points; ++i) {
-      heading += turn(rng);
-      p = {p.x + 0.3 * std::cos(heading), p.y + 0.3 * std::sin(heading)};
-      c.push_back(p);
-    }
-    curves.push_back(std::move(c));
-  }
-  return curves;
-}
+using linetopo::bench::scribble;
 
 // The library's points and closed constraint edges of one polygon, rings of fewer than three
 // vertices left out as the adapter does.
@@ -109,9 +92,10 @@ int main(int argc, char** argv) {
     bare.push_back(bare_input(polygon));
     points += bare.back().points.size();
   }
-  std::printf("%d strokes x 500 points: %zu polygons (%zu prepared without simplification), "
-              "%zu boundary points; best of 3\n",
-              strokes, polygons.size(), retried, points);
+  std::printf(
+      "%d strokes x 500 points: %zu polygons (%zu prepared without simplification), "
+      "%zu boundary points; best of 3\n",
+      strokes, polygons.size(), retried, points);
 
   const double inf = std::numeric_limits<double>::infinity();
   double t_cgal = inf, t_contours = inf, t_triangles = inf, t_skeleton = inf;
@@ -153,9 +137,10 @@ int main(int argc, char** argv) {
               t_triangles, triangles);
   std::printf("  skeletonize                         %8.1f ms  (%zu segments)\n", t_skeleton,
               segments);
-  std::printf("  overhead over bare CGAL: triangulate_contours %+.1f%%, get_triangles %+.1f%% "
-              "(goal at most +30%%), skeletonize %+.1f%%\n",
-              100.0 * (t_contours / t_cgal - 1.0), 100.0 * (t_triangles / t_cgal - 1.0),
-              100.0 * (t_skeleton / t_cgal - 1.0));
+  std::printf(
+      "  overhead over bare CGAL: triangulate_contours %+.1f%%, get_triangles %+.1f%% "
+      "(goal at most +30%%), skeletonize %+.1f%%\n",
+      100.0 * (t_contours / t_cgal - 1.0), 100.0 * (t_triangles / t_cgal - 1.0),
+      100.0 * (t_skeleton / t_cgal - 1.0));
   return 0;
 }

@@ -1,3 +1,5 @@
+"""Lets the tests import their shared drawings module."""
+
 import os
 import sys
 

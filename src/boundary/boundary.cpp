@@ -27,6 +27,24 @@ std::size_t saturating_add(std::size_t a, std::size_t b) {
   return a > max - b ? max : a + b;
 }
 
+Ring cut_edges(const Ring& ring, const std::vector<std::size_t>& pieces, std::size_t total) {
+  const std::size_t n = ring.size();
+  if (pieces.size() != n) throw InternalError("internal error: edge piece counts out of step");
+  Ring out;
+  out.reserve(total);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point& p = ring[i];
+    const Point& q = ring[(i + 1) % n];
+    out.push_back(p);
+    const double md = static_cast<double>(pieces[i]);
+    for (std::size_t k = 1; k < pieces[i]; ++k) {
+      const double f = static_cast<double>(k) / md;
+      out.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
+    }
+  }
+  return out;
+}
+
 }  // namespace detail
 
 void check_point_budget(const PointBudget& budget, std::size_t count) {
@@ -42,31 +60,19 @@ Ring subdivide_ring(const Ring& ring, double max_len, const PointBudget& budget)
   const std::size_t n = ring.size();
   if (n <= 1) return ring;
   // Counted first so an absurd max_len fails before anything is allocated.
+  std::vector<std::size_t> pieces(n, 1);
   std::size_t total = n;
   for (std::size_t j = 0; j < n; ++j) {
     const double len = dist(ring[j], ring[(j + 1) % n]);
-    if (!(len > max_len)) continue;
-    const std::size_t m = detail::saturating_count(std::ceil(len / max_len));
-    if (m >= 2) total = detail::saturating_add(total, m - 1);
-  }
-  check_point_budget(budget, total);
-
-  Ring out;
-  out.reserve(total);
-  for (std::size_t j = 0; j < n; ++j) {
-    const Point& p = ring[j];
-    const Point& q = ring[(j + 1) % n];
-    out.push_back(p);
-    const double len = dist(p, q);
     if (!(len > max_len)) continue;  // an edge of exactly max_len stays whole
     const std::size_t m = detail::saturating_count(std::ceil(len / max_len));
-    const double md = static_cast<double>(m);
-    for (std::size_t k = 1; k < m; ++k) {
-      const double f = static_cast<double>(k) / md;
-      out.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
+    if (m >= 2) {
+      pieces[j] = m;
+      total = detail::saturating_add(total, m - 1);
     }
   }
-  return out;
+  check_point_budget(budget, total);
+  return detail::cut_edges(ring, pieces, total);
 }
 
 namespace {

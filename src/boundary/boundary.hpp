@@ -30,6 +30,10 @@ std::size_t saturating_count(double v);
 // a + b, saturating at the largest size_t.
 std::size_t saturating_add(std::size_t a, std::size_t b);
 
+// The ring with edge i cut into pieces[i] equal parts; total is the output size, already checked
+// against the point budget.
+Ring cut_edges(const Ring& ring, const std::vector<std::size_t>& pieces, std::size_t total);
+
 }  // namespace detail
 
 // Never fails on degenerate geometry; throws InputError when a setting would create more boundary

@@ -172,21 +172,7 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
     }
   }
   check_point_budget(budget, total);
-
-  Ring out;
-  out.reserve(total);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point& p = ring[i];
-    const Point& q = ring[(i + 1) % n];
-    out.push_back(p);
-    const std::size_t m = pieces[i];
-    const double md = static_cast<double>(m);
-    for (std::size_t k = 1; k < m; ++k) {
-      const double f = static_cast<double>(k) / md;
-      out.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
-    }
-  }
-  return out;
+  return detail::cut_edges(ring, pieces, total);
 }
 
 }  // namespace linetopo

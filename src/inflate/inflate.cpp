@@ -6,21 +6,29 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <numeric>
 #include <string>
 #include <utility>
+
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace {
 
 namespace c2 = Clipper2Lib;
 
-constexpr double kIntegerScale = 1e6;  // per-vertex route: coordinates and radii in micro-units
-constexpr int kPrecision = 6;          // decimal places of the uniform offset and of the union
+constexpr double kIntegerScale = 1e6;  // every offset and union works in integer micro-units
 constexpr double kArcToleranceFactor = 0.2;
 constexpr double kUniformMiterLimit = 0.0;
 constexpr double kVariableMiterLimit = 2.0;
 constexpr double kRepeatDist2 = 1e-10;
 constexpr double kMinHoleAreaFactor = 0.1;
+// Uniform curves longer than this are offset in pieces: the offsetter cleans its raw outline
+// with one sweep whose cost grows with the width of the curve's extent, not only its length.
+constexpr std::size_t kPieceVertices = 256;
+// Shapes united per call at each level of the union tree.
+constexpr std::size_t kTreeFanout = 4;
 
 std::string number_text(double v) {
   if (std::isnan(v)) return "nan";
@@ -44,27 +52,343 @@ std::string at(std::size_t curve, std::size_t point) {
   return " of curve " + std::to_string(curve) + ", point " + std::to_string(point);
 }
 
+// Each value is within range, but a wide buffer near the limit can still leave the grid.
+[[noreturn]] void off_grid() {
+  throw InputError(
+      "the buffer around the curves reaches beyond about 2.3e12, the range of Clipper2's "
+      "integer grid; coordinates plus radii must stay below it");
+}
+
 bool has_radii(const std::optional<Widths>& widths, std::size_t i) {
   return widths && i < widths->size() && !(*widths)[i].empty();
 }
 
-double signed_area(const c2::PathD& p) {
+c2::Path64 to_grid(const Polyline& pts) {
+  c2::Path64 path;
+  path.reserve(pts.size());
+  for (const Point& p : pts) {
+    path.emplace_back(round_half_away_i64(p.x * kIntegerScale),
+                      round_half_away_i64(p.y * kIntegerScale));
+  }
+  return path;
+}
+
+c2::Paths64 offset_variable(const c2::Path64& path, const std::vector<double>& widths,
+                            double arc_tolerance) {
+  c2::ClipperOffset offsetter(kVariableMiterLimit, arc_tolerance * kIntegerScale, false, false);
+  offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
+  if (widths.size() != path.size()) {
+    throw InternalError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
+                        ") must equal pts.len() (" + std::to_string(path.size()) + ")");
+  }
+  // The offsetter passes indices into its own copy of the path, which has repeats removed and
+  // so is never longer than the radii.
+  c2::DeltaCallback64 delta = [radii = widths](const c2::Path64&, const c2::PathD&,
+                                               std::size_t curr, std::size_t) {
+    return radii[check_index(curr, radii.size(), "inflate_curve_variable vertex")] *
+           kIntegerScale;
+  };
+  c2::Paths64 solution;
+  offsetter.Execute(delta, solution);
+  return solution;
+}
+
+c2::Paths64 offset_uniform(const c2::Path64& path, double delta, double arc_tolerance,
+                           c2::EndType ends) {
+  c2::ClipperOffset offsetter(kUniformMiterLimit, arc_tolerance * kIntegerScale);
+  offsetter.AddPath(path, c2::JoinType::Square, ends);
+  c2::Paths64 solution;
+  offsetter.Execute(delta * kIntegerScale, solution);
+  return solution;
+}
+
+// The square cap beyond `end`, away from `next`: the rectangle of width 2 delta and depth delta
+// that a square end adds to an open offset, counter-clockwise.
+c2::Path64 square_cap(const c2::Point64& end, const c2::Point64& next, double delta) {
+  const double ux = static_cast<double>(end.x - next.x);
+  const double uy = static_cast<double>(end.y - next.y);
+  const double len = std::hypot(ux, uy);
+  const double d = std::fabs(delta) * kIntegerScale;
+  const double ax = ux / len * d;  // along, away from the curve
+  const double ay = uy / len * d;
+  const double nx = -ay;  // to the left of `along`
+  const double ny = ax;
+  const double x = static_cast<double>(end.x);
+  const double y = static_cast<double>(end.y);
+  const auto pt = [](double px, double py) {
+    return c2::Point64(round_half_away_i64(px), round_half_away_i64(py));
+  };
+  // Right-back, right-front, left-front, left-back: counter-clockwise.
+  return {pt(x - nx, y - ny), pt(x - nx + ax, y - ny + ay), pt(x + nx + ax, y + ny + ay),
+          pt(x + nx, y + ny)};
+}
+
+// The uniform offset of one long curve as pieces whose union is the curve's offset: consecutive
+// pieces share one segment and end flat (butt), so every join is made by a piece that holds
+// both of its segments and every segment's band by a piece that holds it; the two real ends
+// get the square caps the whole curve would get.
+std::vector<c2::Paths64> offset_in_pieces(const c2::Path64& path, double delta,
+                                          double arc_tolerance) {
+  std::vector<c2::Paths64> pieces;
+  const std::size_t n = path.size();
+  for (std::size_t first = 0;;) {
+    const std::size_t last = std::min(n - 1, first + kPieceVertices);
+    const c2::Path64 piece(path.begin() + static_cast<std::ptrdiff_t>(first),
+                           path.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    pieces.push_back(offset_uniform(piece, delta, arc_tolerance, c2::EndType::Butt));
+    if (last == n - 1) break;
+    first = last - 1;
+  }
+  pieces.front().push_back(square_cap(path[0], path[1], delta));
+  pieces.back().push_back(square_cap(path[n - 1], path[n - 2], delta));
+  return pieces;
+}
+
+c2::Path64 without_grid_repeats(const c2::Path64& path) {
+  c2::Path64 out;
+  out.reserve(path.size());
+  for (const c2::Point64& p : path) {
+    if (out.empty() || out.back() != p) out.push_back(p);
+  }
+  return out;
+}
+
+// The offset shapes of one curve: one, or one per piece of a long uniform curve. `raw` is set
+// when a zero buffer leaves the curve itself as a path, which only a flat union reads right.
+std::vector<c2::Paths64> offset_curve(const Polyline& curve, const std::vector<double>* radii,
+                                      double buffer_distance, double arc_tolerance, bool& raw) {
+  const c2::Path64 path = to_grid(curve);
+  if (radii != nullptr) return {offset_variable(path, *radii, arc_tolerance)};
+  if (buffer_distance == 0.0) {
+    raw = true;
+    return {c2::Paths64{path}};
+  }
+  if (path.size() > 2 * kPieceVertices) {
+    const c2::Path64 distinct = without_grid_repeats(path);
+    if (distinct.size() > 2 * kPieceVertices) {
+      return offset_in_pieces(distinct, buffer_distance, arc_tolerance);
+    }
+  }
+  return {offset_uniform(path, buffer_distance, arc_tolerance, c2::EndType::Square)};
+}
+
+// One ring of the union with the ring that holds it (for a hole, the outer ring around it).
+struct UnionRing {
+  c2::Path64 path;
+  std::ptrdiff_t parent = -1;  // index into the same list, -1 at the top
+};
+
+// A connected part of the region: an outer ring with everything nested in it. A piece is clean
+// when its rings come out of a union, so that they neither overlap nor cross each other.
+struct Piece {
+  std::vector<UnionRing> rings;
+  c2::Rect64 box;  // of the outer ring
+  bool clean = false;
+};
+
+using Pieces = std::vector<Piece>;
+
+void collect(const c2::PolyPath64& node, std::ptrdiff_t parent, std::vector<UnionRing>& out) {
+  for (const auto& child : node) {
+    out.push_back({child->Polygon(), parent});
+    collect(*child, static_cast<std::ptrdiff_t>(out.size()) - 1, out);
+  }
+}
+
+// The pieces of a union's answer, one per top-level outer ring.
+Pieces pieces_of(const c2::PolyTree64& tree) {
+  Pieces out;
+  out.reserve(tree.Count());
+  for (const auto& outer : tree) {
+    Piece piece;
+    piece.rings.push_back({outer->Polygon(), -1});
+    collect(*outer, 0, piece.rings);
+    piece.box = c2::GetBounds(outer->Polygon());
+    piece.clean = true;
+    out.push_back(std::move(piece));
+  }
+  return out;
+}
+
+Pieces unite(const c2::Paths64& subjects) {
+  c2::Clipper64 clipper;
+  clipper.AddSubject(subjects);
+  c2::PolyTree64 tree;
+  clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, tree);
+  return pieces_of(tree);
+}
+
+// A leaf of the union tree: the raw offset shape of one curve or curve piece.
+Piece leaf(c2::Paths64 paths) {
+  Piece piece;
+  piece.box = c2::GetBounds(paths);
+  for (c2::Path64& p : paths) piece.rings.push_back({std::move(p), -1});
+  return piece;
+}
+
+bool overlap(const c2::Rect64& a, const c2::Rect64& b) {
+  return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
+}
+
+// Unites the children of one tree node. Only pieces whose boxes meet a piece of another child
+// (and pieces not yet clean) go into the union; the others pass through untouched, so a sweep
+// never revisits a region that nothing new reaches.
+Pieces merge_children(std::vector<Pieces>& children) {
+  struct Entry {
+    Piece* piece;
+    std::size_t child;
+  };
+  std::vector<Entry> all;
+  for (std::size_t c = 0; c < children.size(); ++c) {
+    for (Piece& p : children[c]) all.push_back({&p, c});
+  }
+  std::vector<std::size_t> by_left(all.size());
+  std::iota(by_left.begin(), by_left.end(), std::size_t{0});
+  std::sort(by_left.begin(), by_left.end(), [&](std::size_t a, std::size_t b) {
+    return all[a].piece->box.left < all[b].piece->box.left ||
+           (all[a].piece->box.left == all[b].piece->box.left && a < b);
+  });
+  std::vector<char> take(all.size(), 0);
+  for (std::size_t i = 0; i < all.size(); ++i) take[i] = all[i].piece->clean ? 0 : 1;
+  for (std::size_t k = 0; k < by_left.size(); ++k) {
+    const Entry& a = all[by_left[k]];
+    for (std::size_t m = k + 1; m < by_left.size(); ++m) {
+      const Entry& b = all[by_left[m]];
+      if (b.piece->box.left > a.piece->box.right) break;
+      if (a.child != b.child && overlap(a.piece->box, b.piece->box)) {
+        take[by_left[k]] = 1;
+        take[by_left[m]] = 1;
+      }
+    }
+  }
+  Pieces out;
+  c2::Paths64 subjects;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (take[i]) {
+      for (UnionRing& r : all[i].piece->rings) subjects.push_back(std::move(r.path));
+    } else {
+      out.push_back(std::move(*all[i].piece));
+    }
+  }
+  if (!subjects.empty()) {
+    Pieces united = unite(subjects);
+    for (Piece& p : united) out.push_back(std::move(p));
+  }
+  return out;
+}
+
+// Interleaves the bits of x (even positions) and y (odd positions).
+std::uint64_t morton(std::uint32_t x, std::uint32_t y) {
+  const auto spread = [](std::uint64_t v) {
+    v = (v | (v << 16)) & 0x0000FFFF0000FFFFULL;
+    v = (v | (v << 8)) & 0x00FF00FF00FF00FFULL;
+    v = (v | (v << 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    v = (v | (v << 2)) & 0x3333333333333333ULL;
+    v = (v | (v << 1)) & 0x5555555555555555ULL;
+    return v;
+  };
+  return spread(x) | (spread(y) << 1);
+}
+
+// Orders the leaves along a Z curve through their bounding-box centres, so that each node of
+// the union tree holds neighbours. Ties keep the curve order.
+void sort_spatially(Pieces& leaves) {
+  c2::Rect64 all = c2::InvalidRect64;
+  for (const Piece& p : leaves) {
+    all.left = std::min(all.left, p.box.left);
+    all.top = std::min(all.top, p.box.top);
+    all.right = std::max(all.right, p.box.right);
+    all.bottom = std::max(all.bottom, p.box.bottom);
+  }
+  const double w = std::max(1.0, static_cast<double>(all.right) - static_cast<double>(all.left));
+  const double h = std::max(1.0, static_cast<double>(all.bottom) - static_cast<double>(all.top));
+  const auto cell = [](double offset, double extent) {
+    return static_cast<std::uint32_t>(std::clamp(offset / extent, 0.0, 1.0) * 4294967295.0);
+  };
+  std::vector<std::pair<std::uint64_t, std::size_t>> keys(leaves.size());
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    const c2::Rect64& b = leaves[i].box;
+    const double cx = 0.5 * (static_cast<double>(b.left) + static_cast<double>(b.right));
+    const double cy = 0.5 * (static_cast<double>(b.top) + static_cast<double>(b.bottom));
+    keys[i] = {morton(cell(cx - static_cast<double>(all.left), w),
+                      cell(cy - static_cast<double>(all.top), h)),
+               i};
+  }
+  std::sort(keys.begin(), keys.end());
+  Pieces sorted;
+  sorted.reserve(leaves.size());
+  for (const auto& [key, i] : keys) sorted.push_back(std::move(leaves[i]));
+  leaves = std::move(sorted);
+}
+
+// Unites the leaves in a tree, kTreeFanout children per node and each level's nodes in
+// parallel. Edges hidden inside a node's region drop out early, so each sweep sees little more
+// than its answer. The tree depends only on the input, never on the thread count.
+std::vector<UnionRing> unite_in_tree(Pieces leaves) {
+  sort_spatially(leaves);
+  std::vector<Pieces> level;
+  level.reserve(leaves.size());
+  for (Piece& p : leaves) level.push_back(Pieces{std::move(p)});
+  do {
+    const std::size_t groups = (level.size() + kTreeFanout - 1) / kTreeFanout;
+    std::vector<Pieces> next(groups);
+    parallel_for(groups, [&](std::size_t g) {
+      const std::size_t first = g * kTreeFanout;
+      const std::size_t last = std::min(level.size(), first + kTreeFanout);
+      std::vector<Pieces> children(std::make_move_iterator(level.begin() + first),
+                                   std::make_move_iterator(level.begin() + last));
+      next[g] = merge_children(children);
+    });
+    level = std::move(next);
+  } while (level.size() > 1);
+
+  std::vector<UnionRing> rings;
+  for (Piece& piece : level.front()) {
+    const auto base = static_cast<std::ptrdiff_t>(rings.size());
+    for (UnionRing& r : piece.rings) {
+      rings.push_back({std::move(r.path), r.parent < 0 ? -1 : r.parent + base});
+    }
+  }
+  return rings;
+}
+
+// Starts a ring at its least vertex (by x, then y), so that rings read the same whatever way
+// the union reached them.
+c2::Path64 canonical(const c2::Path64& p) {
+  const auto least = std::min_element(p.begin(), p.end(), [](const auto& a, const auto& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+  });
+  c2::Path64 out(least, p.end());
+  out.insert(out.end(), p.begin(), least);
+  return out;
+}
+
+Polyline from_grid(const c2::Path64& p) {
+  Polyline out;
+  out.reserve(p.size());
+  for (const c2::Point64& q : p) {
+    out.push_back({static_cast<double>(q.x) / kIntegerScale,
+                   static_cast<double>(q.y) / kIntegerScale});
+  }
+  return out;
+}
+
+double signed_area(const Polyline& p) {
   double twice = 0.0;
   const std::size_t n = p.size();
   for (std::size_t k = 0; k < n; ++k) {
-    const c2::PointD& a = p[k];
-    const c2::PointD& b = p[(k + 1) % n];
+    const Point& a = p[k];
+    const Point& b = p[(k + 1) % n];
     twice += a.x * b.y - b.x * a.y;
   }
   return 0.5 * twice;
 }
 
-Ring without_repeats(const c2::PathD& p) {
+Ring without_repeats(const Polyline& p) {
   Ring r;
   r.reserve(p.size());
-  for (const c2::PointD& q : p) {
-    const Point pt{q.x, q.y};
-    if (r.empty() || dist2(r.back(), pt) > kRepeatDist2) r.push_back(pt);
+  for (const Point& q : p) {
+    if (r.empty() || dist2(r.back(), q) > kRepeatDist2) r.push_back(q);
   }
   return r;
 }
@@ -75,58 +399,54 @@ double open_length(const Ring& r) {
   return len;
 }
 
-// Even-odd ray casting towards +x.
-bool inside(const Point& p, const Ring& ring) {
-  bool in = false;
-  const std::size_t n = ring.size();
-  for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-    const Point& a = ring[i];
-    const Point& b = ring[j];
-    if ((p.y < a.y) != (p.y < b.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y)) {
-      in = !in;
-    }
-  }
-  return in;
-}
-
 struct OuterCandidate {
   Ring ring;
   double length = 0.0;
   double area = 0.0;
+  std::size_t source = 0;  // index into the union's rings
 };
 
-struct HoleCandidate {
-  Ring ring;
-  double area = 0.0;
-  bool taken = false;
-};
-
-c2::PathsD offset_curves(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
-                         double buffer_distance, double feature_size) {
-  const double arc_tolerance = kArcToleranceFactor * feature_size;
-  c2::PathsD all;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    const Polyline& curve = curves[i];
-    if (curve.size() < 2) continue;
-    if (has_radii(widths, i)) {
-      for (const std::vector<Point>& path :
-           inflate_curve_variable(curve, (*widths)[i], arc_tolerance)) {
-        c2::PathD d;
-        d.reserve(path.size());
-        for (const Point& p : path) d.emplace_back(p.x, p.y);
-        all.push_back(std::move(d));
-      }
-      continue;
+// Sorts the rings into polygons: outer rings in ascending order of open length, each hole (at
+// least the minimum area) with the first of them that encloses it and is larger than it. Only
+// the rings around a hole can enclose it, so each hole looks only at its ancestors.
+std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double feature_size) {
+  const double min_hole_area = kMinHoleAreaFactor * feature_size * feature_size;
+  std::vector<OuterCandidate> outers;
+  std::vector<std::pair<Ring, double>> holes(rings.size());
+  std::vector<bool> is_hole(rings.size(), false);
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    if (rings[i].path.size() < 2) continue;
+    const Polyline p = from_grid(rings[i].path);
+    Ring r = without_repeats(p);
+    if (r.size() < 3) continue;
+    const double a = signed_area(p);
+    if (a > 0.0) {
+      const double len = open_length(r);
+      outers.push_back({std::move(r), len, a, i});
+    } else if (min_hole_area <= -a) {
+      holes[i] = {std::move(r), -a};
+      is_hole[i] = true;
     }
-    c2::PathD d;
-    d.reserve(curve.size());
-    for (const Point& p : curve) d.emplace_back(p.x, p.y);
-    c2::PathsD shape =
-        c2::InflatePaths(c2::PathsD{std::move(d)}, buffer_distance, c2::JoinType::Square,
-                         c2::EndType::Square, kUniformMiterLimit, kPrecision, arc_tolerance);
-    for (c2::PathD& p : shape) all.push_back(std::move(p));
   }
-  return all;
+  std::stable_sort(
+      outers.begin(), outers.end(),
+      [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
+
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> rank(rings.size(), kNone);  // ring index to sorted outer position
+  for (std::size_t k = 0; k < outers.size(); ++k) rank[outers[k].source] = k;
+  std::vector<BufferPolygon> polygons(outers.size());
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    if (!is_hole[i]) continue;
+    std::size_t best = kNone;
+    for (std::ptrdiff_t a = rings[i].parent; a >= 0; a = rings[static_cast<std::size_t>(a)].parent) {
+      const std::size_t k = rank[static_cast<std::size_t>(a)];
+      if (k != kNone && k < best && holes[i].second < outers[k].area) best = k;
+    }
+    if (best != kNone) polygons[best].holes.push_back(std::move(holes[i].first));
+  }
+  for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = std::move(outers[k].ring);
+  return polygons;
 }
 
 }  // namespace
@@ -154,36 +474,9 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
 std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
                                                        const std::vector<double>& widths,
                                                        double arc_tolerance) {
-  const double scale = kIntegerScale;
-  c2::Path64 path;
-  path.reserve(pts.size());
-  for (const Point& p : pts) {
-    path.emplace_back(round_half_away_i64(p.x * scale), round_half_away_i64(p.y * scale));
-  }
-  c2::ClipperOffset offsetter(kVariableMiterLimit, arc_tolerance * scale, false, false);
-  offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
-  if (widths.size() != pts.size()) {
-    throw InternalError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
-                        ") must equal pts.len() (" + std::to_string(pts.size()) + ")");
-  }
-  // The offsetter passes indices into its own copy of the path, which has repeats removed and
-  // so is never longer than the radii.
-  c2::DeltaCallback64 delta = [radii = widths, scale](const c2::Path64&, const c2::PathD&,
-                                                      std::size_t curr, std::size_t) {
-    return radii[check_index(curr, radii.size(), "inflate_curve_variable vertex")] * scale;
-  };
-  c2::Paths64 solution;
-  offsetter.Execute(delta, solution);
-
   std::vector<std::vector<Point>> out;
-  out.reserve(solution.size());
-  for (const c2::Path64& s : solution) {
-    std::vector<Point> ring;
-    ring.reserve(s.size());
-    for (const c2::Point64& q : s) {
-      ring.push_back({static_cast<double>(q.x) / scale, static_cast<double>(q.y) / scale});
-    }
-    out.push_back(std::move(ring));
+  for (const c2::Path64& s : offset_variable(to_grid(pts), widths, arc_tolerance)) {
+    out.push_back(from_grid(s));
   }
   return out;
 }
@@ -192,53 +485,75 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
                                    double feature_size) {
   check_inflation_input(curves, widths, buffer_distance);
+  const double arc_tolerance = kArcToleranceFactor * feature_size;
 
-  c2::PathsD united;
+  std::vector<UnionRing> rings;
   try {
-    const c2::PathsD shapes = offset_curves(curves, widths, buffer_distance, feature_size);
-    if (shapes.empty()) return {};
-    united = c2::Union(shapes, c2::FillRule::NonZero, kPrecision);
+    std::vector<std::vector<c2::Paths64>> per_curve(curves.size());
+    std::vector<char> raw(curves.size(), 0);
+    parallel_for(curves.size(), [&](std::size_t i) {
+      if (curves[i].size() < 2) return;
+      bool is_raw = false;
+      per_curve[i] = offset_curve(curves[i], has_radii(widths, i) ? &(*widths)[i] : nullptr,
+                                  buffer_distance, arc_tolerance, is_raw);
+      raw[i] = is_raw ? 1 : 0;
+    });
+    Pieces leaves;
+    for (std::vector<c2::Paths64>& shapes : per_curve) {
+      for (c2::Paths64& paths : shapes) {
+        if (paths.empty()) continue;
+        leaves.push_back(leaf(std::move(paths)));
+        const c2::Rect64& box = leaves.back().box;
+        if (box.left < c2::MIN_COORD || box.top < c2::MIN_COORD || box.right > c2::MAX_COORD ||
+            box.bottom > c2::MAX_COORD) {
+          off_grid();
+        }
+      }
+    }
+    if (leaves.empty()) return {};
+    if (std::find(raw.begin(), raw.end(), 1) != raw.end()) {
+      // A bare curve's winding only counts together with all others: one flat union.
+      c2::Paths64 all;
+      for (Piece& piece : leaves) {
+        for (UnionRing& r : piece.rings) all.push_back(std::move(r.path));
+      }
+      for (Piece& piece : unite(all)) {
+        const auto base = static_cast<std::ptrdiff_t>(rings.size());
+        for (UnionRing& r : piece.rings) {
+          rings.push_back({std::move(r.path), r.parent < 0 ? -1 : r.parent + base});
+        }
+      }
+    } else {
+      rings = unite_in_tree(std::move(leaves));
+    }
   } catch (const c2::Clipper2Exception&) {
-    // Each value is within range, but a wide buffer near the limit can still leave the grid.
-    throw InputError(
-        "the buffer around the curves reaches beyond about 2.3e12, the range of Clipper2's "
-        "integer grid; coordinates plus radii must stay below it");
+    off_grid();
   }
+  for (UnionRing& r : rings) r.path = canonical(r.path);
 
-  std::vector<OuterCandidate> outers;
-  std::vector<HoleCandidate> holes;
-  const double min_hole_area = kMinHoleAreaFactor * feature_size * feature_size;
-  for (const c2::PathD& p : united) {
-    if (p.size() < 2) continue;
-    Ring r = without_repeats(p);
-    if (r.size() < 3) continue;
-    const double a = signed_area(p);
-    if (a > 0.0) {
-      const double len = open_length(r);
-      outers.push_back({std::move(r), len, a});
-    } else if (min_hole_area <= -a) {
-      holes.push_back({std::move(r), -a, false});
-    }
+  // Each ring starts at its least vertex; list them by that vertex so that the order is the
+  // geometry's, not the union's. Parents are re-pointed through the permutation.
+  std::vector<std::size_t> order(rings.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto less = [](const c2::Path64& a, const c2::Path64& b) {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(), [](const c2::Point64& p, const c2::Point64& q) {
+          return p.x < q.x || (p.x == q.x && p.y < q.y);
+        });
+  };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return less(rings[a].path, rings[b].path);
+  });
+  std::vector<std::ptrdiff_t> position(rings.size());
+  for (std::size_t k = 0; k < order.size(); ++k) position[order[k]] = static_cast<std::ptrdiff_t>(k);
+  std::vector<UnionRing> sorted;
+  sorted.reserve(rings.size());
+  for (std::size_t i : order) {
+    const std::ptrdiff_t parent = rings[i].parent;
+    sorted.push_back({std::move(rings[i].path),
+                      parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
   }
-
-  std::stable_sort(
-      outers.begin(), outers.end(),
-      [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
-
-  std::vector<BufferPolygon> polygons;
-  polygons.reserve(outers.size());
-  for (OuterCandidate& o : outers) {
-    BufferPolygon poly;
-    for (HoleCandidate& h : holes) {
-      // The area test keeps a hole from going to an island that lies inside it.
-      if (h.taken || !(h.area < o.area) || !inside(h.ring.front(), o.ring)) continue;
-      poly.holes.push_back(std::move(h.ring));
-      h.taken = true;
-    }
-    poly.outer = std::move(o.ring);
-    polygons.push_back(std::move(poly));
-  }
-  return polygons;
+  return assemble(sorted, feature_size);
 }
 
 }  // namespace linetopo

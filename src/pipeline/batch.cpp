@@ -1,50 +1,18 @@
 // The batch runner: independent topologize jobs on one process-wide oneTBB arena.
 #include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/info.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <numeric>
 
+#include "parallel/parallel.hpp"
 #include "pipeline/pipeline.hpp"
 
 namespace linetopo {
 namespace {
-
-// A positive decimal integer in the environment variable, or nothing.
-std::optional<int> positive_env(const char* name) {
-  const char* text = std::getenv(name);
-  if (text == nullptr) return std::nullopt;
-  const char* end = text + std::strlen(text);
-  unsigned long value = 0;
-  const auto res = std::from_chars(text, end, value);
-  if (res.ec != std::errc() || res.ptr != end || value == 0) return std::nullopt;
-  return static_cast<int>(std::min<unsigned long>(value, INT_MAX));
-}
-
-int pool_size() {
-  if (auto n = positive_env("RAYON_NUM_THREADS")) return *n;
-  if (auto n = positive_env("RAYON_RS_NUM_CPUS")) return *n;
-  return std::max(1, tbb::info::default_concurrency());
-}
-
-// The one piece of process-wide state: created on first use, shared by concurrent callers and
-// kept until the process ends (never destroyed, so no exit-time teardown races its workers).
-tbb::task_arena& worker_pool() {
-  static tbb::task_arena& arena = *[] {
-    auto* a = new tbb::task_arena(pool_size());
-    a->initialize();
-    return a;
-  }();
-  return arena;
-}
 
 std::size_t point_count(const BatchJob& job) {
   std::size_t n = 0;

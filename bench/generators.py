@@ -1,0 +1,115 @@
+"""Generated inputs at any size for the scale benchmarks and the equivalence tests.
+
+Every generator is deterministic in its seed and returns a list of curves (lists of (x, y)) with
+about `points` points in all, together with the buffer and feature size that suit it.
+"""
+
+import math
+import random
+
+
+def random_walks(points, seed=1, length=50, step=1.0, noise=0.15):
+    """Strokes of `length` points whose heading wanders by up to `noise` radians per step,
+    spread so that the density of ink stays the same at every size."""
+    rng = random.Random(seed)
+    count = max(1, points // length)
+    side = 5.0 * math.sqrt(count * length)
+    out = []
+    for _ in range(count):
+        x, y = rng.uniform(0, side), rng.uniform(0, side)
+        a = rng.uniform(0, 2 * math.pi)
+        curve = []
+        for _ in range(length):
+            a += rng.uniform(-noise, noise)
+            x += step * math.cos(a)
+            y += step * math.sin(a)
+            curve.append((x, y))
+        out.append(curve)
+    return out, 1.5, 3.0
+
+
+def drawing(points, seed=2, length=40):
+    """Short smooth strokes, each drawn again two to four times with a small wobble, as a pen
+    goes over the same line."""
+    rng = random.Random(seed)
+    out = []
+    total = 0
+    shapes = max(1, points // (3 * length))
+    side = 9.0 * math.sqrt(shapes * length)
+    while total < points:
+        x, y = rng.uniform(0, side), rng.uniform(0, side)
+        a, bend = rng.uniform(0, 2 * math.pi), rng.uniform(-0.08, 0.08)
+        base = []
+        for _ in range(length):
+            a += bend
+            x += 1.5 * math.cos(a)
+            y += 1.5 * math.sin(a)
+            base.append((x, y))
+        for _ in range(rng.randint(2, 4)):
+            dx, dy = rng.gauss(0, 0.3), rng.gauss(0, 0.3)
+            curve = [(px + dx + rng.gauss(0, 0.15), py + dy + rng.gauss(0, 0.15)) for px, py in base]
+            if rng.random() < 0.5:
+                curve.reverse()
+            out.append(curve)
+            total += len(curve)
+    return out, 1.5, 3.0
+
+
+def gps(points, seed=3, across=5000.0, block=150.0, origin=(446000.0, 4636000.0)):
+    """GPS-like traces at UTM-sized coordinates: a jittered street grid about `across` metres
+    wide, routes of random turns along it, a fix every 20-40 m with 5-10 m of noise."""
+    rng = random.Random(seed)
+    n = int(across / block) + 1
+    ox, oy = origin
+    grid = [[(ox + i * block + rng.uniform(-25, 25), oy + j * block + rng.uniform(-25, 25))
+             for j in range(n)] for i in range(n)]
+    out = []
+    total = 0
+    while total < points:
+        i, j = rng.randrange(n), rng.randrange(n)
+        di, dj = rng.choice(((1, 0), (-1, 0), (0, 1), (0, -1)))
+        noise = rng.uniform(5, 10)
+        trace = []
+        x, y = grid[i][j]
+        carry = 0.0
+        while len(trace) < 130:
+            if rng.random() < 0.3:
+                di, dj = rng.choice(((dj, di), (-dj, -di)))
+            ni, nj = i + di, j + dj
+            if not (0 <= ni < n and 0 <= nj < n):
+                di, dj = -di, -dj
+                continue
+            tx, ty = grid[ni][nj]
+            seg = math.hypot(tx - x, ty - y)
+            s = carry
+            while s < seg and len(trace) < 130:
+                f = s / seg
+                trace.append((x + f * (tx - x) + rng.gauss(0, noise),
+                              y + f * (ty - y) + rng.gauss(0, noise)))
+                s += rng.uniform(20, 40)
+            carry = s - seg
+            i, j, x, y = ni, nj, tx, ty
+        out.append(trace)
+        total += len(trace)
+    return out, 12.0, 25.0
+
+
+def random_polylines(count=300, length=40, side=3000.0, seed=4):
+    """Long straight-edged polylines between random points of a square: a dense arrangement."""
+    rng = random.Random(seed)
+    curves = [[(rng.uniform(0, side), rng.uniform(0, side)) for _ in range(length)]
+              for _ in range(count)]
+    return curves, 3.0, 2.0
+
+
+def spiral(points=200_000):
+    """One long curve whose turns nearly touch: r = 1 + 0.02 a."""
+    curve = []
+    for i in range(points):
+        a = 0.01 * i
+        r = 1.0 + 0.02 * a
+        curve.append((r * math.cos(a), r * math.sin(a)))
+    return [curve], 0.05, 0.1
+
+
+SCALED = {"random walks": random_walks, "drawing": drawing, "gps": gps}

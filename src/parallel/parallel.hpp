@@ -1,0 +1,34 @@
+// The process-wide worker pool and the one way stages run work on it.
+#pragma once
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <cstddef>
+
+namespace linetopo {
+
+// One oneTBB arena for the whole process: one thread per CPU unless RAYON_NUM_THREADS (or
+// RAYON_RS_NUM_CPUS) holds a positive integer. Created on first use, never destroyed.
+tbb::task_arena& worker_pool();
+
+// Calls fn(i) for every i in [0, n) on the worker pool and returns when all are done. Nested
+// calls run as tasks of the same arena, so a batch job that parallelises inside neither adds
+// threads nor blocks. The first exception thrown by fn is rethrown here.
+template <class Fn>
+void parallel_for(std::size_t n, const Fn& fn) {
+  if (n == 0) return;
+  if (n == 1) {
+    fn(std::size_t{0});
+    return;
+  }
+  worker_pool().execute([&] {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1),
+                      [&](const tbb::blocked_range<std::size_t>& r) {
+                        for (std::size_t i = r.begin(); i != r.end(); ++i) fn(i);
+                      });
+  });
+}
+
+}  // namespace linetopo

@@ -1,5 +1,9 @@
 // Times the topologize stages on a large scribble and the batch runner against a serial loop.
+#include <cctype>
 #include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,15 +30,34 @@ double seconds_since(Clock::time_point t0) {
 
 using linetopo::bench::scribble;
 
-void stage_breakdown(int strokes, int points) {
-  const auto curves = scribble(1, strokes, points, 400.0);
+// Curves written by bench/write_curves.py: a line "buffer feature_size", then one curve per
+// line as "x y x y ...".
+std::vector<Polyline> read_curves(const char* path, double& buffer, double& feature_size) {
+  std::ifstream in(path);
+  std::vector<Polyline> curves;
+  std::string line;
+  if (!std::getline(in, line)) return curves;
+  std::istringstream(line) >> buffer >> feature_size;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    Polyline c;
+    double x = 0.0;
+    double y = 0.0;
+    while (words >> x >> y) c.push_back({x, y});
+    curves.push_back(std::move(c));
+  }
+  return curves;
+}
+
+void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double feature_size) {
   linetopo::TopologizeParams p;
-  p.buffer_distance = 1.0;
-  p.feature_size = 1.0;
+  p.buffer_distance = buffer;
+  p.feature_size = feature_size;
   p.compute_widths = true;
   const double fs = p.feature_size;
-  std::printf("stage breakdown, %d strokes x %d points = %d points\n", strokes, points,
-              strokes * points);
+  std::size_t points = 0;
+  for (const auto& c : curves) points += c.size();
+  std::printf("stage breakdown, %zu curves, %zu points\n", curves.size(), points);
 
   auto t = Clock::now();
   const auto merged = linetopo::merge_connected(curves, std::nullopt, p.buffer_distance, 0.01 * fs);
@@ -54,7 +77,9 @@ void stage_breakdown(int strokes, int points) {
   const double t_skeleton = seconds_since(t);
   t = Clock::now();
   auto graph = linetopo::segments_to_graph(segments, fs / 20);
+  const double t_weld = seconds_since(t);
   graph = linetopo::prune_short_tips(graph, 2.0 * fs);
+  const double t_prune = seconds_since(t) - t_weld;
   graph = linetopo::merge_close_junctions(graph, 1.5 * fs);
   const auto chains = linetopo::extract_chains(graph);
   const double t_graph = seconds_since(t);
@@ -85,6 +110,8 @@ void stage_breakdown(int strokes, int points) {
   row("prepare boundaries", t_prepare);
   row("triangulate + skeletonize", t_skeleton);
   row("graph + prune + merge + chains", t_graph);
+  row("  of which welding", t_weld);
+  row("  of which tip pruning", t_prune);
   row("finishing + widths", t_finish);
   std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n", prepared.size(),
               rejections.rejected, rejections.recovered);
@@ -114,9 +141,17 @@ void batch_speedup(int jobs) {
 
 }  // namespace
 
+// Usage: bench_pipeline [STROKES | CURVES_FILE]
 int main(int argc, char** argv) {
-  const int strokes = argc > 1 ? std::atoi(argv[1]) : 200;
-  stage_breakdown(strokes, 500);
-  batch_speedup(64);
+  const char* arg = argc > 1 ? argv[1] : "200";
+  if (std::isdigit(static_cast<unsigned char>(arg[0]))) {
+    stage_breakdown(scribble(1, std::atoi(arg), 500, 400.0), 1.0, 1.0);
+    batch_speedup(64);
+  } else {
+    double buffer = 1.0;
+    double feature_size = 1.0;
+    const auto curves = read_curves(arg, buffer, feature_size);
+    stage_breakdown(curves, buffer, feature_size);
+  }
   return 0;
 }

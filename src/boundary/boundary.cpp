@@ -10,6 +10,7 @@
 #include "boundary/curvature.hpp"
 #include "boundary/resample.hpp"
 #include "geometry/rdp.hpp"
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 
@@ -113,31 +114,65 @@ Ring simplify(const Ring& ring, double tolerance) {
   return tolerance > 0.0 ? rdp(ring, tolerance) : ring;
 }
 
-// Applies fn to every ring, polygons in order and outer before holes, keeping counts and order.
+// Applies fn to every ring in parallel, keeping polygon and hole counts and order.
 template <typename Fn>
 std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons, const Fn& fn) {
-  std::vector<BufferPolygon> out;
-  out.reserve(polygons.size());
+  std::vector<const Ring*> rings;
   for (const BufferPolygon& polygon : polygons) {
-    BufferPolygon next;
-    next.outer = fn(polygon.outer);
-    next.holes.reserve(polygon.holes.size());
-    for (const Ring& hole : polygon.holes) next.holes.push_back(fn(hole));
-    out.push_back(std::move(next));
+    rings.push_back(&polygon.outer);
+    for (const Ring& hole : polygon.holes) rings.push_back(&hole);
+  }
+  std::vector<Ring> mapped(rings.size());
+  parallel_for(rings.size(), [&](std::size_t i) { mapped[i] = fn(i, *rings[i]); });
+  std::vector<BufferPolygon> out(polygons.size());
+  std::size_t k = 0;
+  for (std::size_t p = 0; p < polygons.size(); ++p) {
+    out[p].outer = std::move(mapped[k++]);
+    out[p].holes.reserve(polygons[p].holes.size());
+    for (std::size_t h = 0; h < polygons[p].holes.size(); ++h) {
+      out[p].holes.push_back(std::move(mapped[k++]));
+    }
   }
   return out;
 }
 
 // Maps every ring while charging the points of all results to one budget for the whole call.
+// Rings are mapped in parallel, each against the budget alone; the running total is then
+// checked in ring order, and the first ring that passes it is mapped again against what came
+// before, so that the failure and its message are those of a walk in order.
 template <typename Fn>
 std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& polygons,
                                               const char* option, const Fn& fn) {
-  std::size_t used = 0;
-  return map_rings(polygons, [&](const Ring& ring) {
-    Ring result = fn(ring, PointBudget{option, used});
-    used = detail::saturating_add(used, result.size());
-    return result;
+  std::vector<const Ring*> rings;
+  for (const BufferPolygon& polygon : polygons) {
+    rings.push_back(&polygon.outer);
+    for (const Ring& hole : polygon.holes) rings.push_back(&hole);
+  }
+  std::vector<char> failed(rings.size(), 0);
+  std::vector<BufferPolygon> out = map_rings(polygons, [&](std::size_t i, const Ring& ring) {
+    try {
+      return fn(ring, PointBudget{option, 0});
+    } catch (const InputError&) {
+      failed[i] = 1;
+      return Ring{};
+    }
   });
+  std::size_t used = 0;
+  std::size_t i = 0;
+  const auto charge = [&](const Ring& result) {
+    const std::size_t total = detail::saturating_add(used, result.size());
+    if (failed[i] || total > kMaxBoundaryPoints) {
+      fn(*rings[i], PointBudget{option, used});
+      check_point_budget(PointBudget{option, used}, result.size());
+    }
+    used = total;
+    ++i;
+  };
+  for (const BufferPolygon& polygon : out) {
+    charge(polygon.outer);
+    for (const Ring& hole : polygon.holes) charge(hole);
+  }
+  return out;
 }
 
 }  // namespace
@@ -169,8 +204,8 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
   }
 
   const double spacing = *s.spacing;
-  std::vector<BufferPolygon> simplified =
-      map_rings(polygons, [&](const Ring& ring) { return simplify(ring, s.tolerance); });
+  std::vector<BufferPolygon> simplified = map_rings(
+      polygons, [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); });
   if (!s.ratio) {
     return map_rings_budgeted(simplified, "resample",
                               [&](const Ring& ring, const PointBudget& budget) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace linetopo {
 
@@ -42,5 +44,87 @@ struct KeyHash {
     return static_cast<std::size_t>(mix64(p.lo ^ mix64(p.hi)));
   }
 };
+
+// Keeps neighbouring cells near each other in a table: each 8 x 8 block of cells fills 64
+// consecutive slots, and blocks are scattered by the mixer. Welding probes a cell's neighbours,
+// which then share cache lines.
+struct CellBlockHash {
+  std::size_t operator()(const CellKey& k) const noexcept {
+    const auto x = static_cast<std::uint64_t>(k.x);
+    const auto y = static_cast<std::uint64_t>(k.y);
+    const std::uint64_t block = mix64((x >> 3) ^ mix64(y >> 3));
+    return static_cast<std::size_t>((block << 6) | ((x & 7) | ((y & 7) << 3)));
+  }
+};
+
+// An insert-only hash map with open addressing and linear probing, for look-ups on the hot
+// paths: one probe touches one slot, where a node-based map chases two pointers.
+template <class Key, class Value, class Hash = KeyHash>
+class FlatMap {
+ public:
+  explicit FlatMap(std::size_t expected = 0) { rebuild(capacity_for(expected)); }
+
+  const Value* find(const Key& key) const {
+    for (std::size_t i = Hash{}(key) & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (!s.used) return nullptr;
+      if (s.key == key) return &s.value;
+    }
+  }
+
+  // Inserts (key, value) unless key is present; returns the stored value and whether it is new.
+  std::pair<Value*, bool> try_emplace(const Key& key, Value value) {
+    if (2 * (size_ + 1) > slots_.size()) grow();
+    for (std::size_t i = Hash{}(key) & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (!s.used) {
+        s = Slot{key, std::move(value), true};
+        ++size_;
+        return {&s.value, true};
+      }
+      if (s.key == key) return {&s.value, false};
+    }
+  }
+
+  // For a set: true when key was not yet present.
+  bool insert(const Key& key) { return try_emplace(key, Value{}).second; }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+ private:
+  struct Slot {
+    Key key{};
+    Value value{};
+    bool used = false;
+  };
+
+  static std::size_t capacity_for(std::size_t expected) {
+    std::size_t c = 16;
+    while (c < 2 * expected) c *= 2;
+    return c;
+  }
+
+  void rebuild(std::size_t capacity) {
+    slots_.assign(capacity, Slot{});
+    mask_ = capacity - 1;
+    size_ = 0;
+  }
+
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    rebuild(2 * old.size());
+    for (Slot& s : old) {
+      if (s.used) try_emplace(s.key, std::move(s.value));
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;
+};
+
+template <class Key, class Hash = KeyHash>
+using FlatSet = FlatMap<Key, char, Hash>;
 
 }  // namespace linetopo

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "geometry/keys.hpp"
 
@@ -17,8 +15,8 @@ namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-using CellIndex = std::unordered_map<CellKey, std::size_t, KeyHash>;
-using PairSet = std::unordered_set<IndexPair, KeyHash>;
+using CellIndex = FlatMap<CellKey, std::size_t, CellBlockHash>;
+using PairSet = FlatSet<IndexPair>;
 
 // Steps a cell coordinate by -1, 0 or +1, holding at the int64 limits instead of wrapping, so a
 // saturated far cell never probes the opposite end of the range.
@@ -34,20 +32,20 @@ std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
                        std::vector<Point>& nodes) {
   const CellKey own{round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
   if (!cells.empty()) {
-    if (const auto it = cells.find(own); it != cells.end()) return it->second;
+    if (const std::size_t* found = cells.find(own)) return *found;
     for (int di = -1; di <= 1; ++di) {
       for (int dj = -1; dj <= 1; ++dj) {
-        const auto it = cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
-        if (it != cells.end()) {
-          const std::size_t node = it->second;  // copied before the insert may rehash
-          cells.emplace(own, node);
+        const std::size_t* found = cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
+        if (found != nullptr) {
+          const std::size_t node = *found;  // copied before the insert may rehash
+          cells.try_emplace(own, node);
           return node;
         }
       }
     }
   }
   nodes.push_back(p);
-  cells.emplace(own, nodes.size() - 1);
+  cells.try_emplace(own, nodes.size() - 1);
   return nodes.size() - 1;
 }
 
@@ -108,12 +106,12 @@ std::size_t find_root(std::vector<std::size_t>& parent, std::size_t v) {
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
   Graph graph;
-  CellIndex cells;
-  PairSet seen;
+  CellIndex cells(2 * segments.size());
+  PairSet seen(segments.size());
   for (const Segment& s : segments) {
     const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
     const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
-    if (a == b || !seen.insert(index_pair(a, b)).second) continue;
+    if (a == b || !seen.insert(index_pair(a, b))) continue;
     graph.edges.emplace_back(a, b);
   }
   return graph;
@@ -148,7 +146,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
         if (path.size() > max_walk) throw InternalError("internal error: junction walk cycles");
       }
       const std::size_t e = path.back();
-      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(index_pair(i, e)).second) {
+      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(index_pair(i, e))) {
         candidates.push_back({length, i, e, path});
       }
     }
@@ -192,7 +190,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
     new_index[v] = out.nodes.size();
     out.nodes.push_back(work[v]);
   }
-  PairSet produced;
+  PairSet produced(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     const std::size_t ra = root[a];
@@ -204,7 +202,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
       throw InternalError("internal error: merged root " + std::to_string(na == kNone ? ra : rb) +
                           " has no new index");
     }
-    if (produced.insert(index_pair(na, nb)).second) out.edges.emplace_back(na, nb);
+    if (produced.insert(index_pair(na, nb))) out.edges.emplace_back(na, nb);
   }
   return out;
 }
@@ -297,11 +295,11 @@ std::vector<Chain> extract_chains(const Graph& graph) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const Adjacency adj = build_neighbours(graph);
-  PairSet visited;
+  PairSet visited(graph.edges.size());
   std::vector<Chain> chains;
 
   const auto trace = [&](std::size_t s, std::size_t first) {
-    if (!visited.insert(index_pair(s, first)).second) return;
+    if (!visited.insert(index_pair(s, first))) return;
     Chain chain;
     chain.points = {graph.nodes[s], graph.nodes[first]};
     std::size_t prev = s;
@@ -311,7 +309,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
       if (next == prev) next = adj.at(cur, 1);
       if (next == prev) break;
       // A visited edge here is the loop closing at its start.
-      if (!visited.insert(index_pair(cur, next)).second) break;
+      if (!visited.insert(index_pair(cur, next))) break;
       chain.points.push_back(graph.nodes[next]);
       prev = cur;
       cur = next;

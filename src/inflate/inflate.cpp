@@ -407,8 +407,7 @@ struct OuterCandidate {
 };
 
 // Sorts the rings into polygons: outer rings in ascending order of open length, each hole (at
-// least the minimum area) with the first of them that encloses it and is larger than it. Only
-// the rings around a hole can enclose it, so each hole looks only at its ancestors.
+// least the minimum area) with the outer ring that directly encloses it in the union's nesting.
 std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double feature_size) {
   const double min_hole_area = kMinHoleAreaFactor * feature_size * feature_size;
   std::vector<OuterCandidate> outers;
@@ -438,10 +437,13 @@ std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double 
   std::vector<BufferPolygon> polygons(outers.size());
   for (std::size_t i = 0; i < rings.size(); ++i) {
     if (!is_hole[i]) continue;
+    // The nearest enclosing outer ring that was kept: a hole given to an outer further out
+    // would fill the island between them.
     std::size_t best = kNone;
-    for (std::ptrdiff_t a = rings[i].parent; a >= 0; a = rings[static_cast<std::size_t>(a)].parent) {
+    for (std::ptrdiff_t a = rings[i].parent; a >= 0 && best == kNone;
+         a = rings[static_cast<std::size_t>(a)].parent) {
       const std::size_t k = rank[static_cast<std::size_t>(a)];
-      if (k != kNone && k < best && holes[i].second < outers[k].area) best = k;
+      if (k != kNone && holes[i].second < outers[k].area) best = k;
     }
     if (best != kNone) polygons[best].holes.push_back(std::move(holes[i].first));
   }

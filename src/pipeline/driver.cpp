@@ -1,10 +1,12 @@
 // The topologize driver: every stage in order with thresholds derived from feature_size.
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
 #include "boundary/boundary.hpp"
 #include "curves/curves.hpp"
 #include "inflate/inflate.hpp"
+#include "parallel/parallel.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/vertex_tree.hpp"
@@ -47,22 +49,36 @@ std::vector<T> per_polygon(std::vector<BufferPolygon>& prepared,
   if (prepared.size() != inflated.size()) {
     throw InternalError("internal error: boundary preparation changed the polygon count");
   }
-  std::vector<T> out;
-  for (std::size_t i = 0; i < prepared.size(); ++i) {
+  // Polygons are independent: each runs on the pool, and the pieces are joined in polygon order.
+  std::vector<std::optional<std::vector<T>>> parts(prepared.size());
+  std::vector<char> rejected(prepared.size(), 0);
+  std::vector<char> recovered(prepared.size(), 0);
+  parallel_for(prepared.size(), [&](std::size_t i) {
     BufferPolygon& poly = prepared[i];
-    if (poly.outer.size() < 3) continue;
+    if (poly.outer.size() < 3) return;
     auto items = try_fn(poly.outer, poly.holes);
     if (!items) {
-      if (count) ++count->rejected;
+      rejected[i] = 1;
       if (auto again = prepare_unsimplified(inflated[i], p)) {
         items = try_fn(again->outer, again->holes);
         if (items) {
           poly = std::move(*again);
-          if (count) ++count->recovered;
+          recovered[i] = 1;
         }
       }
     }
-    if (items) out.insert(out.end(), items->begin(), items->end());
+    parts[i] = std::move(items);
+  });
+  if (count) {
+    count->rejected += static_cast<std::size_t>(std::count(rejected.begin(), rejected.end(), 1));
+    count->recovered += static_cast<std::size_t>(std::count(recovered.begin(), recovered.end(), 1));
+  }
+  std::size_t total = 0;
+  for (const auto& part : parts) total += part ? part->size() : 0;
+  std::vector<T> out;
+  out.reserve(total);
+  for (auto& part : parts) {
+    if (part) out.insert(out.end(), part->begin(), part->end());
   }
   return out;
 }

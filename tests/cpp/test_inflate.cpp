@@ -7,6 +7,10 @@
 #include <limits>
 #include <string>
 
+#include <clipper2/clipper.h>
+
+#include <random>
+
 #include "inflate/inflate.hpp"
 
 namespace linetopo {
@@ -230,6 +234,165 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   EXPECT_EQ(message_of<InternalError>(
                 [] { inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2); }),
             "inflate_curve_variable: widths.len() (2) must equal pts.len() (3)");
+}
+
+// The region as one flat union of every curve's offset would give it: the reference the
+// spatial union tree must reproduce. Holes below the minimum area are left out, as inflate does.
+Clipper2Lib::PathsD flat_union(const std::vector<Polyline>& curves, double r, double fs) {
+  namespace c2 = Clipper2Lib;
+  c2::PathsD shapes;
+  for (const Polyline& c : curves) {
+    c2::PathD d;
+    for (const Point& p : c) d.emplace_back(p.x, p.y);
+    for (c2::PathD& s : c2::InflatePaths({d}, r, c2::JoinType::Square, c2::EndType::Square, 0.0, 6))
+      shapes.push_back(std::move(s));
+  }
+  c2::PathsD kept;
+  for (c2::PathD& p : c2::Union(shapes, c2::FillRule::NonZero, 6)) {
+    if (c2::Area(p) > 0 || -c2::Area(p) >= 0.1 * fs * fs) kept.push_back(std::move(p));
+  }
+  return kept;
+}
+
+// Even-odd ray casting towards +x.
+template <class Path>
+bool inside(const Point& q, const Path& ring) {
+  bool in = false;
+  for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+    const auto& a = ring[i];
+    const auto& b = ring[j];
+    if ((q.y < a.y) != (q.y < b.y) && q.x < a.x + (q.y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
+  }
+  return in;
+}
+
+bool in_region(const Point& q, const Polys& polys) {
+  const auto in = [&](const Ring& ring) { return inside(q, ring); };
+  for (const BufferPolygon& poly : polys) {
+    if (!in(poly.outer)) continue;
+    if (std::none_of(poly.holes.begin(), poly.holes.end(), in)) return true;
+  }
+  return false;
+}
+
+double distance_to_edges(const Point& q, const Clipper2Lib::PathsD& paths) {
+  double best = kInf;
+  for (const auto& path : paths) {
+    for (std::size_t k = 0; k < path.size(); ++k) {
+      const auto& a = path[k];
+      const auto& b = path[(k + 1) % path.size()];
+      const double dx = b.x - a.x, dy = b.y - a.y;
+      const double len2 = dx * dx + dy * dy;
+      const double t = len2 > 0 ? std::clamp(((q.x - a.x) * dx + (q.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+      best = std::min(best, std::hypot(q.x - a.x - t * dx, q.y - a.y - t * dy));
+    }
+  }
+  return best;
+}
+
+// Random wandering strokes, closed loops (holes) and curves long enough to be offset in pieces,
+// among them a tight spiral whose turns nearly touch.
+std::vector<Polyline> tangle(unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<Polyline> curves;
+  for (int c = 0; c < 40; ++c) {
+    const std::size_t n = c % 10 == 0 ? 700 : 25;
+    double x = 60 * u(rng), y = 60 * u(rng), a = 6.3 * u(rng);
+    Polyline curve;
+    for (std::size_t i = 0; i < n; ++i) {
+      a += 0.5 * (u(rng) - 0.5);
+      x += std::cos(a);
+      y += std::sin(a);
+      curve.push_back({x, y});
+    }
+    curves.push_back(std::move(curve));
+  }
+  for (int c = 0; c < 4; ++c) {
+    const double cx = 60 * u(rng), cy = 60 * u(rng), rad = 3 + 5 * u(rng);
+    Polyline loop;
+    for (int i = 0; i <= 24; ++i) {
+      loop.push_back({cx + rad * std::cos(i * 0.2618), cy + rad * std::sin(i * 0.2618)});
+    }
+    curves.push_back(std::move(loop));
+  }
+  Polyline spiral;
+  for (int i = 0; i < 3000; ++i) {
+    const double a = 0.01 * i, r = 1.0 + 0.02 * a;
+    spiral.push_back({100 + r * std::cos(a), r * std::sin(a)});
+  }
+  curves.push_back(std::move(spiral));
+  return curves;
+}
+
+TEST(InflateUnion, TreeGivesTheRegionOfOneFlatUnion) {
+  const double fs = 0.1;
+  for (const auto& [seed, r] : {std::pair{1u, 0.3}, std::pair{2u, 0.05}, std::pair{3u, 0.8}}) {
+    const std::vector<Polyline> curves = tangle(seed);
+    const Polys polys = inflate(curves, std::nullopt, r, fs);
+    const Clipper2Lib::PathsD ref = flat_union(curves, r, fs);
+    double want = 0.0;
+    std::size_t want_holes = 0;
+    for (const auto& p : ref) {
+      want += Clipper2Lib::Area(p);
+      want_holes += Clipper2Lib::Area(p) < 0 ? 1 : 0;
+    }
+    double got = 0.0;
+    std::size_t got_holes = 0;
+    for (const BufferPolygon& poly : polys) {
+      got += area(poly.outer);
+      for (const Ring& h : poly.holes) got += area(h);
+      got_holes += poly.holes.size();
+    }
+    EXPECT_NEAR(got, want, 1e-6 * want) << "seed " << seed;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> ux(-10.0, 110.0), uy(-10.0, 70.0);
+    int checked = 0;
+    for (int k = 0; k < 400; ++k) {
+      const Point q{ux(rng), uy(rng)};
+      if (distance_to_edges(q, ref) < 1e-4) continue;
+      int winding = 0;
+      for (const auto& p : ref) {
+        if (inside(q, p)) {
+          winding += Clipper2Lib::Area(p) > 0 ? 1 : -1;
+        }
+      }
+      EXPECT_EQ(in_region(q, polys), winding > 0) << "seed " << seed << " at " << q.x << ", " << q.y;
+      ++checked;
+    }
+    EXPECT_GT(checked, 300);
+  }
+}
+
+// A spiky loop inside a square loop: the island's outer ring is longer than the frame's, so
+// the frame comes first; the island's hole must still stay with the island, not fill it.
+TEST(InflateUnion, AnIslandKeepsItsHoleWhenAnEnclosingPolygonComesFirst) {
+  Polyline star;
+  for (int i = 0; i <= 80; ++i) {
+    const double rad = i % 2 == 0 ? 8.0 : 3.0;
+    star.push_back({rad * std::cos(i * 0.0785398), rad * std::sin(i * 0.0785398)});
+  }
+  const Polys polys = inflate({square_loop(10.0), star}, std::nullopt, 0.3, 1.0);
+  ASSERT_EQ(polys.size(), 2u);
+  EXPECT_LT(std::fabs(area(polys[0].outer)), 21.0 * 21.0);  // the frame
+  ASSERT_EQ(polys[0].holes.size(), 1u);
+  ASSERT_EQ(polys[1].holes.size(), 1u);
+  EXPECT_LT(std::fabs(area(polys[1].holes[0])), 3.2 * 3.2 * 3.15);  // inside the spikes' roots
+}
+
+TEST(InflateUnion, RingsStartAtTheirLeastVertexWhateverTheCurveOrder) {
+  std::vector<Polyline> curves = tangle(4);
+  const Polys a = inflate(curves, std::nullopt, 0.3, 0.1);
+  std::reverse(curves.begin(), curves.end());
+  const Polys b = inflate(curves, std::nullopt, 0.3, 0.1);
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(a[i].outer, b[i].outer);
+    const auto least = std::min_element(a[i].outer.begin(), a[i].outer.end(), [](auto p, auto q) {
+      return p.x < q.x || (p.x == q.x && p.y < q.y);
+    });
+    EXPECT_EQ(least, a[i].outer.begin());
+  }
 }
 
 }  // namespace

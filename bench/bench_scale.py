@@ -1,0 +1,89 @@
+"""Growth with input size: topologize and inflate_curves against shapely's buffer plus union.
+
+Run: scripts/in-env .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
+     [--inputs "random walks,drawing,gps"] [--extra]
+shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
+child process of its own, so that its peak RSS is its own; the three timings of one row come
+from the same process, one after the other. --extra adds the two hard cases: 300 random
+40-point polylines over a 3000 x 3000 square, and one 200k-point spiral whose turns nearly touch.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+CHILD = r"""
+import json, resource, sys, time
+sys.path.insert(0, {here!r})
+import generators
+from linetopo import inflate_curves, topologize
+name, size = {name!r}, {size!r}
+if name == "random polylines":
+    curves, r, fs = generators.random_polylines()
+elif name == "spiral":
+    curves, r, fs = generators.spiral()
+else:
+    curves, r, fs = generators.SCALED[name](size)
+points = sum(len(c) for c in curves)
+def rss():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+base = rss()
+t = time.perf_counter(); result = topologize(curves, r, fs); topo = time.perf_counter() - t
+peak = rss() - base
+t = time.perf_counter(); inflate_curves(curves, r, fs); infl = time.perf_counter() - t
+try:
+    import shapely
+    lines = shapely.linestrings([list(c) for c in curves])
+    t = time.perf_counter()
+    shapely.unary_union(shapely.buffer(lines, r, cap_style="square", join_style="mitre"))
+    shp = time.perf_counter() - t
+except ImportError:
+    shp = None
+print(json.dumps(dict(points=points, topologize=topo, inflate=infl, shapely=shp,
+                      rss_per_point=peak / points, chains=len(result[0]))))
+"""
+
+
+def run(name, size):
+    code = CHILD.format(here=HERE, name=name, size=size)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    return json.loads(out.stdout)
+
+
+def row(name, r):
+    shp = r["shapely"]
+    ratio = f"{shp / r['topologize']:6.2f}x" if shp else "   n/a"
+    shp_text = f"{shp:8.3f}" if shp else "     n/a"
+    print(f"{name:<17} {r['points']:>9} {r['topologize']:9.3f} {r['inflate']:9.3f} {shp_text} "
+          f"{ratio} {r['rss_per_point']:9.0f} {r['chains']:>7}", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", default="10000,100000,1000000")
+    parser.add_argument("--inputs", default="random walks,drawing,gps")
+    parser.add_argument("--extra", action="store_true")
+    args = parser.parse_args()
+    sizes = [int(s) for s in args.sizes.split(",")]
+    print(f"{'input':<17} {'points':>9} {'topo s':>9} {'infl s':>9} {'shapely':>8} "
+          f"{'shp/topo':>7} {'RSS B/pt':>9} {'chains':>7}")
+    for name in args.inputs.split(","):
+        times = {}
+        for size in sizes:
+            r = run(name, size)
+            times[size] = r["topologize"]
+            row(name, r)
+        if 100_000 in times and 1_000_000 in times:
+            print(f"{'':<17} growth 100k -> 1M: {times[1_000_000] / times[100_000]:.1f}x time "
+                  f"for 10x points")
+    if args.extra:
+        for name in ("random polylines", "spiral"):
+            row(name, run(name, 0))
+
+
+if __name__ == "__main__":
+    main()

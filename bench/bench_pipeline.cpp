@@ -1,13 +1,13 @@
 // Times the topologize stages on a large scribble and the batch runner against a serial loop.
 #include <cctype>
 #include <chrono>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 
 #include "boundary/boundary.hpp"
 #include "curves/curves.hpp"

@@ -35,7 +35,8 @@ std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
     if (const std::size_t* found = cells.find(own)) return *found;
     for (int di = -1; di <= 1; ++di) {
       for (int dj = -1; dj <= 1; ++dj) {
-        const std::size_t* found = cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
+        const std::size_t* found =
+            cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
         if (found != nullptr) {
           const std::size_t node = *found;  // copied before the insert may rehash
           cells.try_emplace(own, node);

@@ -85,8 +85,7 @@ c2::Paths64 offset_variable(const c2::Path64& path, const std::vector<double>& w
   // so is never longer than the radii.
   c2::DeltaCallback64 delta = [radii = widths](const c2::Path64&, const c2::PathD&,
                                                std::size_t curr, std::size_t) {
-    return radii[check_index(curr, radii.size(), "inflate_curve_variable vertex")] *
-           kIntegerScale;
+    return radii[check_index(curr, radii.size(), "inflate_curve_variable vertex")] * kIntegerScale;
   };
   c2::Paths64 solution;
   offsetter.Execute(delta, solution);
@@ -367,8 +366,8 @@ Polyline from_grid(const c2::Path64& p) {
   Polyline out;
   out.reserve(p.size());
   for (const c2::Point64& q : p) {
-    out.push_back({static_cast<double>(q.x) / kIntegerScale,
-                   static_cast<double>(q.y) / kIntegerScale});
+    out.push_back(
+        {static_cast<double>(q.x) / kIntegerScale, static_cast<double>(q.y) / kIntegerScale});
   }
   return out;
 }
@@ -538,22 +537,23 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   std::vector<std::size_t> order(rings.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   const auto less = [](const c2::Path64& a, const c2::Path64& b) {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(), [](const c2::Point64& p, const c2::Point64& q) {
-          return p.x < q.x || (p.x == q.x && p.y < q.y);
-        });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](const c2::Point64& p, const c2::Point64& q) {
+                                          return p.x < q.x || (p.x == q.x && p.y < q.y);
+                                        });
   };
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return less(rings[a].path, rings[b].path);
   });
   std::vector<std::ptrdiff_t> position(rings.size());
-  for (std::size_t k = 0; k < order.size(); ++k) position[order[k]] = static_cast<std::ptrdiff_t>(k);
+  for (std::size_t k = 0; k < order.size(); ++k)
+    position[order[k]] = static_cast<std::ptrdiff_t>(k);
   std::vector<UnionRing> sorted;
   sorted.reserve(rings.size());
   for (std::size_t i : order) {
     const std::ptrdiff_t parent = rings[i].parent;
-    sorted.push_back({std::move(rings[i].path),
-                      parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
+    sorted.push_back(
+        {std::move(rings[i].path), parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
   }
   return assemble(sorted, feature_size);
 }

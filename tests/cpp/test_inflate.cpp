@@ -1,15 +1,13 @@
 // Tests for inflating curves into buffer polygons: shapes, union, holes, order and bad input.
+#include <clipper2/clipper.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
-#include <string>
-
-#include <clipper2/clipper.h>
-
 #include <random>
+#include <string>
 
 #include "inflate/inflate.hpp"
 
@@ -283,7 +281,8 @@ double distance_to_edges(const Point& q, const Clipper2Lib::PathsD& paths) {
       const auto& b = path[(k + 1) % path.size()];
       const double dx = b.x - a.x, dy = b.y - a.y;
       const double len2 = dx * dx + dy * dy;
-      const double t = len2 > 0 ? std::clamp(((q.x - a.x) * dx + (q.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+      const double t =
+          len2 > 0 ? std::clamp(((q.x - a.x) * dx + (q.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
       best = std::min(best, std::hypot(q.x - a.x - t * dx, q.y - a.y - t * dy));
     }
   }
@@ -357,7 +356,8 @@ TEST(InflateUnion, TreeGivesTheRegionOfOneFlatUnion) {
           winding += Clipper2Lib::Area(p) > 0 ? 1 : -1;
         }
       }
-      EXPECT_EQ(in_region(q, polys), winding > 0) << "seed " << seed << " at " << q.x << ", " << q.y;
+      EXPECT_EQ(in_region(q, polys), winding > 0)
+          << "seed " << seed << " at " << q.x << ", " << q.y;
       ++checked;
     }
     EXPECT_GT(checked, 300);

@@ -24,9 +24,10 @@ constexpr double kUniformMiterLimit = 0.0;
 constexpr double kVariableMiterLimit = 2.0;
 constexpr double kRepeatDist2 = 1e-10;
 constexpr double kMinHoleAreaFactor = 0.1;
-// Uniform curves longer than this are offset in pieces: the offsetter cleans its raw outline
-// with one sweep whose cost grows with the width of the curve's extent, not only its length.
-constexpr std::size_t kPieceVertices = 256;
+// Uniform curves of more than twice this many points are offset in pieces of this many. A
+// long curve's own clean-up sweep costs grow with the width of its extent, and short pieces
+// are compact, so the spatial union tree meets each place's pieces together early.
+constexpr std::size_t kPieceVertices = 32;
 // Shapes united per call at each level of the union tree.
 constexpr std::size_t kTreeFanout = 4;
 

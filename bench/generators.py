@@ -7,25 +7,15 @@ about `points` points in all, together with the buffer and feature size that sui
 import math
 import random
 
+from scribble import scribble
+
 
 def random_walks(points, seed=1, length=50, step=1.0, noise=0.15):
     """Strokes of `length` points whose heading wanders by up to `noise` radians per step,
     spread so that the density of ink stays the same at every size."""
-    rng = random.Random(seed)
     count = max(1, points // length)
     side = 5.0 * math.sqrt(count * length)
-    out = []
-    for _ in range(count):
-        x, y = rng.uniform(0, side), rng.uniform(0, side)
-        a = rng.uniform(0, 2 * math.pi)
-        curve = []
-        for _ in range(length):
-            a += rng.uniform(-noise, noise)
-            x += step * math.cos(a)
-            y += step * math.sin(a)
-            curve.append((x, y))
-        out.append(curve)
-    return out, 1.5, 3.0
+    return scribble(seed, count, length, size=side, step=step, noise=noise), 1.5, 3.0
 
 
 def drawing(points, seed=2, length=40):

@@ -4,7 +4,7 @@ import math
 import random
 
 
-def scribble(seed, strokes, points, size=200.0, step=1.0):
+def scribble(seed, strokes, points, size=200.0, step=1.0, noise=0.3):
     rng = random.Random(seed)
     out = []
     for _ in range(strokes):
@@ -12,7 +12,7 @@ def scribble(seed, strokes, points, size=200.0, step=1.0):
         a = rng.uniform(0, 2 * math.pi)
         curve = []
         for _ in range(points):
-            a += rng.uniform(-0.3, 0.3)
+            a += rng.uniform(-noise, noise)
             x += step * math.cos(a)
             y += step * math.sin(a)
             curve.append((x, y))

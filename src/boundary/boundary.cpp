@@ -114,14 +114,21 @@ Ring simplify(const Ring& ring, double tolerance) {
   return tolerance > 0.0 ? rdp(ring, tolerance) : ring;
 }
 
-// Applies fn to every ring in parallel, keeping polygon and hole counts and order.
-template <typename Fn>
-std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons, const Fn& fn) {
+// Every ring, polygons in order and outer before holes.
+std::vector<const Ring*> ring_list(const std::vector<BufferPolygon>& polygons) {
   std::vector<const Ring*> rings;
   for (const BufferPolygon& polygon : polygons) {
     rings.push_back(&polygon.outer);
     for (const Ring& hole : polygon.holes) rings.push_back(&hole);
   }
+  return rings;
+}
+
+// Applies fn(index in ring_list order, ring) to every ring in parallel, keeping polygon and hole
+// counts and order.
+template <typename Fn>
+std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons, const Fn& fn) {
+  const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<Ring> mapped(rings.size());
   parallel_for(rings.size(), [&](std::size_t i) { mapped[i] = fn(i, *rings[i]); });
   std::vector<BufferPolygon> out(polygons.size());
@@ -143,11 +150,7 @@ std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons,
 template <typename Fn>
 std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& polygons,
                                               const char* option, const Fn& fn) {
-  std::vector<const Ring*> rings;
-  for (const BufferPolygon& polygon : polygons) {
-    rings.push_back(&polygon.outer);
-    for (const Ring& hole : polygon.holes) rings.push_back(&hole);
-  }
+  const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<char> failed(rings.size(), 0);
   std::vector<BufferPolygon> out = map_rings(polygons, [&](std::size_t i, const Ring& ring) {
     try {
@@ -157,20 +160,15 @@ std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& 
       return Ring{};
     }
   });
+  const std::vector<const Ring*> results = ring_list(out);
   std::size_t used = 0;
-  std::size_t i = 0;
-  const auto charge = [&](const Ring& result) {
-    const std::size_t total = detail::saturating_add(used, result.size());
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const std::size_t total = detail::saturating_add(used, results[i]->size());
     if (failed[i] || total > kMaxBoundaryPoints) {
       fn(*rings[i], PointBudget{option, used});
-      check_point_budget(PointBudget{option, used}, result.size());
+      check_point_budget(PointBudget{option, used}, results[i]->size());
     }
     used = total;
-    ++i;
-  };
-  for (const BufferPolygon& polygon : out) {
-    charge(polygon.outer);
-    for (const Ring& hole : polygon.holes) charge(hole);
   }
   return out;
 }

@@ -65,7 +65,7 @@ class FlatMap {
   explicit FlatMap(std::size_t expected = 0) { rebuild(capacity_for(expected)); }
 
   const Value* find(const Key& key) const {
-    for (std::size_t i = Hash{}(key)&mask_;; i = (i + 1) & mask_) {
+    for (std::size_t i = home(key);; i = (i + 1) & mask_) {
       const Slot& s = slots_[i];
       if (!s.used) return nullptr;
       if (s.key == key) return &s.value;
@@ -75,7 +75,7 @@ class FlatMap {
   // Inserts (key, value) unless key is present; returns the stored value and whether it is new.
   std::pair<Value*, bool> try_emplace(const Key& key, Value value) {
     if (2 * (size_ + 1) > slots_.size()) grow();
-    for (std::size_t i = Hash{}(key)&mask_;; i = (i + 1) & mask_) {
+    for (std::size_t i = home(key);; i = (i + 1) & mask_) {
       Slot& s = slots_[i];
       if (!s.used) {
         s = Slot{key, std::move(value), true};
@@ -98,6 +98,8 @@ class FlatMap {
     Value value{};
     bool used = false;
   };
+
+  std::size_t home(const Key& key) const { return Hash{}(key)&mask_; }
 
   static std::size_t capacity_for(std::size_t expected) {
     std::size_t c = 16;

@@ -153,16 +153,13 @@ c2::Path64 without_grid_repeats(const c2::Path64& path) {
   return out;
 }
 
-// The offset shapes of one curve: one, or one per piece of a long uniform curve. `raw` is set
-// when a zero buffer leaves the curve itself as a path, which only a flat union reads right.
+// The offset shapes of one curve: one, or one per piece of a long uniform curve. A zero buffer
+// leaves the curve itself as a path.
 std::vector<c2::Paths64> offset_curve(const Polyline& curve, const std::vector<double>* radii,
-                                      double buffer_distance, double arc_tolerance, bool& raw) {
+                                      double buffer_distance, double arc_tolerance) {
   const c2::Path64 path = to_grid(curve);
   if (radii != nullptr) return {offset_variable(path, *radii, arc_tolerance)};
-  if (buffer_distance == 0.0) {
-    raw = true;
-    return {c2::Paths64{path}};
-  }
+  if (buffer_distance == 0.0) return {c2::Paths64{path}};
   if (path.size() > 2 * kPieceVertices) {
     const c2::Path64 distinct = without_grid_repeats(path);
     if (distinct.size() > 2 * kPieceVertices) {
@@ -224,6 +221,16 @@ Piece leaf(c2::Paths64 paths) {
   piece.box = c2::GetBounds(paths);
   for (c2::Path64& p : paths) piece.rings.push_back({std::move(p), -1});
   return piece;
+}
+
+// Appends the rings of every piece to one list, parents re-pointed into it.
+void append_rings(Pieces& pieces, std::vector<UnionRing>& rings) {
+  for (Piece& piece : pieces) {
+    const auto base = static_cast<std::ptrdiff_t>(rings.size());
+    for (UnionRing& r : piece.rings) {
+      rings.push_back({std::move(r.path), r.parent < 0 ? -1 : r.parent + base});
+    }
+  }
 }
 
 bool overlap(const c2::Rect64& a, const c2::Rect64& b) {
@@ -343,24 +350,19 @@ std::vector<UnionRing> unite_in_tree(Pieces leaves) {
   } while (level.size() > 1);
 
   std::vector<UnionRing> rings;
-  for (Piece& piece : level.front()) {
-    const auto base = static_cast<std::ptrdiff_t>(rings.size());
-    for (UnionRing& r : piece.rings) {
-      rings.push_back({std::move(r.path), r.parent < 0 ? -1 : r.parent + base});
-    }
-  }
+  append_rings(level.front(), rings);
   return rings;
 }
 
-// Starts a ring at its least vertex (by x, then y), so that rings read the same whatever way
-// the union reached them.
-c2::Path64 canonical(const c2::Path64& p) {
-  const auto least = std::min_element(p.begin(), p.end(), [](const auto& a, const auto& b) {
-    return a.x < b.x || (a.x == b.x && a.y < b.y);
-  });
-  c2::Path64 out(least, p.end());
-  out.insert(out.end(), p.begin(), least);
-  return out;
+// By x, then y.
+bool point_less(const c2::Point64& a, const c2::Point64& b) {
+  return a.x < b.x || (a.x == b.x && a.y < b.y);
+}
+
+// Starts a ring at its least vertex, so that rings read the same whatever way the union
+// reached them.
+void make_canonical(c2::Path64& p) {
+  std::rotate(p.begin(), std::min_element(p.begin(), p.end(), point_less), p.end());
 }
 
 Polyline from_grid(const c2::Path64& p) {
@@ -492,13 +494,15 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   std::vector<UnionRing> rings;
   try {
     std::vector<std::vector<c2::Paths64>> per_curve(curves.size());
-    std::vector<char> raw(curves.size(), 0);
+    bool bare_curve = false;  // a zero buffer left some curve as it is
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      bare_curve =
+          bare_curve || (buffer_distance == 0.0 && curves[i].size() >= 2 && !has_radii(widths, i));
+    }
     parallel_for(curves.size(), [&](std::size_t i) {
       if (curves[i].size() < 2) return;
-      bool is_raw = false;
       per_curve[i] = offset_curve(curves[i], has_radii(widths, i) ? &(*widths)[i] : nullptr,
-                                  buffer_distance, arc_tolerance, is_raw);
-      raw[i] = is_raw ? 1 : 0;
+                                  buffer_distance, arc_tolerance);
     });
     Pieces leaves;
     for (std::vector<c2::Paths64>& shapes : per_curve) {
@@ -513,38 +517,29 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       }
     }
     if (leaves.empty()) return {};
-    if (std::find(raw.begin(), raw.end(), 1) != raw.end()) {
+    if (bare_curve) {
       // A bare curve's winding only counts together with all others: one flat union.
       c2::Paths64 all;
       for (Piece& piece : leaves) {
         for (UnionRing& r : piece.rings) all.push_back(std::move(r.path));
       }
-      for (Piece& piece : unite(all)) {
-        const auto base = static_cast<std::ptrdiff_t>(rings.size());
-        for (UnionRing& r : piece.rings) {
-          rings.push_back({std::move(r.path), r.parent < 0 ? -1 : r.parent + base});
-        }
-      }
+      Pieces united = unite(all);
+      append_rings(united, rings);
     } else {
       rings = unite_in_tree(std::move(leaves));
     }
   } catch (const c2::Clipper2Exception&) {
     off_grid();
   }
-  for (UnionRing& r : rings) r.path = canonical(r.path);
+  for (UnionRing& r : rings) make_canonical(r.path);
 
   // Each ring starts at its least vertex; list them by that vertex so that the order is the
   // geometry's, not the union's. Parents are re-pointed through the permutation.
   std::vector<std::size_t> order(rings.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  const auto less = [](const c2::Path64& a, const c2::Path64& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](const c2::Point64& p, const c2::Point64& q) {
-                                          return p.x < q.x || (p.x == q.x && p.y < q.y);
-                                        });
-  };
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return less(rings[a].path, rings[b].path);
+    return std::lexicographical_compare(rings[a].path.begin(), rings[a].path.end(),
+                                        rings[b].path.begin(), rings[b].path.end(), point_less);
   });
   std::vector<std::ptrdiff_t> position(rings.size());
   for (std::size_t k = 0; k < order.size(); ++k)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "pipeline/settings.hpp"
 
 namespace {
 
@@ -58,8 +59,9 @@ int main() {
     std::size_t points = 0;
     for (int rep = 0; rep < 3; ++rep) {
       const auto t0 = Clock::now();
-      const auto out = linetopo::preprocess_boundaries(input, feature_size, buffer_distance,
-                                                       std::nullopt, s.resample, s.simplification);
+      const auto out = linetopo::preprocess_boundaries(
+          input, linetopo::resolve_boundary(feature_size, buffer_distance, std::nullopt, s.resample,
+                                            s.simplification));
       best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
       points = out.empty() ? 0 : out.front().outer.size();
     }

@@ -10,12 +10,13 @@
 #include <string>
 
 #include "boundary/boundary.hpp"
+#include "chains/chains.hpp"
+#include "chains/vertex_tree.hpp"
 #include "curves/curves.hpp"
 #include "graph/graph.hpp"
 #include "inflate/inflate.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
-#include "pipeline/vertex_tree.hpp"
 #include "scribble.hpp"
 
 namespace {
@@ -54,33 +55,35 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   p.buffer_distance = buffer;
   p.feature_size = feature_size;
   p.compute_widths = true;
-  const double fs = p.feature_size;
+  const linetopo::Settings s = linetopo::resolve(p);
   std::size_t points = 0;
   for (const auto& c : curves) points += c.size();
   std::printf("stage breakdown, %zu curves, %zu points\n", curves.size(), points);
 
   auto t = Clock::now();
-  const auto merged = linetopo::merge_connected(curves, std::nullopt, p.buffer_distance, 0.01 * fs);
-  const auto decimated = linetopo::decimate_curves(merged.curves, false, 0.15 * fs);
+  const auto merged =
+      linetopo::merge_connected(curves, std::nullopt, s.buffer_distance, s.merge_tolerance);
+  const auto decimated = linetopo::decimate_curves(merged.curves, false, s.decimation_spacing);
   const double t_merge = seconds_since(t);
   t = Clock::now();
-  const auto inflated = linetopo::inflate(decimated, std::nullopt, p.buffer_distance, fs);
+  const auto inflated =
+      linetopo::inflate(decimated, std::nullopt, s.buffer_distance, s.feature_size);
   const double t_inflate = seconds_since(t);
   t = Clock::now();
-  const auto prepared = linetopo::preprocess_boundaries(inflated, fs, p.buffer_distance,
-                                                        std::nullopt, std::nullopt, std::nullopt);
+  const auto prepared = linetopo::preprocess_boundaries(inflated, s.boundary);
   const double t_prepare = seconds_since(t);
   t = Clock::now();
   linetopo::detail::RejectionCount rejections;
   auto triangulated = prepared;
-  const auto segments = linetopo::detail::skeleton_segments(triangulated, inflated, p, &rejections);
+  const auto segments =
+      linetopo::detail::skeleton_segments(triangulated, inflated, s.boundary, &rejections);
   const double t_skeleton = seconds_since(t);
   t = Clock::now();
-  auto graph = linetopo::segments_to_graph(segments, fs / 20);
+  auto graph = linetopo::segments_to_graph(segments, s.weld_tolerance);
   const double t_weld = seconds_since(t);
-  graph = linetopo::prune_short_tips(graph, 2.0 * fs);
+  graph = linetopo::prune_short_tips(graph, s.tip_length);
   const double t_prune = seconds_since(t) - t_weld;
-  graph = linetopo::merge_close_junctions(graph, 1.5 * fs);
+  graph = linetopo::merge_close_junctions(graph, s.junction_merge_distance);
   const auto chains = linetopo::extract_chains(graph);
   const double t_graph = seconds_since(t);
   t = Clock::now();
@@ -92,7 +95,7 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   const auto tree = linetopo::detail::build_vertex_tree(cloud);
   std::size_t chain_points = 0;
   for (const auto& c : chains) {
-    const auto f = linetopo::finish_chain(c, fs / 10);
+    const auto f = linetopo::finish_chain(c, s.simplification);
     chain_points += f.points.size();
     linetopo::detail::widths_against(tree, f.points);
   }
@@ -102,8 +105,8 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   const double t_total = seconds_since(t);
 
   const double sum = t_merge + t_inflate + t_prepare + t_skeleton + t_graph + t_finish;
-  const auto row = [sum](const char* name, double s) {
-    std::printf("  %-28s %8.3f s  %5.1f%%\n", name, s, 100.0 * s / sum);
+  const auto row = [sum](const char* name, double secs) {
+    std::printf("  %-28s %8.3f s  %5.1f%%\n", name, secs, 100.0 * secs / sum);
   };
   row("merge + decimate", t_merge);
   row("inflate", t_inflate);

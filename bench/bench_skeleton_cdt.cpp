@@ -71,8 +71,9 @@ int main(int argc, char** argv) {
   params.feature_size = 1.0;
   const auto inflated = linetopo::build_buffer_polygons(scribble(7, strokes, 500, 400.0), params);
   const auto prepare = [&](const std::vector<BufferPolygon>& in, std::optional<double> tolerance) {
-    return linetopo::preprocess_boundaries(in, params.feature_size, params.buffer_distance,
-                                           std::nullopt, std::nullopt, tolerance);
+    return linetopo::preprocess_boundaries(
+        in, linetopo::resolve_boundary(params.feature_size, params.buffer_distance, std::nullopt,
+                                       std::nullopt, tolerance));
   };
   auto polygons = prepare(inflated, std::nullopt);
   // As the pipeline does, a polygon whose simplified rings cross is prepared again without

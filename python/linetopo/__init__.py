@@ -10,7 +10,9 @@ The four functions come from the compiled core ``linetopo._internal``:
 A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
 """
 
+from importlib.metadata import version as _version
+
 from linetopo._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
 
 __all__ = ["inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
-__version__ = "0.1.0"
+__version__ = _version("linetopo")  # the one written in pyproject.toml

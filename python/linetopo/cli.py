@@ -35,6 +35,35 @@ def _non_negative_int(text: str) -> int:
     return value
 
 
+# Facts that belong to the command line alone: buffer_distance may be left out.
+_CLI_DEFAULTS = {"buffer_distance": "half the feature size"}
+_CLI_TYPES = {"float": float, "optional float": float, "optional int": _non_negative_int}
+
+
+def _options() -> list[dict[str, Any]]:
+    """The library's options that the command line takes, from the library's own table."""
+    from ._internal import _PARAMETERS
+
+    return [p for p in _PARAMETERS if p["cli"]]
+
+
+def _add_options(parser: argparse.ArgumentParser) -> None:
+    for p in _options():
+        help_text = p["help"]
+        if p["name"] in _CLI_DEFAULTS:
+            help_text += f" (default: {_CLI_DEFAULTS[p['name']]})"
+        elif not p["required"] and p["kind"] != "bool":
+            help_text += f" (default: {p['rule']})"
+        # argparse expands % in help texts.
+        help_text = help_text.replace("%", "%%")
+        if p["kind"] == "bool":
+            parser.add_argument(p["cli"], dest=p["name"], action="store_true", help=help_text)
+            continue
+        required = p["required"] and p["name"] not in _CLI_DEFAULTS
+        parser.add_argument(p["cli"], dest=p["name"], type=_CLI_TYPES[p["kind"]], required=required,
+                            metavar=p["metavar"], help=help_text)
+
+
 def _build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG,
@@ -55,34 +84,7 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("input", metavar="INPUT", help="GeoJSON file, or - for standard input")
     line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
                       help="GeoJSON file to write, or - for standard output")
-    line.add_argument("--feature-size", type=float, required=True, metavar="F",
-                      help="scale of the smallest detail to keep; every default threshold "
-                      "follows from it")
-    line.add_argument("--buffer", type=float, metavar="D",
-                      help="inflation radius around each line (default: half the feature size)")
-    line.add_argument("--simplification", type=float, metavar="T",
-                      help="chain simplification tolerance (default: feature size / 10; "
-                      "0 switches it off)")
-    line.add_argument("--min-tip-fraction", type=float, metavar="K",
-                      help="dead ends shorter than K x feature size are pruned (default 2)")
-    line.add_argument("--junction-merge-fraction", type=float, metavar="K",
-                      help="junctions closer than K x feature size are merged (default 1.5)")
-    line.add_argument("--widths", action="store_true",
-                      help="add a width per chain point to each chain's properties")
-    line.add_argument("--subdivision-ratio", type=float, metavar="R",
-                      help="refine the boundary near sharp turns down to buffer x R "
-                      "(default 0.5; 0 switches it off)")
-    line.add_argument("--max-nodes", type=_non_negative_int, metavar="N",
-                      help="fail when the skeleton graph has more than N nodes")
-    line.add_argument("--resample", type=float, metavar="S",
-                      help="resample the buffer boundary at even spacing S instead of "
-                      "subdividing it")
-    line.add_argument("--boundary-simplification", type=float, metavar="T",
-                      help="buffer boundary simplification tolerance "
-                      "(default: feature size x 0.05)")
-    line.add_argument("--merge-tolerance", type=float, metavar="T",
-                      help="join lines whose ends are closer than T "
-                      "(default: feature size x 0.01; 0 switches it off)")
+    _add_options(line)
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
 
     demo = commands.add_parser(
@@ -135,18 +137,10 @@ def _centerline(args: argparse.Namespace) -> int:
     from . import topologize
 
     curves = geojson.loads_curves(_read_text(args.input))
-    buffer = args.buffer if args.buffer is not None else args.feature_size / 2
-    options: dict[str, Any] = {
-        "simplification": args.simplification,
-        "min_tip_fraction": args.min_tip_fraction,
-        "junction_merge_fraction": args.junction_merge_fraction,
-        "compute_widths": args.widths,
-        "subdivision_ratio": args.subdivision_ratio,
-        "max_nodes": args.max_nodes,
-        "resample": args.resample,
-        "boundary_simplification": args.boundary_simplification,
-        "merge_tolerance": args.merge_tolerance,
-    }
+    buffer = args.buffer_distance
+    if buffer is None:
+        buffer = args.feature_size / 2
+    options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
     result = topologize(curves, buffer, args.feature_size, **options)
     text = geojson.dumps(geojson.result_to_geojson(*result))
     # The picture is drawn before anything is written, so a failure leaves no half-done output.

@@ -1,10 +1,6 @@
 // Boundary preparation: ring simplification, subdivision, uniform and adaptive resampling.
 #include "boundary/boundary.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <string>
 #include <utility>
 
 #include "boundary/curvature.hpp"
@@ -14,101 +10,10 @@
 
 namespace linetopo {
 
-namespace detail {
-
-std::size_t saturating_count(double v) {
-  if (!(v > 0.0)) return 0;
-  constexpr double kTwo64 = 18446744073709551616.0;
-  if (v >= kTwo64) return std::numeric_limits<std::size_t>::max();
-  return static_cast<std::size_t>(v);
-}
-
-std::size_t saturating_add(std::size_t a, std::size_t b) {
-  const std::size_t max = std::numeric_limits<std::size_t>::max();
-  return a > max - b ? max : a + b;
-}
-
-Ring cut_edges(const Ring& ring, const std::vector<std::size_t>& pieces, std::size_t total) {
-  const std::size_t n = ring.size();
-  if (pieces.size() != n) throw InternalError("internal error: edge piece counts out of step");
-  Ring out;
-  out.reserve(total);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point& p = ring[i];
-    const Point& q = ring[(i + 1) % n];
-    out.push_back(p);
-    const double md = static_cast<double>(pieces[i]);
-    for (std::size_t k = 1; k < pieces[i]; ++k) {
-      const double f = static_cast<double>(k) / md;
-      out.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
-    }
-  }
-  return out;
-}
-
-}  // namespace detail
-
-void check_point_budget(const PointBudget& budget, std::size_t count) {
-  const std::size_t total = detail::saturating_add(budget.used, count);
-  if (total <= kMaxBoundaryPoints) return;
-  throw InputError(std::string(budget.option) +
-                   " is too small: boundary preparation would create at least " +
-                   std::to_string(total) + " boundary points, more than the limit of " +
-                   std::to_string(kMaxBoundaryPoints));
-}
-
-Ring subdivide_ring(const Ring& ring, double max_len, const PointBudget& budget) {
-  const std::size_t n = ring.size();
-  if (n <= 1) return ring;
-  // Counted first so an absurd max_len fails before anything is allocated.
-  std::vector<std::size_t> pieces(n, 1);
-  std::size_t total = n;
-  for (std::size_t j = 0; j < n; ++j) {
-    const double len = dist(ring[j], ring[(j + 1) % n]);
-    if (!(len > max_len)) continue;  // an edge of exactly max_len stays whole
-    const std::size_t m = detail::saturating_count(std::ceil(len / max_len));
-    if (m >= 2) {
-      pieces[j] = m;
-      total = detail::saturating_add(total, m - 1);
-    }
-  }
-  check_point_budget(budget, total);
-  return detail::cut_edges(ring, pieces, total);
-}
-
 namespace {
 
-constexpr double kCornerAngle = 1.0471975511965976;  // pi/3
-constexpr double kQuarterPi = 0.7853981633974483;
-constexpr double kHalfPi = 1.5707963267948966;
-
-struct Settings {
-  double tolerance = 0.0;         // T; 0 switches simplification off
-  double max_edge = 0.0;          // E
-  std::optional<double> ratio;    // R; absent when refinement is off
-  std::optional<double> spacing;  // S; absent in subdivision mode
-};
-
-Settings derive_settings(double feature_size, double buffer_distance,
-                         std::optional<double> subdivision_ratio, std::optional<double> resample,
-                         std::optional<double> boundary_simplification) {
-  Settings s;
-  if (boundary_simplification) {
-    s.tolerance = *boundary_simplification > 0.0 ? *boundary_simplification : 0.0;  // NaN -> 0
-  } else {
-    s.tolerance = 0.05 * feature_size;
-  }
-  s.max_edge = 1.5 * feature_size;
-  std::optional<double> ratio;
-  if (!subdivision_ratio) {
-    ratio = 0.5;
-  } else if (*subdivision_ratio > 0.0) {
-    ratio = std::max(*subdivision_ratio, 0.01);
-  }
-  if (ratio && buffer_distance > 0.0) s.ratio = ratio;
-  if (resample && *resample > 0.0) s.spacing = resample;
-  return s;
-}
+constexpr double kCornerAngle = kPi / 3.0;
+constexpr double kQuarterPi = kPi / 4.0;
 
 Ring simplify(const Ring& ring, double tolerance) {
   return tolerance > 0.0 ? rdp(ring, tolerance) : ring;
@@ -176,12 +81,8 @@ std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& 
 }  // namespace
 
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
-                                                 double feature_size, double buffer_distance,
-                                                 std::optional<double> subdivision_ratio,
-                                                 std::optional<double> resample,
-                                                 std::optional<double> boundary_simplification) {
-  const Settings s = derive_settings(feature_size, buffer_distance, subdivision_ratio, resample,
-                                     boundary_simplification);
+                                                 const BoundarySettings& s) {
+  const double buffer_distance = s.buffer_distance;
 
   if (!s.spacing) {
     std::vector<BufferPolygon> subdivided = map_rings_budgeted(

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "boundary/resample.hpp"
 
@@ -11,9 +12,9 @@ namespace linetopo {
 
 namespace {
 
-constexpr double kPi12 = 0.2617993877991494;      // pi/12: below it an edge is never cut
-constexpr double kPi2 = 1.5707963267948966;       // pi/2: at or above it the finest target
-constexpr double kFivePi12 = 1.3089969389957472;  // 5 x pi/12, the width of that range
+// Turns below pi/12 never cut an edge; from pi/2 up they ask for the finest target.
+constexpr double kPi12 = kPi / 12.0;
+constexpr double kFivePi12 = kHalfPi - kPi12;  // the width of that range
 
 // floor(v) as a signed 64-bit integer, saturating, NaN giving 0.
 std::int64_t floor_i64(double v) { return round_half_away_i64(std::floor(v)); }
@@ -97,7 +98,7 @@ std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
   if (n <= 1) return span;
   const std::vector<double> cum = detail::cumulative_lengths(span);
   const double total = cum[n - 1];
-  if (total <= 1e-12) return {span.front(), span.back()};
+  if (total <= kLengthEpsilon) return {span.front(), span.back()};
 
   const double w = buffer_distance;
   const double lo = std::fmin(w * ratio, spacing);
@@ -151,28 +152,14 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
   const double inner = 3.0 * b;
   const double outer = 4.0 * b;
 
-  // First the piece count of every edge, so the total is known (and bounded) before allocating.
-  std::vector<std::size_t> pieces(n, 1);
-  std::size_t total = n;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point& p = ring[i];
-    const Point& q = ring[(i + 1) % n];
+  return cut_ring(ring, budget, [&](const Point& p, const Point& q) {
     const double a = index.max_angle_near((p.x + q.x) * 0.5, (p.y + q.y) * 0.5, inner, outer);
-    if (a < kPi12) continue;  // infinite target: the edge stays whole
-    double t = (std::min(a, kPi2) - kPi12) / kFivePi12;
+    if (a < kPi12) return std::numeric_limits<double>::infinity();  // the edge stays whole
+    double t = (std::min(a, kHalfPi) - kPi12) / kFivePi12;
     if (t < 0.0) t = 0.0;
     if (t > 1.0) t = 1.0;
-    const double target = b + (b * ratio - b) * (t * t);
-    const double len = dist(p, q);
-    if (!(len > target)) continue;
-    const std::size_t m = detail::saturating_count(std::ceil(len / target));
-    if (m >= 2) {
-      pieces[i] = m;
-      total = detail::saturating_add(total, m - 1);
-    }
-  }
-  check_point_budget(budget, total);
-  return detail::cut_edges(ring, pieces, total);
+    return b + (b * ratio - b) * (t * t);
+  });
 }
 
 }  // namespace linetopo

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "boundary/boundary.hpp"
+#include "boundary/budget.hpp"
 #include "geometry/keys.hpp"
 
 namespace linetopo {

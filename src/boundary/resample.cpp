@@ -18,7 +18,7 @@ std::optional<double> turn_cosine(const Ring& ring, std::size_t i) {
   const double out_y = next.y - cur.y;
   const double in_len = std::sqrt(in_x * in_x + in_y * in_y);
   const double out_len = std::sqrt(out_x * out_x + out_y * out_y);
-  if (in_len < 1e-12 || out_len < 1e-12) return std::nullopt;
+  if (in_len < kLengthEpsilon || out_len < kLengthEpsilon) return std::nullopt;
   double c = (in_x * out_x + in_y * out_y) / (in_len * out_len);
   if (c < -1.0) c = -1.0;
   if (c > 1.0) c = 1.0;
@@ -28,9 +28,7 @@ std::optional<double> turn_cosine(const Ring& ring, std::size_t i) {
 std::vector<double> cumulative_lengths(const std::vector<Point>& span) {
   std::vector<double> cum(span.size(), 0.0);
   for (std::size_t i = 1; i < span.size(); ++i) {
-    const double dx = span[i].x - span[i - 1].x;
-    const double dy = span[i].y - span[i - 1].y;
-    cum[i] = cum[i - 1] + std::sqrt(dx * dx + dy * dy);
+    cum[i] = cum[i - 1] + dist(span[i - 1], span[i]);
   }
   return cum;
 }
@@ -45,7 +43,7 @@ Point point_at_arc_length(const std::vector<Point>& span, const std::vector<doub
   const Point& a = span[j - 1];
   const Point& b = span[j];
   const double seg = cum[j] - cum[j - 1];
-  const double f = seg > 1e-12 ? (t - cum[j - 1]) / seg : 0.0;
+  const double f = seg > kLengthEpsilon ? (t - cum[j - 1]) / seg : 0.0;
   return {a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f};
 }
 
@@ -85,7 +83,7 @@ namespace {
 // a (near) zero length, otherwise max(1, round(total / spacing)) + 1.
 std::size_t uniform_span_count(std::size_t n, double total, double spacing) {
   if (n <= 1) return n;
-  if (total <= 1e-12) return 2;
+  if (total <= kLengthEpsilon) return 2;
   const std::int64_t rounded = round_half_away_i64(total / spacing);
   const std::size_t m = rounded < 2 ? 1 : static_cast<std::size_t>(rounded);
   return detail::saturating_add(m, 1);
@@ -98,9 +96,7 @@ double walk_length(const Ring& ring, std::size_t start, std::size_t end) {
   std::size_t i = start;
   do {
     const std::size_t next = (i + 1) % n;
-    const double dx = ring[next].x - ring[i].x;
-    const double dy = ring[next].y - ring[i].y;
-    total += std::sqrt(dx * dx + dy * dy);
+    total += dist(ring[i], ring[next]);
     i = next;
   } while (i != end);
   return total;
@@ -113,7 +109,7 @@ std::vector<Point> resample_span(const std::vector<Point>& span, double spacing,
   if (n <= 1) return span;
   const std::vector<double> cum = detail::cumulative_lengths(span);
   const double total = cum[n - 1];
-  if (total <= 1e-12) return {span.front(), span.back()};
+  if (total <= kLengthEpsilon) return {span.front(), span.back()};
 
   const std::size_t count = uniform_span_count(n, total, spacing);
   if (budget != nullptr) check_point_budget(*budget, count);

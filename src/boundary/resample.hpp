@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "boundary/boundary.hpp"
+#include "boundary/budget.hpp"
 
 namespace linetopo {
 
@@ -29,7 +29,7 @@ Ring resample_ring(const Ring& ring, double spacing, double corner_angle,
 namespace detail {
 
 // Clamped cosine of the turn at vertex i (cyclic), or nothing when an adjacent edge is shorter
-// than 1e-12.
+// than kLengthEpsilon.
 std::optional<double> turn_cosine(const Ring& ring, std::size_t i);
 
 // cum[0] = 0, cum[i] = cum[i-1] + |p[i] - p[i-1]|.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -61,6 +62,16 @@ inline std::int64_t round_half_away_i64(double v) {
   if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
   return static_cast<std::int64_t>(r);
 }
+
+inline constexpr double kPi = std::numbers::pi;
+inline constexpr double kHalfPi = kPi / 2.0;
+
+// Lengths at or below this count as zero wherever a direction or a fraction of a length is taken.
+inline constexpr double kLengthEpsilon = 1e-12;
+
+// Shortest decimal text that reads back to v ("1e+20" style), or, when fixed, never in exponent
+// form; NaN and the infinities read "NaN", "inf" and "-inf" either way.
+std::string number_text(double v, bool fixed = false);
 
 inline double dist(const Point& a, const Point& b) {
   const double dx = b.x - a.x;

@@ -67,24 +67,87 @@ struct Adjacency {
   std::size_t at(std::size_t v, std::size_t k) const { return items[offset[v] + k]; }
 };
 
+// Lists over n nodes from for_each_entry(emit), which calls emit(node, item) for every entry in
+// order; it runs twice, once to count and once to fill.
+template <typename ForEachEntry>
+void build_lists(std::size_t n, const ForEachEntry& for_each_entry, Adjacency& lists) {
+  lists.offset.assign(n + 1, 0);
+  for_each_entry([&](std::size_t v, std::size_t) { ++lists.offset[v + 1]; });
+  for (std::size_t v = 0; v < n; ++v) lists.offset[v + 1] += lists.offset[v];
+  lists.items.resize(lists.offset[n]);
+  std::vector<std::size_t> cursor(lists.offset.begin(), lists.offset.end() - 1);
+  for_each_entry([&](std::size_t v, std::size_t item) { lists.items[cursor[v]++] = item; });
+}
+
 // Neighbours in edge-list order: an edge (a, b) appends b to a's list and a to b's list (a
 // self-edge thus appears twice in its node's list). Edges must already be checked.
 Adjacency build_neighbours(const Graph& graph) {
-  const std::size_t n = graph.nodes.size();
   Adjacency adj;
-  adj.offset.assign(n + 1, 0);
-  for (const auto& [a, b] : graph.edges) {
-    ++adj.offset[a + 1];
-    ++adj.offset[b + 1];
-  }
-  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
-  adj.items.resize(adj.offset[n]);
-  std::vector<std::size_t> cursor(adj.offset.begin(), adj.offset.end() - 1);
-  for (const auto& [a, b] : graph.edges) {
-    adj.items[cursor[a]++] = b;
-    adj.items[cursor[b]++] = a;
-  }
+  build_lists(
+      graph.nodes.size(),
+      [&](const auto& emit) {
+        for (const auto& [a, b] : graph.edges) {
+          emit(a, b);
+          emit(b, a);
+        }
+      },
+      adj);
   return adj;
+}
+
+// The ids of the alive edges at each node, ascending, so that a scan meets them in edge-list
+// order; a self-edge appears once.
+void build_incidence(const Graph& graph, const std::vector<char>& alive, Adjacency& incidence) {
+  build_lists(
+      graph.nodes.size(),
+      [&](const auto& emit) {
+        for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+          if (!alive[id]) continue;
+          const auto [a, b] = graph.edges[id];
+          emit(a, id);
+          if (b != a) emit(b, id);
+        }
+      },
+      incidence);
+}
+
+// The alive edges from tip t up to the first node whose degree is not 2, into walk; returns
+// their length.
+double walk_tip(const Graph& graph, const Adjacency& incidence, const std::vector<char>& alive,
+                const std::vector<std::size_t>& degree, std::size_t t,
+                std::vector<std::size_t>& walk) {
+  const std::vector<Point>& pos = graph.nodes;
+  walk.clear();
+  double length = 0.0;
+  std::size_t prev = kNone;
+  std::size_t cur = t;
+  while (true) {
+    std::size_t found = kNone;
+    std::size_t other = kNone;
+    for (std::size_t k = 0; k < incidence.degree(cur); ++k) {
+      const std::size_t id = incidence.at(cur, k);
+      if (!alive[id]) continue;
+      const auto [a, b] = graph.edges[id];
+      if (a == cur && b != prev) {
+        found = id;
+        other = b;
+        break;
+      }
+      if (b == cur && a != prev) {
+        found = id;
+        other = a;
+        break;
+      }
+    }
+    if (found == kNone) break;
+    walk.push_back(found);
+    if (walk.size() > graph.edges.size()) throw InternalError("internal error: tip walk cycles");
+    length += dist(pos[graph.edges[found].first], pos[graph.edges[found].second]);
+    if (degree[other] != 2) break;
+    prev = cur;
+    cur = other;
+  }
+  return length;
 }
 
 struct JunctionPath {
@@ -103,30 +166,14 @@ std::size_t find_root(std::vector<std::size_t>& parent, std::size_t v) {
   return v;
 }
 
-}  // namespace
-
-Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
-  Graph graph;
-  CellIndex cells(2 * segments.size());
-  PairSet seen(segments.size());
-  for (const Segment& s : segments) {
-    const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
-    const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
-    if (a == b || !seen.insert(index_pair(a, b))) continue;
-    graph.edges.emplace_back(a, b);
-  }
-  return graph;
-}
-
-Graph merge_close_junctions(const Graph& graph, double merge_distance) {
-  check_edges(graph);
+// Every path of degree-2 nodes between two junctions (degree 3 or more) no longer than
+// merge_distance, once per junction pair, in the order the walks from each junction find them.
+std::vector<JunctionPath> close_junction_paths(const Graph& graph, double merge_distance) {
   const std::size_t n = graph.nodes.size();
-  if (n == 0) return {};
   const std::vector<Point>& pos = graph.nodes;
   const Adjacency adj = build_neighbours(graph);
   // Every walk step consumes a distinct (previous, current) adjacency entry.
   const std::size_t max_walk = 2 * graph.edges.size() + 2;
-
   std::vector<JunctionPath> candidates;
   PairSet seen;
   std::vector<std::size_t> path;
@@ -152,35 +199,49 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
       }
     }
   }
-
   for (const JunctionPath& c : candidates) {
     if (std::isnan(c.length)) throw InternalError("internal error: NaN junction path length");
   }
-  const auto shorter = [](const JunctionPath& l, const JunctionPath& r) {
-    return l.length < r.length;
-  };
-  std::stable_sort(candidates.begin(), candidates.end(), shorter);
+  return candidates;
+}
 
+// The outcome of merging junctions: each node's representative and position, and the inner
+// nodes of merged paths, which go.
+struct Merged {
+  std::vector<std::size_t> root;
+  std::vector<Point> position;  // meaningful at roots
+  std::vector<char> removed;
+};
+
+// Merges the two ends of every candidate, shortest first, unless they are already one.
+Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidates) {
+  const std::size_t n = graph.nodes.size();
   std::vector<std::size_t> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = v;
-  std::vector<Point> work = pos;
-  std::vector<char> removed(n, 0);
+  Merged m{{}, graph.nodes, std::vector<char>(n, 0)};
   for (const JunctionPath& c : candidates) {
     const std::size_t ra = find_root(parent, c.start);
     const std::size_t rb = find_root(parent, c.end);
     if (ra == rb) continue;
     // Running pairwise midpoint: a node merged several times is not the mean of its members.
-    work[ra] = Point{(work[ra].x + work[rb].x) * 0.5, (work[ra].y + work[rb].y) * 0.5};
+    m.position[ra] = Point{(m.position[ra].x + m.position[rb].x) * 0.5,
+                           (m.position[ra].y + m.position[rb].y) * 0.5};
     parent[rb] = ra;
-    for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) removed[c.nodes[k]] = 1;
+    for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) m.removed[c.nodes[k]] = 1;
   }
+  m.root.resize(n);
+  for (std::size_t v = 0; v < n; ++v) m.root[v] = find_root(parent, v);
+  return m;
+}
 
-  // Compaction: nodes reached by a surviving edge keep their relative order; the rest disappear.
-  std::vector<std::size_t> root(n);
-  for (std::size_t v = 0; v < n; ++v) root[v] = find_root(parent, v);
+// The merged graph: nodes reached by a surviving edge keep their relative order; the rest
+// disappear, and so do edges that fall inside one merged node or repeat another.
+Graph compact(const Graph& graph, const Merged& m) {
+  const std::size_t n = graph.nodes.size();
+  const std::vector<std::size_t>& root = m.root;
   std::vector<char> survives(n, 0);
   for (const auto& [a, b] : graph.edges) {
-    if (removed[a] || removed[b]) continue;
+    if (m.removed[a] || m.removed[b]) continue;
     survives[root[a]] = 1;
     survives[root[b]] = 1;
   }
@@ -189,11 +250,11 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   for (std::size_t v = 0; v < n; ++v) {
     if (!survives[v]) continue;
     new_index[v] = out.nodes.size();
-    out.nodes.push_back(work[v]);
+    out.nodes.push_back(m.position[v]);
   }
   PairSet produced(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
-    if (removed[a] || removed[b]) continue;
+    if (m.removed[a] || m.removed[b]) continue;
     const std::size_t ra = root[a];
     const std::size_t rb = root[b];
     if (ra == rb) continue;
@@ -208,17 +269,39 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   return out;
 }
 
+}  // namespace
+
+Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
+  Graph graph;
+  CellIndex cells(2 * segments.size());
+  PairSet seen(segments.size());
+  for (const Segment& s : segments) {
+    const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
+    const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
+    if (a == b || !seen.insert(index_pair(a, b))) continue;
+    graph.edges.emplace_back(a, b);
+  }
+  return graph;
+}
+
+Graph merge_close_junctions(const Graph& graph, double merge_distance) {
+  check_edges(graph);
+  if (graph.nodes.empty()) return {};
+  std::vector<JunctionPath> candidates = close_junction_paths(graph, merge_distance);
+  const auto shorter = [](const JunctionPath& l, const JunctionPath& r) {
+    return l.length < r.length;
+  };
+  std::stable_sort(candidates.begin(), candidates.end(), shorter);
+  return compact(graph, merge_paths(graph, candidates));
+}
+
 Graph prune_short_tips(const Graph& graph, double min_tip_length) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const std::size_t m = graph.edges.size();
-  const std::vector<Point>& pos = graph.nodes;
   std::vector<char> alive(m, 1);
   std::vector<std::size_t> degree(n);
-  // Alive incident edge ids per node, ascending, so a scan meets them in edge-list order.
-  std::vector<std::size_t> offset(n + 1);
-  std::vector<std::size_t> incident;
-  std::vector<std::size_t> cursor;
+  Adjacency incidence;
   std::vector<std::size_t> walk;
 
   bool changed = true;
@@ -226,57 +309,15 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length) {
     changed = false;
     // Degrees and incidence are fixed for the pass; edges removed during it are skipped by flag.
     std::fill(degree.begin(), degree.end(), 0);
-    std::fill(offset.begin(), offset.end(), 0);
     for (std::size_t id = 0; id < m; ++id) {
       if (!alive[id]) continue;
-      const auto [a, b] = graph.edges[id];
-      ++degree[a];
-      ++degree[b];
-      ++offset[a + 1];
-      if (b != a) ++offset[b + 1];
+      ++degree[graph.edges[id].first];
+      ++degree[graph.edges[id].second];
     }
-    for (std::size_t v = 0; v < n; ++v) offset[v + 1] += offset[v];
-    incident.resize(offset[n]);
-    cursor.assign(offset.begin(), offset.end() - 1);
-    for (std::size_t id = 0; id < m; ++id) {
-      if (!alive[id]) continue;
-      const auto [a, b] = graph.edges[id];
-      incident[cursor[a]++] = id;
-      if (b != a) incident[cursor[b]++] = id;
-    }
-
+    build_incidence(graph, alive, incidence);
     for (std::size_t t = 0; t < n; ++t) {
       if (degree[t] != 1) continue;
-      walk.clear();
-      double length = 0.0;
-      std::size_t prev = kNone;
-      std::size_t cur = t;
-      while (true) {
-        std::size_t found = kNone;
-        std::size_t other = kNone;
-        for (std::size_t k = offset[cur]; k < offset[cur + 1]; ++k) {
-          const std::size_t id = incident[k];
-          if (!alive[id]) continue;
-          const auto [a, b] = graph.edges[id];
-          if (a == cur && b != prev) {
-            found = id;
-            other = b;
-            break;
-          }
-          if (b == cur && a != prev) {
-            found = id;
-            other = a;
-            break;
-          }
-        }
-        if (found == kNone) break;
-        walk.push_back(found);
-        if (walk.size() > m) throw InternalError("internal error: tip walk cycles");
-        length += dist(pos[graph.edges[found].first], pos[graph.edges[found].second]);
-        if (degree[other] != 2) break;
-        prev = cur;
-        cur = other;
-      }
+      const double length = walk_tip(graph, incidence, alive, degree, t, walk);
       if (!walk.empty() && length < min_tip_length) {
         for (const std::size_t id : walk) alive[id] = 0;
         changed = true;

@@ -4,7 +4,6 @@
 #include <clipper2/clipper.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
@@ -31,21 +30,14 @@ constexpr std::size_t kPieceVertices = 32;
 // Shapes united per call at each level of the union tree.
 constexpr std::size_t kTreeFanout = 4;
 
-std::string number_text(double v) {
-  if (std::isnan(v)) return "nan";
-  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  char buf[32];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
-}
-
 // Throws when v cannot be put on Clipper2's integer grid; `what` names the value.
 void check_value(double v, const std::string& what) {
   if (!std::isfinite(v)) {
     throw InputError(what + " is " + number_text(v) + "; it must be a finite number");
   }
   if (std::fabs(v) > kMaxInflationMagnitude) {
-    throw InputError(what + " is " + number_text(v) + "; its magnitude must be at most 1e12");
+    throw InputError(what + " is " + number_text(v) + "; its magnitude must be at most 1e" +
+                     std::to_string(kMaxInflationExponent));
   }
 }
 
@@ -79,8 +71,9 @@ c2::Paths64 offset_variable(const c2::Path64& path, const std::vector<double>& w
   c2::ClipperOffset offsetter(kVariableMiterLimit, arc_tolerance * kIntegerScale, false, false);
   offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
   if (widths.size() != path.size()) {
-    throw InternalError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
-                        ") must equal pts.len() (" + std::to_string(path.size()) + ")");
+    throw InternalError("internal error: inflate_curve_variable got " +
+                        std::to_string(widths.size()) + " radii for " +
+                        std::to_string(path.size()) + " points");
   }
   // The offsetter passes indices into its own copy of the path, which has repeats removed and
   // so is never longer than the radii.
@@ -487,8 +480,8 @@ std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size) {
-  check_inflation_input(curves, widths, buffer_distance);
+                                   double feature_size, InputCheck check) {
+  if (check == InputCheck::kRun) check_inflation_input(curves, widths, buffer_distance);
   const double arc_tolerance = kArcToleranceFactor * feature_size;
 
   std::vector<UnionRing> rings;

@@ -9,21 +9,31 @@ namespace linetopo {
 
 // Largest coordinate or radius magnitude accepted: Clipper2 works on integers at a scale of 1e6
 // and holds magnitudes up to about 2.3e18, which leaves room for the buffer around the curves.
-inline constexpr double kMaxInflationMagnitude = 1e12;
+inline constexpr int kMaxInflationExponent = 12;
+inline constexpr double kMaxInflationMagnitude = [] {
+  double v = 1.0;
+  for (int i = 0; i < kMaxInflationExponent; ++i) v *= 10.0;  // exact up to 1e22
+  return v;
+}();
 
 // Throws InputError, naming the curve and point, when a coordinate or a radius that inflation
 // would use is not finite or exceeds kMaxInflationMagnitude. Only curves of two or more points
 // are looked at; buffer_distance only when such a curve has no per-vertex radii. inflate runs
-// this itself; callers run it on the raw input before merging so that messages use their indices.
+// this itself unless told that its caller did, on the raw input before merging, so that messages
+// use the caller's indices.
 void check_inflation_input(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
                            double buffer_distance);
+
+// Whether inflate still has to run check_inflation_input, or its caller already did (on these
+// curves or on those they were thinned from).
+enum class InputCheck { kRun, kDone };
 
 // Offsets every curve of two or more points by its radius (widths entry i when present and not
 // empty, buffer_distance otherwise), unites all shapes and returns the polygons in ascending
 // order of outer open length, each hole attached to the first polygon that encloses it.
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size);
+                                   double feature_size, InputCheck check = InputCheck::kRun);
 
 // The per-vertex route for one curve; widths.size() must equal pts.size().
 std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,

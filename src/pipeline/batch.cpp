@@ -23,6 +23,8 @@ std::size_t point_count(const BatchJob& job) {
 }  // namespace
 
 std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs) {
+  // A bad scale anywhere fails the batch before any job runs, with the plain message.
+  for (const BatchJob& job : jobs) validate_feature_size(job.params.feature_size);
   const std::size_t n = jobs.size();
   std::vector<TopologyResult> results(n);
   if (n == 0) return results;

@@ -1,31 +1,15 @@
 // Argument checks shared by every entry point: feature_size and the per-curve widths.
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <string>
 
 #include "pipeline/pipeline.hpp"
 
 namespace linetopo {
-namespace {
-
-// Shortest decimal text that reads back to v, never in exponent form.
-std::string format_fixed(double v) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
-  // The longest fixed form of a double (the smallest subnormal) needs about 330 characters.
-  std::array<char, 400> buf{};
-  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed);
-  if (res.ec != std::errc()) throw InternalError("internal error: cannot format feature_size");
-  return std::string(buf.data(), res.ptr);
-}
-
-}  // namespace
 
 void validate_feature_size(double feature_size) {
   if (!(feature_size > 0.0) || !std::isfinite(feature_size)) {
     throw InputError("feature_size must be a positive finite number, got " +
-                     format_fixed(feature_size));
+                     number_text(feature_size, true));
   }
 }
 

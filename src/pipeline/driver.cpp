@@ -1,39 +1,29 @@
-// The topologize driver: every stage in order with thresholds derived from feature_size.
+// The topologize driver: every stage in order, with the settings resolve() derives.
 #include <algorithm>
 #include <string>
 #include <unordered_map>
 
 #include "boundary/boundary.hpp"
+#include "chains/chains.hpp"
+#include "chains/vertex_tree.hpp"
 #include "curves/curves.hpp"
+#include "graph/graph.hpp"
 #include "inflate/inflate.hpp"
 #include "parallel/parallel.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
-#include "pipeline/vertex_tree.hpp"
 
 namespace linetopo {
 namespace {
 
-// A given tolerance is clamped at 0 (NaN counts as 0); absent, it is 1% of feature_size.
-double merge_tolerance_of(const TopologizeParams& p) {
-  if (!p.merge_tolerance) return 0.01 * p.feature_size;
-  return *p.merge_tolerance > 0.0 ? *p.merge_tolerance : 0.0;
-}
-
-std::vector<BufferPolygon> prepare(const std::vector<BufferPolygon>& polygons,
-                                   const TopologizeParams& p,
-                                   std::optional<double> boundary_simplification) {
-  return preprocess_boundaries(polygons, p.feature_size, p.buffer_distance, p.subdivision_ratio,
-                               p.resample, boundary_simplification);
-}
-
 // Simplification shortcuts are what make prepared rings cross; subdivision and refinement only
 // add points on existing edges, so the unsimplified rings keep the inflated polygon's topology.
 std::optional<BufferPolygon> prepare_unsimplified(const BufferPolygon& inflated,
-                                                  const TopologizeParams& p) {
+                                                  BoundarySettings boundary) {
+  boundary.tolerance = 0.0;
   std::vector<BufferPolygon> out;
   try {
-    out = prepare({inflated}, p, 0.0);
+    out = preprocess_boundaries({inflated}, boundary);
   } catch (const InputError&) {
     return std::nullopt;  // the full-detail rings would pass the point budget: give up instead
   }
@@ -44,8 +34,9 @@ std::optional<BufferPolygon> prepare_unsimplified(const BufferPolygon& inflated,
 
 template <class T, class TryFn>
 std::vector<T> per_polygon(std::vector<BufferPolygon>& prepared,
-                           const std::vector<BufferPolygon>& inflated, const TopologizeParams& p,
-                           detail::RejectionCount* count, TryFn try_fn) {
+                           const std::vector<BufferPolygon>& inflated,
+                           const BoundarySettings& boundary, detail::RejectionCount* count,
+                           TryFn try_fn) {
   if (prepared.size() != inflated.size()) {
     throw InternalError("internal error: boundary preparation changed the polygon count");
   }
@@ -59,7 +50,7 @@ std::vector<T> per_polygon(std::vector<BufferPolygon>& prepared,
     auto items = try_fn(poly.outer, poly.holes);
     if (!items) {
       rejected[i] = 1;
-      if (auto again = prepare_unsimplified(inflated[i], p)) {
+      if (auto again = prepare_unsimplified(inflated[i], boundary)) {
         items = try_fn(again->outer, again->holes);
         if (items) {
           poly = std::move(*again);
@@ -104,8 +95,8 @@ namespace detail {
 
 std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
                                        const std::vector<BufferPolygon>& inflated,
-                                       const TopologizeParams& params, RejectionCount* count) {
-  return per_polygon<Segment>(prepared, inflated, params, count,
+                                       const BoundarySettings& boundary, RejectionCount* count) {
+  return per_polygon<Segment>(prepared, inflated, boundary, count,
                               [](const Ring& outer, const std::vector<Ring>& holes) {
                                 return try_skeletonize(outer, holes);
                               });
@@ -113,76 +104,55 @@ std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
 
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const TopologizeParams& params, RejectionCount* count) {
-  return per_polygon<Triangle>(prepared, inflated, params, count,
+                                        const BoundarySettings& boundary, RejectionCount* count) {
+  return per_polygon<Triangle>(prepared, inflated, boundary, count,
                                [](const Ring& outer, const std::vector<Ring>& holes) {
                                  return try_get_triangles(outer, holes);
                                });
+}
+
+std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
+                                           const std::optional<Widths>& per_curve_widths,
+                                           const Settings& s) {
+  check_per_curve_widths(curves, per_curve_widths);
+  // On the raw input, so that messages name the caller's indices and decimation cannot hide a NaN.
+  check_inflation_input(curves, per_curve_widths, s.buffer_distance);
+  if (s.merge_tolerance > 0.0) {
+    const MergedCurves merged =
+        merge_connected(curves, per_curve_widths, s.buffer_distance, s.merge_tolerance);
+    return inflate(decimate_curves(merged.curves, merged.widths.has_value(), s.decimation_spacing),
+                   merged.widths, s.buffer_distance, s.feature_size, InputCheck::kDone);
+  }
+  return inflate(decimate_curves(curves, per_curve_widths.has_value(), s.decimation_spacing),
+                 per_curve_widths, s.buffer_distance, s.feature_size, InputCheck::kDone);
 }
 
 }  // namespace detail
 
 std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& curves,
                                                  const TopologizeParams& params) {
-  validate_feature_size(params.feature_size);
-  check_per_curve_widths(curves, params.per_curve_widths);
-  // On the raw input, so that messages name the caller's indices and decimation cannot hide a NaN.
-  check_inflation_input(curves, params.per_curve_widths, params.buffer_distance);
-  const double tolerance = merge_tolerance_of(params);
-  std::vector<Polyline> decimated;
-  const double spacing = 0.15 * params.feature_size;
-  if (tolerance > 0.0) {
-    MergedCurves merged =
-        merge_connected(curves, params.per_curve_widths, params.buffer_distance, tolerance);
-    decimated = decimate_curves(merged.curves, merged.widths.has_value(), spacing);
-    return inflate(decimated, merged.widths, params.buffer_distance, params.feature_size);
-  }
-  decimated = decimate_curves(curves, params.per_curve_widths.has_value(), spacing);
-  return inflate(decimated, params.per_curve_widths, params.buffer_distance, params.feature_size);
+  return detail::buffer_polygons(curves, params.per_curve_widths, resolve(params));
 }
 
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
                                          const TopologizeParams& params) {
-  const std::vector<BufferPolygon> inflated = build_buffer_polygons(curves, params);
-  std::vector<BufferPolygon> prepared = prepare(inflated, params, params.boundary_simplification);
-  return detail::polygon_triangles(prepared, inflated, params, nullptr);
+  const Settings s = resolve(params);
+  const std::vector<BufferPolygon> inflated =
+      detail::buffer_polygons(curves, params.per_curve_widths, s);
+  std::vector<BufferPolygon> prepared = preprocess_boundaries(inflated, s.boundary);
+  return detail::polygon_triangles(prepared, inflated, s.boundary, nullptr);
 }
 
-TopologyResult topologize_inner(const std::vector<Polyline>& curves,
-                                const TopologizeParams& params) {
-  const double fs = params.feature_size;
-  std::vector<Segment> segments;
-  std::vector<BufferPolygon> prepared;
-  {
-    const std::vector<BufferPolygon> inflated = build_buffer_polygons(curves, params);
-    prepared = prepare(inflated, params, params.boundary_simplification);
-    segments = detail::skeleton_segments(prepared, inflated, params, nullptr);
-  }
-  if (segments.empty()) return {};
+namespace {
 
-  std::optional<detail::VertexTree> tree;
-  if (params.compute_widths) tree = detail::build_vertex_tree(boundary_cloud(prepared));
-  prepared = {};
-
-  Graph graph = segments_to_graph(segments, fs / 20.0);
-  segments = {};
-  if (params.max_nodes && graph.nodes.size() > *params.max_nodes) {
-    throw InputError("skeleton has " + std::to_string(graph.nodes.size()) +
-                     " nodes, exceeding max_nodes limit of " + std::to_string(*params.max_nodes));
-  }
-  const double tip_length = fs * params.min_tip_fraction.value_or(2.0);
-  if (tip_length > 0.0) graph = prune_short_tips(graph, tip_length);
-  const double merge_fraction = params.junction_merge_fraction.value_or(1.5);
-  if (merge_fraction > 0.0) graph = merge_close_junctions(graph, fs * merge_fraction);
-  const std::vector<Chain> chains = extract_chains(graph);
-  graph = {};
-
-  const double simplification = params.simplification.value_or(fs / 10.0);
+// Finished chains with output node ids: graph node indices are renumbered in the order the
+// chains first reach them.
+TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
+                      const detail::VertexTree* tree) {
   TopologyResult result;
   result.chains.reserve(chains.size());
   result.chain_node_ids.reserve(chains.size());
-  // Graph node index to output node index; output order follows the chains only.
-  std::unordered_map<std::size_t, std::size_t> node_table;
+  std::unordered_map<std::size_t, std::size_t> node_table;  // looked up only
   node_table.reserve(2 * chains.size());
   const auto output_node = [&](std::size_t graph_node, const Point& position) {
     const auto [it, inserted] = node_table.try_emplace(graph_node, result.nodes.size());
@@ -190,7 +160,7 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves,
     return it->second;
   };
   for (const Chain& chain : chains) {
-    FinishedChain finished = finish_chain(chain, simplification);
+    FinishedChain finished = finish_chain(chain, s.simplification);
     if (finished.points.empty()) throw InternalError("internal error: empty chain");
     const std::size_t start = output_node(finished.start, finished.points.front());
     const std::size_t end = output_node(finished.end, finished.points.back());
@@ -199,6 +169,40 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves,
     result.chains.push_back(std::move(finished.points));
   }
   return result;
+}
+
+}  // namespace
+
+TopologyResult topologize_inner(const std::vector<Polyline>& curves,
+                                const TopologizeParams& params) {
+  const Settings s = resolve(params);
+  std::vector<Segment> segments;
+  std::vector<BufferPolygon> prepared;
+  {
+    const std::vector<BufferPolygon> inflated =
+        detail::buffer_polygons(curves, params.per_curve_widths, s);
+    prepared = preprocess_boundaries(inflated, s.boundary);
+    segments = detail::skeleton_segments(prepared, inflated, s.boundary, nullptr);
+  }
+  if (segments.empty()) return {};
+
+  std::optional<detail::VertexTree> tree;
+  if (s.compute_widths) tree = detail::build_vertex_tree(boundary_cloud(prepared));
+  prepared = {};
+
+  Graph graph = segments_to_graph(segments, s.weld_tolerance);
+  segments = {};
+  if (s.max_nodes && graph.nodes.size() > *s.max_nodes) {
+    throw InputError("skeleton has " + std::to_string(graph.nodes.size()) +
+                     " nodes, exceeding max_nodes limit of " + std::to_string(*s.max_nodes));
+  }
+  if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+  if (s.junction_merge_distance > 0.0) {
+    graph = merge_close_junctions(graph, s.junction_merge_distance);
+  }
+  const std::vector<Chain> chains = extract_chains(graph);
+  graph = {};
+  return finish(chains, s, tree ? &*tree : nullptr);
 }
 
 }  // namespace linetopo

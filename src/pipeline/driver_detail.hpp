@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "pipeline/pipeline.hpp"
@@ -14,17 +15,22 @@ struct RejectionCount {
   std::size_t recovered = 0;
 };
 
+// Checks, merge, decimation and inflation for settings already resolved.
+std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
+                                           const std::optional<Widths>& per_curve_widths,
+                                           const Settings& settings);
+
 // Skeleton segments of every prepared polygon whose outer ring has at least 3 points, in order.
 // A polygon the triangulation rejects is prepared again from its inflated form without boundary
 // simplification and tried once more; on success it replaces the prepared polygon, so that the
 // widths measure against the rings actually triangulated.
 std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
                                        const std::vector<BufferPolygon>& inflated,
-                                       const TopologizeParams& params, RejectionCount* count);
+                                       const BoundarySettings& boundary, RejectionCount* count);
 
 // The same for the triangles of every prepared polygon.
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const TopologizeParams& params, RejectionCount* count);
+                                        const BoundarySettings& boundary, RejectionCount* count);
 
 }  // namespace linetopo::detail

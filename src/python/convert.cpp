@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "python/parameters.hpp"
+
 namespace linetopo::py_convert {
 
 namespace {
@@ -180,34 +182,11 @@ bool to_bool(py::handle obj, const char* arg) {
 }
 
 std::vector<BatchJob> to_jobs(py::handle obj) {
-  constexpr const char* arg = "jobs";
-  py::sequence seq = as_sequence(obj, arg, "jobs");
+  py::sequence seq = as_sequence(obj, "jobs", "jobs");
   const auto n = static_cast<std::size_t>(py::len(seq));
-  std::vector<BatchJob> jobs(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    py::object job = seq[i];
-    if (!PyTuple_Check(job.ptr()) || PyTuple_GET_SIZE(job.ptr()) != 11) {
-      type_error(arg,
-                 "job " + std::to_string(i) + " must be a tuple of 11 items, not " +
-                     (PyTuple_Check(job.ptr())
-                          ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(job.ptr())) + " items"
-                          : type_name(job)));
-    }
-    auto item = [&](int k) { return py::handle(PyTuple_GET_ITEM(job.ptr(), k)); };
-    BatchJob& j = jobs[i];
-    j.curves = to_curves(item(0), arg);
-    TopologizeParams& p = j.params;
-    p.buffer_distance = to_double(item(1), arg);
-    p.feature_size = to_double(item(2), arg);
-    p.simplification = to_optional_double(item(3), arg);
-    p.min_tip_fraction = to_optional_double(item(4), arg);
-    p.junction_merge_fraction = to_optional_double(item(5), arg);
-    p.max_nodes = to_optional_size(item(6), arg);
-    p.subdivision_ratio = to_optional_double(item(7), arg);
-    p.resample = to_optional_double(item(8), arg);
-    p.boundary_simplification = to_optional_double(item(9), arg);
-    p.merge_tolerance = to_optional_double(item(10), arg);
-  }
+  std::vector<BatchJob> jobs;
+  jobs.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) jobs.push_back(py_params::to_job(seq[i], i));
   return jobs;
 }
 

@@ -156,24 +156,10 @@ Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
 
 namespace {
 
-// The triangulation behind triangulate_contours. When `interior_neighbours` is given, it receives
-// per returned triangle a mask whose bit i tells that the triangle across CGAL edge i (opposite
-// vertex i) is returned too, which is how the skeleton finds shared edges without a look-up.
-std::optional<std::vector<IndexTriangle>> triangulate(
-    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
-    std::vector<std::uint8_t>* interior_neighbours) {
+// Inserts the points in CGAL's spatial order with hints, as its ranged insertion does, but keeps
+// every handle, so that indices landing on one vertex map to it and it carries the lowest of them.
+std::vector<VertexHandle> insert_points(Cdt& cdt, const std::vector<Point>& points) {
   const std::size_t n = points.size();
-  for (const auto& contour : contours) {
-    for (const std::size_t i : contour) check_index(i, n, "contour");
-  }
-  for (const Point& p : points) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
-  }
-  std::vector<IndexTriangle> out;
-  if (n < 3) return out;
-
-  // Insert in CGAL's spatial order with hints, as its ranged insertion does, but keep every
-  // handle so that indices landing on one vertex map to it and it carries the lowest of them.
   std::vector<Kernel::Point_2> cgal_points;
   cgal_points.reserve(n);
   for (const Point& p : points) cgal_points.emplace_back(p.x, p.y);
@@ -183,8 +169,6 @@ std::optional<std::vector<IndexTriangle>> triangulate(
   using SortTraits = CGAL::Spatial_sort_traits_adapter_2<Kernel, PointMap>;
   CGAL::spatial_sort(order.begin(), order.end(),
                      SortTraits(CGAL::make_property_map(cgal_points), Kernel()));
-
-  Cdt cdt;
   std::vector<VertexHandle> vertex_of(n);
   FaceHandle hint;
   for (const std::size_t j : order) {
@@ -198,7 +182,12 @@ std::optional<std::vector<IndexTriangle>> triangulate(
     vertex_of[j] = v;
     hint = v->face();
   }
+  return vertex_of;
+}
 
+// False when two contour edges cross.
+bool insert_constraints(Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
+                        const std::vector<std::vector<std::size_t>>& contours) {
   try {
     for (const auto& contour : contours) {
       for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
@@ -208,14 +197,14 @@ std::optional<std::vector<IndexTriangle>> triangulate(
       }
     }
   } catch (const Cdt::Intersection_of_constraints_exception&) {
-    return std::nullopt;
+    return false;
   }
-  if (cdt.dimension() < 2) return out;
+  return true;
+}
 
-  mark_contour_edges(cdt, vertex_of, contours);
-
-  // Flood fill from the infinite face; a face is inside when reaching it crosses an odd number
-  // of contour edges.
+// Flood fill from the infinite face; a face is inside (parity 1) when reaching it crosses an odd
+// number of contour edges.
+void mark_interior(Cdt& cdt) {
   std::vector<FaceHandle> stack{cdt.infinite_face()};
   stack.back()->info().parity = 0;
   while (!stack.empty()) {
@@ -228,7 +217,12 @@ std::optional<std::vector<IndexTriangle>> triangulate(
       stack.push_back(g);
     }
   }
+}
 
+// The inside faces as index triangles, with their inside-neighbour masks when asked for.
+std::vector<IndexTriangle> collect_interior(const Cdt& cdt,
+                                            std::vector<std::uint8_t>* interior_neighbours) {
+  std::vector<IndexTriangle> out;
   out.reserve(cdt.number_of_faces());
   if (interior_neighbours) interior_neighbours->clear();
   for (const FaceHandle f : cdt.finite_face_handles()) {
@@ -243,6 +237,29 @@ std::optional<std::vector<IndexTriangle>> triangulate(
     }
   }
   return out;
+}
+
+// The triangulation behind triangulate_contours. When `interior_neighbours` is given, it receives
+// per returned triangle a mask whose bit i tells that the triangle across CGAL edge i (opposite
+// vertex i) is returned too, which is how the skeleton finds shared edges without a look-up.
+std::optional<std::vector<IndexTriangle>> triangulate(
+    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
+    std::vector<std::uint8_t>* interior_neighbours) {
+  const std::size_t n = points.size();
+  for (const auto& contour : contours) {
+    for (const std::size_t i : contour) check_index(i, n, "contour");
+  }
+  for (const Point& p : points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+  }
+  if (n < 3) return std::vector<IndexTriangle>{};
+  Cdt cdt;
+  const std::vector<VertexHandle> vertex_of = insert_points(cdt, points);
+  if (!insert_constraints(cdt, vertex_of, contours)) return std::nullopt;
+  if (cdt.dimension() < 2) return std::vector<IndexTriangle>{};
+  mark_contour_edges(cdt, vertex_of, contours);
+  mark_interior(cdt);
+  return collect_interior(cdt, interior_neighbours);
 }
 
 }  // namespace

@@ -14,9 +14,20 @@
 #include "boundary/curvature.hpp"
 #include "boundary/resample.hpp"
 #include "geometry/rdp.hpp"
+#include "pipeline/settings.hpp"
 
 namespace linetopo {
 namespace {
+
+// Boundary preparation from the options as the user gives them.
+std::vector<BufferPolygon> prepare(const std::vector<BufferPolygon>& polygons, double feature_size,
+                                   double buffer_distance, std::optional<double> subdivision_ratio,
+                                   std::optional<double> resample,
+                                   std::optional<double> boundary_simplification) {
+  return preprocess_boundaries(
+      polygons, resolve_boundary(feature_size, buffer_distance, subdivision_ratio, resample,
+                                 boundary_simplification));
+}
 
 constexpr double kCorner = 1.0471975511965976;  // pi/3
 constexpr double kQuarterPi = 0.7853981633974483;
@@ -72,7 +83,7 @@ void expect_same(const std::vector<BufferPolygon>& a, const std::vector<BufferPo
 }
 
 TEST(PreprocessBoundaries, WithoutRefinementIsSimplifyThenSubdivide) {
-  EXPECT_TRUE(preprocess_boundaries({}, 1.0, 0.5, kAbsent, kAbsent, kAbsent).empty());
+  EXPECT_TRUE(prepare({}, 1.0, 0.5, kAbsent, kAbsent, kAbsent).empty());
   const auto in = sample_polygons();
   const double fs = 2.0;
   const auto simplified_then_cut = [&](double tolerance) {
@@ -102,9 +113,7 @@ TEST(PreprocessBoundaries, WithoutRefinementIsSimplifyThenSubdivide) {
                                                     {kAbsent, 0.0, &simplified},
                                                     {kAbsent, -2.0, &simplified},
                                                     {kAbsent, kNaN, &simplified}}) {
-      expect_same(
-          preprocess_boundaries(in, fs, off.buffer_distance, off.ratio, resample, tolerance),
-          *want);
+      expect_same(prepare(in, fs, off.buffer_distance, off.ratio, resample, tolerance), *want);
     }
   }
 }
@@ -120,7 +129,7 @@ TEST(PreprocessBoundaries, RefinementUsesTheIndexOfAllSubdividedRings) {
   }
   for (const auto& [given, effective] :
        {std::pair<std::optional<double>, double>{kAbsent, 0.5}, {0.2, 0.2}, {0.001, 0.01}}) {
-    const auto out = preprocess_boundaries(in, 1.0, w, given, kAbsent, kAbsent);
+    const auto out = prepare(in, 1.0, w, given, kAbsent, kAbsent);
     expect_same(out, map(cut, [&](const Ring& r) {
                   return refine_ring_from_index(r, index, w, effective);
                 }));
@@ -134,9 +143,9 @@ TEST(PreprocessBoundaries, ResampleModeSkipsSubdivision) {
   // Refinement off: uniform resampling of the simplified rings; the 2-vertex ring stays a copy.
   const auto uniform =
       map(in, [&](const Ring& r) { return resample_ring(rdp(r, 0.05), s, kCorner); });
-  expect_same(preprocess_boundaries(in, 1.0, 0.0, kAbsent, s, kAbsent), uniform);
+  expect_same(prepare(in, 1.0, 0.0, kAbsent, s, kAbsent), uniform);
   // Spacing 5 is coarser than the 1.5 x feature_size edge limit: no edge is cut to it.
-  const auto coarse = preprocess_boundaries(in, 1.0, 0.0, kAbsent, 5.0, kAbsent);
+  const auto coarse = prepare(in, 1.0, 0.0, kAbsent, 5.0, kAbsent);
   EXPECT_EQ(coarse[0].outer, (Ring{{0, 0},
                                    {5, 0},
                                    {10, 0},
@@ -155,7 +164,7 @@ TEST(PreprocessBoundaries, ResampleModeSkipsSubdivision) {
                                    {0, 5}}));
   // Refinement on: the adaptive rings are denser than the uniform ones near corners, and every
   // corner of the simplified ring is kept.
-  const auto adaptive = preprocess_boundaries(in, 1.0, 0.2, kAbsent, s, kAbsent);
+  const auto adaptive = prepare(in, 1.0, 0.2, kAbsent, s, kAbsent);
   ASSERT_EQ(adaptive.size(), in.size());
   EXPECT_GT(adaptive[0].outer.size(), uniform[0].outer.size());
   for (const Point& corner : {Point{0, 0}, Point{20, 0}, Point{20, 20}, Point{0, 20}}) {
@@ -180,8 +189,8 @@ TEST(PointLimit, CountsAreCheckedBeforeAllocating) {
   };
   const Case cases[] = {
       // 4 edges of 1e4 at spacing 1e-4: 4e8 points.
-      {[&] { preprocess_boundaries(big, 1.0, 0.0, kAbsent, 1e-4, 0.0); }, "resample", "400000000"},
-      {[&] { preprocess_boundaries(big, 1e-4, 0.0, kAbsent, kAbsent, 0.0); }, "feature_size", ""},
+      {[&] { prepare(big, 1.0, 0.0, kAbsent, 1e-4, 0.0); }, "resample", "400000000"},
+      {[&] { prepare(big, 1e-4, 0.0, kAbsent, kAbsent, 0.0); }, "feature_size", ""},
       {[] { subdivide_ring({{0, 0}, {1e300, 0}}, 1e-300); }, "max_len", most},
       {[] { resample_span_open({{0, 0}, {1, 0}}, 1e-9, {"spacing", 0}); }, "spacing", "1000000001"},
       // Limits across rings: budgets already mostly used up by earlier rings of the same call.

@@ -205,12 +205,12 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   const std::string finite = "; it must be a finite number";
   const std::string limit = "; its magnitude must be at most 1e12";
   const Case cases[] = {
-      {{ok, {{0, 0}, {kNan, 1}}}, {}, 1.0, "x coordinate of curve 1, point 1 is nan" + finite},
+      {{ok, {{0, 0}, {kNan, 1}}}, {}, 1.0, "x coordinate of curve 1, point 1 is NaN" + finite},
       {{{{0, -kInf}, {1, 1}}}, {}, 1.0, "y coordinate of curve 0, point 0 is -inf" + finite},
       {{ok, {{0, 0}, {-2e12, 1}}}, {}, 1.0, "x coordinate of curve 1, point 1 is -2e+12" + limit},
       {{ok, ok}, Widths{{}, {1, kInf}}, 1.0, "radius of curve 1, point 1 is inf" + finite},
       {{ok}, Widths{{1.5e12, 1}}, 1.0, "radius of curve 0, point 0 is 1.5e+12" + limit},
-      {{ok}, {}, kNan, "buffer_distance is nan" + finite},
+      {{ok}, {}, kNan, "buffer_distance is NaN" + finite},
       {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12" + limit},
   };
   for (const Case& c : cases) {
@@ -231,7 +231,7 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   }
   EXPECT_EQ(message_of<InternalError>(
                 [] { inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2); }),
-            "inflate_curve_variable: widths.len() (2) must equal pts.len() (3)");
+            "internal error: inflate_curve_variable got 2 radii for 3 points");
 }
 
 // The region as one flat union of every curve's offset would give it: the reference the

@@ -202,10 +202,11 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
     p.boundary_simplification = 0.8;
     const auto curves = scribble(rng, 3, 60, 0.8);
     const auto inflated = build_buffer_polygons(curves, p);
-    auto prepared = preprocess_boundaries(inflated, 1.0, 0.6, std::nullopt, std::nullopt, 0.8);
+    const BoundarySettings boundary = resolve(p).boundary;
+    auto prepared = preprocess_boundaries(inflated, boundary);
     auto for_triangles = prepared;
-    detail::skeleton_segments(prepared, inflated, p, &skeleton_count);
-    detail::polygon_triangles(for_triangles, inflated, p, &triangle_count);
+    detail::skeleton_segments(prepared, inflated, boundary, &skeleton_count);
+    detail::polygon_triangles(for_triangles, inflated, boundary, &triangle_count);
   }
   EXPECT_GT(skeleton_count.rejected, 0u);
   EXPECT_EQ(skeleton_count.recovered, skeleton_count.rejected);

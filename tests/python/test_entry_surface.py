@@ -24,10 +24,17 @@ def test_module_functions_signatures_and_docstrings():
     assert linetopo.topologize is _internal.topologize
     for name, signature in SIGNATURES.items():
         assert getattr(_internal, name).__text_signature__ == signature, name
-    assert _internal.topologize.__doc__ == "Topologize a list of polylines into clean centerline chains."
+    # numpydoc: a summary, then every parameter of the signature in order, then the results.
+    for name, signature in SIGNATURES.items():
+        doc = getattr(_internal, name).__doc__
+        params = [p.split("=")[0] for p in signature.strip("()").split(", ")]
+        documented = [line.split(" : ")[0] for line in doc.splitlines() if " : " in line and not line[0].isspace()]
+        assert documented[: len(params)] == params, name
+        assert "\nParameters\n----------\n" in doc and "\nReturns\n-------\n" in doc, name
+    assert _internal.topologize.__doc__.startswith("Topologize a list of polylines into clean centerline chains.\n\n")
     batch = _internal.topologize_batch.__doc__
-    assert batch.startswith("Process multiple independent curve-sets in parallel using Rayon.\n\n")
-    assert "merge_tolerance) \u2014 one independent topologize invocation" in batch
+    assert batch.startswith("Process multiple independent curve-sets in parallel on a shared pool of\nworker threads.\n\n")
+    assert "Rayon" not in batch and "merge_tolerance), with None for an option's default" in " ".join(batch.split())
     assert batch.endswith("Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.")
     assert _internal.inflate_curves.__doc__.splitlines()[-1] == (
         "list of (outer, holes) where outer and each hole is a list of (x, y) tuples")

@@ -1,6 +1,6 @@
 // Chain finishing: Taubin smoothing with fixed ends, tip straightening and simplification.
+#include "chains/chains.hpp"
 #include "geometry/rdp.hpp"
-#include "pipeline/pipeline.hpp"
 
 namespace linetopo {
 namespace {

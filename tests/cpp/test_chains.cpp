@@ -7,8 +7,8 @@
 #include <limits>
 #include <random>
 
+#include "chains/chains.hpp"
 #include "geometry/rdp.hpp"
-#include "pipeline/pipeline.hpp"
 
 namespace linetopo {
 namespace {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "pipeline/pipeline.hpp"
-#include "pipeline/vertex_tree.hpp"
+#include "chains/chains.hpp"
+#include "chains/vertex_tree.hpp"
 
 namespace linetopo {
 namespace detail {
@@ -34,18 +34,14 @@ double nearest_squared_distance(const VertexTree& tree, const Point& p, std::vec
     if (r.bound >= best) continue;
     if (r.hi - r.lo <= kVertexTreeLeaf) {
       for (std::size_t i = r.lo; i < r.hi; ++i) {
-        const double dx = p.x - pts[i].x;
-        const double dy = p.y - pts[i].y;
-        const double d = dx * dx + dy * dy;
+        const double d = dist2(pts[i], p);
         if (d < best) best = d;
       }
       continue;
     }
     const std::size_t mid = r.lo + (r.hi - r.lo) / 2;
     const Point& q = pts[mid];
-    const double dx = p.x - q.x;
-    const double dy = p.y - q.y;
-    const double d = dx * dx + dy * dy;
+    const double d = dist2(q, p);
     if (d < best) best = d;
     const std::uint8_t ax = tree.axis[mid];
     const double diff = coord(p, ax) - coord(q, ax);

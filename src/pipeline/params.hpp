@@ -1,0 +1,37 @@
+// The options of one topologize call as the user gives them, and its result.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "geometry/geometry.hpp"
+
+namespace linetopo {
+
+// Absent options take the defaults that resolve() derives from feature_size; curves travel
+// separately so that callers never copy them.
+struct TopologizeParams {
+  double buffer_distance = 0.0;
+  double feature_size = 0.0;
+  std::optional<double> simplification;
+  std::optional<double> min_tip_fraction;
+  std::optional<double> junction_merge_fraction;
+  std::optional<Widths> per_curve_widths;
+  bool compute_widths = false;
+  std::optional<double> subdivision_ratio;
+  std::optional<std::size_t> max_nodes;
+  std::optional<double> resample;
+  std::optional<double> boundary_simplification;
+  std::optional<double> merge_tolerance;
+};
+
+struct TopologyResult {
+  std::vector<Polyline> chains;
+  std::vector<Point> nodes;
+  std::vector<std::pair<std::size_t, std::size_t>> chain_node_ids;
+  Widths widths;
+};
+
+}  // namespace linetopo

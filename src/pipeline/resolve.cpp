@@ -1,0 +1,56 @@
+// The resolve step: user options to stage settings.
+#include <algorithm>
+
+#include "pipeline/settings.hpp"
+
+namespace linetopo {
+namespace {
+
+// A given value <= 0 or NaN switches its step off.
+double positive_or_zero(double v) { return v > 0.0 ? v : 0.0; }
+
+}  // namespace
+
+BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+                                  std::optional<double> subdivision_ratio,
+                                  std::optional<double> resample,
+                                  std::optional<double> boundary_simplification) {
+  BoundarySettings s;
+  s.buffer_distance = buffer_distance;
+  s.tolerance = boundary_simplification ? positive_or_zero(*boundary_simplification)
+                                        : defaults::kBoundarySimplificationFraction * feature_size;
+  s.max_edge = defaults::kMaxEdgeFraction * feature_size;
+  std::optional<double> ratio;
+  if (!subdivision_ratio) {
+    ratio = defaults::kSubdivisionRatio;
+  } else if (*subdivision_ratio > 0.0) {
+    ratio = std::max(*subdivision_ratio, defaults::kMinSubdivisionRatio);
+  }
+  // Refinement scales with the buffer, so a zero or NaN buffer has nothing to refine by.
+  if (ratio && buffer_distance > 0.0) s.ratio = ratio;
+  if (resample && *resample > 0.0) s.spacing = resample;
+  return s;
+}
+
+Settings resolve(const TopologizeParams& p) {
+  validate_feature_size(p.feature_size);
+  const double fs = p.feature_size;
+  Settings s;
+  s.feature_size = fs;
+  s.buffer_distance = p.buffer_distance;
+  s.merge_tolerance = p.merge_tolerance ? positive_or_zero(*p.merge_tolerance)
+                                        : defaults::kMergeToleranceFraction * fs;
+  s.decimation_spacing = defaults::kDecimationFraction * fs;
+  s.boundary = resolve_boundary(fs, p.buffer_distance, p.subdivision_ratio, p.resample,
+                                p.boundary_simplification);
+  s.weld_tolerance = fs / defaults::kWeldDivisor;
+  s.tip_length = positive_or_zero(fs * p.min_tip_fraction.value_or(defaults::kMinTipFraction));
+  s.junction_merge_distance =
+      positive_or_zero(fs * p.junction_merge_fraction.value_or(defaults::kJunctionMergeFraction));
+  s.max_nodes = p.max_nodes;
+  s.simplification = p.simplification.value_or(fs / defaults::kSimplificationDivisor);
+  s.compute_widths = p.compute_widths;
+  return s;
+}
+
+}  // namespace linetopo

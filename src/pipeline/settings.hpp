@@ -1,0 +1,65 @@
+// The user's options resolved into the concrete settings of every stage. Every default lives
+// here, as a named multiple of feature_size (fs) unless its comment says otherwise.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "boundary/boundary.hpp"
+#include "pipeline/params.hpp"
+
+namespace linetopo {
+
+namespace defaults {
+
+// Curve ends closer than this x fs are joined before inflating.
+inline constexpr double kMergeToleranceFraction = 0.01;
+// Input points closer than this x fs along a curve are thinned out.
+inline constexpr double kDecimationFraction = 0.15;
+// Buffer boundaries are simplified at this x fs.
+inline constexpr double kBoundarySimplificationFraction = 0.05;
+// Boundary edges are always cut to at most this x fs.
+inline constexpr double kMaxEdgeFraction = 1.5;
+// Near sharp turns the boundary is refined down to this x buffer_distance ...
+inline constexpr double kSubdivisionRatio = 0.5;
+// ... and never below this x buffer_distance, whatever ratio is asked for.
+inline constexpr double kMinSubdivisionRatio = 0.01;
+// Skeleton points within fs / this are welded.
+inline constexpr double kWeldDivisor = 20.0;
+// Dead ends shorter than this x fs are pruned.
+inline constexpr double kMinTipFraction = 2.0;
+// Junctions closer than this x fs are merged.
+inline constexpr double kJunctionMergeFraction = 1.5;
+// Chains are simplified at fs / this.
+inline constexpr double kSimplificationDivisor = 10.0;
+
+}  // namespace defaults
+
+struct Settings {
+  double feature_size = 0.0;
+  double buffer_distance = 0.0;
+  double merge_tolerance = 0.0;  // 0 switches merging off
+  double decimation_spacing = 0.0;
+  BoundarySettings boundary;
+  double weld_tolerance = 0.0;
+  double tip_length = 0.0;               // 0 switches pruning off
+  double junction_merge_distance = 0.0;  // 0 switches merging off
+  std::optional<std::size_t> max_nodes;  // absent: no limit
+  double simplification = 0.0;           // <= 0 switches simplification off
+  bool compute_widths = false;
+};
+
+// Throws InputError unless feature_size is positive and finite.
+void validate_feature_size(double feature_size);
+
+// Checks feature_size and derives every stage's setting from the options. Options given as
+// NaN or <= 0 switch their step off, where they can.
+Settings resolve(const TopologizeParams& params);
+
+// The boundary part of resolve().
+BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+                                  std::optional<double> subdivision_ratio,
+                                  std::optional<double> resample,
+                                  std::optional<double> boundary_simplification);
+
+}  // namespace linetopo

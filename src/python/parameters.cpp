@@ -1,0 +1,321 @@
+// The parameter table and what is built from it: argument binding, job conversion, docstrings.
+#include "python/parameters.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+
+#include "python/convert.hpp"
+
+namespace linetopo::py_params {
+
+namespace {
+
+namespace cv = py_convert;
+
+template <auto Member, auto Convert>
+void assign(BatchJob& call, py::handle value, const char* arg) {
+  call.params.*Member = Convert(value, arg);
+}
+
+void assign_curves(BatchJob& call, py::handle value, const char* arg) {
+  call.curves = cv::to_curves(value, arg);
+}
+
+// One row per kind, so that a kind always comes with its converter.
+template <auto Member>
+Parameter number(std::string name, std::string help, std::string cli, std::string metavar) {
+  return {std::move(name),   Kind::kFloat,    &assign<Member, &cv::to_double>,
+          "required",        std::move(help), std::move(cli),
+          std::move(metavar)};
+}
+
+template <auto Member>
+Parameter optional_number(std::string name, std::string rule, std::string help, std::string cli,
+                          std::string metavar) {
+  return {std::move(name),   Kind::kOptionalFloat, &assign<Member, &cv::to_optional_double>,
+          std::move(rule),   std::move(help),      std::move(cli),
+          std::move(metavar)};
+}
+
+std::string fs_times(double factor) { return number_text(factor) + " × fs"; }
+
+std::vector<Parameter> build_table() {
+  namespace d = defaults;
+  using P = TopologizeParams;
+  std::vector<Parameter> t;
+  t.push_back({"curves", Kind::kCurves, &assign_curves, "required",
+               "The polylines: each a sequence of (x, y) tuples or an (n, 2) float array.", "",
+               ""});
+  t.push_back(number<&P::buffer_distance>(
+      "buffer_distance",
+      "Radius every curve is inflated by (curves with per-vertex widths use those instead); "
+      "curves closer than twice this merge into one line.",
+      "--buffer", "D"));
+  t.push_back(number<&P::feature_size>(
+      "feature_size",
+      "The size of the smallest detail to keep, which scales every threshold; must be positive "
+      "and finite.",
+      "--feature-size", "F"));
+  t.push_back(optional_number<&P::simplification>(
+      "simplification", "fs / " + number_text(d::kSimplificationDivisor),
+      "Tolerance for simplifying the output chains; <= 0 switches it off.", "--simplification",
+      "T"));
+  t.push_back(optional_number<&P::min_tip_fraction>(
+      "min_tip_fraction", number_text(d::kMinTipFraction),
+      "Dead-end branches shorter than fs × this are pruned; <= 0 keeps them all.",
+      "--min-tip-fraction", "K"));
+  t.push_back(optional_number<&P::junction_merge_fraction>(
+      "junction_merge_fraction", number_text(d::kJunctionMergeFraction),
+      "Junctions closer than fs × this merge into one; <= 0 switches merging off.",
+      "--junction-merge-fraction", "K"));
+  t.push_back({"per_curve_widths", Kind::kOptionalWidths,
+               &assign<&P::per_curve_widths, &cv::to_optional_widths>, "none",
+               "One radius per point, per curve, instead of buffer_distance; an empty list keeps "
+               "the uniform radius for its curve, any other must be as long as its curve.",
+               "", ""});
+  t.push_back({"compute_widths", Kind::kBool, &assign<&P::compute_widths, &cv::to_bool>, "False",
+               "Also return, per chain point, the local stroke width: twice the distance to the "
+               "buffer boundary.",
+               "--widths", ""});
+  t.push_back(optional_number<&P::subdivision_ratio>(
+      "subdivision_ratio", number_text(d::kSubdivisionRatio),
+      "Near sharp boundary turns the boundary is refined down to buffer_distance × this (at "
+      "least " +
+          number_text(d::kMinSubdivisionRatio) +
+          "); <= 0 switches the refinement off. Edges are always cut to at most " +
+          fs_times(d::kMaxEdgeFraction) + ".",
+      "--subdivision-ratio", "R"));
+  t.push_back({"max_nodes", Kind::kOptionalInt, &assign<&P::max_nodes, &cv::to_optional_size>,
+               "no limit",
+               "Refuse skeleton graphs with more nodes than this, a guard for huge inputs.",
+               "--max-nodes", "N"});
+  t.push_back(optional_number<&P::resample>(
+      "resample", "off",
+      "Resample the buffer boundary at this even spacing instead of subdividing it.", "--resample",
+      "S"));
+  t.push_back(optional_number<&P::boundary_simplification>(
+      "boundary_simplification", fs_times(d::kBoundarySimplificationFraction),
+      "Tolerance for simplifying the buffer boundary first; <= 0 switches it off.",
+      "--boundary-simplification", "T"));
+  t.push_back(optional_number<&P::merge_tolerance>(
+      "merge_tolerance", fs_times(d::kMergeToleranceFraction),
+      "Curves whose ends meet within this are joined before inflating; <= 0 switches it off.",
+      "--merge-tolerance", "T"));
+  return t;
+}
+
+const Parameter& find(std::string_view name) {
+  const auto& table = parameters();
+  const auto it = std::find_if(table.begin(), table.end(),
+                               [name](const Parameter& p) { return p.name == name; });
+  if (it == table.end()) {
+    throw InternalError("internal error: no parameter named " + std::string(name));
+  }
+  return *it;
+}
+
+py::handle default_of(const Parameter& p) {
+  return p.kind == Kind::kBool ? py::handle(Py_False) : py::handle(Py_None);
+}
+
+bool is_required(const Parameter& p) { return p.kind == Kind::kCurves || p.kind == Kind::kFloat; }
+
+// How a kind reads in the exported table and in a numpydoc parameter line.
+struct KindText {
+  const char* name;
+  const char* doc_type;
+};
+
+const KindText& text_of(Kind kind) {
+  // In the order of Kind.
+  static constexpr KindText kTexts[] = {
+      {"curves", "sequence of curves"},
+      {"float", "float"},
+      {"optional float", "float, optional"},
+      {"optional int", "int, optional"},
+      {"bool", "bool, default False"},
+      {"optional widths", "list of lists of float, optional"},
+  };
+  static_assert(std::size(kTexts) == static_cast<std::size_t>(Kind::kOptionalWidths) + 1);
+  return kTexts[static_cast<std::size_t>(kind)];
+}
+
+// Words of text filled into lines of at most `width` columns, each indented.
+std::string wrap(std::string_view text, std::size_t indent, std::size_t width = 76) {
+  std::istringstream words{std::string(text)};
+  std::string out;
+  std::string line;
+  std::string word;
+  const std::string pad(indent, ' ');
+  while (words >> word) {
+    if (!line.empty() && pad.size() + line.size() + 1 + word.size() > width) {
+      out += pad + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  if (!line.empty()) out += pad + line + "\n";
+  return out;
+}
+
+std::string text_signature(const Signature& signature) {
+  std::string out = signature.name + "(";
+  for (std::size_t i = 0; i < signature.params.size(); ++i) {
+    const Parameter& p = find(signature.params[i]);
+    out += (i ? ", " : "") + p.name;
+    if (!is_required(p)) out += p.kind == Kind::kBool ? "=False" : "=None";
+  }
+  return out + ")";
+}
+
+}  // namespace
+
+const std::vector<Parameter>& parameters() {
+  static const std::vector<Parameter> table = build_table();
+  return table;
+}
+
+const Signature& inflate_curves_signature() {
+  static const Signature s{
+      "inflate_curves",
+      {"curves", "buffer_distance", "feature_size", "per_curve_widths", "merge_tolerance"}};
+  return s;
+}
+
+const Signature& triangulate_curves_signature() {
+  static const Signature s{
+      "triangulate_curves",
+      {"curves", "buffer_distance", "feature_size", "per_curve_widths", "subdivision_ratio",
+       "resample", "boundary_simplification", "merge_tolerance"}};
+  return s;
+}
+
+const Signature& topologize_signature() {
+  static const Signature s = [] {
+    Signature all{"topologize", {}};
+    for (const Parameter& p : parameters()) all.params.push_back(p.name);
+    return all;
+  }();
+  return s;
+}
+
+const Signature& batch_job_fields() {
+  static const Signature s{
+      "topologize_batch job",
+      {"curves", "buffer_distance", "feature_size", "simplification", "min_tip_fraction",
+       "junction_merge_fraction", "max_nodes", "subdivision_ratio", "resample",
+       "boundary_simplification", "merge_tolerance"}};
+  return s;
+}
+
+BatchJob bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs) {
+  const std::size_t n = signature.params.size();
+  const auto given = static_cast<std::size_t>(py::len(args));
+  const std::string who = signature.name + "()";
+  if (given > n) {
+    throw py::type_error(who + " takes at most " + std::to_string(n) + " arguments (" +
+                         std::to_string(given) + " given)");
+  }
+  std::vector<py::handle> bound(n);
+  for (std::size_t i = 0; i < given; ++i) bound[i] = args[i];
+  for (const auto& [key, value] : kwargs) {
+    const std::string name = py::str(key);
+    const auto it = std::find(signature.params.begin(), signature.params.end(), name);
+    if (it == signature.params.end()) {
+      throw py::type_error(who + " got an unexpected keyword argument '" + name + "'");
+    }
+    py::handle& slot = bound[static_cast<std::size_t>(it - signature.params.begin())];
+    if (slot) throw py::type_error(who + " got multiple values for argument '" + name + "'");
+    slot = value;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!bound[i] && is_required(find(signature.params[i]))) {
+      throw py::type_error(who + " missing required argument '" + std::string(signature.params[i]) +
+                           "'");
+    }
+  }
+  BatchJob call;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Parameter& p = find(signature.params[i]);
+    p.assign(call, bound[i] ? bound[i] : default_of(p), p.name.c_str());
+  }
+  return call;
+}
+
+BatchJob to_job(py::handle job, std::size_t index) {
+  const Signature& fields = batch_job_fields();
+  const std::size_t n = fields.params.size();
+  if (!PyTuple_Check(job.ptr()) || static_cast<std::size_t>(PyTuple_GET_SIZE(job.ptr())) != n) {
+    throw py::type_error(
+        "argument 'jobs': job " + std::to_string(index) + " must be a tuple of " +
+        std::to_string(n) + " items, not " +
+        (PyTuple_Check(job.ptr())
+             ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(job.ptr())) + " items"
+             : std::string(Py_TYPE(job.ptr())->tp_name)));
+  }
+  BatchJob out;
+  for (std::size_t i = 0; i < n; ++i) {
+    find(fields.params[i])
+        .assign(out, PyTuple_GET_ITEM(job.ptr(), static_cast<Py_ssize_t>(i)), "jobs");
+  }
+  return out;
+}
+
+std::string docstring(const Signature& signature, std::string_view summary,
+                      std::string_view returns) {
+  std::string out = text_signature(signature) + "\n--\n\n" + std::string(summary) + "\n\n";
+  out += "Parameters\n----------\n";
+  for (std::string_view name : signature.params) {
+    const Parameter& p = find(name);
+    out += p.name + " : " + text_of(p.kind).doc_type + "\n";
+    std::string text = p.help;
+    if (!is_required(p) && p.kind != Kind::kBool) text += " Default: " + p.rule + ".";
+    out += wrap(text, 4);
+  }
+  return out + "\nReturns\n-------\n" + std::string(returns);
+}
+
+std::string batch_docstring(std::string_view summary, std::string_view returns) {
+  std::string fields;
+  for (std::string_view name : batch_job_fields().params) {
+    fields += (fields.empty() ? "(" : ", ") + std::string(name);
+  }
+  return "topologize_batch(jobs)\n--\n\n" + std::string(summary) +
+         "\n\nParameters\n----------\njobs : sequence of tuples\n" +
+         wrap("Each job is the tuple " + fields +
+                  "), with None for an option's default; the options are those of topologize.",
+              4) +
+         "\nReturns\n-------\n" + std::string(returns);
+}
+
+py::tuple export_parameters() {
+  const auto& table = parameters();
+  py::tuple out(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const Parameter& p = table[i];
+    py::dict row;
+    row["name"] = p.name;
+    row["kind"] = text_of(p.kind).name;
+    row["required"] = is_required(p);
+    row["rule"] = p.rule;
+    row["help"] = p.help;
+    row["cli"] = p.cli;
+    row["metavar"] = p.metavar;
+    out[i] = std::move(row);
+  }
+  return out;
+}
+
+py::dict export_signatures() {
+  py::dict out;
+  for (const Signature* s : {&inflate_curves_signature(), &triangulate_curves_signature(),
+                             &topologize_signature(), &batch_job_fields()}) {
+    py::tuple names(s->params.size());
+    for (std::size_t i = 0; i < s->params.size(); ++i) names[i] = std::string(s->params[i]);
+    out[py::str(s->name)] = std::move(names);
+  }
+  return out;
+}
+
+}  // namespace linetopo::py_params

@@ -1,0 +1,65 @@
+"""The core's option table against every place that restates it: the stub, the CLI and the README."""
+
+import ast
+import pathlib
+
+import pytest
+
+from linetopo import _internal, cli
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+TABLE = {p["name"]: p for p in _internal._PARAMETERS}
+ANNOTATIONS = {
+    "curves": "Sequence[Curve]",
+    "float": "SupportsFloat",
+    "optional float": "SupportsFloat | None",
+    "optional int": "int | None",
+    "bool": "bool",
+    "optional widths": "Sequence[Sequence[SupportsFloat]] | None",
+}
+
+
+@pytest.mark.parametrize("name", ["inflate_curves", "triangulate_curves", "topologize"])
+def test_stub_matches_the_table(name):
+    tree = ast.parse((ROOT / "python/linetopo/_internal.pyi").read_text())
+    [stub] = [f for f in tree.body if isinstance(f, ast.FunctionDef) and f.name == name]
+    args = stub.args.args
+    assert [a.arg for a in args] == list(_internal._SIGNATURES[name])
+    defaults = [None] * (len(args) - len(stub.args.defaults)) + stub.args.defaults
+    for arg, default in zip(args, defaults):
+        p = TABLE[arg.arg]
+        assert ast.unparse(arg.annotation) == ANNOTATIONS[p["kind"]], arg.arg
+        expected = None if p["required"] else "False" if p["kind"] == "bool" else "None"
+        assert (default and ast.unparse(default)) == expected, arg.arg
+
+
+def test_batch_jobs_and_signatures_use_only_table_options():
+    assert list(_internal._SIGNATURES["topologize"]) == list(TABLE)
+    for names in _internal._SIGNATURES.values():
+        assert set(names) <= set(TABLE)
+    # A job has no per-vertex widths and returns no widths; every other option is there.
+    assert set(TABLE) - set(_internal._SIGNATURES["topologize_batch job"]) == {
+        "per_curve_widths", "compute_widths"}
+
+
+def test_command_line_takes_every_option_but_the_data():
+    parser = cli._build_parser()
+    [line] = [a for a in parser._subparsers._group_actions[0].choices.values() if a.prog.endswith("centerline")]
+    flags = {a.dest: a.option_strings[0] for a in line._actions if a.option_strings}
+    for p in TABLE.values():
+        if p["cli"]:
+            assert flags[p["name"]] == p["cli"]
+    assert {name for name, p in TABLE.items() if not p["cli"]} == {"curves", "per_curve_widths"}
+
+
+def test_readme_table_matches():
+    text = (ROOT / "README.md").read_text()
+    section = text.split("## Parameters", 1)[1].split("\n## ", 1)[0]
+    rows = [line.strip("|").split(" | ") for line in section.splitlines() if line.startswith("| `")]
+    documented = {name.strip("` "): (meaning.strip(), default.strip("` ")) for name, meaning, default in rows}
+    expected = {name: (p["help"], p["rule"]) for name, p in TABLE.items() if name != "curves"}
+    assert documented == expected
+    assert list(documented) == list(expected)
+    for p in TABLE.values():
+        if p["cli"]:
+            assert f"`{p['cli']}`" in text, p["cli"]

@@ -1,18 +1,25 @@
 """Clean topological centerlines from 2-D polylines.
 
-The four functions come from the compiled core ``linetopo._internal``:
+The functions come from the compiled core ``linetopo._internal``:
 
 - :func:`topologize`: one curve set in; chains, nodes, chain-to-node ids and optional widths out;
 - :func:`topologize_batch`: many independent curve sets in parallel;
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
-- :func:`triangulate_curves`: the triangles of the prepared buffer polygons.
+- :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
+- :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line.
 
 A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
 """
 
 from importlib.metadata import version as _version
 
-from linetopo._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
+from linetopo._internal import (
+    inflate_curves,
+    strokes,
+    topologize,
+    topologize_batch,
+    triangulate_curves,
+)
 
-__all__ = ["inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
+__all__ = ["inflate_curves", "strokes", "topologize", "topologize_batch", "triangulate_curves"]
 __version__ = _version("linetopo")  # the one written in pyproject.toml

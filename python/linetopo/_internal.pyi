@@ -41,3 +41,11 @@ def topologize(
 def topologize_batch(
     jobs: Sequence[tuple[Any, ...]],
 ) -> list[tuple[list[list[Point]], list[Point], list[tuple[int, int]]]]: ...
+def strokes(
+    chains: Sequence[Curve],
+    nodes: Sequence[tuple[SupportsFloat, SupportsFloat]] | Any,
+    chain_node_ids: Sequence[tuple[int, int]],
+    *,
+    max_turn: SupportsFloat = 45.0,
+    tangent_reach: SupportsFloat | None = None,
+) -> tuple[list[list[Point]], list[list[tuple[int, bool]]]]: ...

@@ -64,12 +64,22 @@ def _add_options(parser: argparse.ArgumentParser) -> None:
                             metavar=p["metavar"], help=help_text)
 
 
+def _version_text() -> str:
+    from . import __version__
+    from ._internal import _VERSIONS
+
+    libraries = ", ".join(f"{name} {version}" for name, version in _VERSIONS.items())
+    return f"{PROG} {__version__} ({libraries})"
+
+
 def _build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG,
-        usage=f"{PROG} {{centerline,demo}} ...",
+        usage=f"{PROG} [--version] {{centerline,demo}} ...",
         description="Clean topological centerlines from 2-D polylines.",
     )
+    parser.add_argument("--version", action="version", version=_version_text(),
+                        help="show the versions of linetopo and its libraries, then exit")
     commands = parser.add_subparsers(dest="command", required=True, metavar="{centerline,demo}",
                                      parser_class=_Parser)
 
@@ -85,18 +95,23 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
                       help="GeoJSON file to write, or - for standard output")
     _add_options(line)
+    line.add_argument("--strokes", action="store_true",
+                      help="write one line per drawn stroke, joined through junctions, with the "
+                      "chains it follows, instead of the chains and nodes")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
 
     demo = commands.add_parser(
         "demo",
         prog=f"{PROG} demo",
-        usage=f"{PROG} demo [--svg FILE] [--geojson FILE]",
+        usage=f"{PROG} demo [--svg FILE] [--geojson FILE] [--strokes]",
         help="run the pipeline on a built-in sample drawing",
         description="Runs the centerline on a built-in drawing of over-drawn, noisy strokes.",
     )
     demo.add_argument("--svg", metavar="FILE", default=DEFAULT_DEMO_SVG,
                       help=f"picture to write (default: {DEFAULT_DEMO_SVG})")
     demo.add_argument("--geojson", metavar="FILE", help="also write the result as GeoJSON")
+    demo.add_argument("--strokes", action="store_true",
+                      help="colour the picture by stroke instead of by chain")
     return parser
 
 
@@ -125,12 +140,19 @@ def _write_text(path: str, text: str) -> None:
 
 
 def _picture(curves: list, result: tuple, buffer: float, feature_size: float,
-             merge_tolerance: float | None, title: str) -> str:
+             merge_tolerance: float | None, title: str, stroke_chains: list | None = None) -> str:
     from . import inflate_curves
 
     polygons = inflate_curves(curves, buffer, feature_size, merge_tolerance=merge_tolerance)
     chains, nodes, chain_node_ids, _ = result
-    return svg.render_svg(curves, polygons, chains, nodes, chain_node_ids, title=title)
+    groups = None
+    if stroke_chains is not None:
+        groups = [0] * len(chains)
+        for s, walk in enumerate(stroke_chains):
+            for i, _ in walk:
+                groups[i] = s
+    return svg.render_svg(curves, polygons, chains, nodes, chain_node_ids, title=title,
+                          colour_groups=groups)
 
 
 def _centerline(args: argparse.Namespace) -> int:
@@ -142,12 +164,19 @@ def _centerline(args: argparse.Namespace) -> int:
         buffer = args.feature_size / 2
     options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
     result = topologize(curves, buffer, args.feature_size, **options)
-    text = geojson.dumps(geojson.result_to_geojson(*result))
+    stroke_chains = None
+    if args.strokes:
+        from . import strokes
+
+        lines, stroke_chains = strokes(*result[:3])
+        text = geojson.dumps(geojson.strokes_to_geojson(lines, stroke_chains))
+    else:
+        text = geojson.dumps(geojson.result_to_geojson(*result))
     # The picture is drawn before anything is written, so a failure leaves no half-done output.
     picture = None
     if args.svg:
         picture = _picture(curves, result, buffer, args.feature_size, args.merge_tolerance,
-                           title=f"{PROG} centerline of {args.input}")
+                           title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains)
     _write_text(args.output, text)
     if picture is not None:
         _write_text(args.svg, picture)
@@ -155,7 +184,7 @@ def _centerline(args: argparse.Namespace) -> int:
 
 
 def _demo(args: argparse.Namespace) -> int:
-    from . import topologize
+    from . import strokes, topologize
 
     curves = sample.sample_curves()
     fs, buffer = sample.SAMPLE_FEATURE_SIZE, sample.SAMPLE_BUFFER
@@ -165,13 +194,16 @@ def _demo(args: argparse.Namespace) -> int:
     chains, nodes, chain_node_ids, _ = result
     degrees = geojson.node_degrees(len(nodes), chain_node_ids)
     junctions = sum(1 for d in degrees if d >= 3)
-    _write_text(args.svg, _picture(curves, result, buffer, fs, None, title=f"{PROG} demo"))
+    lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
+    _write_text(args.svg, _picture(curves, result, buffer, fs, None, title=f"{PROG} demo",
+                                   stroke_chains=stroke_chains if args.strokes else None))
     written = [args.svg]
     if args.geojson:
         _write_text(args.geojson, geojson.dumps(geojson.result_to_geojson(*result)))
         written.append(args.geojson)
     print(f"{PROG} demo: {len(curves)} curves in, {len(chains)} chains, {len(nodes)} nodes, "
-          f"{junctions} junctions out in {elapsed * 1000:.1f} ms; wrote {', '.join(written)}")
+          f"{junctions} junctions, {len(lines)} strokes out in {elapsed * 1000:.1f} ms; "
+          f"wrote {', '.join(written)}")
     return 0
 
 

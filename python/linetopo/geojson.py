@@ -133,6 +133,22 @@ def result_to_geojson(
     return {"type": "FeatureCollection", "features": features}
 
 
+def strokes_to_geojson(
+    strokes: Sequence[Sequence[Point]], stroke_chains: Sequence[Sequence[tuple[int, bool]]]
+) -> dict:
+    """Builds a FeatureCollection of one LineString per stroke; its ``chains`` property lists the
+    stroke's chains in walking order as ``[index, reversed]`` pairs."""
+    features = [
+        {
+            "type": "Feature",
+            "geometry": {"type": "LineString", "coordinates": [[x, y] for x, y in stroke]},
+            "properties": {"chains": [[i, bool(r)] for i, r in walk]},
+        }
+        for stroke, walk in zip(strokes, stroke_chains)
+    ]
+    return {"type": "FeatureCollection", "features": features}
+
+
 def dumps(obj: dict) -> str:
     # allow_nan=False: a non-finite value would make a file other GeoJSON readers reject.
     return json.dumps(obj, allow_nan=False, separators=(",", ":")) + "\n"

@@ -65,8 +65,13 @@ def render_svg(
     *,
     size: int = 800,
     title: str = "linetopo centerline",
+    colour_groups: Sequence[int] | None = None,
 ) -> str:
-    """Returns an SVG document; data y grows upwards, so every y is negated on output."""
+    """Returns an SVG document; data y grows upwards, so every y is negated on output.
+
+    Chains are coloured one by one, or by group when ``colour_groups[i]`` gives chain i's group
+    (its stroke, for instance).
+    """
     rings = [outer for outer, _ in polygons] + [h for _, holes in polygons for h in holes]
     box = _bounds([*curves, *rings, *chains, nodes])
     if box is None:
@@ -112,7 +117,8 @@ def render_svg(
     out.append(f'<g id="chains" fill="none" stroke-width="{fmt.num(3 * stroke)}"'
                ' stroke-linejoin="round" stroke-linecap="round">')
     for i, chain in enumerate(chains):
-        colour = _CHAIN_COLOURS[i % len(_CHAIN_COLOURS)]
+        group = i if colour_groups is None else colour_groups[i]
+        colour = _CHAIN_COLOURS[group % len(_CHAIN_COLOURS)]
         out.append(f'<path stroke="{colour}" d="{fmt.path(chain, closed=False)}"/>')
     out.append("</g>")
 

@@ -98,8 +98,7 @@ bool curve_from_buffer(py::handle obj, const char* arg, const std::string& what,
   return true;
 }
 
-Polyline to_curve(py::handle obj, const char* arg, std::size_t index) {
-  const std::string what = "curve " + std::to_string(index);
+Polyline to_curve(py::handle obj, const char* arg, const std::string& what) {
   Polyline curve;
   if (curve_from_buffer(obj, arg, what, curve)) return curve;
   py::sequence points = as_sequence(obj, arg, what);
@@ -136,7 +135,9 @@ std::vector<Polyline> to_curves(py::handle obj, const char* arg) {
   const auto n = static_cast<std::size_t>(py::len(seq));
   std::vector<Polyline> curves;
   curves.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) curves.push_back(to_curve(seq[i], arg, i));
+  for (std::size_t i = 0; i < n; ++i) {
+    curves.push_back(to_curve(seq[i], arg, "curve " + std::to_string(i)));
+  }
   return curves;
 }
 
@@ -190,6 +191,30 @@ std::vector<BatchJob> to_jobs(py::handle obj) {
   return jobs;
 }
 
+std::vector<Point> to_points(py::handle obj, const char* arg) { return to_curve(obj, arg, arg); }
+
+std::vector<std::pair<std::size_t, std::size_t>> to_index_pairs(py::handle obj, const char* arg) {
+  py::sequence seq = as_sequence(obj, arg, arg);
+  const auto n = static_cast<std::size_t>(py::len(seq));
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    py::object pair = seq[i];
+    const std::string what = "entry " + std::to_string(i);
+    if (!PyTuple_Check(pair.ptr()) || PyTuple_GET_SIZE(pair.ptr()) != 2) {
+      type_error(arg, what + " must be a tuple of two ints, not " + type_name(pair));
+    }
+    const auto index = [&](int k) {
+      const std::optional<std::size_t> v = to_optional_size(PyTuple_GET_ITEM(pair.ptr(), k), arg);
+      if (!v) type_error(arg, what + " must be a tuple of two ints, not None");
+      return *v;
+    };
+    const std::size_t first = index(0);
+    out.emplace_back(first, index(1));
+  }
+  return out;
+}
+
 py::list from_polygons(const std::vector<BufferPolygon>& polygons) {
   py::list out(polygons.size());
   for (std::size_t i = 0; i < polygons.size(); ++i) {
@@ -233,6 +258,18 @@ py::list from_widths(const Widths& widths) {
     py::list w(widths[i].size());
     for (std::size_t j = 0; j < widths[i].size(); ++j) w[j] = py::float_(widths[i][j]);
     out[i] = std::move(w);
+  }
+  return out;
+}
+
+py::list from_stroke_chains(const std::vector<std::vector<StrokeChain>>& stroke_chains) {
+  py::list out(stroke_chains.size());
+  for (std::size_t i = 0; i < stroke_chains.size(); ++i) {
+    py::list walk(stroke_chains[i].size());
+    for (std::size_t k = 0; k < stroke_chains[i].size(); ++k) {
+      walk[k] = py::make_tuple(stroke_chains[i][k].chain, stroke_chains[i][k].reversed);
+    }
+    out[i] = std::move(walk);
   }
   return out;
 }

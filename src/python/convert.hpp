@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "pipeline/pipeline.hpp"
+#include "strokes/strokes.hpp"
 
 namespace linetopo::py_convert {
 
@@ -20,6 +21,10 @@ std::optional<std::size_t> to_optional_size(py::handle obj, const char* arg);
 std::optional<Widths> to_optional_widths(py::handle obj, const char* arg);
 bool to_bool(py::handle obj, const char* arg);
 std::vector<BatchJob> to_jobs(py::handle obj);
+// A sequence of (x, y) tuples or an (n, 2) float array.
+std::vector<Point> to_points(py::handle obj, const char* arg);
+// A sequence of (int, int) tuples.
+std::vector<std::pair<std::size_t, std::size_t>> to_index_pairs(py::handle obj, const char* arg);
 
 py::list from_polygons(const std::vector<BufferPolygon>& polygons);
 py::list from_triangles(const std::vector<Triangle>& triangles);
@@ -28,5 +33,7 @@ py::list from_chains(const std::vector<Polyline>& chains);
 py::list from_points(const std::vector<Point>& points);
 py::list from_pairs(const std::vector<std::pair<std::size_t, std::size_t>>& pairs);
 py::list from_widths(const Widths& widths);
+// Per stroke, its chains as (index, reversed) tuples.
+py::list from_stroke_chains(const std::vector<std::vector<StrokeChain>>& stroke_chains);
 
 }  // namespace linetopo::py_convert

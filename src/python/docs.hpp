@@ -49,4 +49,43 @@ inline constexpr const char* kTopologizeBatchSummary =
 inline constexpr const char* kTopologizeBatchReturns =
     "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.";
 
+inline constexpr const char* kStrokes =
+    "strokes(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)\n--\n\n"
+    "Join the chains of a topologize result into strokes: one polyline per\n"
+    "drawn line, continuing through each junction along the straightest path.\n"
+    "\n"
+    "At every node where three or more chain ends meet, the two ends whose\n"
+    "directions are closest to opposite are joined if the line turns there by\n"
+    "at most `max_turn` degrees, then the closest pair of the remaining ends,\n"
+    "and so on; an end left over ends its stroke. At a node of two ends (the\n"
+    "seam of a closed loop) the ends always join. Ties go to the lower chain\n"
+    "index. A stroke whose joins close a cycle is closed: its last point\n"
+    "repeats its first. The strokes do not depend on the order of the chains\n"
+    "or nodes, apart from their own order and where a closed one starts.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "chains : list of curves\n"
+    "    The chains of a `topologize` result.\n"
+    "nodes : list of (x, y) tuples\n"
+    "    Its nodes.\n"
+    "chain_node_ids : list of (int, int)\n"
+    "    The start and end node of each chain, as indices into `nodes`.\n"
+    "max_turn : float, default 45.0\n"
+    "    The largest turn, in degrees from 0 to 180, at which two chain ends\n"
+    "    at a junction continue each other.\n"
+    "tangent_reach : float, optional\n"
+    "    The arc length from a chain end over which its direction is taken.\n"
+    "    Default: three times the mean segment length of the chains, repeated\n"
+    "    points left out.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "strokes : list of list of (x, y) tuples\n"
+    "    The strokes, ordered by their lowest chain index. A joint keeps one\n"
+    "    copy of its node's point.\n"
+    "stroke_chains : list of list of (int, bool)\n"
+    "    Per stroke, its chains in walking order as (chain index, reversed)\n"
+    "    pairs; a reversed chain is walked from its last point to its first.";
+
 }  // namespace linetopo::docs

@@ -1,12 +1,13 @@
-// The module root: registers the four functions. Each one binds and converts its arguments
-// through the parameter table, releases the interpreter lock where the work allows and calls the
-// core.
+// The module root: registers the four entry points and strokes. Each one binds and converts its
+// arguments through the parameter table, releases the interpreter lock where the work allows and
+// calls the core.
 #include <pybind11/pybind11.h>
 
 #include <string>
 #include <utility>
 
 #include "pipeline/pipeline.hpp"
+#include "pipeline/versions.hpp"
 #include "python/convert.hpp"
 #include "python/docs.hpp"
 #include "python/parameters.hpp"
@@ -53,6 +54,22 @@ py::list topologize_batch(py::handle jobs) {
   return out;
 }
 
+py::tuple strokes(py::handle chains, py::handle nodes, py::handle chain_node_ids,
+                  py::handle max_turn, py::handle tangent_reach) {
+  const auto native_chains = cv::to_curves(chains, "chains");
+  const auto native_nodes = cv::to_points(nodes, "nodes");
+  const auto ids = cv::to_index_pairs(chain_node_ids, "chain_node_ids");
+  linetopo::StrokeSettings settings;
+  settings.max_turn_degrees = cv::to_double(max_turn, "max_turn");
+  settings.tangent_reach = cv::to_optional_double(tangent_reach, "tangent_reach");
+  linetopo::Strokes r;
+  {
+    py::gil_scoped_release unlocked;
+    r = linetopo::build_strokes(native_chains, native_nodes, ids, settings);
+  }
+  return py::make_tuple(cv::from_chains(r.strokes), cv::from_stroke_chains(r.stroke_chains));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
@@ -75,7 +92,14 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.def("topologize_batch", &topologize_batch,
         pp::batch_docstring(docs::kTopologizeBatchSummary, docs::kTopologizeBatchReturns).c_str(),
         py::arg("jobs"));
+  m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
+        py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = 45.0,
+        py::arg("tangent_reach") = py::none());
   // The option table, for the command line and the consistency tests.
   m.attr("_PARAMETERS") = pp::export_parameters();
   m.attr("_SIGNATURES") = pp::export_signatures();
+  py::dict versions;
+  for (const auto& [name, version] : linetopo::library_versions())
+    versions[py::str(name)] = version;
+  m.attr("_VERSIONS") = versions;
 }

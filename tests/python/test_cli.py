@@ -2,6 +2,7 @@
 
 import json
 import math
+import re
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -158,3 +159,10 @@ def test_demo_writes_picture_and_geojson(tmp_path, capsys, monkeypatch):
     ET.parse(tmp_path / "linetopo-demo.svg")
     assert main(["demo", "--svg", "other.svg"]) == 0
     ET.parse(tmp_path / "other.svg")
+
+
+def test_version_names_the_package_and_its_libraries(capsys):
+    assert main(["--version"]) == 0
+    text = capsys.readouterr().out
+    assert len(re.findall(r"\d+\.\d+", text)) == 4
+    assert all(name in text for name in ("linetopo", "Clipper2", "CGAL", "oneTBB"))

@@ -4,6 +4,7 @@ The functions come from the compiled core ``linetopo._internal``:
 
 - :func:`topologize`: one curve set in; chains, nodes, chain-to-node ids and optional widths out;
 - :func:`topologize_batch`: many independent curve sets in parallel;
+- :func:`topologize_tiled`: one large curve set tile by tile, stitched;
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
 - :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
 - :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line.
@@ -18,8 +19,16 @@ from linetopo._internal import (
     strokes,
     topologize,
     topologize_batch,
+    topologize_tiled,
     triangulate_curves,
 )
 
-__all__ = ["inflate_curves", "strokes", "topologize", "topologize_batch", "triangulate_curves"]
+__all__ = [
+    "inflate_curves",
+    "strokes",
+    "topologize",
+    "topologize_batch",
+    "topologize_tiled",
+    "triangulate_curves",
+]
 __version__ = _version("linetopo")  # the one written in pyproject.toml

@@ -38,6 +38,23 @@ def topologize(
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
+def topologize_tiled(
+    curves: Sequence[Curve],
+    buffer_distance: SupportsFloat,
+    feature_size: SupportsFloat,
+    *,
+    tile_size: SupportsFloat,
+    simplification: SupportsFloat | None = None,
+    min_tip_fraction: SupportsFloat | None = None,
+    junction_merge_fraction: SupportsFloat | None = None,
+    per_curve_widths: Sequence[Sequence[SupportsFloat]] | None = None,
+    compute_widths: bool = False,
+    subdivision_ratio: SupportsFloat | None = None,
+    max_nodes: int | None = None,
+    resample: SupportsFloat | None = None,
+    boundary_simplification: SupportsFloat | None = None,
+    merge_tolerance: SupportsFloat | None = None,
+) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_batch(
     jobs: Sequence[tuple[Any, ...]],
 ) -> list[tuple[list[list[Point]], list[Point], list[tuple[int, int]]]]: ...

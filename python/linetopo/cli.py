@@ -36,7 +36,10 @@ def _non_negative_int(text: str) -> int:
 
 
 # Facts that belong to the command line alone: buffer_distance may be left out.
-_CLI_DEFAULTS = {"buffer_distance": "half the feature size"}
+_CLI_DEFAULTS = {
+    "buffer_distance": "half the feature size",
+    "tile_size": "no tiles, one call for the whole input",
+}
 _CLI_TYPES = {"float": float, "optional float": float, "optional int": _non_negative_int}
 
 
@@ -156,14 +159,18 @@ def _picture(curves: list, result: tuple, buffer: float, feature_size: float,
 
 
 def _centerline(args: argparse.Namespace) -> int:
-    from . import topologize
+    from . import topologize, topologize_tiled
 
     curves = geojson.loads_curves(_read_text(args.input))
     buffer = args.buffer_distance
     if buffer is None:
         buffer = args.feature_size / 2
     options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
-    result = topologize(curves, buffer, args.feature_size, **options)
+    if args.tile_size is None:
+        result = topologize(curves, buffer, args.feature_size, **options)
+    else:
+        result = topologize_tiled(curves, buffer, args.feature_size, tile_size=args.tile_size,
+                                  **options)
     stroke_chains = None
     if args.strokes:
         from . import strokes

@@ -25,6 +25,7 @@ struct TopologizeParams {
   std::optional<double> resample;
   std::optional<double> boundary_simplification;
   std::optional<double> merge_tolerance;
+  double tile_size = 0.0;  // topologize_tiled only
 };
 
 struct TopologyResult {

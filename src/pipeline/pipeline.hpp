@@ -28,6 +28,18 @@ std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
 TopologyResult topologize_inner(const std::vector<Polyline>& curves,
                                 const TopologizeParams& params);
 
+// The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
+// the core is whole, plus the reaches of tip pruning and junction merging, plus one feature size
+// for the smoothing and simplification of chain ends.
+double tile_halo(const Settings& settings, double largest_radius);
+
+// topologize_inner on square tiles of side tile_size, each given the curves within its core
+// widened by tile_halo, run on the worker pool a wave at a time; the chains are clipped to the
+// cores and stitched. Throws InputError "tile (col, row) failed: " + message for a tile's
+// failure.
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                double tile_size);
+
 struct BatchJob {
   std::vector<Polyline> curves;
   TopologizeParams params;

@@ -39,6 +39,20 @@ inline constexpr const char* kTopologizeReturns =
     "widths : list of list of float\n"
     "    One width per point of each chain with `compute_widths`, else empty.";
 
+inline constexpr const char* kTopologizeTiledSummary =
+    "Topologize one large curve set tile by tile, in bounded memory.\n"
+    "\n"
+    "The plane is cut into squares of side `tile_size`. Each tile runs\n"
+    "`topologize` on the curves within its square widened by a halo of\n"
+    "2 x the largest radius + fs x (min_tip_fraction + junction_merge_fraction)\n"
+    "+ fs, so that the skeleton inside the square does not depend on what lies\n"
+    "beyond. Tiles run on the shared pool of worker threads a few at a time;\n"
+    "their chains are clipped to their squares and stitched: chain ends that\n"
+    "meet on a shared border within fs / 2 become one point, and the chains are\n"
+    "cut anew at junctions and tips. The result has the form and invariants of\n"
+    "a `topologize` result and follows it closely, not to the bit: junctions\n"
+    "near tile borders may sit slightly apart.";
+
 inline constexpr const char* kTopologizeBatchSummary =
     "Process multiple independent curve-sets in parallel on a shared pool of\n"
     "worker threads.\n"

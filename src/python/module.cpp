@@ -39,6 +39,17 @@ py::tuple topologize(const py::args& args, const py::kwargs& kwargs) {
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
 }
 
+py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
+  const auto call = pp::bind_call(pp::topologize_tiled_signature(), args, kwargs);
+  linetopo::TopologyResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r = linetopo::topologize_tiled(call.curves, call.params, call.params.tile_size);
+  }
+  return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
+                        cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
+}
+
 py::list topologize_batch(py::handle jobs) {
   const auto native = cv::to_jobs(jobs);
   std::vector<linetopo::TopologyResult> results;
@@ -89,6 +100,10 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
       "topologize", &topologize,
       pp::docstring(pp::topologize_signature(), docs::kTopologizeSummary, docs::kTopologizeReturns)
           .c_str());
+  m.def("topologize_tiled", &topologize_tiled,
+        pp::docstring(pp::topologize_tiled_signature(), docs::kTopologizeTiledSummary,
+                      docs::kTopologizeReturns)
+            .c_str());
   m.def("topologize_batch", &topologize_batch,
         pp::batch_docstring(docs::kTopologizeBatchSummary, docs::kTopologizeBatchReturns).c_str(),
         py::arg("jobs"));

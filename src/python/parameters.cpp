@@ -98,6 +98,11 @@ std::vector<Parameter> build_table() {
       "boundary_simplification", fs_times(d::kBoundarySimplificationFraction),
       "Tolerance for simplifying the buffer boundary first; <= 0 switches it off.",
       "--boundary-simplification", "T"));
+  t.push_back(number<&P::tile_size>(
+      "tile_size",
+      "Side of the square tiles that topologize_tiled cuts the plane into; each tile runs on "
+      "its own, with the curves within a halo around it.",
+      "--tile-size", "S"));
   t.push_back(optional_number<&P::merge_tolerance>(
       "merge_tolerance", fs_times(d::kMergeToleranceFraction),
       "Curves whose ends meet within this are joined before inflating; <= 0 switches it off.",
@@ -163,6 +168,7 @@ std::string text_signature(const Signature& signature) {
   std::string out = signature.name + "(";
   for (std::size_t i = 0; i < signature.params.size(); ++i) {
     const Parameter& p = find(signature.params[i]);
+    if (i == signature.positional) out += ", *";
     out += (i ? ", " : "") + p.name;
     if (!is_required(p)) out += p.kind == Kind::kBool ? "=False" : "=None";
   }
@@ -194,8 +200,22 @@ const Signature& triangulate_curves_signature() {
 const Signature& topologize_signature() {
   static const Signature s = [] {
     Signature all{"topologize", {}};
-    for (const Parameter& p : parameters()) all.params.push_back(p.name);
+    for (const Parameter& p : parameters()) {
+      if (p.name != "tile_size") all.params.push_back(p.name);
+    }
     return all;
+  }();
+  return s;
+}
+
+const Signature& topologize_tiled_signature() {
+  static const Signature s = [] {
+    Signature tiled{
+        "topologize_tiled", {"curves", "buffer_distance", "feature_size", "tile_size"}, 3};
+    for (const Parameter& p : parameters()) {
+      if (!is_required(p)) tiled.params.push_back(p.name);
+    }
+    return tiled;
   }();
   return s;
 }
@@ -213,9 +233,10 @@ BatchJob bind_call(const Signature& signature, const py::args& args, const py::k
   const std::size_t n = signature.params.size();
   const auto given = static_cast<std::size_t>(py::len(args));
   const std::string who = signature.name + "()";
-  if (given > n) {
-    throw py::type_error(who + " takes at most " + std::to_string(n) + " arguments (" +
-                         std::to_string(given) + " given)");
+  const std::size_t most = std::min(n, signature.positional);
+  if (given > most) {
+    throw py::type_error(who + " takes at most " + std::to_string(most) +
+                         " positional arguments (" + std::to_string(given) + " given)");
   }
   std::vector<py::handle> bound(n);
   for (std::size_t i = 0; i < given; ++i) bound[i] = args[i];
@@ -309,8 +330,9 @@ py::tuple export_parameters() {
 
 py::dict export_signatures() {
   py::dict out;
-  for (const Signature* s : {&inflate_curves_signature(), &triangulate_curves_signature(),
-                             &topologize_signature(), &batch_job_fields()}) {
+  for (const Signature* s :
+       {&inflate_curves_signature(), &triangulate_curves_signature(), &topologize_signature(),
+        &topologize_tiled_signature(), &batch_job_fields()}) {
     py::tuple names(s->params.size());
     for (std::size_t i = 0; i < s->params.size(); ++i) names[i] = std::string(s->params[i]);
     out[py::str(s->name)] = std::move(names);

@@ -36,11 +36,13 @@ const std::vector<Parameter>& parameters();
 struct Signature {
   std::string name;
   std::vector<std::string_view> params;
+  std::size_t positional = static_cast<std::size_t>(-1);  // the rest are keyword-only
 };
 
 const Signature& inflate_curves_signature();
 const Signature& triangulate_curves_signature();
 const Signature& topologize_signature();
+const Signature& topologize_tiled_signature();
 // The fields of one topologize_batch job tuple, in order.
 const Signature& batch_job_fields();
 

@@ -15,6 +15,10 @@ SIGNATURES = {
     "topologize": "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
     "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, "
     "max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None)",
+    "topologize_tiled": "(curves, buffer_distance, feature_size, *, tile_size, simplification=None, "
+    "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
+    "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
+    "merge_tolerance=None)",
     "topologize_batch": "(jobs)",
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
 }

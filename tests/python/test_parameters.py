@@ -19,13 +19,14 @@ ANNOTATIONS = {
 }
 
 
-@pytest.mark.parametrize("name", ["inflate_curves", "triangulate_curves", "topologize"])
+@pytest.mark.parametrize("name", ["inflate_curves", "triangulate_curves", "topologize", "topologize_tiled"])
 def test_stub_matches_the_table(name):
     tree = ast.parse((ROOT / "python/linetopo/_internal.pyi").read_text())
     [stub] = [f for f in tree.body if isinstance(f, ast.FunctionDef) and f.name == name]
-    args = stub.args.args
+    args = stub.args.args + stub.args.kwonlyargs
     assert [a.arg for a in args] == list(_internal._SIGNATURES[name])
-    defaults = [None] * (len(args) - len(stub.args.defaults)) + stub.args.defaults
+    positional = [None] * (len(stub.args.args) - len(stub.args.defaults)) + stub.args.defaults
+    defaults = positional + stub.args.kw_defaults
     for arg, default in zip(args, defaults):
         p = TABLE[arg.arg]
         assert ast.unparse(arg.annotation) == ANNOTATIONS[p["kind"]], arg.arg
@@ -34,12 +35,12 @@ def test_stub_matches_the_table(name):
 
 
 def test_batch_jobs_and_signatures_use_only_table_options():
-    assert list(_internal._SIGNATURES["topologize"]) == list(TABLE)
+    assert list(_internal._SIGNATURES["topologize"]) == [n for n in TABLE if n != "tile_size"]
     for names in _internal._SIGNATURES.values():
         assert set(names) <= set(TABLE)
     # A job has no per-vertex widths and returns no widths; every other option is there.
     assert set(TABLE) - set(_internal._SIGNATURES["topologize_batch job"]) == {
-        "per_curve_widths", "compute_widths"}
+        "per_curve_widths", "compute_widths", "tile_size"}
 
 
 def test_command_line_takes_every_option_but_the_data():

@@ -1,0 +1,76 @@
+"""Tiled topologize against the untiled call: the same centerline, up to small differences."""
+
+import math
+import os
+import sys
+
+import numpy as np
+import pytest
+
+from drawings import scribble
+from linetopo import _internal, topologize
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+import generators  # noqa: E402
+
+
+def distances(points, chains):
+    """Distance from each point to the nearest segment of the chains."""
+    a = np.array([c[i] for c in chains for i in range(len(c) - 1)])
+    b = np.array([c[i + 1] for c in chains for i in range(len(c) - 1)])
+    out = []
+    for chunk in np.array_split(np.asarray(points), max(1, len(points) // 256)):
+        d = b - a
+        t = np.clip(((chunk[:, None, :] - a) * d).sum(-1) / np.maximum((d * d).sum(-1), 1e-300), 0, 1)
+        nearest = a + t[..., None] * d
+        out.append(np.sqrt(((chunk[:, None, :] - nearest) ** 2).sum(-1)).min(1))
+    return np.concatenate(out)
+
+
+def degrees(result):
+    d = [0] * len(result[1])
+    for s, e in result[2]:
+        d[s] += 1
+        d[e] += 1
+    return d
+
+
+def border_distance(p, tile, origin):
+    return min(abs((v - o) / tile - round((v - o) / tile)) * tile for v, o in zip(p, origin))
+
+
+CASES = {
+    "gps": lambda: (*generators.gps(12_000), 900.0),
+    "scribble": lambda: (scribble(5, strokes=40, points=60, size=120.0), 1.0, 2.0, 35.0),
+}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_tiled_matches_untiled(name):
+    curves, r, fs, tile = CASES[name]()
+    whole = topologize(curves, r, fs)
+    tiled = _internal.topologize_tiled(curves, r, fs, tile_size=tile)
+    points = lambda res: [p for c in res[0] for p in c]  # noqa: E731
+    assert distances(points(whole), tiled[0]).max() <= fs / 2
+    assert distances(points(tiled), whole[0]).max() <= fs / 2
+    # Same invariants as topologize: ids index nodes, chains start and end at them.
+    for chain, (s, e) in zip(tiled[0], tiled[2]):
+        assert len(chain) >= 2 and chain[0] == tiled[1][s] and chain[-1] == tiled[1][e]
+    origin = (min(p[0] for c in curves for p in c) // tile * tile, min(p[1] for c in curves for p in c) // tile * tile)
+    whole_deg, tiled_deg = degrees(whole), degrees(tiled)
+    for node, degree in zip(tiled[1], tiled_deg):
+        near = [i for i, q in enumerate(whole[1]) if math.dist(node, q) <= fs]
+        if degree == 1 and border_distance(node, tile, origin) <= fs / 2:
+            assert any(whole_deg[i] == 1 for i in near), node  # no tip made by a border
+        if border_distance(node, tile, origin) > 2 * fs and near:
+            assert degree in [whole_deg[i] for i in near], node
+
+
+def test_tile_errors_and_arguments():
+    with pytest.raises(ValueError, match="tile_size must be a positive finite number, got 0"):
+        _internal.topologize_tiled(scribble(1), 1.0, 2.0, tile_size=0.0)
+    with pytest.raises(TypeError):
+        _internal.topologize_tiled(scribble(1), 1.0, 2.0, 10.0)  # tile_size is keyword-only
+    with pytest.raises(ValueError, match=r"tile \(-?\d+, -?\d+\) failed: skeleton has"):
+        _internal.topologize_tiled(scribble(1), 1.0, 2.0, tile_size=20.0, max_nodes=1)
+    assert _internal.topologize_tiled([], 1.0, 2.0, tile_size=5.0) == ([], [], [], [])

@@ -9,6 +9,7 @@
 #include "pipeline/params.hpp"
 #include "pipeline/settings.hpp"
 #include "skeleton_cdt/skeleton_cdt.hpp"
+#include "tiles/tiles.hpp"
 
 namespace linetopo {
 
@@ -33,12 +34,28 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves,
 // for the smoothing and simplification of chain ends.
 double tile_halo(const Settings& settings, double largest_radius);
 
-// topologize_inner on square tiles of side tile_size, each given the curves within its core
-// widened by tile_halo, run on the worker pool a wave at a time; the chains are clipped to the
-// cores and stitched. Throws InputError "tile (col, row) failed: " + message for a tile's
-// failure.
-TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
-                                double tile_size);
+// The work of a tiled run: the grid, the tiles with their curves and the stitch tolerance.
+struct TilePlan {
+  TileGrid grid;
+  std::vector<TileCurves> tiles;
+  double tolerance = 0.0;
+};
+
+// Checks the input and cuts it into tiles of side params.tile_size, each with the curves within
+// its core widened by tile_halo. The grid starts at `origin` when given (so that parts of one
+// input planned apart share one grid), else at the multiple of tile_size below the curves. With
+// all_tiles, tiles that only the halo reaches are kept too, marked as not reached.
+TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                    std::optional<Point> origin, bool all_tiles);
+
+// topologize_inner on one tile, its chains clipped to the tile's core. Throws InputError
+// "tile (col, row) failed: " + message.
+std::vector<CorePiece> run_tile(const TileCurves& tile, const TileGrid& grid,
+                                const TopologizeParams& params);
+
+// plan_tiles, run_tile for every tile on the worker pool a wave at a time, and stitch_pieces.
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
+                                const TopologizeParams& params);
 
 struct BatchJob {
   std::vector<Polyline> curves;

@@ -1,11 +1,11 @@
 // The tiled driver: one large curve set run tile by tile on the worker pool and stitched.
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "inflate/inflate.hpp"
 #include "parallel/parallel.hpp"
 #include "pipeline/pipeline.hpp"
-#include "tiles/tiles.hpp"
 
 namespace linetopo {
 namespace {
@@ -32,45 +32,68 @@ double tile_halo(const Settings& s, double largest_radius) {
   return 2.0 * largest_radius + s.tip_length + s.junction_merge_distance + s.feature_size;
 }
 
-TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
-                                double tile_size) {
+TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                    std::optional<Point> origin, bool all_tiles) {
   const Settings s = resolve(params);
   check_per_curve_widths(curves, params.per_curve_widths);
   check_inflation_input(curves, params.per_curve_widths, params.buffer_distance);
-  const TileGrid grid = make_grid(curves, tile_size);
+  TilePlan plan;
+  plan.grid = make_grid(curves, params.tile_size);
+  if (origin) {
+    plan.grid.origin_x = origin->x;
+    plan.grid.origin_y = origin->y;
+  }
+  plan.tolerance = kStitchTolerance * s.feature_size;
   const double radius = largest_radius(params.per_curve_widths, params.buffer_distance);
-  std::vector<TileCurves> tiles =
-      split_into_tiles(curves, params.per_curve_widths, grid, radius, tile_halo(s, radius));
+  plan.tiles = split_into_tiles(curves, params.per_curve_widths, plan.grid, radius,
+                                tile_halo(s, radius), all_tiles);
+  return plan;
+}
 
+std::vector<CorePiece> run_tile(const TileCurves& tile, const TileGrid& grid,
+                                const TopologizeParams& params) {
+  TopologizeParams p = params;
+  p.per_curve_widths = tile.widths;
+  TopologyResult r;
+  try {
+    r = topologize_inner(tile.curves, p);
+  } catch (const InputError& e) {
+    throw InputError("tile (" + std::to_string(tile.col) + ", " + std::to_string(tile.row) +
+                     ") failed: " + e.what());
+  }
+  std::vector<CorePiece> pieces;
+  clip_chains_to_core(r.chains, r.widths, grid.core(tile.col, tile.row), pieces);
+  return pieces;
+}
+
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
+                                const TopologizeParams& params) {
+  TilePlan plan = plan_tiles(curves, params, std::nullopt, false);
+  std::vector<TileCurves>& tiles = plan.tiles;
   const std::size_t wave =
       kTilesPerWorker * static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
   std::vector<CorePiece> pieces;
   for (std::size_t first = 0; first < tiles.size(); first += wave) {
     const std::size_t count = std::min(wave, tiles.size() - first);
-    std::vector<TopologyResult> results(count);
+    std::vector<std::vector<CorePiece>> results(count);
     std::vector<std::string> errors(count);
     parallel_for(count, [&](std::size_t k) {
-      TileCurves& tile = tiles[first + k];
-      TopologizeParams p = params;
-      p.per_curve_widths = std::move(tile.widths);
       try {
-        results[k] = topologize_inner(tile.curves, p);
+        results[k] = run_tile(tiles[first + k], plan.grid, params);
       } catch (const InputError& e) {
-        errors[k] = "tile (" + std::to_string(tile.col) + ", " + std::to_string(tile.row) +
-                    ") failed: " + e.what();
+        errors[k] = e.what();
       }
-      tile.curves = {};  // done with: memory follows the wave, not the whole input
+      tiles[first + k] = {};  // done with: memory follows the wave, not the whole input
     });
     for (std::size_t k = 0; k < count; ++k) {
       if (!errors[k].empty()) throw InputError(errors[k]);
-      const TileCurves& tile = tiles[first + k];
-      clip_chains_to_core(results[k].chains, results[k].widths, grid.core(tile.col, tile.row),
-                          pieces);
+      pieces.insert(pieces.end(), std::make_move_iterator(results[k].begin()),
+                    std::make_move_iterator(results[k].end()));
     }
   }
-  const StitchedResult stitched =
-      stitch_pieces(std::move(pieces), grid, kStitchTolerance * s.feature_size);
-  return {stitched.chains, stitched.nodes, stitched.chain_node_ids, stitched.widths};
+  StitchedResult stitched = stitch_pieces(std::move(pieces), plan.grid, plan.tolerance);
+  return {std::move(stitched.chains), std::move(stitched.nodes), std::move(stitched.chain_node_ids),
+          std::move(stitched.widths)};
 }
 
 }  // namespace linetopo

@@ -11,6 +11,7 @@
 #include "python/convert.hpp"
 #include "python/docs.hpp"
 #include "python/parameters.hpp"
+#include "python/tiles.hpp"
 
 namespace py = pybind11;
 namespace cv = linetopo::py_convert;
@@ -44,7 +45,7 @@ py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
   linetopo::TopologyResult r;
   {
     py::gil_scoped_release unlocked;
-    r = linetopo::topologize_tiled(call.curves, call.params, call.params.tile_size);
+    r = linetopo::topologize_tiled(call.curves, call.params);
   }
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
@@ -110,6 +111,7 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
         py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = 45.0,
         py::arg("tangent_reach") = py::none());
+  linetopo::py_tiles::register_tiles(m);
   // The option table, for the command line and the consistency tests.
   m.attr("_PARAMETERS") = pp::export_parameters();
   m.attr("_SIGNATURES") = pp::export_signatures();

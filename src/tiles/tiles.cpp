@@ -146,7 +146,7 @@ TileGrid make_grid(const std::vector<Polyline>& curves, double tile_size) {
 
 std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
                                          const std::optional<Widths>& widths, const TileGrid& grid,
-                                         double reach, double halo) {
+                                         double reach, double halo, bool all_tiles) {
   // Ordered by (row, col), so that the tile order never depends on hashing.
   std::map<std::pair<std::int64_t, std::int64_t>, TileCurves> tiles;
   const auto cell = [&](double v, double origin) {
@@ -202,7 +202,7 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
   std::vector<TileCurves> out;
   out.reserve(tiles.size());
   for (auto& [key, tile] : tiles) {
-    if (tile.reached) out.push_back(std::move(tile));
+    if (tile.reached || all_tiles) out.push_back(std::move(tile));
   }
   return out;
 }

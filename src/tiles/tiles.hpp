@@ -45,10 +45,11 @@ struct TileCurves {
 // Every tile whose core widened by `reach` on each side some curve reaches (a core farther than
 // the largest radius from every curve holds no skeleton), with the parts of the curves inside its
 // core widened by `halo` (a curve that leaves and re-enters gives several parts), in order of
-// (row, col). Radii are interpolated where a curve is cut.
+// (row, col). Radii are interpolated where a curve is cut. With all_tiles, tiles only the halo
+// reaches are kept as well.
 std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
                                          const std::optional<Widths>& widths, const TileGrid& grid,
-                                         double reach, double halo);
+                                         double reach, double halo, bool all_tiles = false);
 
 // A part of a chain inside one tile's core.
 struct CorePiece {

@@ -2,14 +2,44 @@
 // call stack.
 #include "geometry/rdp.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 namespace linetopo {
 
+namespace {
+
+// Points [first, last] of the input simplified, appended to out without their first point.
+void rdp_span(const std::vector<Point>& all, std::size_t first, std::size_t last, double epsilon,
+              std::vector<Point>& out);
+
+}  // namespace
+
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
   const std::size_t n = points.size();
   if (n <= 2) return points;
+  // One span for all but very long inputs; those go in spans that share their end points, since
+  // a split that peels one point off a long range at a time (a spiral does that) makes the
+  // whole quadratic.
+  std::vector<Point> out{points.front()};
+  for (std::size_t first = 0; first + 1 < n; first += kRdpSpan - 1) {
+    rdp_span(points, first, std::min(n - 1, first + kRdpSpan - 1), epsilon, out);
+  }
+  return out;
+}
+
+namespace {
+
+void rdp_span(const std::vector<Point>& all, std::size_t first, std::size_t last, double epsilon,
+              std::vector<Point>& out) {
+  const std::vector<Point> points(all.begin() + static_cast<std::ptrdiff_t>(first),
+                                  all.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  const std::size_t n = points.size();
+  if (n <= 2) {
+    out.push_back(points.back());
+    return;
+  }
 
   // The recursive form keeps exactly the end points of every range it visits, in index order, so
   // marking those and collecting them afterwards reproduces its output whatever the visiting order.
@@ -52,14 +82,11 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
     work.emplace_back(lo, index);
   }
 
-  std::size_t kept = 0;
-  for (const char k : keep) kept += k != 0 ? 1 : 0;
-  std::vector<Point> out;
-  out.reserve(kept);
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 1; i < n; ++i) {
     if (keep[i] != 0) out.push_back(points[i]);
   }
-  return out;
 }
+
+}  // namespace
 
 }  // namespace linetopo

@@ -7,9 +7,12 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
+#include "geometry/keys.hpp"
 #include "parallel/parallel.hpp"
 
 namespace linetopo {
@@ -116,52 +119,6 @@ c2::Path64 square_cap(const c2::Point64& end, const c2::Point64& next, double de
           pt(x + nx, y + ny)};
 }
 
-// The uniform offset of one long curve as pieces whose union is the curve's offset: consecutive
-// pieces share one segment and end flat (butt), so every join is made by a piece that holds
-// both of its segments and every segment's band by a piece that holds it; the two real ends
-// get the square caps the whole curve would get.
-std::vector<c2::Paths64> offset_in_pieces(const c2::Path64& path, double delta,
-                                          double arc_tolerance) {
-  std::vector<c2::Paths64> pieces;
-  const std::size_t n = path.size();
-  for (std::size_t first = 0;;) {
-    const std::size_t last = std::min(n - 1, first + kPieceVertices);
-    const c2::Path64 piece(path.begin() + static_cast<std::ptrdiff_t>(first),
-                           path.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    pieces.push_back(offset_uniform(piece, delta, arc_tolerance, c2::EndType::Butt));
-    if (last == n - 1) break;
-    first = last - 1;
-  }
-  pieces.front().push_back(square_cap(path[0], path[1], delta));
-  pieces.back().push_back(square_cap(path[n - 1], path[n - 2], delta));
-  return pieces;
-}
-
-c2::Path64 without_grid_repeats(const c2::Path64& path) {
-  c2::Path64 out;
-  out.reserve(path.size());
-  for (const c2::Point64& p : path) {
-    if (out.empty() || out.back() != p) out.push_back(p);
-  }
-  return out;
-}
-
-// The offset shapes of one curve: one, or one per piece of a long uniform curve. A zero buffer
-// leaves the curve itself as a path.
-std::vector<c2::Paths64> offset_curve(const Polyline& curve, const std::vector<double>* radii,
-                                      double buffer_distance, double arc_tolerance) {
-  const c2::Path64 path = to_grid(curve);
-  if (radii != nullptr) return {offset_variable(path, *radii, arc_tolerance)};
-  if (buffer_distance == 0.0) return {c2::Paths64{path}};
-  if (path.size() > 2 * kPieceVertices) {
-    const c2::Path64 distinct = without_grid_repeats(path);
-    if (distinct.size() > 2 * kPieceVertices) {
-      return offset_in_pieces(distinct, buffer_distance, arc_tolerance);
-    }
-  }
-  return {offset_uniform(path, buffer_distance, arc_tolerance, c2::EndType::Square)};
-}
-
 // One ring of the union with the ring that holds it (for a hole, the outer ring around it).
 struct UnionRing {
   c2::Path64 path;
@@ -177,6 +134,248 @@ struct Piece {
 };
 
 using Pieces = std::vector<Piece>;
+
+// A leaf of the union tree: the raw offset shape of one curve or curve piece.
+Piece leaf(c2::Paths64 paths) {
+  Piece piece;
+  piece.box = c2::GetBounds(paths);
+  for (c2::Path64& p : paths) piece.rings.push_back({std::move(p), -1});
+  return piece;
+}
+
+// The uniform offset of one long curve as pieces whose union is the curve's offset: consecutive
+// pieces share one segment and end flat (butt), so every join is made by a piece that holds
+// both of its segments and every segment's band by a piece that holds it; the two real ends
+// get the square caps the whole curve would get.
+// The vertex ranges [first, last] of the pieces of a long curve of n vertices: consecutive
+// pieces share one segment.
+std::vector<std::pair<std::size_t, std::size_t>> piece_spans(std::size_t n) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  for (std::size_t first = 0;;) {
+    const std::size_t last = std::min(n - 1, first + kPieceVertices);
+    spans.emplace_back(first, last);
+    if (last == n - 1) break;
+    first = last - 1;
+  }
+  return spans;
+}
+
+std::vector<c2::Paths64> offset_in_pieces(
+    const c2::Path64& path, const std::vector<std::pair<std::size_t, std::size_t>>& spans,
+    double delta, double arc_tolerance) {
+  std::vector<c2::Paths64> pieces(spans.size());
+  parallel_for(spans.size(), [&](std::size_t i) {
+    const c2::Path64 piece(path.begin() + static_cast<std::ptrdiff_t>(spans[i].first),
+                           path.begin() + static_cast<std::ptrdiff_t>(spans[i].second) + 1);
+    pieces[i] = offset_uniform(piece, delta, arc_tolerance, c2::EndType::Butt);
+  });
+  const std::size_t n = path.size();
+  pieces.front().push_back(square_cap(path[0], path[1], delta));
+  pieces.back().push_back(square_cap(path[n - 1], path[n - 2], delta));
+  return pieces;
+}
+
+c2::Path64 without_grid_repeats(const c2::Path64& path) {
+  c2::Path64 out;
+  out.reserve(path.size());
+  for (const c2::Point64& p : path) {
+    if (out.empty() || out.back() != p) out.push_back(p);
+  }
+  return out;
+}
+
+using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
+using Wide = __int128;
+
+Wide cross(const c2::Point64& o, const c2::Point64& a, const c2::Point64& b) {
+  return static_cast<Wide>(a.x - o.x) * (b.y - o.y) - static_cast<Wide>(a.y - o.y) * (b.x - o.x);
+}
+
+// Twice the signed area, exactly.
+Wide doubled_area(const c2::Path64& p) {
+  Wide a = 0;
+  for (std::size_t i = 0, j = p.size() - 1; i < p.size(); j = i++) {
+    a += static_cast<Wide>(p[j].x) * p[i].y - static_cast<Wide>(p[i].x) * p[j].y;
+  }
+  return a;
+}
+
+bool on_segment(const c2::Point64& a, const c2::Point64& b, const c2::Point64& p) {
+  return std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
+         p.y <= std::max(a.y, b.y);
+}
+
+// Whether the closed segments ab and cd share a point.
+bool segments_meet(const c2::Point64& a, const c2::Point64& b, const c2::Point64& c,
+                   const c2::Point64& d) {
+  const Wide d1 = cross(c, d, a);
+  const Wide d2 = cross(c, d, b);
+  const Wide d3 = cross(a, b, c);
+  const Wide d4 = cross(a, b, d);
+  if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) {
+    return true;
+  }
+  return (d1 == 0 && on_segment(c, d, a)) || (d2 == 0 && on_segment(c, d, b)) ||
+         (d3 == 0 && on_segment(a, b, c)) || (d4 == 0 && on_segment(a, b, d));
+}
+
+// Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
+// bucketed in a grid of about two edge lengths, so the test costs about the ring's size.
+bool is_simple(const c2::Path64& r) {
+  const std::size_t n = r.size();
+  if (n < 3) return false;
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const c2::Point64& a = r[i];
+    const c2::Point64& b = r[(i + 1) % n];
+    total += std::hypot(static_cast<double>(b.x - a.x), static_cast<double>(b.y - a.y));
+  }
+  const double h = std::max(1.0, 2.0 * total / static_cast<double>(n));
+  std::vector<std::pair<CellKey, std::size_t>> cells;
+  for (std::size_t i = 0; i < n; ++i) {
+    const c2::Point64& a = r[i];
+    const c2::Point64& b = r[(i + 1) % n];
+    const auto lo_x =
+        static_cast<std::int64_t>(std::floor(static_cast<double>(std::min(a.x, b.x)) / h));
+    const auto hi_x =
+        static_cast<std::int64_t>(std::floor(static_cast<double>(std::max(a.x, b.x)) / h));
+    const auto lo_y =
+        static_cast<std::int64_t>(std::floor(static_cast<double>(std::min(a.y, b.y)) / h));
+    const auto hi_y =
+        static_cast<std::int64_t>(std::floor(static_cast<double>(std::max(a.y, b.y)) / h));
+    if ((hi_x - lo_x + 1) * (hi_y - lo_y + 1) > 4096) return false;  // not worth it: sweep instead
+    for (std::int64_t x = lo_x; x <= hi_x; ++x) {
+      for (std::int64_t y = lo_y; y <= hi_y; ++y) cells.push_back({CellKey{x, y}, i});
+    }
+  }
+  std::sort(cells.begin(), cells.end(), [](const auto& l, const auto& m) {
+    return std::tie(l.first.x, l.first.y, l.second) < std::tie(m.first.x, m.first.y, m.second);
+  });
+  for (std::size_t lo = 0; lo < cells.size();) {
+    std::size_t hi = lo + 1;
+    while (hi < cells.size() && cells[hi].first == cells[lo].first) ++hi;
+    for (std::size_t u = lo; u < hi; ++u) {
+      for (std::size_t v = u + 1; v < hi; ++v) {
+        const std::size_t i = cells[u].second;
+        const std::size_t j = cells[v].second;
+        if (j == i + 1 || (i == 0 && j == n - 1)) continue;  // neighbours share a vertex
+        if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n])) return false;
+      }
+    }
+    lo = hi;
+  }
+  return true;
+}
+
+// The index k of the ring edge r[k] -> r[k + 1] whose ends are the two grid points nearest to p
+// and q, in either order.
+std::optional<std::size_t> edge_at(const c2::Path64& r, double px, double py, double qx,
+                                   double qy) {
+  constexpr double kSnap = 2.0;  // grid units: the offset's own rounding
+  const auto near = [&](const c2::Point64& v, double x, double y) {
+    return std::fabs(static_cast<double>(v.x) - x) <= kSnap &&
+           std::fabs(static_cast<double>(v.y) - y) <= kSnap;
+  };
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const c2::Point64& a = r[k];
+    const c2::Point64& b = r[(k + 1) % r.size()];
+    if ((near(a, px, py) && near(b, qx, qy)) || (near(a, qx, qy) && near(b, px, py))) return k;
+  }
+  return std::nullopt;
+}
+
+// Appends r[from + 1] up to r[to - 1], walking forwards round the ring.
+void append_between(const c2::Path64& r, std::size_t from, std::size_t to, c2::Path64& out) {
+  const std::size_t n = r.size();
+  for (std::size_t k = (from + 1) % n; k != to; k = (k + 1) % n) {
+    if (out.empty() || out.back() != r[k]) out.push_back(r[k]);
+  }
+}
+
+// One long uniform curve's pieces joined into one outline without a sweep of the whole: where
+// two pieces share a segment, their flat ends are dropped and their sides run on along the
+// segment's offset lines, which is their union as long as nothing else of the curve comes near.
+// That is checked after the fact: the outline must be simple and its area that of the pieces
+// less the shared segments' bands. Nothing when a check fails, and the pieces go to the union.
+std::optional<c2::Path64> joined_outline(const c2::Path64& path, const Spans& spans,
+                                         const std::vector<c2::Paths64>& pieces, double delta) {
+  const std::size_t m = pieces.size();
+  if (m < 2) return std::nullopt;
+  std::vector<c2::Path64> rings(m);
+  for (std::size_t i = 0; i < m; ++i) {
+    // The end pieces hold their square caps as separate rectangles.
+    c2::Paths64 united =
+        (i == 0 || i == m - 1) ? c2::Union(pieces[i], c2::FillRule::NonZero) : pieces[i];
+    if (united.size() != 1) return std::nullopt;
+    rings[i] = std::move(united.front());
+  }
+  const double d = std::fabs(delta) * kIntegerScale;
+  std::vector<std::size_t> end_edge(m), start_edge(m);
+  Wide expected = 0;
+  double slack = 16.0 * static_cast<double>(m);
+  for (const c2::Path64& r : rings) expected += doubled_area(r);
+  for (std::size_t i = 0; i + 1 < m; ++i) {
+    const c2::Point64& p = path[spans[i].second - 1];
+    const c2::Point64& q = path[spans[i].second];
+    const double len = std::hypot(static_cast<double>(q.x - p.x), static_cast<double>(q.y - p.y));
+    if (!(len > 0.0)) return std::nullopt;
+    const double nx = -static_cast<double>(q.y - p.y) / len * d;
+    const double ny = static_cast<double>(q.x - p.x) / len * d;
+    const auto qx = static_cast<double>(q.x);
+    const auto qy = static_cast<double>(q.y);
+    const auto px = static_cast<double>(p.x);
+    const auto py = static_cast<double>(p.y);
+    const auto e = edge_at(rings[i], qx + nx, qy + ny, qx - nx, qy - ny);
+    const auto s = edge_at(rings[i + 1], px + nx, py + ny, px - nx, py - ny);
+    if (!e || !s) return std::nullopt;
+    end_edge[i] = *e;
+    start_edge[i + 1] = *s;
+    const double band = 2.0 * len * 2.0 * d;  // doubled
+    expected += doubled_area(rings[i]) > 0 ? -static_cast<Wide>(band) : static_cast<Wide>(band);
+    slack += 4.0 * (len + 2.0 * d);
+  }
+  c2::Path64 out;
+  append_between(rings[0], end_edge[0] + 1, end_edge[0], out);
+  for (std::size_t i = 1; i + 1 < m; ++i) {
+    append_between(rings[i], start_edge[i] + 1, end_edge[i], out);
+  }
+  append_between(rings[m - 1], start_edge[m - 1] + 1, start_edge[m - 1], out);
+  for (std::size_t i = m - 2; i >= 1; --i) {
+    append_between(rings[i], end_edge[i] + 1, start_edge[i], out);
+  }
+  while (out.size() > 1 && out.front() == out.back()) out.pop_back();
+  const Wide got = doubled_area(out);
+  const Wide gap = got > expected ? got - expected : expected - got;
+  if (static_cast<double>(gap) > slack || !is_simple(out)) return std::nullopt;
+  return out;
+}
+
+// The offset shapes of one curve as leaves of the union tree: one, or one per piece of a long
+// uniform curve, or the pieces already joined into one clean outline when the curve's buffer
+// never reaches back onto itself. A zero buffer leaves the curve itself as a path.
+Pieces offset_curve(const Polyline& curve, const std::vector<double>* radii, double buffer_distance,
+                    double arc_tolerance) {
+  const c2::Path64 path = to_grid(curve);
+  if (radii != nullptr) return {leaf(offset_variable(path, *radii, arc_tolerance))};
+  if (buffer_distance == 0.0) return {leaf(c2::Paths64{path})};
+  if (path.size() > 2 * kPieceVertices) {
+    const c2::Path64 distinct = without_grid_repeats(path);
+    if (distinct.size() > 2 * kPieceVertices) {
+      const auto spans = piece_spans(distinct.size());
+      std::vector<c2::Paths64> pieces =
+          offset_in_pieces(distinct, spans, buffer_distance, arc_tolerance);
+      if (auto outline = joined_outline(distinct, spans, pieces, buffer_distance)) {
+        Piece joined = leaf(c2::Paths64{std::move(*outline)});
+        joined.clean = true;
+        return {std::move(joined)};
+      }
+      Pieces out;
+      for (c2::Paths64& p : pieces) out.push_back(leaf(std::move(p)));
+      return out;
+    }
+  }
+  return {leaf(offset_uniform(path, buffer_distance, arc_tolerance, c2::EndType::Square))};
+}
 
 void collect(const c2::PolyPath64& node, std::ptrdiff_t parent, std::vector<UnionRing>& out) {
   for (const auto& child : node) {
@@ -206,14 +405,6 @@ Pieces unite(const c2::Paths64& subjects) {
   c2::PolyTree64 tree;
   clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, tree);
   return pieces_of(tree);
-}
-
-// A leaf of the union tree: the raw offset shape of one curve or curve piece.
-Piece leaf(c2::Paths64 paths) {
-  Piece piece;
-  piece.box = c2::GetBounds(paths);
-  for (c2::Path64& p : paths) piece.rings.push_back({std::move(p), -1});
-  return piece;
 }
 
 // Appends the rings of every piece to one list, parents re-pointed into it.
@@ -486,7 +677,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
 
   std::vector<UnionRing> rings;
   try {
-    std::vector<std::vector<c2::Paths64>> per_curve(curves.size());
+    std::vector<Pieces> per_curve(curves.size());
     bool bare_curve = false;  // a zero buffer left some curve as it is
     for (std::size_t i = 0; i < curves.size(); ++i) {
       bare_curve =
@@ -498,10 +689,10 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                   buffer_distance, arc_tolerance);
     });
     Pieces leaves;
-    for (std::vector<c2::Paths64>& shapes : per_curve) {
-      for (c2::Paths64& paths : shapes) {
-        if (paths.empty()) continue;
-        leaves.push_back(leaf(std::move(paths)));
+    for (Pieces& shapes : per_curve) {
+      for (Piece& shape : shapes) {
+        if (shape.rings.empty()) continue;
+        leaves.push_back(std::move(shape));
         const c2::Rect64& box = leaves.back().box;
         if (box.left < c2::MIN_COORD || box.top < c2::MIN_COORD || box.right > c2::MAX_COORD ||
             box.bottom > c2::MAX_COORD) {

@@ -324,48 +324,70 @@ std::vector<Polyline> tangle(unsigned seed) {
   return curves;
 }
 
-TEST(InflateUnion, TreeGivesTheRegionOfOneFlatUnion) {
-  const double fs = 0.1;
-  for (const auto& [seed, r] : {std::pair{1u, 0.3}, std::pair{2u, 0.05}, std::pair{3u, 0.8}}) {
-    const std::vector<Polyline> curves = tangle(seed);
-    const Polys polys = inflate(curves, std::nullopt, r, fs);
-    const Clipper2Lib::PathsD ref = flat_union(curves, r, fs);
-    double want = 0.0;
-    std::size_t want_holes = 0;
+// The region of inflate against one flat union: area, hole count and a sample of points.
+void expect_region_of_flat_union(const std::vector<Polyline>& curves, double r, double fs,
+                                 unsigned seed) {
+  const Polys polys = inflate(curves, std::nullopt, r, fs);
+  const Clipper2Lib::PathsD ref = flat_union(curves, r, fs);
+  double want = 0.0;
+  std::size_t want_holes = 0;
+  for (const auto& p : ref) {
+    want += Clipper2Lib::Area(p);
+    want_holes += Clipper2Lib::Area(p) < 0 ? 1 : 0;
+  }
+  double got = 0.0;
+  std::size_t got_holes = 0;
+  for (const BufferPolygon& poly : polys) {
+    got += area(poly.outer);
+    for (const Ring& h : poly.holes) got += area(h);
+    got_holes += poly.holes.size();
+  }
+  EXPECT_NEAR(got, want, 1e-6 * want) << "seed " << seed;
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  for (const Polyline& c : curves) {
+    for (const Point& p : c) {
+      x0 = std::min(x0, p.x - 2 * r);
+      y0 = std::min(y0, p.y - 2 * r);
+      x1 = std::max(x1, p.x + 2 * r);
+      y1 = std::max(y1, p.y + 2 * r);
+    }
+  }
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> ux(x0, x1), uy(y0, y1);
+  int checked = 0;
+  for (int k = 0; k < 400; ++k) {
+    const Point q{ux(rng), uy(rng)};
+    if (distance_to_edges(q, ref) < 1e-4) continue;
+    int winding = 0;
     for (const auto& p : ref) {
-      want += Clipper2Lib::Area(p);
-      want_holes += Clipper2Lib::Area(p) < 0 ? 1 : 0;
+      if (inside(q, p)) winding += Clipper2Lib::Area(p) > 0 ? 1 : -1;
     }
-    double got = 0.0;
-    std::size_t got_holes = 0;
-    for (const BufferPolygon& poly : polys) {
-      got += area(poly.outer);
-      for (const Ring& h : poly.holes) got += area(h);
-      got_holes += poly.holes.size();
-    }
-    EXPECT_NEAR(got, want, 1e-6 * want) << "seed " << seed;
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> ux(-10.0, 110.0), uy(-10.0, 70.0);
-    int checked = 0;
-    for (int k = 0; k < 400; ++k) {
-      const Point q{ux(rng), uy(rng)};
-      if (distance_to_edges(q, ref) < 1e-4) continue;
-      int winding = 0;
-      for (const auto& p : ref) {
-        if (inside(q, p)) {
-          winding += Clipper2Lib::Area(p) > 0 ? 1 : -1;
-        }
-      }
-      EXPECT_EQ(in_region(q, polys), winding > 0)
-          << "seed " << seed << " at " << q.x << ", " << q.y;
-      ++checked;
-    }
-    EXPECT_GT(checked, 300);
+    EXPECT_EQ(in_region(q, polys), winding > 0) << "seed " << seed << " at " << q.x << ", " << q.y;
+    ++checked;
+  }
+  EXPECT_GT(checked, 300);
+}
+
+TEST(InflateUnion, TreeGivesTheRegionOfOneFlatUnion) {
+  for (const auto& [seed, r] : {std::pair{1u, 0.3}, std::pair{2u, 0.05}, std::pair{3u, 0.8}}) {
+    expect_region_of_flat_union(tangle(seed), r, 0.1, seed);
   }
 }
 
-// A spiky loop inside a square loop: the island's outer ring is longer than the frame's, so
-// the frame comes first; the island's hole must still stay with the island, not fill it.
+// A long curve whose buffer never touches itself is joined from its pieces without a sweep; one
+// that crosses itself goes through the union. Both give the flat union's region.
+TEST(InflateUnion, LongCurvesJoinedOrUnitedGiveTheSameRegion) {
+  Polyline spiral;
+  Polyline loops;
+  for (int i = 0; i < 3000; ++i) {
+    const double a = 0.01 * i;
+    spiral.push_back({(1.0 + 0.3 * a) * std::cos(a), (1.0 + 0.3 * a) * std::sin(a)});
+    loops.push_back({0.01 * i + 0.5 * std::cos(0.07 * i), 0.5 * std::sin(0.07 * i)});
+  }
+  expect_region_of_flat_union({spiral}, 0.2, 0.1, 5);
+  expect_region_of_flat_union({loops}, 0.05, 0.02, 6);
+}
+
 TEST(InflateUnion, AnIslandKeepsItsHoleWhenAnEnclosingPolygonComesFirst) {
   Polyline star;
   for (int i = 0; i <= 80; ++i) {

@@ -1,13 +1,15 @@
-"""The `linetopo` command: centerlines of GeoJSON files, and a demo on the built-in sample."""
+"""The `linetopo` command: centerlines of GeoJSON, SVG and GIS files, and a built-in demo."""
 
 from __future__ import annotations
 
 import argparse
+import math
 import sys
 import time
 from typing import Any, Sequence
 
-from . import geojson, sample, svg
+from . import formats, geojson, lonlat, sample, svg
+from ._extras import MissingExtraError
 
 PROG = "linetopo"
 DEFAULT_DEMO_SVG = "linetopo-demo.svg"
@@ -35,11 +37,15 @@ def _non_negative_int(text: str) -> int:
     return value
 
 
-# Facts that belong to the command line alone: buffer_distance may be left out.
+# Facts that belong to the command line alone: buffer_distance may be left out, and so may
+# feature_size for SVG input (main requires it for the rest).
 _CLI_DEFAULTS = {
     "buffer_distance": "half the feature size",
     "tile_size": "no tiles, one call for the whole input",
+    "feature_size": "the median stroke width for SVG input, required otherwise",
 }
+# Buffers above this many degrees are kilometres wide: metres taken for degrees, most likely.
+_DEGREE_BUFFER = 0.01
 _CLI_TYPES = {"float": float, "optional float": float, "optional int": _non_negative_int}
 
 
@@ -90,14 +96,31 @@ def _build_parser() -> argparse.ArgumentParser:
         "centerline",
         prog=f"{PROG} centerline",
         usage=f"{PROG} centerline INPUT -o OUTPUT --feature-size F [options]",
-        help="compute the centerline of the lines in a GeoJSON file",
-        description="Reads LineString and MultiLineString geometries, writes the centerline "
-        "chains and their nodes as a GeoJSON FeatureCollection.",
+        help="compute the centerline of the lines in a GeoJSON, SVG or GIS file",
+        description="Reads the lines of a GeoJSON, SVG or GIS file (GeoPackage, Shapefile, "
+        "FlatGeobuf, GPX, ...), writes the centerline chains and their nodes. The format follows "
+        "from the extension: .geojson or .json, .svg, anything else through GDAL.",
     )
-    line.add_argument("input", metavar="INPUT", help="GeoJSON file, or - for standard input")
+    line.set_defaults(command_parser=line)
+    line.add_argument("input", metavar="INPUT", help="file to read, or - for standard input")
     line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
-                      help="GeoJSON file to write, or - for standard output")
+                      help="file to write, or - for standard output")
     _add_options(line)
+    line.add_argument("--format", metavar="NAME",
+                      help="format where the file name does not tell (standard input and output, "
+                      "other extensions): geojson, svg, gpkg, shp, fgb, gpx or a GDAL driver name")
+    line.add_argument("--layer", metavar="NAME",
+                      help="the layer of a GIS file to read (default: every line layer)")
+    frame = line.add_mutually_exclusive_group()
+    frame.add_argument("--planar", action="store_true",
+                       help="take the coordinates as they are, even where the file's CRS is "
+                       "longitude/latitude")
+    frame.add_argument("--geographic", action="store_true",
+                       help="take the coordinates as longitude/latitude and work in metres in the "
+                       "local UTM zone, as for a file whose CRS is longitude/latitude")
+    line.add_argument("--flatten-tolerance", metavar="T", type=float,
+                      help="how far SVG curves may stray from their polylines (default: the "
+                      "feature size / 20)")
     line.add_argument("--strokes", action="store_true",
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
@@ -118,30 +141,6 @@ def _build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _read_text(path: str) -> str:
-    try:
-        if path == "-":
-            return sys.stdin.read()
-        with open(path, encoding="utf-8") as f:
-            return f.read()
-    except OSError as err:
-        raise UsageError(f"cannot read {path}: {err.strerror or err}") from None
-    except UnicodeDecodeError:
-        raise UsageError(f"cannot read {path}: not UTF-8 text") from None
-
-
-def _write_text(path: str, text: str) -> None:
-    try:
-        if path == "-":
-            sys.stdout.write(text)
-            sys.stdout.flush()
-            return
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-    except OSError as err:
-        raise UsageError(f"cannot write {path}: {err.strerror or err}") from None
-
-
 def _picture(curves: list, result: tuple, buffer: float, feature_size: float,
              merge_tolerance: float | None, title: str, stroke_chains: list | None = None) -> str:
     from . import inflate_curves
@@ -158,35 +157,123 @@ def _picture(curves: list, result: tuple, buffer: float, feature_size: float,
                           colour_groups=groups)
 
 
-def _centerline(args: argparse.Namespace) -> int:
-    from . import topologize, topologize_tiled
+def _mirrored(curves: list, result: tuple) -> tuple[list, tuple]:
+    """SVG y grows downwards, the picture's upwards: mirror what an SVG drawing gave."""
+    def flip(line: Any) -> list:
+        return [(x, -y) for x, y in line]
 
-    curves = geojson.loads_curves(_read_text(args.input))
-    buffer = args.buffer_distance
-    if buffer is None:
-        buffer = args.feature_size / 2
-    options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
-    if args.tile_size is None:
-        result = topologize(curves, buffer, args.feature_size, **options)
-    else:
-        result = topologize_tiled(curves, buffer, args.feature_size, tile_size=args.tile_size,
-                                  **options)
-    stroke_chains = None
+    chains, nodes, chain_node_ids, widths = result
+    return [flip(c) for c in curves], ([flip(c) for c in chains], flip(nodes), chain_node_ids,
+                                       widths)
+
+
+def _warn_if_degrees(curves: list, buffer: float) -> None:
+    # Metres given for degrees merge everything into one blob without an error, so say so.
+    xs = [p[0] for c in curves for p in c]
+    ys = [p[1] for c in curves for p in c]
+    if not xs or not buffer > _DEGREE_BUFFER:
+        return
+    extent = max(max(xs) - min(xs), max(ys) - min(ys))
+    if max(map(abs, xs)) <= 180 and max(map(abs, ys)) <= 90 and buffer > extent / 10:
+        print(f"{PROG}: warning: the coordinates look like longitude/latitude degrees, and a "
+              f"buffer of {buffer:g} of them spans the data; pass --geographic to give sizes in "
+              "metres", file=sys.stderr)
+
+
+def _projection(args: argparse.Namespace, fmt: str, source: formats.Source, curves: list,
+                buffer: float) -> Any:
+    """The local UTM zone to run longitude/latitude curves in; None to run them as they are."""
+    if args.geographic:
+        if fmt == formats.SVG:
+            raise UsageError("--geographic does not apply to SVG drawings")
+        if source.crs is not None and not lonlat.is_geographic(source.crs):
+            raise UsageError(f"--geographic: the CRS of {args.input} is not longitude/latitude")
+        return lonlat.LocalUtm(curves, source.crs or lonlat.GEOJSON_CRS)
+    if not args.planar and source.crs is not None and lonlat.is_geographic(source.crs):
+        return lonlat.LocalUtm(curves, source.crs)
+    if fmt == formats.GEOJSON and not args.planar:
+        _warn_if_degrees(curves, buffer)
+    return None
+
+
+def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list | None]:
+    """The lines to write with their attributes, and each stroke's chains with --strokes."""
+    chains, nodes, chain_node_ids, widths = result
     if args.strokes:
         from . import strokes
 
-        lines, stroke_chains = strokes(*result[:3])
-        text = geojson.dumps(geojson.strokes_to_geojson(lines, stroke_chains))
+        lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
+        walks = [[[i, bool(r)] for i, r in walk] for walk in stroke_chains]
+        return formats.Table("strokes", lines, {"chains": walks}), stroke_chains
+    columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
+                                "end_node": [e for _, e in chain_node_ids],
+                                "length": formats.lengths(chains)}
+    if args.compute_widths:
+        columns["widths"] = [list(w) for w in widths]
+    degrees = geojson.node_degrees(len(nodes), chain_node_ids)
+    return formats.Table("chains", list(chains), columns, list(nodes), degrees), None
+
+
+def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
+    """Reads INPUT: its format, what the reader found, the feature size and the curves."""
+    fmt = formats.input_format(args.input, args.format)
+    source = formats.read(args.input, fmt, args.layer)
+    fs, curves = args.feature_size, source.curves
+    if source.drawing is not None:
+        if fs is None:
+            fs = source.drawing.median_stroke_width()
+        tolerance = fs / 20 if args.flatten_tolerance is None else args.flatten_tolerance
+        if not (tolerance > 0 and math.isfinite(tolerance)):
+            raise UsageError("the flattening tolerance (--flatten-tolerance, by default the "
+                             "feature size / 20) must be a positive finite number, got "
+                             f"{tolerance:g}")
+        curves = source.drawing.flatten(tolerance)
+    if not any(len(c) >= 2 for c in curves):
+        raise UsageError(f"no line of two or more points in {args.input}")
+    return fmt, source, fs, curves
+
+
+def _centerline(args: argparse.Namespace) -> int:
+    from . import topologize, topologize_tiled
+
+    formats.check_format_name(args.format)
+    out_fmt = formats.output_format(args.output, args.format)
+    in_fmt, source, fs, curves = _read(args)
+    buffer = args.buffer_distance
+    if buffer is None:
+        buffer = fs / 2
+    utm = _projection(args, in_fmt, source, curves, buffer)
+    if utm is not None:
+        curves = utm.forward(curves)
+    options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
+    if args.tile_size is None:
+        result = topologize(curves, buffer, fs, **options)
     else:
-        text = geojson.dumps(geojson.result_to_geojson(*result))
+        result = topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, **options)
+    table, stroke_chains = _table(result, args)
     # The picture is drawn before anything is written, so a failure leaves no half-done output.
     picture = None
     if args.svg:
-        picture = _picture(curves, result, buffer, args.feature_size, args.merge_tolerance,
+        shown, shown_result = (curves, result) if source.drawing is None else _mirrored(curves,
+                                                                                         result)
+        picture = _picture(shown, shown_result, buffer, fs, args.merge_tolerance,
                            title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains)
-    _write_text(args.output, text)
+    crs = source.crs
+    if utm is not None:
+        # Back to the input's longitude/latitude; lengths and widths stay in metres.
+        crs = crs or lonlat.GEOJSON_CRS
+        table.lines = [line.tolist() for line in utm.back(table.lines)]
+        if table.nodes:
+            table.nodes = [tuple(p) for p in utm.back([table.nodes])[0].tolist()]
+    formats.write(args.output, out_fmt, table, crs=crs,
+                  frame=source.drawing.frame if source.drawing is not None else None,
+                  stroke_width=2 * buffer if utm is None else None)
     if picture is not None:
-        _write_text(args.svg, picture)
+        formats.write_text(args.svg, picture)
+    if args.feature_size is None:
+        # Said once the run has succeeded, so that an error stays a single line.
+        print(f"{PROG}: feature size {fs:g}, the median stroke width of {args.input}",
+              file=sys.stderr)
     return 0
 
 
@@ -202,11 +289,11 @@ def _demo(args: argparse.Namespace) -> int:
     degrees = geojson.node_degrees(len(nodes), chain_node_ids)
     junctions = sum(1 for d in degrees if d >= 3)
     lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
-    _write_text(args.svg, _picture(curves, result, buffer, fs, None, title=f"{PROG} demo",
-                                   stroke_chains=stroke_chains if args.strokes else None))
+    formats.write_text(args.svg, _picture(curves, result, buffer, fs, None, title=f"{PROG} demo",
+                                          stroke_chains=stroke_chains if args.strokes else None))
     written = [args.svg]
     if args.geojson:
-        _write_text(args.geojson, geojson.dumps(geojson.result_to_geojson(*result)))
+        formats.write_text(args.geojson, geojson.dumps(geojson.result_to_geojson(*result)))
         written.append(args.geojson)
     print(f"{PROG} demo: {len(curves)} curves in, {len(chains)} chains, {len(nodes)} nodes, "
           f"{junctions} junctions, {len(lines)} strokes out in {elapsed * 1000:.1f} ms; "
@@ -219,6 +306,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = _build_parser()
     try:
         args = parser.parse_args(argv)
+        if (args.command == "centerline" and args.feature_size is None
+                and not formats.is_svg(args.input, args.format)):
+            args.command_parser.error("the following arguments are required: --feature-size")
     except SystemExit as stop:
         # argparse has already printed its usage and message (or the help, for status 0).
         return stop.code if isinstance(stop.code, int) else 2
@@ -226,8 +316,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args.command == "centerline":
             return _centerline(args)
         return _demo(args)
-    except (UsageError, ValueError, OverflowError) as err:
-        # The library's ValueErrors and the GeoJSON reader's errors are meant to be read as is.
+    except (UsageError, ValueError, OverflowError, MissingExtraError) as err:
+        # The library's ValueErrors, the readers' errors and a missing extra's install line are
+        # meant to be read as is.
         message = " ".join(str(err).split()) or type(err).__name__
         print(f"{PROG}: error: {message}", file=sys.stderr)
         return 2

@@ -102,6 +102,34 @@ def node_degrees(node_count: int, chain_node_ids: Sequence[tuple[int, int]]) -> 
     return degrees
 
 
+def lines_to_geojson(
+    lines: Sequence[Sequence[Point]],
+    columns: dict[str, Sequence[Any]],
+    nodes: Sequence[Point] = (),
+    degrees: Sequence[int] = (),
+) -> dict:
+    """Builds a FeatureCollection: one LineString per line, whose properties hold its value in
+    each column, then one Point per node with ``id`` and ``degree``."""
+    features: list[dict] = []
+    for i, line in enumerate(lines):
+        features.append(
+            {
+                "type": "Feature",
+                "geometry": {"type": "LineString", "coordinates": [[x, y] for x, y in line]},
+                "properties": {name: values[i] for name, values in columns.items()},
+            }
+        )
+    for i, ((x, y), degree) in enumerate(zip(nodes, degrees)):
+        features.append(
+            {
+                "type": "Feature",
+                "geometry": {"type": "Point", "coordinates": [x, y]},
+                "properties": {"id": i, "degree": degree},
+            }
+        )
+    return {"type": "FeatureCollection", "features": features}
+
+
 def result_to_geojson(
     chains: Sequence[Sequence[Point]],
     nodes: Sequence[Point],
@@ -109,28 +137,11 @@ def result_to_geojson(
     widths: Sequence[Sequence[float]] = (),
 ) -> dict:
     """Builds a FeatureCollection: one LineString per chain, then one Point per node."""
-    degrees = node_degrees(len(nodes), chain_node_ids)
-    features: list[dict] = []
-    for i, (chain, (start, end)) in enumerate(zip(chains, chain_node_ids)):
-        properties: dict[str, Any] = {"start_node": start, "end_node": end}
-        if widths:
-            properties["widths"] = list(widths[i])
-        features.append(
-            {
-                "type": "Feature",
-                "geometry": {"type": "LineString", "coordinates": [[x, y] for x, y in chain]},
-                "properties": properties,
-            }
-        )
-    for i, (x, y) in enumerate(nodes):
-        features.append(
-            {
-                "type": "Feature",
-                "geometry": {"type": "Point", "coordinates": [x, y]},
-                "properties": {"id": i, "degree": degrees[i]},
-            }
-        )
-    return {"type": "FeatureCollection", "features": features}
+    columns: dict[str, list[Any]] = {"start_node": [s for s, _ in chain_node_ids],
+                                     "end_node": [e for _, e in chain_node_ids]}
+    if widths:
+        columns["widths"] = [list(w) for w in widths]
+    return lines_to_geojson(chains, columns, nodes, node_degrees(len(nodes), chain_node_ids))
 
 
 def strokes_to_geojson(
@@ -138,15 +149,8 @@ def strokes_to_geojson(
 ) -> dict:
     """Builds a FeatureCollection of one LineString per stroke; its ``chains`` property lists the
     stroke's chains in walking order as ``[index, reversed]`` pairs."""
-    features = [
-        {
-            "type": "Feature",
-            "geometry": {"type": "LineString", "coordinates": [[x, y] for x, y in stroke]},
-            "properties": {"chains": [[i, bool(r)] for i, r in walk]},
-        }
-        for stroke, walk in zip(strokes, stroke_chains)
-    ]
-    return {"type": "FeatureCollection", "features": features}
+    return lines_to_geojson(strokes, {"chains": [[[i, bool(r)] for i, r in walk]
+                                                 for walk in stroke_chains]})
 
 
 def dumps(obj: dict) -> str:

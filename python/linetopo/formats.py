@@ -1,0 +1,184 @@
+"""Files in and out: which format a name calls for, reading its curves, writing a result whole."""
+
+from __future__ import annotations
+
+import math
+import os
+import shutil
+import sys
+import tempfile
+from dataclasses import dataclass, field
+from typing import Any, Callable, Sequence
+
+from . import geojson
+
+GEOJSON, SVG, GIS = "geojson", "svg", "gis"
+# Extensions read and written without GDAL; every other one is left to it.
+_EXTENSIONS = {".geojson": GEOJSON, ".json": GEOJSON, ".svg": SVG}
+
+
+@dataclass
+class Source:
+    """What a reader found: the curves (for SVG, the drawing to flatten first) and their CRS."""
+
+    curves: list[Any]
+    crs: str | None = None
+    drawing: Any = None  # an io_svg.Drawing for SVG input
+
+
+@dataclass
+class Table:
+    """What a run writes: lines with one value per line in each column, then the nodes."""
+
+    name: str
+    lines: list[Any]
+    columns: dict[str, list[Any]]
+    nodes: list[Any] = field(default_factory=list)
+    degrees: list[int] = field(default_factory=list)
+
+
+def _named(path: str, named: str | None) -> str | None:
+    """The format a known extension calls for, else the one named with --format, else None."""
+    if path != "-":
+        fmt = _EXTENSIONS.get(os.path.splitext(path)[1].lower())
+        if fmt is not None:
+            return fmt
+    if named is None:
+        return GEOJSON if path == "-" else None
+    return named.lower() if named.lower() in (GEOJSON, SVG) else named
+
+
+def is_svg(path: str, named: str | None) -> bool:
+    """Whether ``path`` is read as SVG."""
+    return _named(path, named) == SVG
+
+
+def check_format_name(named: str | None) -> None:
+    """Refuses a --format that names no format, before any work is done."""
+    if named is not None and named.lower() not in (GEOJSON, SVG):
+        from . import io_gis
+
+        io_gis.driver_for("", named)
+
+
+def input_format(path: str, named: str | None) -> str:
+    """``"geojson"``, ``"svg"`` or ``"gis"`` (GDAL then tells the format from the content)."""
+    fmt = _named(path, named)
+    fmt = fmt if fmt in (GEOJSON, SVG) else GIS
+    if path == "-" and fmt == GIS:
+        raise ValueError("standard input takes GeoJSON or SVG: give GIS files by name")
+    return fmt
+
+
+def output_format(path: str, named: str | None) -> str:
+    """``"geojson"``, ``"svg"`` or the GDAL driver that writes ``path``."""
+    fmt = _named(path, named)
+    if fmt in (GEOJSON, SVG):
+        return fmt
+    if path == "-":
+        raise ValueError("standard output takes GeoJSON or SVG: give GIS files by name")
+    from . import io_gis
+
+    return io_gis.driver_for(path, fmt)
+
+
+def read(path: str, fmt: str, layer: str | None = None) -> Source:
+    """Reads ``path`` (``-`` for standard input) in format ``fmt`` from :func:`input_format`."""
+    if layer is not None and fmt != GIS:
+        raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
+    if fmt == GEOJSON:
+        return Source(geojson.loads_curves(_read_text(path)))
+    if fmt == SVG:
+        from . import io_svg
+
+        return Source([], drawing=io_svg.read_svg(sys.stdin.buffer if path == "-" else path,
+                                                  "standard input" if path == "-" else path))
+    from . import io_gis
+
+    curves, crs = io_gis.read_gis(path, layer)
+    return Source(curves, crs)
+
+
+def _read_text(path: str) -> str:
+    try:
+        if path == "-":
+            return sys.stdin.read()
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except OSError as err:
+        raise ValueError(f"cannot read {path}: {err.strerror or err}") from None
+    except UnicodeDecodeError:
+        raise ValueError(f"cannot read {path}: not UTF-8 text") from None
+
+
+def write_atomically(path: str, write: Callable[[str], None]) -> None:
+    """Lets ``write`` make ``path`` in a fresh folder beside it, then moves what it made into place.
+
+    A failure leaves nothing behind, and readers never see a half-written file. Formats of
+    several files (a Shapefile's .shp, .dbf, .shx ...) move file by file.
+    """
+    folder = os.path.dirname(os.path.abspath(path))
+    try:
+        scratch = tempfile.mkdtemp(prefix=".linetopo-", dir=folder)
+    except OSError as err:
+        raise ValueError(f"cannot write {path}: {err.strerror or err}") from None
+    try:
+        write(os.path.join(scratch, os.path.basename(path)))
+        for name in os.listdir(scratch):
+            os.replace(os.path.join(scratch, name), os.path.join(folder, name))
+    except OSError as err:
+        raise ValueError(f"cannot write {path}: {err.strerror or err}") from None
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def write_text(path: str, text: str) -> None:
+    """Writes ``text`` to ``path`` whole, or to standard output for ``-``."""
+    if path == "-":
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        return
+
+    def save(target: str) -> None:
+        with open(target, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    write_atomically(path, save)
+
+
+def write(
+    path: str,
+    fmt: str,
+    table: Table,
+    crs: str | None = None,
+    frame: dict[str, str] | None = None,
+    stroke_width: float | None = None,
+) -> None:
+    """Writes ``table`` to ``path`` in format ``fmt`` from :func:`output_format`.
+
+    ``crs`` goes to GIS formats; ``frame`` (an SVG drawing's size and viewBox) and
+    ``stroke_width`` to SVG.
+    """
+    if fmt == GEOJSON:
+        write_text(path, geojson.dumps(geojson.lines_to_geojson(
+            table.lines, table.columns, table.nodes, table.degrees)))
+    elif fmt == SVG:
+        from . import io_svg
+
+        write_text(path, io_svg.dumps_svg(table.lines, table.columns, frame, stroke_width))
+    else:
+        from . import io_gis
+
+        def save(target: str) -> None:
+            io_gis.write_gis(target, fmt, table.name, table.lines, table.columns, table.nodes,
+                             table.degrees, crs)
+
+        try:
+            write_atomically(path, save)
+        except RuntimeError as err:  # the base of pyogrio's errors
+            raise ValueError(f"cannot write {path}: {err}") from None
+
+
+def lengths(lines: Sequence[Sequence[Any]]) -> list[float]:
+    """The length of every polyline."""
+    return [sum(map(math.dist, line[:-1], line[1:])) for line in lines]

@@ -1,0 +1,116 @@
+"""shapely and GeoPandas in and out: line geometries to centerline chains and their nodes."""
+
+from __future__ import annotations
+
+from typing import Any
+
+from ._extras import require
+from .geojson import node_degrees
+
+__all__ = ["centerline"]
+
+_LINE_TYPES = (1, 2)  # LineString, LinearRing
+_COLLECTION_TYPES = (5, 7)  # MultiLineString, GeometryCollection
+
+
+def _curves(geoms: Any, shapely: Any, np: Any) -> list[Any]:
+    """The coordinates of every line part, one ``(n, 2)`` array each, without a loop per point."""
+    if isinstance(geoms, shapely.Geometry):
+        array = np.array([geoms], dtype=object)
+    else:
+        array = np.asarray(list(geoms), dtype=object).ravel()
+    array = array[~shapely.is_missing(array)]
+    kinds = shapely.get_type_id(array)  # also refuses objects that are not geometries
+    while np.isin(kinds, _COLLECTION_TYPES).any():
+        array = shapely.get_parts(array)
+        kinds = shapely.get_type_id(array)
+    wrong = ~np.isin(kinds, _LINE_TYPES) & ~shapely.is_empty(array)
+    if wrong.any():
+        raise TypeError(f"centerline takes line geometries, got a {array[wrong][0].geom_type}")
+    coords, index = shapely.get_coordinates(array, return_index=True)
+    return np.split(coords, np.flatnonzero(np.diff(index)) + 1) if len(coords) else []
+
+
+def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: Any = None,
+               planar: bool = False, **options: Any) -> Any:
+    """The centerline of shapely line geometries: its chains, then their end nodes.
+
+    Parameters
+    ----------
+    geoms : shapely geometry, sequence of geometries, GeoSeries or GeoDataFrame
+        LineStrings, LinearRings and MultiLineStrings, or collections of them; missing and empty
+        geometries are skipped, any other kind is a TypeError.
+    buffer_distance, feature_size : float
+        As for :func:`linetopo.topologize`; in metres when the CRS is longitude/latitude.
+    crs : optional
+        The CRS of the geometries (anything pyproj reads); by default the GeoSeries' own. With a
+        longitude/latitude CRS the run happens in metres in the UTM zone of the data's centre
+        and the result is projected back.
+    planar : bool
+        Take the coordinates as they are, whatever the CRS.
+    **options
+        Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.
+
+    Returns
+    -------
+    GeoDataFrame, or a dict of the same columns when GeoPandas is not installed
+        One row per chain (``kind`` ``"chain"``, a LineString with ``start_node``, ``end_node``,
+        ``length`` and, with ``compute_widths``, ``widths``), then one per node (``kind``
+        ``"node"``, a Point with ``id`` and ``degree``, the number of chain ends there). The CRS
+        is the input's; lengths and widths are in metres for longitude/latitude data.
+
+    Examples
+    --------
+    >>> from shapely import LineString
+    >>> from linetopo.geo import centerline
+    >>> frame = centerline([LineString([(0, 0), (10, 0)]), LineString([(5, -5), (5, 5)])],
+    ...                    0.5, 1.0)  # doctest: +SKIP
+    >>> sorted(frame[frame.kind == "node"].degree)  # doctest: +SKIP
+    [1, 1, 1, 1, 4]
+    """
+    from . import lonlat, topologize
+
+    shapely = require("shapely", "linetopo.geo")
+    np = require("numpy", "linetopo.geo")
+    if hasattr(geoms, "geometry") and hasattr(geoms, "columns"):
+        geoms = geoms.geometry  # a GeoDataFrame: its active geometry column
+    if crs is None:
+        crs = getattr(geoms, "crs", None)
+    curves = _curves(geoms, shapely, np)
+    utm = None
+    if not planar and crs is not None and curves and lonlat.is_geographic(crs):
+        utm = lonlat.LocalUtm(curves, crs)
+        curves = utm.forward(curves)
+    chains, nodes, chain_node_ids, widths = topologize(curves, buffer_distance, feature_size,
+                                                       **options)
+
+    sizes = [len(c) for c in chains]
+    coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
+              if chains else np.empty((0, 2)))
+    indices = np.repeat(np.arange(len(chains)), sizes)
+    lengths = shapely.length(shapely.linestrings(coords, indices=indices)) if chains else []
+    points = np.asarray(nodes, dtype=float).reshape(-1, 2)
+    if utm is not None:
+        coords, points = utm.back([coords, points])
+    lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
+
+    n, m = len(chains), len(nodes)
+    columns: dict[str, list[Any]] = {
+        "kind": ["chain"] * n + ["node"] * m,
+        "start_node": [s for s, _ in chain_node_ids] + [None] * m,
+        "end_node": [e for _, e in chain_node_ids] + [None] * m,
+        "length": list(map(float, lengths)) + [None] * m,
+    }
+    if options.get("compute_widths"):
+        columns["widths"] = [np.asarray(w, dtype=float) for w in widths] + [None] * m
+    columns["id"] = [None] * n + list(range(m))
+    columns["degree"] = [None] * n + node_degrees(m, chain_node_ids)
+    columns["geometry"] = lines + list(shapely.points(points))
+    try:
+        import geopandas
+    except ImportError:
+        return columns
+    frame = geopandas.GeoDataFrame(columns, geometry="geometry", crs=crs)
+    for name in ("start_node", "end_node", "id", "degree"):
+        frame[name] = frame[name].astype("Int64")  # whole numbers with gaps on the other kind
+    return frame

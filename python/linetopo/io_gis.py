@@ -1,0 +1,176 @@
+"""GIS files through GDAL (pyogrio): line layers in, centerline layers out, geometry as WKB."""
+
+from __future__ import annotations
+
+import json
+import struct
+import warnings
+from typing import Any, Sequence
+
+from ._extras import require
+
+# Short names for the formats people ask for most; any other GDAL driver name works too.
+DRIVERS = {"gpkg": "GPKG", "shp": "ESRI Shapefile", "fgb": "FlatGeobuf", "gpx": "GPX"}
+# Drivers that keep several layers in one file, so that the nodes can go beside the chains.
+_MULTI_LAYER = {"GPKG", "SQLite", "OpenFileGDB"}
+_SHAPEFILE_TEXT_LIMIT = 254
+
+_LINESTRING, _MULTILINESTRING, _POINT = 2, 5, 1
+# Layers of these geometry types hold no lines (GDAL names them so, with " Z" and the like added).
+_NOT_LINES = ("Point", "MultiPoint", "Polygon", "MultiPolygon", "None")
+
+
+def _pyogrio() -> Any:
+    return require("pyogrio", "reading and writing GIS formats")
+
+
+def driver_for(path: str, named: str | None) -> str:
+    """The GDAL driver that writes ``path``: the one ``named`` (a short name or a driver name),
+    else the one its extension calls for; ValueError when neither tells."""
+    pyogrio = _pyogrio()
+    if named is not None:
+        drivers = {d.lower(): d for d in pyogrio.list_drivers(write=True)}
+        driver = DRIVERS.get(named.lower()) or drivers.get(named.lower())
+        if driver is None:
+            raise ValueError(f"unknown format {named!r}: use geojson, svg, "
+                             f"{', '.join(DRIVERS)} or a GDAL vector driver name")
+        return driver
+    try:
+        return pyogrio.detect_write_driver(path)
+    except ValueError:
+        raise ValueError(f"unknown format of {path}: name it with --format") from None
+
+
+def _lines_of(wkb: bytes) -> list[Any]:
+    """The LineString or MultiLineString parts of one 2-D WKB geometry; nothing for the rest."""
+    np = require("numpy", "reading GIS formats")
+    lines = []
+
+    def linestring(offset: int) -> tuple[Any, int]:
+        order = "<" if wkb[offset] == 1 else ">"
+        (n,) = struct.unpack_from(order + "I", wkb, offset + 5)
+        coords = np.frombuffer(wkb, dtype=order + "f8", count=2 * n, offset=offset + 9)
+        return coords.reshape(n, 2).astype(float), offset + 9 + 16 * n
+
+    order = "<" if wkb[0] == 1 else ">"
+    kind, count = struct.unpack_from(order + "II", wkb, 1)
+    if kind == _LINESTRING:
+        lines.append(linestring(0)[0])
+    elif kind == _MULTILINESTRING:
+        offset = 9
+        for _ in range(count):
+            line, offset = linestring(offset)
+            lines.append(line)
+    return lines
+
+
+def read_gis(path: str, layer: str | None) -> tuple[list[Any], str | None]:
+    """Reads the lines of a GIS file and its CRS as GDAL reports it.
+
+    Parameters
+    ----------
+    path : str
+        Any file GDAL reads: GeoPackage, Shapefile, FlatGeobuf, GPX, ...
+    layer : str, optional
+        The layer to read; by default every layer whose geometry may hold lines (a GPX file's
+        routes and tracks, say).
+
+    Returns
+    -------
+    curves : list of (n, 2) float arrays
+        Every LineString and MultiLineString part, Z and M dropped; other geometries are
+        skipped.
+    crs : str or None
+        ``"EPSG:code"`` or WKT, None when the file has none.
+
+    Examples
+    --------
+    >>> curves, crs = read_gis("traces.gpx", None)  # doctest: +SKIP
+    """
+    pyogrio = _pyogrio()
+    try:
+        layers = [(str(name), str(kind)) for name, kind in pyogrio.list_layers(path)]
+        if layer is not None:
+            if layer not in {name for name, _ in layers}:
+                names = ", ".join(name for name, _ in layers)
+                raise ValueError(f"no layer {layer!r} in {path} (it has: {names})")
+            chosen = [layer]
+        else:
+            chosen = [name for name, kind in layers if not kind.startswith(_NOT_LINES)]
+        curves: list[Any] = []
+        crs_seen = []
+        for name in chosen:
+            meta, _, geometries, _ = pyogrio.raw.read(path, layer=name, columns=[],
+                                                      force_2d=True)
+            crs_seen.append(meta["crs"])
+            for wkb in geometries if geometries is not None else ():
+                if wkb is not None:
+                    curves.extend(_lines_of(wkb))
+    except (pyogrio.errors.DataSourceError, pyogrio.errors.DataLayerError) as err:
+        raise ValueError(f"cannot read {path}: {err}") from None
+    if len(set(crs_seen)) > 1:
+        raise ValueError(f"the layers of {path} have different CRS: pick one with --layer")
+    if not curves:
+        raise ValueError(f"no LineString or MultiLineString geometry in {path}")
+    return curves, crs_seen[0] if crs_seen else None
+
+
+def _wkb_linestring(line: Any) -> bytes:
+    np = require("numpy", "writing GIS formats")
+    coords = np.ascontiguousarray(line, dtype="<f8").reshape(-1, 2)
+    return struct.pack("<BII", 1, _LINESTRING, len(coords)) + coords.tobytes()
+
+
+def write_gis(
+    path: str,
+    driver: str,
+    layer: str,
+    lines: Sequence[Any],
+    columns: dict[str, Sequence[Any]],
+    nodes: Sequence[tuple[float, float]],
+    degrees: Sequence[int],
+    crs: str | None,
+) -> None:
+    """Writes the lines as layer ``layer`` with their attribute columns, and in formats that hold
+    several layers (GeoPackage) the nodes as a ``nodes`` layer with ``id`` and ``degree``.
+
+    List values (widths, a stroke's chains) are written as JSON text, which every format holds.
+
+    Examples
+    --------
+    >>> write_gis("out.gpkg", "GPKG", "chains", [[(0, 0), (1, 1)]],
+    ...           {"start_node": [0], "end_node": [1], "length": [1.414]},
+    ...           [(0, 0), (1, 1)], [1, 1], "EPSG:32633")  # doctest: +SKIP
+    """
+    pyogrio = _pyogrio()
+    np = require("numpy", "writing GIS formats")
+    fields, data = [], []
+    for name, values in columns.items():
+        if values and isinstance(values[0], (list, tuple)):
+            text = [json.dumps(v, separators=(",", ":")) for v in values]
+            longest = max(map(len, text))
+            if driver == "ESRI Shapefile" and longest > _SHAPEFILE_TEXT_LIMIT:
+                raise ValueError(
+                    f"{name} of {longest} characters do not fit a Shapefile text field "
+                    f"({_SHAPEFILE_TEXT_LIMIT}): write GeoPackage or FlatGeobuf instead")
+            data.append(np.array(text, dtype=object))
+        else:
+            data.append(np.asarray(values))
+        fields.append(name)
+    geometries = np.array([_wkb_linestring(line) for line in lines], dtype=object)
+    layers = [(layer, geometries, fields, data, "LineString")]
+    if driver in _MULTI_LAYER and nodes:
+        points = np.array([struct.pack("<BIdd", 1, _POINT, x, y) for x, y in nodes], dtype=object)
+        layers.append(("nodes", points, ["id", "degree"],
+                       [np.arange(len(nodes)), np.asarray(degrees)], "Point"))
+    options: dict[str, Any] = {}
+    if driver == "GPX":
+        options["dataset_options"] = {"GPX_USE_EXTENSIONS": "YES"}  # else GPX takes no fields
+    if driver == "FlatGeobuf":
+        options["layer_options"] = {"SPATIAL_INDEX": "NO"}  # the index would reorder features
+    with warnings.catch_warnings():
+        # Data without a CRS (a drawing) is written without one on purpose.
+        warnings.filterwarnings("ignore", message=".*'crs' was not provided")
+        for i, (name, geoms, names, values, kind) in enumerate(layers):
+            pyogrio.raw.write(path, geoms, values, names, layer=name, driver=driver,
+                              geometry_type=kind, crs=crs, append=i > 0, **options)

@@ -1,0 +1,116 @@
+"""shapely and GeoPandas through linetopo.geo, and longitude/latitude runs in metres."""
+
+import math
+import sys
+
+import pytest
+
+from linetopo import topologize
+from linetopo.cli import main
+from drawings import cross
+from test_formats import read_back, write_lines
+
+H, V = cross(50.0, 41)
+# Each place's cross is 30 km wide; the second one straddles 12°E, between UTM zones 32 and 33,
+# with its centre in zone 33.
+PLACES = {"high latitude": (15.6, 78.2), "zone border": (12.15, 48.0)}
+UTM = "EPSG:32633"
+BUFFER, FS = 20.0, 40.0
+
+
+def run_lonlat(route, curves, tmp_path):
+    """Runs longitude/latitude curves one way; returns the chains in longitude/latitude, their
+    lengths and the CRS the result carries."""
+    if route == "geoseries":
+        geopandas, shapely = pytest.importorskip("geopandas"), pytest.importorskip("shapely")
+        from linetopo.geo import centerline
+
+        frame = centerline(geopandas.GeoSeries(shapely.linestrings(curves), crs="EPSG:4326"),
+                           BUFFER, FS)
+        chains = frame[frame.kind == "chain"]
+        return ([shapely.get_coordinates(g) for g in chains.geometry], list(chains["length"]),
+                frame.crs.to_string())
+    # A GeoPackage says it is longitude/latitude; GeoJSON needs --geographic.
+    src, out = tmp_path / f"in.{route}", tmp_path / f"out.{route}"
+    write_lines(src, curves, crs="EPSG:4326")
+    flags = ["--geographic"] if route == "geojson" else []
+    assert main(["centerline", str(src), "-o", str(out), "--buffer", str(BUFFER),
+                 "--feature-size", str(FS), *flags]) == 0
+    lines, columns = read_back(out)
+    crs = (pytest.importorskip("pyogrio").read_info(str(out), layer="chains")["crs"]
+           if route == "gpkg" else "EPSG:4326")
+    return lines, columns["length"], crs
+
+
+@pytest.mark.parametrize("route", ["geojson", "gpkg", "geoseries"])
+@pytest.mark.parametrize("place", sorted(PLACES))
+def test_lonlat_gives_the_centerline_of_the_same_traces_in_utm_metres(tmp_path, place, route):
+    pyproj = pytest.importorskip("pyproj")
+    to_utm = pyproj.Transformer.from_crs("EPSG:4326", UTM, always_xy=True)
+    east, north = to_utm.transform(*PLACES[place])
+    metres = cross(15000.0, 61, east, north)
+    lonlat = [list(zip(*to_utm.transform(*zip(*c), direction="INVERSE"))) for c in metres]
+    if place == "zone border":
+        assert min(p[0] for c in lonlat for p in c) < 12 < max(p[0] for c in lonlat for p in c)
+    chains, nodes, ids, _ = topologize(metres, BUFFER, FS)
+    lines, lengths, crs = run_lonlat(route, lonlat, tmp_path)
+    assert crs == "EPSG:4326" and len(lines) == len(chains) == 4
+    for line, chain in zip(lines, chains):
+        x, y = to_utm.transform(*zip(*[tuple(p) for p in line]))
+        assert len(x) == len(chain)
+        assert max(math.dist(p, q) for p, q in zip(zip(x, y), chain)) < 1e-3  # metres
+    assert lengths == pytest.approx([sum(map(math.dist, c, c[1:])) for c in chains], abs=1e-3)
+
+
+def geometry_forms():
+    shapely = pytest.importorskip("shapely")
+    h, v = shapely.LineString(H), shapely.LineString(V)
+    return {
+        "one multi": shapely.MultiLineString([H, V]),
+        "list with gaps": [h, None, shapely.LineString(), shapely.GeometryCollection([v])],
+        "array": shapely.linestrings([H, V]),
+    }
+
+
+@pytest.mark.parametrize("form", ["one multi", "list with gaps", "array", "geoseries",
+                                  "geodataframe", "without geopandas"])
+def test_centerline_of_shapely_geometries(monkeypatch, form):
+    shapely = pytest.importorskip("shapely")
+    from linetopo.geo import centerline
+
+    forms = geometry_forms()
+    geoms = forms.get(form, forms["array"])
+    crs = None
+    if form in ("geoseries", "geodataframe"):
+        geopandas = pytest.importorskip("geopandas")
+        geoms, crs = geopandas.GeoSeries(geoms, crs=UTM), UTM
+        if form == "geodataframe":
+            geoms = geopandas.GeoDataFrame({"name": ["h", "v"]}, geometry=geoms)
+    if form == "without geopandas":
+        monkeypatch.setitem(sys.modules, "geopandas", None)
+    result = centerline(geoms, 2.5, 5.0, compute_widths=True)
+    chains, nodes, ids, widths = topologize([H, V], 2.5, 5.0, compute_widths=True)
+    if form == "without geopandas":
+        assert isinstance(result, dict)
+        rows = [dict(zip(result, values)) for values in zip(*result.values())]
+    else:
+        assert result.crs == crs
+        rows = result.to_dict("records")
+    n = len(chains)
+    assert [r["kind"] for r in rows] == ["chain"] * n + ["node"] * len(nodes)
+    for row, chain, (start, end), w in zip(rows, chains, ids, widths):
+        assert shapely.get_coordinates(row["geometry"]).tolist() == [list(p) for p in chain]
+        assert (row["start_node"], row["end_node"]) == (start, end)
+        assert row["length"] == pytest.approx(sum(map(math.dist, chain, chain[1:])))
+        assert row["widths"].tolist() == list(w)
+    for i, (row, node) in enumerate(zip(rows[n:], nodes)):
+        assert (row["id"], row["geometry"].coords[0]) == (i, node)
+    assert sorted(r["degree"] for r in rows[n:]) == [1, 1, 1, 1, 4]
+
+
+def test_centerline_refuses_areas():
+    shapely = pytest.importorskip("shapely")
+    from linetopo.geo import centerline
+
+    with pytest.raises(TypeError, match="line geometries, got a Polygon"):
+        centerline([shapely.LineString(H), shapely.box(0, 0, 1, 1)], 2.5, 5.0)

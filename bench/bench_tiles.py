@@ -1,6 +1,6 @@
 """Tiled topologize against one call: time, peak RSS and the halo's share of the work.
 
-    scripts/in-env .venv/bin/python bench/bench_tiles.py [--sizes 1000000 5000000] [--tile 1000]
+    scripts/in-env .venv/bin/python bench/bench_tiles.py [--sizes 1000000 5000000] [--tile 2000]
 
 Each variant runs in a child process of its own, so that its peak RSS is its own: `topologize`,
 `topologize_tiled` on this machine's pool, and `linetopo.dask.topologize_tiled` on a two-worker
@@ -19,6 +19,7 @@ def _run(kind, points, tile, queue):
     from linetopo import _internal
 
     curves, r, fs = generators.gps(points)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     started = time.perf_counter()
     if kind == "topologize":
         result = _internal.topologize(curves, r, fs)
@@ -34,16 +35,17 @@ def _run(kind, points, tile, queue):
             started = time.perf_counter()
             result = ld.topologize_tiled(curves, r, fs, tile_size=tile, client=client)
     elapsed = time.perf_counter() - started
-    queue.put((elapsed, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024, len(result[0])))
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    queue.put((elapsed, before, peak, len(result[0])))
 
 
 def measure(kind, points, tile):
-    queue = mp.get_context("spawn").Queue()
-    child = mp.get_context("spawn").Process(target=_run, args=(kind, points, tile, queue))
+    context = mp.get_context("spawn")
+    queue = context.Queue()
+    child = context.Process(target=_run, args=(kind, points, tile, queue))
     child.start()
-    out = queue.get()
     child.join()
-    return out
+    return queue.get() if child.exitcode == 0 else None
 
 
 def halo_share(points, tile):
@@ -60,7 +62,7 @@ def halo_share(points, tile):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", type=int, nargs="+", default=[1_000_000, 5_000_000])
-    parser.add_argument("--tile", type=float, default=1000.0)
+    parser.add_argument("--tile", type=float, default=2000.0)
     parser.add_argument("--no-cluster", action="store_true")
     args = parser.parse_args()
     kinds = ["topologize", "tiled"] + ([] if args.no_cluster else ["cluster"])
@@ -69,10 +71,16 @@ def main():
         print(f"GPS-like, {points} points, tiles of {args.tile:g} m, halo adds "
               f"{100 * halo_share(points, args.tile):.1f}% to the input points")
         for kind in kinds:
-            seconds, rss, chains = measure(kind, points, args.tile)
+            got = measure(kind, points, args.tile)
+            if got is None:
+                print(f"  {kind:12s} failed")
+                continue
+            seconds, before, peak, chains = got
             base = base or seconds
+            # The input as Python lists comes first; what the call adds is the difference.
             print(f"  {kind:12s} {seconds:8.2f} s  {seconds / base:5.2f}x  peak RSS "
-                  f"{rss / 2**20:8.0f} MiB ({rss / points:6.0f} B/point)  {chains} chains")
+                  f"{peak / 2**20:6.0f} MiB, of which the call {(peak - before) / 2**20:6.0f} MiB "
+                  f"({(peak - before) / points:5.0f} B/point)  {chains} chains")
 
 
 if __name__ == "__main__":

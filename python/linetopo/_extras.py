@@ -12,6 +12,8 @@ EXTRAS = {
     "pyogrio": "gis",
     "pyproj": "gis",
     "shapely": "geo",
+    "distributed": "dask",
+    "dask": "dask",
 }
 
 

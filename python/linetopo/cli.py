@@ -4,12 +4,13 @@ from __future__ import annotations
 
 import argparse
 import math
+import os
 import sys
 import time
-from typing import Any, Sequence
+from typing import Any, Callable, Sequence
 
 from . import formats, geojson, lonlat, sample, svg
-from ._extras import MissingExtraError
+from ._extras import MissingExtraError, require
 
 PROG = "linetopo"
 DEFAULT_DEMO_SVG = "linetopo-demo.svg"
@@ -102,9 +103,11 @@ def _build_parser() -> argparse.ArgumentParser:
         "from the extension: .geojson or .json, .svg, anything else through GDAL.",
     )
     line.set_defaults(command_parser=line)
-    line.add_argument("input", metavar="INPUT", help="file to read, or - for standard input")
+    line.add_argument("input", metavar="INPUT", nargs="+",
+                      help="file to read, or - for standard input; several files are independent "
+                      "sets, each written under its own name into the folder OUTPUT")
     line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
-                      help="file to write, or - for standard output")
+                      help="file to write, or - for standard output; with several inputs, a folder")
     _add_options(line)
     line.add_argument("--format", metavar="NAME",
                       help="format where the file name does not tell (standard input and output, "
@@ -125,6 +128,9 @@ def _build_parser() -> argparse.ArgumentParser:
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
+    line.add_argument("--dask-scheduler", metavar="ADDRESS",
+                      help="run the work on the Dask cluster at ADDRESS (needs linetopo[dask]); "
+                      "with --tile-size each tile is a task")
 
     demo = commands.add_parser(
         "demo",
@@ -233,9 +239,92 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
     return fmt, source, fs, curves
 
 
-def _centerline(args: argparse.Namespace) -> int:
+def _local_runner(args: argparse.Namespace) -> Callable[..., tuple]:
     from . import topologize, topologize_tiled
 
+    def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.tile_size is None:
+            return topologize(curves, buffer, fs, **options)
+        return topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, **options)
+
+    return run
+
+
+def _cluster_runner(args: argparse.Namespace, client: Any) -> Callable[..., tuple]:
+    from . import _internal
+    from . import dask as ldask
+
+    def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.tile_size is None:
+            return client.submit(_internal.topologize, curves, buffer, fs, pure=False,
+                                 **options).result()
+        return ldask.topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, client=client,
+                                      **options)
+
+    return run
+
+
+class _Progress:
+    """Counts finished inputs on stderr: a tqdm bar on a terminal when tqdm is installed, plain
+    lines otherwise. Silent for a single input."""
+
+    def __init__(self, total: int) -> None:
+        self.total, self.done, self.bar = total, 0, None
+        if total > 1 and sys.stderr.isatty():
+            try:
+                from tqdm import tqdm
+
+                self.bar = tqdm(total=total, unit="input", file=sys.stderr)
+            except ImportError:
+                pass
+
+    def step(self, name: str) -> None:
+        self.done += 1
+        if self.bar is not None:
+            self.bar.update(1)
+        elif self.total > 1:
+            print(f"{PROG}: {self.done}/{self.total} {name}", file=sys.stderr)
+
+    def close(self) -> None:
+        if self.bar is not None:
+            self.bar.close()
+
+
+def _centerline(args: argparse.Namespace) -> int:
+    inputs = args.input
+    if len(inputs) > 1:
+        if "-" in inputs or args.output == "-" or args.svg:
+            raise UsageError("several inputs are read from files and written into the folder "
+                             "OUTPUT, without --svg")
+        names = [os.path.basename(p) for p in inputs]
+        if len(set(names)) != len(names):
+            raise UsageError("several inputs must have different file names: each is written "
+                             "under its own name into OUTPUT")
+        os.makedirs(args.output, exist_ok=True)
+    client = None
+    if args.dask_scheduler is not None:
+        require("distributed", "--dask-scheduler")
+        from distributed import Client
+
+        client = Client(args.dask_scheduler)
+    run = _local_runner(args) if client is None else _cluster_runner(args, client)
+    progress = _Progress(len(inputs))
+    try:
+        for path in inputs:
+            one = argparse.Namespace(**vars(args))
+            one.input = path
+            if len(inputs) > 1:
+                one.output = os.path.join(args.output, os.path.basename(path))
+            _centerline_file(one, run)
+            progress.step(path)
+    finally:
+        progress.close()
+        if client is not None:
+            client.close()
+    return 0
+
+
+def _centerline_file(args: argparse.Namespace, run: Callable[..., tuple]) -> None:
     formats.check_format_name(args.format)
     out_fmt = formats.output_format(args.output, args.format)
     in_fmt, source, fs, curves = _read(args)
@@ -246,10 +335,7 @@ def _centerline(args: argparse.Namespace) -> int:
     if utm is not None:
         curves = utm.forward(curves)
     options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
-    if args.tile_size is None:
-        result = topologize(curves, buffer, fs, **options)
-    else:
-        result = topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, **options)
+    result = run(curves, buffer, fs, options)
     table, stroke_chains = _table(result, args)
     # The picture is drawn before anything is written, so a failure leaves no half-done output.
     picture = None
@@ -274,7 +360,6 @@ def _centerline(args: argparse.Namespace) -> int:
         # Said once the run has succeeded, so that an error stays a single line.
         print(f"{PROG}: feature size {fs:g}, the median stroke width of {args.input}",
               file=sys.stderr)
-    return 0
 
 
 def _demo(args: argparse.Namespace) -> int:
@@ -307,7 +392,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         args = parser.parse_args(argv)
         if (args.command == "centerline" and args.feature_size is None
-                and not formats.is_svg(args.input, args.format)):
+                and not all(formats.is_svg(p, args.format) for p in args.input)):
             args.command_parser.error("the following arguments are required: --feature-size")
     except SystemExit as stop:
         # argparse has already printed its usage and message (or the help, for status 0).

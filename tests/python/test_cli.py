@@ -166,3 +166,17 @@ def test_version_names_the_package_and_its_libraries(capsys):
     text = capsys.readouterr().out
     assert len(re.findall(r"\d+\.\d+", text)) == 4
     assert all(name in text for name in ("linetopo", "Clipper2", "CGAL", "oneTBB"))
+
+
+def test_several_inputs_are_independent_sets_in_a_folder(tmp_path, capsys):
+    sources = []
+    for name, doc in (("a.geojson", DOCUMENTS["geometry"]), ("b.json", DOCUMENTS["feature"])):
+        sources.append(tmp_path / name)
+        sources[-1].write_text(json.dumps(doc))
+    single = tmp_path / "single.geojson"
+    assert main(["centerline", str(sources[0]), "-o", str(single), *FS]) == 0
+    assert main(["centerline", *map(str, sources), "-o", str(tmp_path / "out"), *FS]) == 0
+    assert (tmp_path / "out" / "a.geojson").read_text() == single.read_text()
+    assert json.loads((tmp_path / "out" / "b.json").read_text())["features"]
+    assert capsys.readouterr().err.splitlines()[-1] == f"linetopo: 2/2 {sources[1]}"
+    assert main(["centerline", str(sources[0]), str(sources[0]), "-o", str(tmp_path / "o2"), *FS]) == 2

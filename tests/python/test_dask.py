@@ -17,6 +17,22 @@ def client():
         yield c
 
 
+def test_command_line_runs_on_the_cluster(client, tmp_path):
+    import json
+
+    from linetopo.cli import main
+
+    src = tmp_path / "in.geojson"
+    src.write_text(json.dumps({"type": "MultiLineString", "coordinates": scribble(2, strokes=20, size=60.0)}))
+    address = client.scheduler.address
+    for extra in ([], ["--tile-size", "25"]):
+        local, remote = tmp_path / "local.geojson", tmp_path / "remote.geojson"
+        assert main(["centerline", str(src), "-o", str(local), "--feature-size", "2", *extra]) == 0
+        assert main(["centerline", str(src), "-o", str(remote), "--feature-size", "2", *extra,
+                     "--dask-scheduler", address]) == 0
+        assert remote.read_text() == local.read_text()
+
+
 def test_bag_of_sets_equals_the_batch(client):
     sets = [scribble(seed) for seed in range(7)]
     expected = _internal.topologize_batch([(s, 1.0, 2.0, 0.1) + (None,) * 7 for s in sets])

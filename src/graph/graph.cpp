@@ -35,6 +35,7 @@ std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
     if (const std::size_t* found = cells.find(own)) return *found;
     for (int di = -1; di <= 1; ++di) {
       for (int dj = -1; dj <= 1; ++dj) {
+        if (di == 0 && dj == 0) continue;  // the own cell was looked up first
         const std::size_t* found =
             cells.find({step_saturating(own.x, di), step_saturating(own.y, dj)});
         if (found != nullptr) {

@@ -7,7 +7,6 @@ run happens on the client.
 
 from __future__ import annotations
 
-import math
 import re
 from typing import Any, Sequence
 
@@ -143,9 +142,10 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
         corners = _compute(dask, client, curves.map_partitions(_corner))
         if not corners:
             return [], [], [], []
-        origin = tuple(math.floor(min(c[k] for c in corners) / tile_size) * tile_size
-                       for k in (0, 1))
-        grid = (*origin, float(tile_size))
+        corner = (min(c[0] for c in corners), min(c[1] for c in corners))
+        # The grid of the curves' least corner, as a plan of the whole would place it.
+        grid, tolerance, _ = _internal._plan_tiles([[corner]], opts, None, False)
+        origin = grid[:2]
         # Parts are gathered per tile and put back in partition order, so that a tile sees its
         # curves in the order a single plan would give them.
         planned = dask.bag.from_delayed([
@@ -156,7 +156,6 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
         done = _compute(dask, client, gathered.map(_run_gathered, grid, opts))
         # The stitch takes the tiles in (row, col) order, as a local run does.
         pieces = [p for _, tile in sorted(done, key=lambda t: (t[0][1], t[0][0])) for p in tile]
-        tolerance = _internal._plan_tiles([], opts, origin, False)[1]
     else:
         grid, tolerance, tiles = _internal._plan_tiles(curves, opts, None, False)
         tasks = [dask.delayed(_run)(parts, widths, col, row, grid, opts)

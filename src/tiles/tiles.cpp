@@ -139,8 +139,8 @@ TileGrid make_grid(const std::vector<Polyline>& curves, double tile_size) {
   }
   TileGrid grid;
   grid.size = tile_size;
-  if (std::isfinite(min_x)) grid.origin_x = std::floor(min_x / tile_size) * tile_size;
-  if (std::isfinite(min_y)) grid.origin_y = std::floor(min_y / tile_size) * tile_size;
+  if (std::isfinite(min_x)) grid.origin_x = min_x - kGridOffset * tile_size;
+  if (std::isfinite(min_y)) grid.origin_y = min_y - kGridOffset * tile_size;
   return grid;
 }
 
@@ -152,6 +152,30 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
   const auto cell = [&](double v, double origin) {
     return static_cast<std::int64_t>(std::floor((v - origin) / grid.size));
   };
+  // Counted first, so that tiny tiles or a vast halo fail before anything is allocated.
+  double pairs = 0.0;
+  for (const Polyline& curve : curves) {
+    if (curve.size() < 2) continue;
+    double min_x = curve[0].x, max_x = min_x, min_y = curve[0].y, max_y = min_y;
+    for (const Point& p : curve) {
+      min_x = std::min(min_x, p.x);
+      max_x = std::max(max_x, p.x);
+      min_y = std::min(min_y, p.y);
+      max_y = std::max(max_y, p.y);
+    }
+    const double cols = std::floor((max_x + halo - grid.origin_x) / grid.size) -
+                        std::floor((min_x - halo - grid.origin_x) / grid.size) + 1.0;
+    const double rows = std::floor((max_y + halo - grid.origin_y) / grid.size) -
+                        std::floor((min_y - halo - grid.origin_y) / grid.size) + 1.0;
+    pairs += cols * rows;
+    if (!(pairs <= static_cast<double>(kMaxTileParts))) {
+      throw InputError("tile_size " + number_text(grid.size) + " with a halo of " +
+                       number_text(halo) + " gives the curves more than " +
+                       std::to_string(kMaxTileParts) +
+                       " tiles to visit; choose larger tiles, or smaller min_tip_fraction and "
+                       "junction_merge_fraction");
+    }
+  }
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Polyline& curve = curves[i];
     if (curve.size() < 2) continue;
@@ -209,6 +233,15 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
 
 void clip_chains_to_core(const std::vector<Polyline>& chains, const Widths& widths, const Box& core,
                          std::vector<CorePiece>& out) {
+  // Cores own their lower and left borders only, so that a chain running along a border is kept
+  // by one tile, not two; a cut on the open border is put back onto the border itself.
+  const double below_x1 = std::nextafter(core.x1, -std::numeric_limits<double>::infinity());
+  const double below_y1 = std::nextafter(core.y1, -std::numeric_limits<double>::infinity());
+  const Box open{core.x0, core.y0, below_x1, below_y1};
+  const auto onto_border = [&](Point& p) {
+    if (p.x == below_x1) p.x = core.x1;
+    if (p.y == below_y1) p.y = core.y1;
+  };
   for (std::size_t i = 0; i < chains.size(); ++i) {
     const std::vector<double>* radii = i < widths.size() ? &widths[i] : nullptr;
     if (radii && radii->size() != chains[i].size()) {
@@ -216,12 +249,14 @@ void clip_chains_to_core(const std::vector<Polyline>& chains, const Widths& widt
     }
     const std::size_t first = out.size();
     clip_polyline(
-        chains[i], radii, core,
-        [&](const Point& p, double w, bool cut) {
+        chains[i], radii, open,
+        [&](Point p, double w, bool cut) {
+          if (cut) onto_border(p);
           out.push_back(CorePiece{{p}, {}, cut, false});
           if (radii) out.back().widths.push_back(w);
         },
-        [&](const Point& p, double w, bool cut) {
+        [&](Point p, double w, bool cut) {
+          if (cut) onto_border(p);
           out.back().points.push_back(p);
           if (radii) out.back().widths.push_back(w);
           out.back().end_cut = cut;
@@ -404,6 +439,19 @@ StitchedResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid
       }
       for (std::size_t k = w.size() - 1; k-- > 0;) {
         if (std::isnan(w[k])) w[k] = w[k + 1];
+      }
+      if (std::isnan(w.front())) {
+        // Every point moved with merged junctions: the nearest tile point's width.
+        double best = std::numeric_limits<double>::infinity();
+        for (const CorePiece& piece : pieces) {
+          for (std::size_t k = 0; k < piece.widths.size() && k < piece.points.size(); ++k) {
+            const double d = dist2(piece.points[k], chain.points.front());
+            if (d < best) {
+              best = d;
+              std::fill(w.begin(), w.end(), piece.widths[k]);
+            }
+          }
+        }
       }
       out.widths.push_back(std::move(w));
     }

@@ -30,9 +30,18 @@ struct TileGrid {
   Box core(std::int64_t col, std::int64_t row) const;
 };
 
-// A grid whose origin is the multiple of tile_size at or below the curves' least coordinates.
-// Throws InputError unless tile_size is positive and finite.
+// The grid starts this share of a tile below and left of the curves' least coordinates, so that
+// borders fall where drawings seldom put anything: not on round numbers such as 0, where a
+// symmetric drawing's junction would sit on a tile corner.
+inline constexpr double kGridOffset = 0.3819660112501051;  // 2 minus the golden ratio
+
+// A grid kGridOffset tiles below and left of the curves' least coordinates. Throws InputError
+// unless tile_size is positive and finite.
 TileGrid make_grid(const std::vector<Polyline>& curves, double tile_size);
+
+// Most (tile, curve) pairs split_into_tiles visits; far above any sensible tiling, it stops tiny
+// tiles or a vast halo from exhausting memory.
+inline constexpr std::size_t kMaxTileParts = 10'000'000;
 
 struct TileCurves {
   std::int64_t col = 0;

@@ -7,8 +7,10 @@ namespace linetopo {
 namespace {
 
 TEST(Tiles, CurvesAreCutAtTheHaloWithRadiiInterpolated) {
-  const TileGrid grid = make_grid({{{0.0, 5.0}, {30.0, 5.0}}}, 10.0);
-  EXPECT_EQ(grid.origin_x, 0.0);
+  TileGrid grid = make_grid({{{0.0, 5.0}, {30.0, 5.0}}}, 10.0);
+  EXPECT_EQ(grid.origin_x, -10.0 * kGridOffset);
+  grid.origin_x = 0.0;
+  grid.origin_y = 0.0;
   // One line through columns 0 to 2 of row 0; the ends reach columns -1 and 3 as well, while
   // rows -1 and 1 are within the halo but beyond the reach.
   const auto tiles =

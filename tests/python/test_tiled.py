@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from drawings import scribble
+from drawings import cross, scribble
 from linetopo import _internal, topologize
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
@@ -40,7 +40,8 @@ def border_distance(p, tile, origin):
 
 
 CASES = {
-    "gps": lambda: (*generators.gps(12_000), 900.0),
+    "cross": lambda: (cross(10.0, 41), 1.0, 1.0, 7.0),
+    "gps": lambda: (*generators.gps(8_000), 900.0),
     "scribble": lambda: (scribble(5, strokes=40, points=60, size=120.0), 1.0, 2.0, 35.0),
 }
 
@@ -56,7 +57,7 @@ def test_tiled_matches_untiled(name):
     # Same invariants as topologize: ids index nodes, chains start and end at them.
     for chain, (s, e) in zip(tiled[0], tiled[2]):
         assert len(chain) >= 2 and chain[0] == tiled[1][s] and chain[-1] == tiled[1][e]
-    origin = (min(p[0] for c in curves for p in c) // tile * tile, min(p[1] for c in curves for p in c) // tile * tile)
+    origin = _internal._plan_tiles(curves, {"buffer_distance": r, "feature_size": fs, "tile_size": tile}, None, False)[0][:2]
     whole_deg, tiled_deg = degrees(whole), degrees(tiled)
     for node, degree in zip(tiled[1], tiled_deg):
         near = [i for i, q in enumerate(whole[1]) if math.dist(node, q) <= fs]

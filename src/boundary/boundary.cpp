@@ -54,12 +54,12 @@ std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons,
 // before, so that the failure and its message are those of a walk in order.
 template <typename Fn>
 std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& polygons,
-                                              const char* option, const Fn& fn) {
+                                              const char* option, std::size_t limit, const Fn& fn) {
   const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<char> failed(rings.size(), 0);
   std::vector<BufferPolygon> out = map_rings(polygons, [&](std::size_t i, const Ring& ring) {
     try {
-      return fn(ring, PointBudget{option, 0});
+      return fn(ring, PointBudget{option, 0, limit});
     } catch (const InputError&) {
       failed[i] = 1;
       return Ring{};
@@ -69,9 +69,9 @@ std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& 
   std::size_t used = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
     const std::size_t total = detail::saturating_add(used, results[i]->size());
-    if (failed[i] || total > kMaxBoundaryPoints) {
-      fn(*rings[i], PointBudget{option, used});
-      check_point_budget(PointBudget{option, used}, results[i]->size());
+    if (failed[i] || total > limit) {
+      fn(*rings[i], PointBudget{option, used, limit});
+      check_point_budget(PointBudget{option, used, limit}, results[i]->size());
     }
     used = total;
   }
@@ -86,7 +86,7 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
 
   if (!s.spacing) {
     std::vector<BufferPolygon> subdivided = map_rings_budgeted(
-        polygons, "feature_size", [&](const Ring& ring, const PointBudget& budget) {
+        polygons, "feature_size", s.max_points, [&](const Ring& ring, const PointBudget& budget) {
           return subdivide_ring(simplify(ring, s.tolerance), s.max_edge, budget);
         });
     if (!s.ratio) return subdivided;
@@ -96,17 +96,18 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
       index.add_ring(polygon.outer, kQuarterPi);
       for (const Ring& hole : polygon.holes) index.add_ring(hole, kQuarterPi);
     }
-    return map_rings_budgeted(
-        subdivided, "subdivision_ratio", [&](const Ring& ring, const PointBudget& budget) {
-          return refine_ring_from_index(ring, index, buffer_distance, *s.ratio, budget);
-        });
+    return map_rings_budgeted(subdivided, "subdivision_ratio", s.max_points,
+                              [&](const Ring& ring, const PointBudget& budget) {
+                                return refine_ring_from_index(ring, index, buffer_distance,
+                                                              *s.ratio, budget);
+                              });
   }
 
   const double spacing = *s.spacing;
   std::vector<BufferPolygon> simplified = map_rings(
       polygons, [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); });
   if (!s.ratio) {
-    return map_rings_budgeted(simplified, "resample",
+    return map_rings_budgeted(simplified, "resample", s.max_points,
                               [&](const Ring& ring, const PointBudget& budget) {
                                 return resample_ring(ring, spacing, kCornerAngle, budget);
                               });
@@ -118,13 +119,14 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
   // The index records the sharp vertices of the uniformly resampled rings; those copies are
   // dropped at once and the output is resampled from the simplified rings.
   CurvatureIndex index(buffer_distance);
+  const PointBudget budget{"resample", 0, s.max_points};
   for (const BufferPolygon& polygon : simplified) {
-    index.add_ring(resample_ring(polygon.outer, spacing, kCornerAngle, {"resample", 0}), min_angle);
+    index.add_ring(resample_ring(polygon.outer, spacing, kCornerAngle, budget), min_angle);
     for (const Ring& hole : polygon.holes) {
-      index.add_ring(resample_ring(hole, spacing, kCornerAngle, {"resample", 0}), min_angle);
+      index.add_ring(resample_ring(hole, spacing, kCornerAngle, budget), min_angle);
     }
   }
-  return map_rings_budgeted(simplified, "resample or subdivision_ratio",
+  return map_rings_budgeted(simplified, "resample or subdivision_ratio", s.max_points,
                             [&](const Ring& ring, const PointBudget& budget) {
                               return resample_ring_adaptive(ring, index, spacing, buffer_distance,
                                                             *s.ratio, kCornerAngle, budget);

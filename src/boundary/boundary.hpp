@@ -1,6 +1,7 @@
 // Boundary preparation: ring simplification, subdivision, uniform and adaptive resampling.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -16,10 +17,11 @@ struct BoundarySettings {
   double max_edge = 0.0;          // subdivision mode cuts edges to at most this
   std::optional<double> ratio;    // refinement ratio; absent when refinement is off
   std::optional<double> spacing;  // even resampling spacing; absent in subdivision mode
+  std::size_t max_points = kPointBudgetFloor;  // the most boundary points the call may create
 };
 
 // Never fails on degenerate geometry; throws InputError when a setting would create more boundary
-// points than kMaxBoundaryPoints.
+// points than settings.max_points.
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
                                                  const BoundarySettings& settings);
 

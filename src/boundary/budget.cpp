@@ -43,11 +43,11 @@ Ring cut_edges(const Ring& ring, const std::vector<std::size_t>& pieces, std::si
 
 void check_point_budget(const PointBudget& budget, std::size_t count) {
   const std::size_t total = detail::saturating_add(budget.used, count);
-  if (total <= kMaxBoundaryPoints) return;
+  if (total <= budget.limit) return;
   throw InputError(std::string(budget.option) +
                    " is too small: boundary preparation would create at least " +
                    std::to_string(total) + " boundary points, more than the limit of " +
-                   std::to_string(kMaxBoundaryPoints));
+                   std::to_string(budget.limit) + "; set " + kMaxPointsVariable + " to allow more");
 }
 
 Ring subdivide_ring(const Ring& ring, double max_len, const PointBudget& budget) {

@@ -9,18 +9,25 @@
 
 namespace linetopo {
 
-// Most boundary points one preparation step may create; far above any sensible input, it stops a
-// tiny spacing or ratio from exhausting memory.
-constexpr std::size_t kMaxBoundaryPoints = 50'000'000;
+// Boundary points any call may create, whatever its input: at most about 1 GB and 75 s of one core
+// through the whole pipeline (a long straight stroke at a tiny feature size, the slowest shape
+// measured). Also the limit of a budget that names none.
+inline constexpr std::size_t kPointBudgetFloor = 4'000'000;
+// The environment variable that sets a call's limit instead; the pipeline reads it, and the
+// budget's message names it.
+inline constexpr const char* kMaxPointsVariable = "LINETOPO_MAX_POINTS";
 
-// Points already created by the current call and the option to blame when a step would pass
-// kMaxBoundaryPoints.
+// The most boundary points the current call may create, the points already created, and the
+// option to blame when a step would pass the limit; it stops a tiny spacing or ratio from
+// exhausting memory.
 struct PointBudget {
   const char* option = "spacing";
   std::size_t used = 0;
+  std::size_t limit = kPointBudgetFloor;
 };
 
-// Throws InputError naming budget.option when budget.used + count exceeds kMaxBoundaryPoints.
+// Throws InputError naming budget.option and kMaxPointsVariable when budget.used + count exceeds
+// budget.limit.
 void check_point_budget(const PointBudget& budget, std::size_t count);
 
 namespace detail {

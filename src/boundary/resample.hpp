@@ -56,8 +56,8 @@ Ring resample_ring_with(const Ring& ring, const std::vector<std::size_t>& anchor
   const std::size_t k = anchors.size();
   for (std::size_t i = 0; i < k; ++i) {
     const std::vector<Point> span = ring_span(ring, anchors[i], anchors[(i + 1) % k]);
-    const std::vector<Point> r =
-        resample_span(span, PointBudget{budget.option, saturating_add(budget.used, out.size())});
+    const std::vector<Point> r = resample_span(
+        span, PointBudget{budget.option, saturating_add(budget.used, out.size()), budget.limit});
     // The last point is the next anchor, which starts the next span.
     if (!r.empty()) out.insert(out.end(), r.begin(), r.end() - 1);
   }

@@ -22,7 +22,8 @@ std::size_t point_count(const BatchJob& job) {
 
 }  // namespace
 
-std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs) {
+std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs,
+                                      const CancelCheck& cancelled) {
   // A bad scale anywhere fails the batch before any job runs, with the plain message.
   for (const BatchJob& job : jobs) validate_feature_size(job.params.feature_size);
   const std::size_t n = jobs.size();
@@ -44,7 +45,8 @@ std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs) {
       if (failed.load(std::memory_order_acquire)) return;  // skip jobs not yet started
       const std::size_t i = order[k];
       try {
-        results[i] = topologize_inner(jobs[i].curves, jobs[i].params);
+        throw_if_cancelled(cancelled);
+        results[i] = topologize_inner(jobs[i].curves, jobs[i].params, cancelled);
       } catch (const InputError& e) {
         if (!failed.exchange(true)) {
           first_error = std::make_exception_ptr(

@@ -136,7 +136,7 @@ std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& cu
 
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
                                          const TopologizeParams& params) {
-  const Settings s = resolve(params);
+  const Settings s = resolve(params, curves);
   const std::vector<BufferPolygon> inflated =
       detail::buffer_polygons(curves, params.per_curve_widths, s);
   std::vector<BufferPolygon> prepared = preprocess_boundaries(inflated, s.boundary);
@@ -173,18 +173,21 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
 
 }  // namespace
 
-TopologyResult topologize_inner(const std::vector<Polyline>& curves,
-                                const TopologizeParams& params) {
-  const Settings s = resolve(params);
+TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled) {
+  const Settings s = resolve(params, curves);
   std::vector<Segment> segments;
   std::vector<BufferPolygon> prepared;
   {
     const std::vector<BufferPolygon> inflated =
         detail::buffer_polygons(curves, params.per_curve_widths, s);
+    throw_if_cancelled(cancelled);
     prepared = preprocess_boundaries(inflated, s.boundary);
+    throw_if_cancelled(cancelled);
     segments = detail::skeleton_segments(prepared, inflated, s.boundary, nullptr);
   }
   if (segments.empty()) return {};
+  throw_if_cancelled(cancelled);
 
   std::optional<detail::VertexTree> tree;
   if (s.compute_widths) tree = detail::build_vertex_tree(boundary_cloud(prepared));
@@ -192,6 +195,7 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves,
 
   Graph graph = segments_to_graph(segments, s.weld_tolerance);
   segments = {};
+  throw_if_cancelled(cancelled);
   if (s.max_nodes && graph.nodes.size() > *s.max_nodes) {
     throw InputError("skeleton has " + std::to_string(graph.nodes.size()) +
                      " nodes, exceeding max_nodes limit of " + std::to_string(*s.max_nodes));

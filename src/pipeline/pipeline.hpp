@@ -2,6 +2,8 @@
 // intermediate results, and the batch runner.
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,9 +27,24 @@ std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& cu
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
                                          const TopologizeParams& params);
 
-// Throws InputError with the message the caller raises (widths check, node limit).
-TopologyResult topologize_inner(const std::vector<Polyline>& curves,
-                                const TopologizeParams& params);
+// Asked between the stages of a run and between batch jobs; true stops the run. It is called
+// from worker threads too, so it must be safe to call concurrently.
+using CancelCheck = std::function<bool()>;
+
+// What a run throws when its CancelCheck asked it to stop.
+class Cancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+inline void throw_if_cancelled(const CancelCheck& cancelled) {
+  if (cancelled && cancelled()) throw Cancelled();
+}
+
+// Throws InputError with the message the caller raises (widths check, node limit), and Cancelled
+// when `cancelled` says so between two stages.
+TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled = {});
 
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
 // the core is whole, plus the reaches of tip pruning and junction merging, plus one feature size
@@ -64,7 +81,9 @@ struct BatchJob {
 
 // Runs every job on the shared worker pool; results in job order. Every job's feature_size is
 // checked before any job runs; after that the first failure throws InputError
-// "topologize_batch job i failed: " + message.
-std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs);
+// "topologize_batch job i failed: " + message. `cancelled` is asked before each job and between
+// the stages of each; once it says stop, no job starts and the run throws Cancelled.
+std::vector<TopologyResult> run_batch(const std::vector<BatchJob>& jobs,
+                                      const CancelCheck& cancelled = {});
 
 }  // namespace linetopo

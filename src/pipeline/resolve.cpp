@@ -1,5 +1,10 @@
 // The resolve step: user options to stage settings.
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
 
 #include "pipeline/settings.hpp"
 
@@ -28,7 +33,9 @@ BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
   }
   // Refinement scales with the buffer, so a zero or NaN buffer has nothing to refine by.
   if (ratio && buffer_distance > 0.0) s.ratio = ratio;
-  if (resample && *resample > 0.0) s.spacing = resample;
+  if (resample && *resample > 0.0) {
+    s.spacing = std::max(*resample, defaults::kMinResampleFraction * feature_size);
+  }
   return s;
 }
 
@@ -51,6 +58,36 @@ Settings resolve(const TopologizeParams& p) {
   s.simplification = p.simplification.value_or(fs / defaults::kSimplificationDivisor);
   s.compute_widths = p.compute_widths;
   return s;
+}
+
+Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves) {
+  Settings s = resolve(params);
+  std::size_t points = 0;
+  for (const Polyline& c : curves) points += c.size();
+  s.boundary.max_points = boundary_point_limit(points);
+  return s;
+}
+
+std::size_t boundary_point_limit(std::size_t input_points) {
+  const char* text = std::getenv(kMaxPointsVariable);
+  if (text == nullptr) {
+    constexpr std::size_t kPer = defaults::kBoundaryPointsPerInputPoint;
+    const std::size_t grown = input_points > std::numeric_limits<std::size_t>::max() / kPer
+                                  ? std::numeric_limits<std::size_t>::max()
+                                  : input_points * kPer;
+    return std::max(kPointBudgetFloor, grown);
+  }
+  const char* end = text + std::strlen(text);
+  std::size_t value = 0;
+  const auto [stop, ec] = std::from_chars(text, end, value);
+  if (ec == std::errc() && stop == end && value > 0) return value;
+  // Echoed with anything but printable ASCII replaced, so that the message stays valid text.
+  std::string shown(text, std::min<std::size_t>(static_cast<std::size_t>(end - text), 40));
+  for (char& c : shown) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  throw InputError(std::string(kMaxPointsVariable) + " must be a positive integer, got '" + shown +
+                   "'");
 }
 
 }  // namespace linetopo

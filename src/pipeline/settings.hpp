@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "boundary/boundary.hpp"
 #include "pipeline/params.hpp"
@@ -24,6 +25,9 @@ inline constexpr double kMaxEdgeFraction = 1.5;
 inline constexpr double kSubdivisionRatio = 0.5;
 // ... and never below this x buffer_distance, whatever ratio is asked for.
 inline constexpr double kMinSubdivisionRatio = 0.01;
+// A resample spacing is never finer than this x fs: finer sampling keeps no detail the clean-up
+// would keep, and only costs time and memory.
+inline constexpr double kMinResampleFraction = 0.01;
 // Skeleton points within fs / this are welded.
 inline constexpr double kWeldDivisor = 20.0;
 // Dead ends shorter than this x fs are pruned.
@@ -32,6 +36,10 @@ inline constexpr double kMinTipFraction = 2.0;
 inline constexpr double kJunctionMergeFraction = 1.5;
 // Chains are simplified at fs / this.
 inline constexpr double kSimplificationDivisor = 10.0;
+// A count, not a multiple of fs: above kPointBudgetFloor a call may create this many boundary
+// points per input point, so that a large input is never refused for its size (the bench
+// generators make at most 2 per point at the defaults, and 7 with resample at fs / 10).
+inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
 
 }  // namespace defaults
 
@@ -55,6 +63,15 @@ void validate_feature_size(double feature_size);
 // Checks feature_size and derives every stage's setting from the options. Options given as
 // NaN or <= 0 switch their step off, where they can.
 Settings resolve(const TopologizeParams& params);
+
+// resolve() with the boundary point budget of a call on these curves.
+Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves);
+
+// The most boundary points a call on this many input points may create: the value of
+// kMaxPointsVariable when it is set, else the larger of kPointBudgetFloor and
+// kBoundaryPointsPerInputPoint per point. Throws InputError when the variable holds anything but a
+// positive integer.
+std::size_t boundary_point_limit(std::size_t input_points);
 
 // The boundary part of resolve().
 BoundarySettings resolve_boundary(double feature_size, double buffer_distance,

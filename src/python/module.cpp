@@ -10,6 +10,7 @@
 #include "pipeline/versions.hpp"
 #include "python/convert.hpp"
 #include "python/docs.hpp"
+#include "python/interrupt.hpp"
 #include "python/parameters.hpp"
 #include "python/tiles.hpp"
 
@@ -31,11 +32,10 @@ py::list triangulate_curves(const py::args& args, const py::kwargs& kwargs) {
 
 py::tuple topologize(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::topologize_signature(), args, kwargs);
-  linetopo::TopologyResult r;
-  {
-    py::gil_scoped_release unlocked;
-    r = linetopo::topologize_inner(call.curves, call.params);
-  }
+  const linetopo::TopologyResult r =
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::topologize_inner(call.curves, call.params, cancelled);
+      });
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
 }
@@ -53,11 +53,10 @@ py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
 
 py::list topologize_batch(py::handle jobs) {
   const auto native = cv::to_jobs(jobs);
-  std::vector<linetopo::TopologyResult> results;
-  {
-    py::gil_scoped_release unlocked;
-    results = linetopo::run_batch(native);
-  }
+  const std::vector<linetopo::TopologyResult> results =
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::run_batch(native, cancelled);
+      });
   py::list out(results.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
     out[i] = py::make_tuple(cv::from_chains(results[i].chains), cv::from_points(results[i].nodes),

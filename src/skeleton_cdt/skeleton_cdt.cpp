@@ -14,6 +14,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -118,11 +119,48 @@ ContourInput assemble(const Ring& outer, const std::vector<Ring>& holes) {
 
 bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.contours.empty(); }
 
-// Deterministic sub-nanometre displacement by global index that breaks exact cocircular and
-// collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement of
-// their first index: displaced apart, one ring could poke through the other and the library would
-// reject the polygon, while kept together they share one vertex.
-void jitter(std::vector<Point>& points) {
+// The largest displacement jitter gives, and a second cap: this share of s^2 / D, where s is the
+// point's spacing along its ring and D the polygon's extent. s^2 / D is about how far a ring point
+// sampled at s sits off the circle through its neighbours and a point across the polygon; a
+// displacement beyond it, not the shape, decides the Delaunay triangles, and a finely sampled
+// straight run then grows chords between non-neighbours, which become spurious skeleton branches.
+constexpr double kJitter = 1e-9;
+constexpr double kJitterSagittaShare = 1e-3;
+
+// Per point, kJitter or less where its ring is sampled finely: s is the point's shorter ring edge
+// and D the diagonal of the box round all rings, an upper bound of any width across them.
+std::vector<double> jitter_limits(const ContourInput& in) {
+  const std::vector<Point>& p = in.points;
+  Point lo = p.front();
+  Point hi = p.front();
+  for (const Point& q : p) {
+    lo = {std::fmin(lo.x, q.x), std::fmin(lo.y, q.y)};
+    hi = {std::fmax(hi.x, q.x), std::fmax(hi.y, q.y)};
+  }
+  const double diagonal = dist(lo, hi);
+  std::vector<double> spacing(p.size(), std::numeric_limits<double>::infinity());
+  for (const auto& contour : in.contours) {
+    for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
+      const double d = dist(p[contour[i]], p[contour[i + 1]]);
+      spacing[contour[i]] = std::fmin(spacing[contour[i]], d);
+      spacing[contour[i + 1]] = std::fmin(spacing[contour[i + 1]], d);
+    }
+  }
+  std::vector<double> limit(p.size(), 0.0);
+  if (!(diagonal > 0.0)) return limit;
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    limit[j] = std::fmin(kJitter, kJitterSagittaShare * spacing[j] * spacing[j] / diagonal);
+  }
+  return limit;
+}
+
+// Deterministic displacement by global index, within jitter_limits, that breaks exact cocircular
+// and collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement
+// of their first index: displaced apart, one ring could poke through the other and the library
+// would reject the polygon, while kept together they share one vertex.
+void jitter(ContourInput& in) {
+  std::vector<Point>& points = in.points;
+  const std::vector<double> limit = jitter_limits(in);
   // Open addressing over the exact coordinate bits (-0.0 folded into 0.0 so that equal values
   // meet). Slots hold 1 + the first index with those bits, in 32 bits so that the table stays in
   // cache; the keys are read from a copy of the undisplaced points.
@@ -140,9 +178,10 @@ void jitter(std::vector<Point>& points) {
     std::size_t s = hash(key) & (capacity - 1);
     while (slots[s] != 0 && !(key_of(slots[s] - 1) == key)) s = (s + 1) & (capacity - 1);
     if (slots[s] == 0) slots[s] = static_cast<std::uint32_t>(j + 1);
-    const double jd = static_cast<double>(slots[s] - 1);
-    points[j].x = points[j].x + std::sin(jd * 1.1) * 1e-9;
-    points[j].y = points[j].y + std::cos(jd * 1.3) * 1e-9;
+    const std::size_t first = slots[s] - 1;
+    const double jd = static_cast<double>(first);
+    points[j].x = points[j].x + std::sin(jd * 1.1) * limit[first];
+    points[j].y = points[j].y + std::cos(jd * 1.3) * limit[first];
   }
 }
 
@@ -273,7 +312,7 @@ std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
                                                        const std::vector<Ring>& holes) {
   ContourInput in = assemble(outer, holes);
   if (too_small(in)) return std::vector<Triangle>{};
-  jitter(in.points);
+  jitter(in);
   const auto triples = triangulate_contours(in.points, in.contours);
   if (!triples) return std::nullopt;
   const std::size_t n = in.points.size();
@@ -312,7 +351,7 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
     }
   }
 
-  jitter(in.points);
+  jitter(in);
   // An edge is used by two triangles exactly when the triangle across it is interior too.
   std::vector<std::uint8_t> shared;
   const auto triples = triangulate(in.points, in.contours, &shared);

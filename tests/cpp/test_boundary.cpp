@@ -179,17 +179,19 @@ TEST(PreprocessBoundaries, ResampleModeSkipsSubdivision) {
 
 TEST(PointLimit, CountsAreCheckedBeforeAllocating) {
   const std::vector<BufferPolygon> big{{square(0, 0, 1e4), {}}};
-  const std::size_t nearly = kMaxBoundaryPoints - 3;
+  const std::size_t nearly = kPointBudgetFloor - 3;
   const CurvatureIndex index(1.0);
   const PointBudget resample{"resample", nearly};
   const std::string most = std::to_string(std::numeric_limits<std::size_t>::max());
+  BoundarySettings tight = resolve_boundary(1.0, 0.5, kAbsent, kAbsent, kAbsent);
+  tight.max_points = 50;
   struct Case {
     std::function<void()> call;
-    std::string option, count;
+    std::string option, count, limit = std::to_string(kPointBudgetFloor);
   };
   const Case cases[] = {
-      // 4 edges of 1e4 at spacing 1e-4: 4e8 points.
-      {[&] { prepare(big, 1.0, 0.0, kAbsent, 1e-4, 0.0); }, "resample", "400000000"},
+      // 4 edges of 1e4 at spacing 1e-4, a hundredth of the feature size: 4e8 points.
+      {[&] { prepare(big, 0.01, 0.0, kAbsent, 1e-4, 0.0); }, "resample", "400000000"},
       {[&] { prepare(big, 1e-4, 0.0, kAbsent, kAbsent, 0.0); }, "feature_size", ""},
       {[] { subdivide_ring({{0, 0}, {1e300, 0}}, 1e-300); }, "max_len", most},
       {[] { resample_span_open({{0, 0}, {1, 0}}, 1e-9, {"spacing", 0}); }, "spacing", "1000000001"},
@@ -199,6 +201,10 @@ TEST(PointLimit, CountsAreCheckedBeforeAllocating) {
       {[&] { adaptive_resample_span_open({{0, 0}, {10, 0}}, index, 1, 1, 0.5, resample); },
        "resample", ""},
       {[&] { resample_ring(square(0, 0, 2), 1.0, kCorner, {"spacing", nearly}); }, "spacing", ""},
+      // A limit of the caller's own, through the settings and through every span of a ring.
+      {[&] { preprocess_boundaries(sample_polygons(), tight); }, "feature_size", "", "50"},
+      {[&] { resample_ring_adaptive(square(0, 0, 20), index, 1, 1, 0.5, kCorner, {"r", 0, 50}); },
+       "r", "", "50"},
   };
   for (const Case& c : cases) {
     try {
@@ -206,12 +212,16 @@ TEST(PointLimit, CountsAreCheckedBeforeAllocating) {
       ADD_FAILURE() << "no InputError for " << c.option;
     } catch (const InputError& e) {
       const std::string what = e.what();
-      for (const std::string& part : {c.option, c.count, std::to_string(kMaxBoundaryPoints)}) {
+      EXPECT_EQ(what.find(c.option + " is too small: "), 0u) << what;
+      for (const std::string& part : {c.count, ", more than the limit of " + c.limit +
+                                                   "; set LINETOPO_MAX_POINTS to allow more"}) {
         EXPECT_NE(what.find(part), std::string::npos) << what;
       }
     }
   }
   EXPECT_EQ(resample_ring(square(0, 0, 1), 1.0, kCorner, {"spacing", nearly - 1}).size(), 4u);
+  tight.max_points = 100'000;
+  EXPECT_NO_THROW(preprocess_boundaries(sample_polygons(), tight));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 #include <thread>
@@ -173,6 +175,66 @@ TEST(Driver, WidthsCheckRunsFirst) {
             "an empty list to use the uniform buffer)");
   p.per_curve_widths = Widths{std::vector<double>(6, 0.5)};
   EXPECT_EQ(topologize_inner({stroke({{0, 0}, {5, 0}}, 5)}, p).chains.size(), 1u);
+}
+
+// Resampling finer than the floor resamples at the floor: a straight stroke stays one chain (one
+// shorter than the pruning length gives none), with the nodes of a coarse spacing.
+TEST(Driver, FineResampleGivesTheCoarseResult) {
+  for (const double length : {10.0, 1.0}) {
+    SCOPED_TRACE(length);
+    const std::vector<Polyline> line{{{0, 0}, {length, 0}}};
+    TopologizeParams p = params_of(0.5, 1.0);
+    p.resample = 0.1;
+    const TopologyResult coarse = topologize_inner(line, p);
+    ASSERT_EQ(coarse.chains.size(), length > 2.0 ? 1u : 0u);
+    p.resample = defaults::kMinResampleFraction * p.feature_size;
+    const TopologyResult floor = topologize_inner(line, p);
+    for (const double fine : {2e-5, 2e-7}) {
+      p.resample = fine;
+      const TopologyResult r = topologize_inner(line, p);
+      expect_same(r, floor);
+      ASSERT_EQ(r.nodes.size(), coarse.nodes.size());
+      for (const Point& node : r.nodes) {
+        const auto near = [&node](const Point& q) { return dist(q, node) < 0.1; };
+        EXPECT_TRUE(std::any_of(coarse.nodes.begin(), coarse.nodes.end(), near));
+      }
+    }
+  }
+}
+
+// The boundary point limit grows with the input above its floor; the environment sets it instead.
+TEST(Driver, PointLimitFollowsTheInputOrTheEnvironment) {
+  unsetenv(kMaxPointsVariable);
+  const struct Unset {
+    ~Unset() { unsetenv(kMaxPointsVariable); }
+  } unset;
+  const std::size_t per = defaults::kBoundaryPointsPerInputPoint;
+  const std::size_t most = std::numeric_limits<std::size_t>::max();
+  EXPECT_EQ(boundary_point_limit(0), kPointBudgetFloor);
+  EXPECT_EQ(boundary_point_limit(kPointBudgetFloor / per), kPointBudgetFloor);
+  EXPECT_EQ(boundary_point_limit(1'000'000), 1'000'000 * per);
+  EXPECT_EQ(boundary_point_limit(most / 2), most);
+  const TopologizeParams p = params_of(1.0, 1.0);
+  EXPECT_EQ(resolve(p, cross()).boundary.max_points, kPointBudgetFloor);
+
+  setenv(kMaxPointsVariable, "10", 1);
+  EXPECT_EQ(boundary_point_limit(1'000'000), 10u);
+  const std::string refused = failure_of(cross(), p);
+  EXPECT_EQ(refused.find("feature_size is too small: boundary preparation would create at least "),
+            0u);
+  const std::string tail = ", more than the limit of 10; set LINETOPO_MAX_POINTS to allow more";
+  EXPECT_TRUE(refused.ends_with(tail)) << refused;
+  EXPECT_THROW(triangulate_curves(cross(), p), InputError);
+  setenv(kMaxPointsVariable, "1000000", 1);
+  EXPECT_EQ(failure_of(cross(), p), "");
+  for (const std::string text :
+       {"", "0", "-5", "+5", " 5", "12abc", "1e6", "99999999999999999999"}) {
+    setenv(kMaxPointsVariable, text.c_str(), 1);
+    EXPECT_EQ(failure_of(cross(), p),
+              "LINETOPO_MAX_POINTS must be a positive integer, got '" + text + "'");
+  }
+  setenv(kMaxPointsVariable, "\xff\t9", 1);  // shown as valid text
+  EXPECT_EQ(failure_of(cross(), p), "LINETOPO_MAX_POINTS must be a positive integer, got '??9'");
 }
 
 std::vector<Polyline> scribble(std::mt19937_64& rng, int strokes, int points, double step) {

@@ -1,5 +1,6 @@
 """shapely and GeoPandas through linetopo.geo, and longitude/latitude runs in metres."""
 
+import importlib.util
 import math
 import sys
 
@@ -90,7 +91,7 @@ def test_centerline_of_shapely_geometries(monkeypatch, form):
         monkeypatch.setitem(sys.modules, "geopandas", None)
     result = centerline(geoms, 2.5, 5.0, compute_widths=True)
     chains, nodes, ids, widths = topologize([H, V], 2.5, 5.0, compute_widths=True)
-    if form == "without geopandas":
+    if form == "without geopandas" or importlib.util.find_spec("geopandas") is None:
         assert isinstance(result, dict)
         rows = [dict(zip(result, values)) for values in zip(*result.values())]
     else:

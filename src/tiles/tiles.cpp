@@ -67,6 +67,16 @@ Point at(const Point& p, const Point& q, double t, const Box& b) {
   return r;
 }
 
+Box bounds(const Polyline& curve) {
+  Box b{curve[0].x, curve[0].y, curve[0].x, curve[0].y};
+  for (const Point& p : curve) {
+    b = {std::min(b.x0, p.x), std::min(b.y0, p.y), std::max(b.x1, p.x), std::max(b.y1, p.y)};
+  }
+  return b;
+}
+
+Box widened(const Box& b, double by) { return {b.x0 - by, b.y0 - by, b.x1 + by, b.y1 + by}; }
+
 double lerp(double a, double b, double t) { return a + (b - a) * t; }
 
 // Walks the polyline's segments through a box, calling open(point, radius, is_cut) where a part
@@ -152,21 +162,19 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
   const auto cell = [&](double v, double origin) {
     return static_cast<std::int64_t>(std::floor((v - origin) / grid.size));
   };
-  // Counted first, so that tiny tiles or a vast halo fail before anything is allocated.
+  // Each curve's box widened by the halo; the tiles it spans are counted first, so that tiny
+  // tiles or a vast halo fail before anything is allocated.
+  std::vector<Box> reach_of(curves.size());
   double pairs = 0.0;
-  for (const Polyline& curve : curves) {
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    const Polyline& curve = curves[i];
     if (curve.size() < 2) continue;
-    double min_x = curve[0].x, max_x = min_x, min_y = curve[0].y, max_y = min_y;
-    for (const Point& p : curve) {
-      min_x = std::min(min_x, p.x);
-      max_x = std::max(max_x, p.x);
-      min_y = std::min(min_y, p.y);
-      max_y = std::max(max_y, p.y);
-    }
-    const double cols = std::floor((max_x + halo - grid.origin_x) / grid.size) -
-                        std::floor((min_x - halo - grid.origin_x) / grid.size) + 1.0;
-    const double rows = std::floor((max_y + halo - grid.origin_y) / grid.size) -
-                        std::floor((min_y - halo - grid.origin_y) / grid.size) + 1.0;
+    reach_of[i] = widened(bounds(curve), halo);
+    const Box& b = reach_of[i];
+    const double cols = std::floor((b.x1 - grid.origin_x) / grid.size) -
+                        std::floor((b.x0 - grid.origin_x) / grid.size) + 1.0;
+    const double rows = std::floor((b.y1 - grid.origin_y) / grid.size) -
+                        std::floor((b.y0 - grid.origin_y) / grid.size) + 1.0;
     pairs += cols * rows;
     if (!(pairs <= static_cast<double>(kMaxTileParts))) {
       throw InputError("tile_size " + number_text(grid.size) + " with a halo of " +
@@ -181,20 +189,12 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
     if (curve.size() < 2) continue;
     const std::vector<double>* radii =
         widths && i < widths->size() && !(*widths)[i].empty() ? &(*widths)[i] : nullptr;
-    double min_x = curve[0].x, max_x = min_x, min_y = curve[0].y, max_y = min_y;
-    for (const Point& p : curve) {
-      min_x = std::min(min_x, p.x);
-      max_x = std::max(max_x, p.x);
-      min_y = std::min(min_y, p.y);
-      max_y = std::max(max_y, p.y);
-    }
-    for (std::int64_t row = cell(min_y - halo, grid.origin_y);
-         row <= cell(max_y + halo, grid.origin_y); ++row) {
-      for (std::int64_t col = cell(min_x - halo, grid.origin_x);
-           col <= cell(max_x + halo, grid.origin_x); ++col) {
+    const Box& b = reach_of[i];
+    for (std::int64_t row = cell(b.y0, grid.origin_y); row <= cell(b.y1, grid.origin_y); ++row) {
+      for (std::int64_t col = cell(b.x0, grid.origin_x); col <= cell(b.x1, grid.origin_x); ++col) {
         const Box core = grid.core(col, row);
-        const Box box{core.x0 - halo, core.y0 - halo, core.x1 + halo, core.y1 + halo};
-        const Box near{core.x0 - reach, core.y0 - reach, core.x1 + reach, core.y1 + reach};
+        const Box box = widened(core, halo);
+        const Box near = widened(core, reach);
         std::vector<Polyline> parts;
         std::vector<std::vector<double>> part_radii;
         clip_polyline(

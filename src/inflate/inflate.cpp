@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -377,23 +378,133 @@ Pieces offset_curve(const Polyline& curve, const std::vector<double>* radii, dou
   return {leaf(offset_uniform(path, buffer_distance, arc_tolerance, c2::EndType::Square))};
 }
 
-void collect(const c2::PolyPath64& node, std::ptrdiff_t parent, std::vector<UnionRing>& out) {
-  for (const auto& child : node) {
-    out.push_back({child->Polygon(), parent});
-    collect(*child, static_cast<std::ptrdiff_t>(out.size()) - 1, out);
+// The ring directly around each ring of a union's answer, or -1. The answer's rings neither
+// cross nor overlap, so a point on one ring (away from the others) lies inside exactly the rings
+// around it: a ray from it to the left crosses each of those an odd number of times, and the
+// one of least area holds the ring. Each ray looks only at the edges of one horizontal band.
+// Clipper2's own nesting (its PolyTree) tests each hole against its outer ring's every vertex,
+// which on a street grid's one big outer ring cost more than the union itself.
+std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
+  using Wide = __int128;
+  struct Edge {
+    c2::Point64 a, b;
+    std::size_t ring;
+  };
+  std::size_t edges = 0;
+  std::int64_t ymin = std::numeric_limits<std::int64_t>::max();
+  std::int64_t ymax = std::numeric_limits<std::int64_t>::lowest();
+  for (const c2::Path64& r : rings) {
+    edges += r.size();
+    for (const c2::Point64& q : r) {
+      ymin = std::min(ymin, q.y);
+      ymax = std::max(ymax, q.y);
+    }
   }
+  std::vector<std::ptrdiff_t> parent(rings.size(), -1);
+  if (rings.size() < 2) return parent;
+
+  // About kBandEdges edges a band, fewer bands where long edges would be copied into many.
+  constexpr std::size_t kBandEdges = 8;
+  std::size_t bands = std::max<std::size_t>(1, edges / kBandEdges);
+  const double y0 = static_cast<double>(ymin);
+  double height = 0.0;
+  const auto band_of = [&](double y) {
+    const double b = std::floor((y - y0) / height);
+    return static_cast<std::size_t>(std::clamp(b, 0.0, static_cast<double>(bands - 1)));
+  };
+  for (;;) {
+    height = (static_cast<double>(ymax) - y0 + 1.0) / static_cast<double>(bands);
+    std::size_t copies = 0;
+    for (const c2::Path64& r : rings) {
+      for (std::size_t k = 0; k < r.size(); ++k) {
+        const c2::Point64& a = r[k];
+        const c2::Point64& b = r[(k + 1) % r.size()];
+        copies += band_of(static_cast<double>(std::max(a.y, b.y))) -
+                  band_of(static_cast<double>(std::min(a.y, b.y))) + 1;
+      }
+    }
+    if (bands == 1 || copies <= kBandEdges * edges) break;
+    bands /= 2;
+  }
+  std::vector<std::vector<Edge>> band(bands);
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    const c2::Path64& r = rings[i];
+    for (std::size_t k = 0; k < r.size(); ++k) {
+      const c2::Point64& a = r[k];
+      const c2::Point64& b = r[(k + 1) % r.size()];
+      const std::size_t last = band_of(static_cast<double>(std::max(a.y, b.y)));
+      for (std::size_t j = band_of(static_cast<double>(std::min(a.y, b.y))); j <= last; ++j) {
+        band[j].push_back({a, b, i});
+      }
+    }
+  }
+
+  std::vector<double> area(rings.size());
+  for (std::size_t i = 0; i < rings.size(); ++i) area[i] = std::fabs(c2::Area(rings[i]));
+  std::vector<char> odd(rings.size(), 0);
+  std::vector<std::size_t> crossed;
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    const c2::Path64& r = rings[i];
+    // The midpoint of one of the ring's edges, in doubled coordinates to stay on the grid;
+    // tried again at the next edge when it lies on another ring (rings may touch).
+    for (std::size_t k = 0; k < r.size(); ++k) {
+      const Wide px = Wide{r[k].x} + r[(k + 1) % r.size()].x;
+      const Wide py = Wide{r[k].y} + r[(k + 1) % r.size()].y;
+      bool on_edge = false;
+      crossed.clear();
+      for (const Edge& e : band[band_of(static_cast<double>(py) / 2.0)]) {
+        if (e.ring == i) continue;
+        const Wide ax = 2 * Wide{e.a.x}, ay = 2 * Wide{e.a.y};
+        const Wide bx = 2 * Wide{e.b.x}, by = 2 * Wide{e.b.y};
+        const Wide turn = (bx - ax) * (py - ay) - (by - ay) * (px - ax);
+        if (turn == 0 && std::min(ax, bx) <= px && px <= std::max(ax, bx) &&
+            std::min(ay, by) <= py && py <= std::max(ay, by)) {
+          on_edge = true;
+          break;
+        }
+        if ((ay > py) == (by > py)) continue;
+        // The crossing lies left of the point when the point is right of the edge as it runs.
+        if ((by > ay) ? turn < 0 : turn > 0) {
+          if (!odd[e.ring]) crossed.push_back(e.ring);
+          odd[e.ring] ^= 1;
+        }
+      }
+      std::ptrdiff_t holder = -1;
+      for (std::size_t c : crossed) {
+        if (odd[c] && (holder < 0 || area[c] < area[static_cast<std::size_t>(holder)])) {
+          holder = static_cast<std::ptrdiff_t>(c);
+        }
+        odd[c] = 0;
+      }
+      parent[i] = holder;
+      if (!on_edge) break;
+    }
+  }
+  return parent;
 }
 
-// The pieces of a union's answer, one per top-level outer ring.
-Pieces pieces_of(const c2::PolyTree64& tree) {
+// The pieces of a union's answer, one per top-level ring with the rings nested in it.
+Pieces pieces_of(c2::Paths64 rings) {
+  const std::vector<std::ptrdiff_t> parent = nesting(rings);
+  std::vector<std::vector<std::size_t>> inside(rings.size());
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    if (parent[i] >= 0) inside[static_cast<std::size_t>(parent[i])].push_back(i);
+  }
   Pieces out;
-  out.reserve(tree.Count());
-  for (const auto& outer : tree) {
+  std::vector<std::pair<std::size_t, std::ptrdiff_t>> stack;  // ring, its parent in the piece
+  for (std::size_t top = 0; top < rings.size(); ++top) {
+    if (parent[top] >= 0) continue;
     Piece piece;
-    piece.rings.push_back({outer->Polygon(), -1});
-    collect(*outer, 0, piece.rings);
-    piece.box = c2::GetBounds(outer->Polygon());
+    piece.box = c2::GetBounds(rings[top]);
     piece.clean = true;
+    stack.assign(1, {top, -1});
+    while (!stack.empty()) {
+      const auto [i, up] = stack.back();
+      stack.pop_back();
+      piece.rings.push_back({std::move(rings[i]), up});
+      const auto here = static_cast<std::ptrdiff_t>(piece.rings.size()) - 1;
+      for (auto k = inside[i].rbegin(); k != inside[i].rend(); ++k) stack.emplace_back(*k, here);
+    }
     out.push_back(std::move(piece));
   }
   return out;
@@ -402,9 +513,9 @@ Pieces pieces_of(const c2::PolyTree64& tree) {
 Pieces unite(const c2::Paths64& subjects) {
   c2::Clipper64 clipper;
   clipper.AddSubject(subjects);
-  c2::PolyTree64 tree;
-  clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, tree);
-  return pieces_of(tree);
+  c2::Paths64 answer;
+  clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, answer);
+  return pieces_of(std::move(answer));
 }
 
 // Appends the rings of every piece to one list, parents re-pointed into it.

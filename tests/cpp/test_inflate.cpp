@@ -402,6 +402,29 @@ TEST(InflateUnion, AnIslandKeepsItsHoleWhenAnEnclosingPolygonComesFirst) {
   EXPECT_LT(std::fabs(area(polys[1].holes[0])), 3.2 * 3.2 * 3.15);  // inside the spikes' roots
 }
 
+// Rings nest four deep, and a street grid gives one outer ring with a hundred holes: each hole
+// must land in the polygon directly around it.
+TEST(InflateUnion, EveryHoleGoesToThePolygonDirectlyAroundIt) {
+  const Polys nested = inflate({square_loop(8), square_loop(2), square_loop(6), square_loop(4)},
+                               std::nullopt, 0.5, 1.0);
+  ASSERT_EQ(nested.size(), 4u);
+  for (std::size_t k = 0; k < 4; ++k) {
+    const double h = 2.0 * static_cast<double>(k + 1);
+    expect_box(nested[k].outer, {-h - 0.5, -h - 0.5, h + 0.5, h + 0.5});
+    ASSERT_EQ(nested[k].holes.size(), 1u);
+    expect_box(nested[k].holes[0], {-h + 0.5, -h + 0.5, h - 0.5, h - 0.5});
+  }
+  std::vector<Polyline> streets;
+  for (int i = 0; i <= 10; ++i) {
+    streets.push_back({{0.0, 10.0 * i}, {100.0, 10.0 * i}});
+    streets.push_back({{10.0 * i, 0.0}, {10.0 * i, 100.0}});
+  }
+  const Polys grid = inflate(streets, std::nullopt, 1.0, 0.5);
+  ASSERT_EQ(grid.size(), 1u);
+  EXPECT_EQ(grid[0].holes.size(), 100u);
+  expect_region_of_flat_union(streets, 1.0, 0.5, 7);
+}
+
 TEST(InflateUnion, RingsStartAtTheirLeastVertexWhateverTheCurveOrder) {
   std::vector<Polyline> curves = tangle(4);
   const Polys a = inflate(curves, std::nullopt, 0.3, 0.1);

@@ -390,6 +390,46 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
     c2::Point64 a, b;
     std::size_t ring;
   };
+  std::vector<std::ptrdiff_t> parent(rings.size(), -1);
+  if (rings.size() < 2) return parent;
+  // Outer rings nest only inside holes, and the ring of largest area, an outer one, tells the
+  // outer sense. With one outer ring, every hole is its own; otherwise only a ring that some
+  // hole's box holds (holes included) can have a parent.
+  std::vector<double> area(rings.size());
+  std::size_t largest = 0;
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    area[i] = c2::Area(rings[i]);
+    if (std::fabs(area[i]) > std::fabs(area[largest])) largest = i;
+  }
+  const bool outer_positive = area[largest] > 0.0;
+  std::vector<c2::Rect64> hole_boxes;
+  std::size_t outers = 0;
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    if ((area[i] > 0.0) == outer_positive) {
+      ++outers;
+    } else {
+      hole_boxes.push_back(c2::GetBounds(rings[i]));
+    }
+  }
+  if (hole_boxes.empty()) return parent;
+  if (outers == 1) {
+    for (std::size_t i = 0; i < rings.size(); ++i) {
+      if (i != largest) parent[i] = static_cast<std::ptrdiff_t>(largest);
+    }
+    return parent;
+  }
+  for (double& a : area) a = std::fabs(a);
+  constexpr std::size_t kBoxChecks = std::size_t{1} << 22;
+  std::vector<char> asks(rings.size(), 1);
+  if (hole_boxes.size() * rings.size() <= kBoxChecks) {
+    for (std::size_t i = 0; i < rings.size(); ++i) {
+      const c2::Rect64 box = c2::GetBounds(rings[i]);
+      asks[i] = std::any_of(hole_boxes.begin(), hole_boxes.end(), [&](const c2::Rect64& h) {
+        return h.left <= box.left && box.right <= h.right && h.top <= box.top &&
+               box.bottom <= h.bottom;
+      });
+    }
+  }
   std::size_t edges = 0;
   std::int64_t ymin = std::numeric_limits<std::int64_t>::max();
   std::int64_t ymax = std::numeric_limits<std::int64_t>::lowest();
@@ -400,50 +440,49 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
       ymax = std::max(ymax, q.y);
     }
   }
-  std::vector<std::ptrdiff_t> parent(rings.size(), -1);
-  if (rings.size() < 2) return parent;
 
-  // About kBandEdges edges a band, fewer bands where long edges would be copied into many.
-  constexpr std::size_t kBandEdges = 8;
-  std::size_t bands = std::max<std::size_t>(1, edges / kBandEdges);
+  // Bands about as high as an edge runs on average, so that an edge lies in one or two; laid
+  // out as one array with an offset per band.
+  double rise = 0.0;
+  for (const c2::Path64& r : rings) {
+    for (std::size_t k = 0; k < r.size(); ++k) {
+      rise += std::fabs(static_cast<double>(r[(k + 1) % r.size()].y) - static_cast<double>(r[k].y));
+    }
+  }
   const double y0 = static_cast<double>(ymin);
-  double height = 0.0;
+  const double extent = static_cast<double>(ymax) - y0 + 1.0;
+  const double bands_by_rise = extent / std::max(1.0, rise / static_cast<double>(edges));
+  const auto bands =
+      static_cast<std::size_t>(std::clamp(bands_by_rise, 1.0, static_cast<double>(edges / 2 + 1)));
+  const double height = extent / static_cast<double>(bands);
   const auto band_of = [&](double y) {
     const double b = std::floor((y - y0) / height);
     return static_cast<std::size_t>(std::clamp(b, 0.0, static_cast<double>(bands - 1)));
   };
-  for (;;) {
-    height = (static_cast<double>(ymax) - y0 + 1.0) / static_cast<double>(bands);
-    std::size_t copies = 0;
-    for (const c2::Path64& r : rings) {
+  const auto for_each_edge = [&](auto&& visit) {
+    for (std::size_t i = 0; i < rings.size(); ++i) {
+      const c2::Path64& r = rings[i];
       for (std::size_t k = 0; k < r.size(); ++k) {
         const c2::Point64& a = r[k];
         const c2::Point64& b = r[(k + 1) % r.size()];
-        copies += band_of(static_cast<double>(std::max(a.y, b.y))) -
-                  band_of(static_cast<double>(std::min(a.y, b.y))) + 1;
+        const std::size_t last = band_of(static_cast<double>(std::max(a.y, b.y)));
+        for (std::size_t j = band_of(static_cast<double>(std::min(a.y, b.y))); j <= last; ++j) {
+          visit(j, Edge{a, b, i});
+        }
       }
     }
-    if (bands == 1 || copies <= kBandEdges * edges) break;
-    bands /= 2;
-  }
-  std::vector<std::vector<Edge>> band(bands);
-  for (std::size_t i = 0; i < rings.size(); ++i) {
-    const c2::Path64& r = rings[i];
-    for (std::size_t k = 0; k < r.size(); ++k) {
-      const c2::Point64& a = r[k];
-      const c2::Point64& b = r[(k + 1) % r.size()];
-      const std::size_t last = band_of(static_cast<double>(std::max(a.y, b.y)));
-      for (std::size_t j = band_of(static_cast<double>(std::min(a.y, b.y))); j <= last; ++j) {
-        band[j].push_back({a, b, i});
-      }
-    }
-  }
+  };
+  std::vector<std::size_t> start(bands + 1, 0);
+  for_each_edge([&](std::size_t j, const Edge&) { ++start[j + 1]; });
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  std::vector<Edge> banded(start.back());
+  std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+  for_each_edge([&](std::size_t j, const Edge& e) { banded[fill[j]++] = e; });
 
-  std::vector<double> area(rings.size());
-  for (std::size_t i = 0; i < rings.size(); ++i) area[i] = std::fabs(c2::Area(rings[i]));
   std::vector<char> odd(rings.size(), 0);
   std::vector<std::size_t> crossed;
   for (std::size_t i = 0; i < rings.size(); ++i) {
+    if (!asks[i]) continue;
     const c2::Path64& r = rings[i];
     // The midpoint of one of the ring's edges, in doubled coordinates to stay on the grid;
     // tried again at the next edge when it lies on another ring (rings may touch).
@@ -452,7 +491,9 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
       const Wide py = Wide{r[k].y} + r[(k + 1) % r.size()].y;
       bool on_edge = false;
       crossed.clear();
-      for (const Edge& e : band[band_of(static_cast<double>(py) / 2.0)]) {
+      const std::size_t j = band_of(static_cast<double>(py) / 2.0);
+      for (std::size_t m = start[j]; m < start[j + 1]; ++m) {
+        const Edge& e = banded[m];
         if (e.ring == i) continue;
         const Wide ax = 2 * Wide{e.a.x}, ay = 2 * Wide{e.a.y};
         const Wide bx = 2 * Wide{e.b.x}, by = 2 * Wide{e.b.y};

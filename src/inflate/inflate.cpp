@@ -34,13 +34,15 @@ constexpr std::size_t kPieceVertices = 32;
 // Shapes united per call at each level of the union tree.
 constexpr std::size_t kTreeFanout = 4;
 
-// Throws when v cannot be put on Clipper2's integer grid; `what` names the value.
-void check_value(double v, const std::string& what) {
+// Throws when v cannot be put on Clipper2's integer grid; `what()` names the value (built only
+// then: the check runs for every input point).
+template <class Name>
+void check_value(double v, const Name& what) {
   if (!std::isfinite(v)) {
-    throw InputError(what + " is " + number_text(v) + "; it must be a finite number");
+    throw InputError(what() + " is " + number_text(v) + "; it must be a finite number");
   }
   if (std::fabs(v) > kMaxInflationMagnitude) {
-    throw InputError(what + " is " + number_text(v) + "; its magnitude must be at most 1e" +
+    throw InputError(what() + " is " + number_text(v) + "; its magnitude must be at most 1e" +
                      std::to_string(kMaxInflationExponent));
   }
 }
@@ -232,7 +234,14 @@ bool is_simple(const c2::Path64& r) {
     total += std::hypot(static_cast<double>(b.x - a.x), static_cast<double>(b.y - a.y));
   }
   const double h = std::max(1.0, 2.0 * total / static_cast<double>(n));
-  std::vector<std::pair<CellKey, std::size_t>> cells;
+  // Each cell's edges as a list threaded through `next`, its head found by hash.
+  constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
+  FlatMap<CellKey, std::size_t, CellBlockHash> cell_of(2 * n);
+  std::vector<std::size_t> head;
+  std::vector<std::size_t> edge;
+  std::vector<std::size_t> next;
+  edge.reserve(2 * n);
+  next.reserve(2 * n);
   for (std::size_t i = 0; i < n; ++i) {
     const c2::Point64& a = r[i];
     const c2::Point64& b = r[(i + 1) % n];
@@ -246,24 +255,24 @@ bool is_simple(const c2::Path64& r) {
         static_cast<std::int64_t>(std::floor(static_cast<double>(std::max(a.y, b.y)) / h));
     if ((hi_x - lo_x + 1) * (hi_y - lo_y + 1) > 4096) return false;  // not worth it: sweep instead
     for (std::int64_t x = lo_x; x <= hi_x; ++x) {
-      for (std::int64_t y = lo_y; y <= hi_y; ++y) cells.push_back({CellKey{x, y}, i});
+      for (std::int64_t y = lo_y; y <= hi_y; ++y) {
+        const std::size_t c = *cell_of.try_emplace(CellKey{x, y}, head.size()).first;
+        if (c == head.size()) head.push_back(kEnd);
+        edge.push_back(i);
+        next.push_back(head[c]);
+        head[c] = edge.size() - 1;
+      }
     }
   }
-  std::sort(cells.begin(), cells.end(), [](const auto& l, const auto& m) {
-    return std::tie(l.first.x, l.first.y, l.second) < std::tie(m.first.x, m.first.y, m.second);
-  });
-  for (std::size_t lo = 0; lo < cells.size();) {
-    std::size_t hi = lo + 1;
-    while (hi < cells.size() && cells[hi].first == cells[lo].first) ++hi;
-    for (std::size_t u = lo; u < hi; ++u) {
-      for (std::size_t v = u + 1; v < hi; ++v) {
-        const std::size_t i = cells[u].second;
-        const std::size_t j = cells[v].second;
+  for (const std::size_t first : head) {
+    for (std::size_t u = first; u != kEnd; u = next[u]) {
+      for (std::size_t v = next[u]; v != kEnd; v = next[v]) {
+        const std::size_t i = std::min(edge[u], edge[v]);
+        const std::size_t j = std::max(edge[u], edge[v]);
         if (j == i + 1 || (i == 0 && j == n - 1)) continue;  // neighbours share a vertex
         if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n])) return false;
       }
     }
-    lo = hi;
   }
   return true;
 }
@@ -798,17 +807,21 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
     const Polyline& curve = curves[i];
     if (curve.size() < 2) continue;
     for (std::size_t k = 0; k < curve.size(); ++k) {
-      check_value(curve[k].x, "x coordinate" + at(i, k));
-      check_value(curve[k].y, "y coordinate" + at(i, k));
+      check_value(curve[k].x, [&] { return "x coordinate" + at(i, k); });
+      check_value(curve[k].y, [&] { return "y coordinate" + at(i, k); });
     }
     if (has_radii(widths, i)) {
       const std::vector<double>& radii = (*widths)[i];
-      for (std::size_t k = 0; k < radii.size(); ++k) check_value(radii[k], "radius" + at(i, k));
+      for (std::size_t k = 0; k < radii.size(); ++k) {
+        check_value(radii[k], [&] { return "radius" + at(i, k); });
+      }
     } else {
       uses_buffer_distance = true;
     }
   }
-  if (uses_buffer_distance) check_value(buffer_distance, "buffer_distance");
+  if (uses_buffer_distance) {
+    check_value(buffer_distance, [] { return std::string("buffer_distance"); });
+  }
 }
 
 std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,

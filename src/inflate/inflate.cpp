@@ -394,7 +394,6 @@ Pieces offset_curve(const Polyline& curve, const std::vector<double>* radii, dou
 // Clipper2's own nesting (its PolyTree) tests each hole against its outer ring's every vertex,
 // which on a street grid's one big outer ring cost more than the union itself.
 std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
-  using Wide = __int128;
   struct Edge {
     c2::Point64 a, b;
     std::size_t ring;

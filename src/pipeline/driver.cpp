@@ -159,14 +159,21 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
     if (inserted) result.nodes.push_back(position);
     return it->second;
   };
-  for (const Chain& chain : chains) {
-    FinishedChain finished = finish_chain(chain, s.simplification);
-    if (finished.points.empty()) throw InternalError("internal error: empty chain");
-    const std::size_t start = output_node(finished.start, finished.points.front());
-    const std::size_t end = output_node(finished.end, finished.points.back());
+  // Chains are finished independently on the pool; nodes are numbered afterwards, in order.
+  std::vector<FinishedChain> finished(chains.size());
+  if (tree) result.widths.resize(chains.size());
+  parallel_for(chains.size(), [&](std::size_t i) {
+    finished[i] = finish_chain(chains[i], s.simplification);
+    if (tree && !finished[i].points.empty()) {
+      result.widths[i] = detail::widths_against(*tree, finished[i].points);
+    }
+  });
+  for (FinishedChain& f : finished) {
+    if (f.points.empty()) throw InternalError("internal error: empty chain");
+    const std::size_t start = output_node(f.start, f.points.front());
+    const std::size_t end = output_node(f.end, f.points.back());
     result.chain_node_ids.emplace_back(start, end);
-    if (tree) result.widths.push_back(detail::widths_against(*tree, finished.points));
-    result.chains.push_back(std::move(finished.points));
+    result.chains.push_back(std::move(f.points));
   }
   return result;
 }

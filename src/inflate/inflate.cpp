@@ -223,7 +223,7 @@ bool segments_meet(const c2::Point64& a, const c2::Point64& b, const c2::Point64
 }
 
 // Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
-// bucketed in a grid of about two edge lengths, so the test costs about the ring's size.
+// bucketed in a grid of about one edge length, so the test costs about the ring's size.
 bool is_simple(const c2::Path64& r) {
   const std::size_t n = r.size();
   if (n < 3) return false;
@@ -233,7 +233,7 @@ bool is_simple(const c2::Path64& r) {
     const c2::Point64& b = r[(i + 1) % n];
     total += std::hypot(static_cast<double>(b.x - a.x), static_cast<double>(b.y - a.y));
   }
-  const double h = std::max(1.0, 2.0 * total / static_cast<double>(n));
+  const double h = std::max(1.0, total / static_cast<double>(n));
   // Each cell's edges as a list threaded through `next`, its head found by hash.
   constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
   FlatMap<CellKey, std::size_t, CellBlockHash> cell_of(2 * n);

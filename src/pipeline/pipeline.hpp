@@ -67,7 +67,7 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
 
 // topologize_inner on one tile, its chains clipped to the tile's core. Throws InputError
 // "tile (col, row) failed: " + message.
-std::vector<CorePiece> run_tile(const TileCurves& tile, const TileGrid& grid,
+std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
                                 const TopologizeParams& params);
 
 // plan_tiles, run_tile for every tile on the worker pool a wave at a time, and stitch_pieces.

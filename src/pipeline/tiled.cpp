@@ -50,10 +50,10 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
   return plan;
 }
 
-std::vector<CorePiece> run_tile(const TileCurves& tile, const TileGrid& grid,
+std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
                                 const TopologizeParams& params) {
   TopologizeParams p = params;
-  p.per_curve_widths = tile.widths;
+  p.per_curve_widths = std::move(tile.widths);
   TopologyResult r;
   try {
     r = topologize_inner(tile.curves, p);
@@ -70,6 +70,9 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
                                 const TopologizeParams& params) {
   TilePlan plan = plan_tiles(curves, params, std::nullopt, false);
   std::vector<TileCurves>& tiles = plan.tiles;
+  // Each tile brings its own radii: the whole input's are not copied once per tile.
+  TopologizeParams per_tile = params;
+  per_tile.per_curve_widths.reset();
   const std::size_t wave =
       kTilesPerWorker * static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
   std::vector<CorePiece> pieces;
@@ -79,11 +82,11 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
     std::vector<std::string> errors(count);
     parallel_for(count, [&](std::size_t k) {
       try {
-        results[k] = run_tile(tiles[first + k], plan.grid, params);
+        // Moved out: memory follows the wave, not the whole input.
+        results[k] = run_tile(std::move(tiles[first + k]), plan.grid, per_tile);
       } catch (const InputError& e) {
         errors[k] = e.what();
       }
-      tiles[first + k] = {};  // done with: memory follows the wave, not the whole input
     });
     for (std::size_t k = 0; k < count; ++k) {
       if (!errors[k].empty()) throw InputError(errors[k]);

@@ -51,15 +51,15 @@ py::tuple plan(py::handle curves, const py::dict& options, py::handle origin, bo
 
 py::list run(py::handle curves, py::handle widths, std::int64_t col, std::int64_t row,
              py::handle grid, const py::dict& options) {
-  py::dict with_widths(options);
+  py::dict with_widths(options.attr("copy")());  // a copy: the caller's dict stays as it was
   with_widths["per_curve_widths"] = widths;
-  const BatchJob call = bind_options(curves, with_widths);
-  TileCurves tile{col, row, call.curves, call.params.per_curve_widths, true};
+  BatchJob call = bind_options(curves, with_widths);
+  TileCurves tile{col, row, std::move(call.curves), std::move(call.params.per_curve_widths), true};
   const TileGrid g = grid_of(grid);
   std::vector<CorePiece> pieces;
   {
     py::gil_scoped_release unlocked;
-    pieces = run_tile(tile, g, call.params);
+    pieces = run_tile(std::move(tile), g, call.params);
   }
   py::list out(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -81,8 +81,8 @@ py::tuple stitch(py::handle pieces, py::handle grid, double tolerance) {
     for (const py::handle w : py::reinterpret_borrow<py::sequence>(t[1])) {
       native[i].widths.push_back(cv::to_double(w, "pieces"));
     }
-    native[i].start_cut = t[2].cast<bool>();
-    native[i].end_cut = t[3].cast<bool>();
+    native[i].start_cut = cv::to_bool(t[2], "pieces");
+    native[i].end_cut = cv::to_bool(t[3], "pieces");
   }
   const TileGrid g = grid_of(grid);
   StitchedResult r;

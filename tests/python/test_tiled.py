@@ -75,3 +75,12 @@ def test_tile_errors_and_arguments():
     with pytest.raises(ValueError, match=r"tile \(-?\d+, -?\d+\) failed: skeleton has"):
         _internal.topologize_tiled(scribble(1), 1.0, 2.0, tile_size=20.0, max_nodes=1)
     assert _internal.topologize_tiled([], 1.0, 2.0, tile_size=5.0) == ([], [], [], [])
+
+
+def test_tile_steps_leave_the_callers_options_alone():
+    options = {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
+    grid, tolerance, tiles = _internal._plan_tiles(cross(), options, None, False)
+    pieces = [p for col, row, _, parts, widths in tiles
+              for p in _internal._run_tile(parts, widths, col, row, grid, options)]
+    assert options == {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
+    assert _internal._stitch(pieces, grid, tolerance) == _internal.topologize_tiled(cross(), **options)

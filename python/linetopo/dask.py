@@ -11,6 +11,7 @@ import re
 from typing import Any, Sequence
 
 from . import _internal
+from ._extras import require
 
 _JOB_OPTIONS = tuple(_internal._SIGNATURES["topologize_batch job"][3:])
 _TILED_OPTIONS = tuple(_internal._SIGNATURES["topologize_tiled"][3:])
@@ -18,11 +19,8 @@ _JOB_FAILURE = re.compile(r"topologize_batch job (\d+) failed: (.*)", re.S)
 
 
 def _dask():
-    try:
-        import dask
-        import dask.bag
-    except ImportError:
-        raise ImportError("linetopo.dask needs the dask extra: pip install linetopo[dask]") from None
+    dask = require("dask", "linetopo.dask")
+    import dask.bag  # noqa: F401  (the bag module, once dask is known to be there)
     return dask
 
 

@@ -88,11 +88,12 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
               if chains else np.empty((0, 2)))
     indices = np.repeat(np.arange(len(chains)), sizes)
-    lengths = shapely.length(shapely.linestrings(coords, indices=indices)) if chains else []
+    lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
+    lengths = shapely.length(lines) if chains else []  # in metres when the run was in UTM
     points = np.asarray(nodes, dtype=float).reshape(-1, 2)
     if utm is not None:
         coords, points = utm.back([coords, points])
-    lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
+        lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
 
     n, m = len(chains), len(nodes)
     columns: dict[str, list[Any]] = {

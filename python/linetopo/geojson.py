@@ -144,15 +144,6 @@ def result_to_geojson(
     return lines_to_geojson(chains, columns, nodes, node_degrees(len(nodes), chain_node_ids))
 
 
-def strokes_to_geojson(
-    strokes: Sequence[Sequence[Point]], stroke_chains: Sequence[Sequence[tuple[int, bool]]]
-) -> dict:
-    """Builds a FeatureCollection of one LineString per stroke; its ``chains`` property lists the
-    stroke's chains in walking order as ``[index, reversed]`` pairs."""
-    return lines_to_geojson(strokes, {"chains": [[[i, bool(r)] for i, r in walk]
-                                                 for walk in stroke_chains]})
-
-
 def dumps(obj: dict) -> str:
     # allow_nan=False: a non-finite value would make a file other GeoJSON readers reject.
     return json.dumps(obj, allow_nan=False, separators=(",", ":")) + "\n"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <utility>
 
 namespace linetopo {
@@ -12,29 +13,8 @@ namespace {
 
 // Points [first, last] of the input simplified, appended to out without their first point.
 void rdp_span(const std::vector<Point>& all, std::size_t first, std::size_t last, double epsilon,
-              std::vector<Point>& out);
-
-}  // namespace
-
-std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
-  const std::size_t n = points.size();
-  if (n <= 2) return points;
-  // One span for all but very long inputs; those go in spans that share their end points, since
-  // a split that peels one point off a long range at a time (a spiral does that) makes the
-  // whole quadratic.
-  std::vector<Point> out{points.front()};
-  for (std::size_t first = 0; first + 1 < n; first += kRdpSpan - 1) {
-    rdp_span(points, first, std::min(n - 1, first + kRdpSpan - 1), epsilon, out);
-  }
-  return out;
-}
-
-namespace {
-
-void rdp_span(const std::vector<Point>& all, std::size_t first, std::size_t last, double epsilon,
               std::vector<Point>& out) {
-  const std::vector<Point> points(all.begin() + static_cast<std::ptrdiff_t>(first),
-                                  all.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  const auto points = std::span<const Point>(all).subspan(first, last - first + 1);
   const std::size_t n = points.size();
   if (n <= 2) {
     out.push_back(points.back());
@@ -88,5 +68,18 @@ void rdp_span(const std::vector<Point>& all, std::size_t first, std::size_t last
 }
 
 }  // namespace
+
+std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
+  const std::size_t n = points.size();
+  if (n <= 2) return points;
+  // One span for all but very long inputs; those go in spans that share their end points, since
+  // a split that peels one point off a long range at a time (a spiral does that) makes the
+  // whole quadratic.
+  std::vector<Point> out{points.front()};
+  for (std::size_t first = 0; first + 1 < n; first += kRdpSpan - 1) {
+    rdp_span(points, first, std::min(n - 1, first + kRdpSpan - 1), epsilon, out);
+  }
+  return out;
+}
 
 }  // namespace linetopo

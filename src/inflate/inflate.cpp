@@ -146,14 +146,12 @@ Piece leaf(c2::Paths64 paths) {
   return piece;
 }
 
-// The uniform offset of one long curve as pieces whose union is the curve's offset: consecutive
-// pieces share one segment and end flat (butt), so every join is made by a piece that holds
-// both of its segments and every segment's band by a piece that holds it; the two real ends
-// get the square caps the whole curve would get.
 // The vertex ranges [first, last] of the pieces of a long curve of n vertices: consecutive
 // pieces share one segment.
-std::vector<std::pair<std::size_t, std::size_t>> piece_spans(std::size_t n) {
-  std::vector<std::pair<std::size_t, std::size_t>> spans;
+using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
+
+Spans piece_spans(std::size_t n) {
+  Spans spans;
   for (std::size_t first = 0;;) {
     const std::size_t last = std::min(n - 1, first + kPieceVertices);
     spans.emplace_back(first, last);
@@ -163,9 +161,12 @@ std::vector<std::pair<std::size_t, std::size_t>> piece_spans(std::size_t n) {
   return spans;
 }
 
-std::vector<c2::Paths64> offset_in_pieces(
-    const c2::Path64& path, const std::vector<std::pair<std::size_t, std::size_t>>& spans,
-    double delta, double arc_tolerance) {
+// The uniform offset of one long curve as pieces whose union is the curve's offset: consecutive
+// pieces share one segment and end flat (butt), so every join is made by a piece that holds
+// both of its segments and every segment's band by a piece that holds it; the two real ends
+// get the square caps the whole curve would get.
+std::vector<c2::Paths64> offset_in_pieces(const c2::Path64& path, const Spans& spans, double delta,
+                                          double arc_tolerance) {
   std::vector<c2::Paths64> pieces(spans.size());
   parallel_for(spans.size(), [&](std::size_t i) {
     const c2::Path64 piece(path.begin() + static_cast<std::ptrdiff_t>(spans[i].first),
@@ -187,7 +188,6 @@ c2::Path64 without_grid_repeats(const c2::Path64& path) {
   return out;
 }
 
-using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
 using Wide = __int128;
 
 Wide cross(const c2::Point64& o, const c2::Point64& a, const c2::Point64& b) {

@@ -443,15 +443,17 @@ StitchedResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid
       if (std::isnan(w.front())) {
         // Every point moved with merged junctions: the nearest tile point's width.
         double best = std::numeric_limits<double>::infinity();
+        double nearest = std::numeric_limits<double>::quiet_NaN();
         for (const CorePiece& piece : pieces) {
           for (std::size_t k = 0; k < piece.widths.size() && k < piece.points.size(); ++k) {
             const double d = dist2(piece.points[k], chain.points.front());
             if (d < best) {
               best = d;
-              std::fill(w.begin(), w.end(), piece.widths[k]);
+              nearest = piece.widths[k];
             }
           }
         }
+        std::fill(w.begin(), w.end(), nearest);
       }
       out.widths.push_back(std::move(w));
     }

@@ -75,16 +75,16 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   t = Clock::now();
   linetopo::detail::RejectionCount rejections;
   auto triangulated = prepared;
-  const auto segments =
-      linetopo::detail::skeleton_segments(triangulated, inflated, s.boundary, &rejections);
+  auto skeletons =
+      linetopo::detail::polygon_skeletons(triangulated, inflated, s.boundary, &rejections);
   const double t_skeleton = seconds_since(t);
+  std::size_t segments = 0;
+  for (const auto& k : skeletons) segments += k.segments.size();
   t = Clock::now();
-  auto graph = linetopo::segments_to_graph(segments, s.weld_tolerance);
-  const double t_weld = seconds_since(t);
-  graph = linetopo::prune_short_tips(graph, s.tip_length);
-  const double t_prune = seconds_since(t) - t_weld;
-  graph = linetopo::merge_close_junctions(graph, s.junction_merge_distance);
-  const auto chains = linetopo::extract_chains(graph);
+  const bool apart = linetopo::weld_apart(skeletons, s.weld_tolerance);
+  const double t_apart = seconds_since(t);
+  t = Clock::now();
+  const auto chains = linetopo::detail::skeleton_chains(std::move(skeletons), s, {});
   const double t_graph = seconds_since(t);
   t = Clock::now();
   std::vector<Point> cloud;
@@ -112,14 +112,14 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   row("inflate", t_inflate);
   row("prepare boundaries", t_prepare);
   row("triangulate + skeletonize", t_skeleton);
-  row("graph + prune + merge + chains", t_graph);
-  row("  of which welding", t_weld);
-  row("  of which tip pruning", t_prune);
+  row("weld + prune + merge + chains", t_graph);
+  row("  of which the weld-apart check", t_apart);
   row("finishing + widths", t_finish);
   std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n", prepared.size(),
               rejections.rejected, rejections.recovered);
-  std::printf("  segments %zu, chains %zu, chain points %zu, boundary points %zu\n",
-              segments.size(), chains.size(), chain_points, cloud.size());
+  std::printf("  skeletons weld apart: %s\n", apart ? "yes" : "no");
+  std::printf("  segments %zu, chains %zu, chain points %zu, boundary points %zu\n", segments,
+              chains.size(), chain_points, cloud.size());
   std::printf("  topologize_inner with widths  %8.3f s (%zu chains)\n", t_total,
               result.chains.size());
 }

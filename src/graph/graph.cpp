@@ -9,6 +9,7 @@
 #include <string>
 
 #include "geometry/keys.hpp"
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace {
@@ -272,6 +273,99 @@ Graph compact(const Graph& graph, const Merged& m) {
 
 }  // namespace
 
+Graph weld_skeletons(std::span<const Skeleton> skeletons, double cell_size) {
+  std::size_t points = 0;
+  std::size_t segments = 0;
+  for (const Skeleton& s : skeletons) {
+    points += s.points.size();
+    segments += s.segments.size();
+  }
+  Graph graph;
+  CellIndex cells(points);
+  PairSet seen(segments);
+  std::vector<std::size_t> node;
+  for (const Skeleton& s : skeletons) {
+    // Welding a point again only finds its own cell, so each point is welded once, in the order
+    // the segments first reach it.
+    node.resize(s.points.size());
+    for (std::size_t k = 0; k < s.points.size(); ++k) {
+      node[k] = weld_point(s.points[k], cell_size, cells, graph.nodes);
+    }
+    for (const auto& [pa, pb] : s.segments) {
+      const std::size_t a = node[check_index(pa, node.size(), "skeleton point")];
+      const std::size_t b = node[check_index(pb, node.size(), "skeleton point")];
+      if (a == b || !seen.insert(index_pair(a, b))) continue;
+      graph.edges.emplace_back(a, b);
+    }
+  }
+  return graph;
+}
+
+bool weld_apart(std::span<const Skeleton> skeletons, double cell_size) {
+  if (skeletons.size() < 2) return true;
+  // Every point's cell, counted from the least cell of all, with its skeleton: in rows of at
+  // most 2^32 - 2 cells, so that a key's left neighbour is the key less one.
+  struct Entry {
+    std::uint64_t key;
+    std::uint32_t skeleton;
+  };
+  constexpr double kMaxSpan = 4294967294.0;
+  double lo_x = std::numeric_limits<double>::infinity();
+  double lo_y = lo_x;
+  double hi_x = -lo_x;
+  double hi_y = -lo_x;
+  std::size_t count = 0;
+  for (const Skeleton& s : skeletons) {
+    count += s.points.size();
+    for (const Point& p : s.points) {
+      lo_x = std::fmin(lo_x, std::round(p.x / cell_size));
+      lo_y = std::fmin(lo_y, std::round(p.y / cell_size));
+      hi_x = std::fmax(hi_x, std::round(p.x / cell_size));
+      hi_y = std::fmax(hi_y, std::round(p.y / cell_size));
+    }
+  }
+  if (count == 0) return true;
+  if (skeletons.size() > UINT32_MAX || !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan)) {
+    return false;  // too far apart to key: weld together, which is always right
+  }
+  std::vector<Entry> entries;
+  entries.reserve(count);
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    for (const Point& p : skeletons[i].points) {
+      const auto x = static_cast<std::uint64_t>(std::round(p.x / cell_size) - lo_x);
+      const auto y = static_cast<std::uint64_t>(std::round(p.y / cell_size) - lo_y);
+      entries.push_back({(y << 32) | x, static_cast<std::uint32_t>(i)});
+    }
+  }
+  const auto less = [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (a.key == b.key && a.skeleton < b.skeleton);
+  };
+  parallel_sort(entries.begin(), entries.end(), less);
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const Entry& a, const Entry& b) {
+                              return a.key == b.key && a.skeleton == b.skeleton;
+                            }),
+                entries.end());
+  // Each cell against the cells before it in its 3 x 3 block: its left neighbour and itself in
+  // its own row, three cells in the row above.
+  constexpr std::uint64_t kRow = std::uint64_t{1} << 32;
+  std::size_t above = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
+    for (std::size_t j = i; j-- > 0 && entries[j].key + 1 >= e.key;) {
+      if (entries[j].skeleton != e.skeleton) return false;
+    }
+    if (e.key < kRow) continue;
+    const std::uint64_t first = e.key - kRow - ((e.key & (kRow - 1)) > 0 ? 1 : 0);
+    const std::uint64_t last = e.key - kRow + 1;
+    while (above < i && entries[above].key < first) ++above;
+    for (std::size_t j = above; j < i && entries[j].key <= last; ++j) {
+      if (entries[j].skeleton != e.skeleton) return false;
+    }
+  }
+  return true;
+}
+
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
   Graph graph;
   CellIndex cells(2 * segments.size());
@@ -335,11 +429,20 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length) {
 }
 
 std::vector<Chain> extract_chains(const Graph& graph) {
+  ChainLists lists = extract_chain_lists(graph);
+  std::vector<Chain> chains = std::move(lists.open);
+  chains.insert(chains.end(), std::make_move_iterator(lists.loops.begin()),
+                std::make_move_iterator(lists.loops.end()));
+  return chains;
+}
+
+ChainLists extract_chain_lists(const Graph& graph) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const Adjacency adj = build_neighbours(graph);
   PairSet visited(graph.edges.size());
-  std::vector<Chain> chains;
+  ChainLists lists;
+  std::vector<Chain>* chains = &lists.open;
 
   const auto trace = [&](std::size_t s, std::size_t first) {
     if (!visited.insert(index_pair(s, first))) return;
@@ -361,7 +464,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
     chain.end = cur;
     chain.start_is_tip = adj.degree(s) == 1;
     chain.end_is_tip = adj.degree(cur) == 1;
-    chains.push_back(std::move(chain));
+    chains->push_back(std::move(chain));
   };
 
   for (std::size_t s = 0; s < n; ++s) {
@@ -369,10 +472,11 @@ std::vector<Chain> extract_chains(const Graph& graph) {
     for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
   }
   // Only closed loops of degree-2 nodes are left; each starts at its lowest node.
+  chains = &lists.loops;
   for (std::size_t s = 0; s < n; ++s) {
     for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
   }
-  return chains;
+  return lists;
 }
 
 }  // namespace linetopo

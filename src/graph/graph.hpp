@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <utility>
 
 #include "geometry/geometry.hpp"
+#include "skeleton_cdt/skeleton_cdt.hpp"
 
 namespace linetopo {
 
@@ -23,9 +25,22 @@ struct Chain {
   bool end_is_tip = false;
 };
 
+// The chains of extract_chains in its two lists: first those that start at an end or a junction,
+// then the closed loops.
+struct ChainLists {
+  std::vector<Chain> open;
+  std::vector<Chain> loops;
+};
+
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size);
+// The graph segments_to_graph makes of the skeletons' segments, taken in order.
+Graph weld_skeletons(std::span<const Skeleton> skeletons, double cell_size);
+// True when welding each skeleton alone gives, node for node, what welding them together
+// does: no point of one lies in or next to the weld cell of a point of another.
+bool weld_apart(std::span<const Skeleton> skeletons, double cell_size);
 Graph merge_close_junctions(const Graph& graph, double merge_distance);
 Graph prune_short_tips(const Graph& graph, double min_tip_length);
 std::vector<Chain> extract_chains(const Graph& graph);
+ChainLists extract_chain_lists(const Graph& graph);
 
 }  // namespace linetopo

@@ -3,6 +3,7 @@
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/parallel_sort.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <cstddef>
@@ -29,6 +30,13 @@ void parallel_for(std::size_t n, const Fn& fn) {
                         for (std::size_t i = r.begin(); i != r.end(); ++i) fn(i);
                       });
   });
+}
+
+// Sorts [first, last) by less on the worker pool. Elements that compare equal may land in any
+// order, so less must be a total order wherever the result is meant to be deterministic.
+template <class It, class Less>
+void parallel_sort(It first, It last, const Less& less) {
+  worker_pool().execute([&] { tbb::parallel_sort(first, last, less); });
 }
 
 }  // namespace linetopo

@@ -32,16 +32,17 @@ std::optional<BufferPolygon> prepare_unsimplified(const BufferPolygon& inflated,
   return std::move(out.front());
 }
 
-template <class T, class TryFn>
-std::vector<T> per_polygon(std::vector<BufferPolygon>& prepared,
+// One result per prepared polygon, R{} for a polygon too small or rejected twice.
+template <class R, class TryFn>
+std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
                            const std::vector<BufferPolygon>& inflated,
                            const BoundarySettings& boundary, detail::RejectionCount* count,
                            TryFn try_fn) {
   if (prepared.size() != inflated.size()) {
     throw InternalError("internal error: boundary preparation changed the polygon count");
   }
-  // Polygons are independent: each runs on the pool, and the pieces are joined in polygon order.
-  std::vector<std::optional<std::vector<T>>> parts(prepared.size());
+  // Polygons are independent: each runs on the pool.
+  std::vector<R> parts(prepared.size());
   std::vector<char> rejected(prepared.size(), 0);
   std::vector<char> recovered(prepared.size(), 0);
   parallel_for(prepared.size(), [&](std::size_t i) {
@@ -58,19 +59,23 @@ std::vector<T> per_polygon(std::vector<BufferPolygon>& prepared,
         }
       }
     }
-    parts[i] = std::move(items);
+    if (items) parts[i] = std::move(*items);
   });
   if (count) {
     count->rejected += static_cast<std::size_t>(std::count(rejected.begin(), rejected.end(), 1));
     count->recovered += static_cast<std::size_t>(std::count(recovered.begin(), recovered.end(), 1));
   }
+  return parts;
+}
+
+// The parts joined in order.
+template <class T>
+std::vector<T> joined(std::vector<std::vector<T>> parts) {
   std::size_t total = 0;
-  for (const auto& part : parts) total += part ? part->size() : 0;
+  for (const auto& part : parts) total += part.size();
   std::vector<T> out;
   out.reserve(total);
-  for (auto& part : parts) {
-    if (part) out.insert(out.end(), part->begin(), part->end());
-  }
+  for (auto& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 
@@ -96,19 +101,73 @@ namespace detail {
 std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
                                        const std::vector<BufferPolygon>& inflated,
                                        const BoundarySettings& boundary, RejectionCount* count) {
-  return per_polygon<Segment>(prepared, inflated, boundary, count,
-                              [](const Ring& outer, const std::vector<Ring>& holes) {
-                                return try_skeletonize(outer, holes);
-                              });
+  return joined(per_polygon<std::vector<Segment>>(
+      prepared, inflated, boundary, count, [](const Ring& outer, const std::vector<Ring>& holes) {
+        return try_skeletonize(outer, holes);
+      }));
+}
+
+std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
+                                        const std::vector<BufferPolygon>& inflated,
+                                        const BoundarySettings& boundary, RejectionCount* count) {
+  return per_polygon<Skeleton>(
+      prepared, inflated, boundary, count,
+      [](const Ring& outer, const std::vector<Ring>& holes) { return try_skeleton(outer, holes); });
 }
 
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count) {
-  return per_polygon<Triangle>(prepared, inflated, boundary, count,
-                               [](const Ring& outer, const std::vector<Ring>& holes) {
-                                 return try_get_triangles(outer, holes);
-                               });
+  return joined(per_polygon<std::vector<Triangle>>(
+      prepared, inflated, boundary, count, [](const Ring& outer, const std::vector<Ring>& holes) {
+        return try_get_triangles(outer, holes);
+      }));
+}
+
+std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settings& s,
+                                   const CancelCheck& cancelled) {
+  std::vector<Graph> graphs;
+  if (weld_apart(skeletons, s.weld_tolerance)) {
+    graphs.resize(skeletons.size());
+    parallel_for(skeletons.size(), [&](std::size_t i) {
+      graphs[i] = weld_skeletons(std::span(&skeletons[i], 1), s.weld_tolerance);
+      skeletons[i] = {};
+    });
+  } else {
+    graphs.push_back(weld_skeletons(skeletons, s.weld_tolerance));
+  }
+  skeletons = {};
+  throw_if_cancelled(cancelled);
+  std::size_t nodes = 0;
+  for (const Graph& g : graphs) nodes += g.nodes.size();
+  if (s.max_nodes && nodes > *s.max_nodes) {
+    throw InputError("skeleton has " + std::to_string(nodes) +
+                     " nodes, exceeding max_nodes limit of " + std::to_string(*s.max_nodes));
+  }
+  std::vector<ChainLists> lists(graphs.size());
+  parallel_for(graphs.size(), [&](std::size_t i) {
+    Graph graph = std::move(graphs[i]);
+    if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+    if (s.junction_merge_distance > 0.0) {
+      graph = merge_close_junctions(graph, s.junction_merge_distance);
+    }
+    lists[i] = extract_chain_lists(graph);
+    graphs[i].nodes.resize(graph.nodes.size());  // only the count stays, for the numbering
+  });
+  // Open chains of every graph come before the loops of any, as in one graph's chain list.
+  std::vector<Chain> chains;
+  for (const bool loops : {false, true}) {
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      for (Chain& c : loops ? lists[i].loops : lists[i].open) {
+        c.start += offset;
+        c.end += offset;
+        chains.push_back(std::move(c));
+      }
+      offset += graphs[i].nodes.size();
+    }
+  }
+  return chains;
 }
 
 std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
@@ -183,7 +242,7 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
 TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
                                 const CancelCheck& cancelled) {
   const Settings s = resolve(params, curves);
-  std::vector<Segment> segments;
+  std::vector<Skeleton> skeletons;
   std::vector<BufferPolygon> prepared;
   {
     const std::vector<BufferPolygon> inflated =
@@ -191,28 +250,18 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
     throw_if_cancelled(cancelled);
     prepared = preprocess_boundaries(inflated, s.boundary);
     throw_if_cancelled(cancelled);
-    segments = detail::skeleton_segments(prepared, inflated, s.boundary, nullptr);
+    skeletons = detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr);
   }
-  if (segments.empty()) return {};
+  const bool any = std::any_of(skeletons.begin(), skeletons.end(),
+                               [](const Skeleton& k) { return !k.segments.empty(); });
+  if (!any) return {};
   throw_if_cancelled(cancelled);
 
   std::optional<detail::VertexTree> tree;
   if (s.compute_widths) tree = detail::build_vertex_tree(boundary_cloud(prepared));
   prepared = {};
 
-  Graph graph = segments_to_graph(segments, s.weld_tolerance);
-  segments = {};
-  throw_if_cancelled(cancelled);
-  if (s.max_nodes && graph.nodes.size() > *s.max_nodes) {
-    throw InputError("skeleton has " + std::to_string(graph.nodes.size()) +
-                     " nodes, exceeding max_nodes limit of " + std::to_string(*s.max_nodes));
-  }
-  if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
-  if (s.junction_merge_distance > 0.0) {
-    graph = merge_close_junctions(graph, s.junction_merge_distance);
-  }
-  const std::vector<Chain> chains = extract_chains(graph);
-  graph = {};
+  const std::vector<Chain> chains = detail::skeleton_chains(std::move(skeletons), s, cancelled);
   return finish(chains, s, tree ? &*tree : nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "graph/graph.hpp"
 #include "pipeline/pipeline.hpp"
 
 namespace linetopo::detail {
@@ -27,6 +28,17 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
 std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
                                        const std::vector<BufferPolygon>& inflated,
                                        const BoundarySettings& boundary, RejectionCount* count);
+
+// The same as one skeleton per prepared polygon, empty for a polygon that gave none.
+std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
+                                        const std::vector<BufferPolygon>& inflated,
+                                        const BoundarySettings& boundary, RejectionCount* count);
+
+// The chains of the skeletons' graph: welded, tips pruned and close junctions merged. Skeletons
+// that weld apart are cleaned each on its own, on the pool, with the result of cleaning them as
+// one graph. Chain ends are numbered over all skeletons.
+std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settings& settings,
+                                   const CancelCheck& cancelled);
 
 // The same for the triangles of every prepared polygon.
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,

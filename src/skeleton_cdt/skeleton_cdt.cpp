@@ -31,6 +31,7 @@ using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::size_t, Kern
 struct FaceInfo {
   int parity = -1;
   std::uint8_t contour_edges = 0;
+  std::size_t index = 0;  // among the returned triangles, once collected
 };
 using FaceBase = CGAL::Constrained_triangulation_face_base_2<
     Kernel, CGAL::Triangulation_face_base_with_info_2<FaceInfo, Kernel>>;
@@ -258,32 +259,42 @@ void mark_interior(Cdt& cdt) {
   }
 }
 
-// The inside faces as index triangles, with their inside-neighbour masks when asked for.
-std::vector<IndexTriangle> collect_interior(const Cdt& cdt,
-                                            std::vector<std::uint8_t>* interior_neighbours) {
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+// Per returned triangle, the returned triangle across its edge i (opposite vertex i), or kNone.
+using Across = std::array<std::size_t, 3>;
+
+// The inside faces as index triangles, with the triangles across their edges when asked for.
+std::vector<IndexTriangle> collect_interior(Cdt& cdt, std::vector<Across>* across) {
   std::vector<IndexTriangle> out;
   out.reserve(cdt.number_of_faces());
-  if (interior_neighbours) interior_neighbours->clear();
   for (const FaceHandle f : cdt.finite_face_handles()) {
     if (f->info().parity != 1) continue;
+    f->info().index = out.size();
     out.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
-    if (interior_neighbours) {
-      std::uint8_t mask = 0;
+  }
+  if (across) {
+    across->clear();
+    across->reserve(out.size());
+    for (const FaceHandle f : cdt.finite_face_handles()) {
+      if (f->info().parity != 1) continue;
+      Across a{kNone, kNone, kNone};
       for (int i = 0; i < 3; ++i) {
-        if (f->neighbor(i)->info().parity == 1) mask |= static_cast<std::uint8_t>(1U << i);
+        const FaceHandle g = f->neighbor(i);
+        if (g->info().parity == 1) a[static_cast<std::size_t>(i)] = g->info().index;
       }
-      interior_neighbours->push_back(mask);
+      across->push_back(a);
     }
   }
   return out;
 }
 
-// The triangulation behind triangulate_contours. When `interior_neighbours` is given, it receives
-// per returned triangle a mask whose bit i tells that the triangle across CGAL edge i (opposite
-// vertex i) is returned too, which is how the skeleton finds shared edges without a look-up.
+// The triangulation behind triangulate_contours. When `across` is given, it receives per
+// returned triangle its returned neighbours, which is how the skeleton finds shared edges
+// without a look-up.
 std::optional<std::vector<IndexTriangle>> triangulate(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
-    std::vector<std::uint8_t>* interior_neighbours) {
+    std::vector<Across>* across) {
   const std::size_t n = points.size();
   for (const auto& contour : contours) {
     for (const std::size_t i : contour) check_index(i, n, "contour");
@@ -298,7 +309,7 @@ std::optional<std::vector<IndexTriangle>> triangulate(
   if (cdt.dimension() < 2) return std::vector<IndexTriangle>{};
   mark_contour_edges(cdt, vertex_of, contours);
   mark_interior(cdt);
-  return collect_interior(cdt, interior_neighbours);
+  return collect_interior(cdt, across);
 }
 
 }  // namespace
@@ -331,10 +342,9 @@ std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& 
   return result ? std::move(*result) : std::vector<Triangle>{};
 }
 
-std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
-                                                    const std::vector<Ring>& holes) {
+std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes) {
   ContourInput in = assemble(outer, holes);
-  if (too_small(in)) return std::vector<Segment>{};
+  if (too_small(in)) return Skeleton{};
   const std::size_t n = in.points.size();
 
   // Ring number and position of every point, and the vertex count of every ring.
@@ -352,12 +362,20 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
   }
 
   jitter(in);
-  // An edge is used by two triangles exactly when the triangle across it is interior too.
-  std::vector<std::uint8_t> shared;
-  const auto triples = triangulate(in.points, in.contours, &shared);
+  std::vector<Across> across;
+  const auto triples = triangulate(in.points, in.contours, &across);
   if (!triples) return std::nullopt;
-  if (shared.size() != triples->size()) {
-    throw InternalError("internal error: triangle neighbour masks out of step");
+  const std::size_t count = triples->size();
+  if (across.size() != count) {
+    throw InternalError("internal error: triangle neighbours out of step");
+  }
+  for (const IndexTriangle& t : *triples) {
+    for (const std::size_t i : t) check_index(i, n, "triangle");
+  }
+  for (const Across& a : across) {
+    for (const std::size_t g : a) {
+      if (g != kNone) check_index(g, count, "neighbour triangle");
+    }
   }
 
   // Shared by two triangles and not a short chord between near neighbours of one ring.
@@ -371,29 +389,67 @@ std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
     return std::min(d, ring_n - d) > 2;
   };
 
-  std::vector<Segment> out;
+  Skeleton out;
   const std::vector<Point>& p = in.points;
-  for (std::size_t ti = 0; ti < triples->size(); ++ti) {
+  const auto add_point = [&out](const Point& q) {
+    out.points.push_back(q);
+    return out.points.size() - 1;
+  };
+  // The point of each triangle's edge i once made, shared with the triangle across it.
+  std::vector<std::size_t> edge_point(3 * count, kNone);
+  const auto midpoint_of = [&](std::size_t ti, std::size_t opposite) {
+    std::size_t& slot = edge_point[3 * ti + opposite];
+    if (slot != kNone) return slot;
     const IndexTriangle& t = (*triples)[ti];
-    for (const std::size_t i : t) check_index(i, n, "triangle");
+    const std::size_t u = t[(opposite + 1) % 3];
+    const std::size_t v = t[(opposite + 2) % 3];
+    const IndexTriangle& o = (*triples)[across[ti][opposite]];
+    std::size_t far = 0;
+    while (far < 3 && (o[far] == u || o[far] == v)) ++far;
+    if (far == 3) throw InternalError("internal error: neighbour triangle shares no edge");
+    slot = add_point(midpoint(p, index_pair(u, v)));
+    edge_point[3 * across[ti][opposite] + far] = slot;
+    return slot;
+  };
+
+  for (std::size_t ti = 0; ti < count; ++ti) {
+    const IndexTriangle& t = (*triples)[ti];
     // E0 = (t0, t1), E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
     const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
                                          index_pair(t[0], t[2])};
-    constexpr std::array<int, 3> kOpposite{2, 0, 1};
-    std::array<IndexPair, 3> kept{};
+    constexpr std::array<std::size_t, 3> kOpposite{2, 0, 1};
+    std::array<std::size_t, 3> kept{};
     std::size_t k = 0;
     for (std::size_t e = 0; e < 3; ++e) {
-      if (internal(edges[e], (shared[ti] >> kOpposite[e]) & 1U)) kept[k++] = edges[e];
+      if (internal(edges[e], across[ti][kOpposite[e]] != kNone)) kept[k++] = kOpposite[e];
     }
     if (k == 2) {
-      out.push_back({midpoint(p, kept[0]), midpoint(p, kept[1])});
+      const std::size_t a = midpoint_of(ti, kept[0]);
+      out.segments.emplace_back(a, midpoint_of(ti, kept[1]));
     } else if (k == 3) {
       const Point& a = p[t[0]];
       const Point& b = p[t[1]];
       const Point& c = p[t[2]];
       const Point centroid{((a.x + b.x) + c.x) / 3.0, ((a.y + b.y) + c.y) / 3.0};
-      for (const IndexPair& e : kept) out.push_back({midpoint(p, e), centroid});
+      std::size_t centre = kNone;
+      for (std::size_t e = 0; e < 3; ++e) {
+        const std::size_t m = midpoint_of(ti, kept[e]);
+        if (centre == kNone) centre = add_point(centroid);
+        out.segments.emplace_back(m, centre);
+      }
     }
+  }
+  return out;
+}
+
+std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
+                                                    const std::vector<Ring>& holes) {
+  const std::optional<Skeleton> skeleton = try_skeleton(outer, holes);
+  if (!skeleton) return std::nullopt;
+  std::vector<Segment> out;
+  out.reserve(skeleton->segments.size());
+  for (const auto& [a, b] : skeleton->segments) {
+    out.push_back({skeleton->points[a], skeleton->points[b]});
   }
   return out;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "geometry/geometry.hpp"
@@ -29,8 +30,20 @@ std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& 
 std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
                                                        const std::vector<Ring>& holes);
 
-// Skeleton segments of one polygon: midpoint to midpoint through sleeve triangles, midpoints to
-// the centroid in junction triangles; empty when the triangulation rejects the polygon.
+// The skeleton of one polygon as its points and the segments between them: midpoint to midpoint
+// through sleeve triangles, midpoints to the centroid in junction triangles. A midpoint is one
+// point for both triangles that share its edge; points are listed in the order the segments
+// first reach them, so that welding them in that order welds the segments' ends in theirs.
+struct Skeleton {
+  std::vector<Point> points;
+  std::vector<std::pair<std::size_t, std::size_t>> segments;  // indices into points
+};
+
+// The skeleton, or nullopt when the triangulation rejects the rings.
+std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes);
+
+// Skeleton segments of one polygon, each as its two points; empty when the triangulation
+// rejects the polygon.
 std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes);
 
 // As skeletonize, but nullopt when the triangulation rejects the rings.

@@ -277,6 +277,103 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
 }
 
 // Several callers at once share the pool, and each gets the single-run results in job order.
+// A jittered n x n lattice from `origin` with random edges, as one polygon's skeleton; parts of a
+// lattice's edges run in both directions, and some points are repeated under another index.
+Skeleton lattice_skeleton(std::mt19937& rng, Point origin, int n) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Skeleton k;
+  for (int i = 0; i < n * n; ++i) {
+    k.points.push_back({origin.x + i % n + 0.2 * unit(rng), origin.y + i / n + 0.2 * unit(rng)});
+  }
+  const auto add = [&](std::size_t u, std::size_t v) {
+    if (unit(rng) < 0.3) return;
+    if (unit(rng) < 0.1) {
+      k.points.push_back(k.points[v]);
+      v = k.points.size() - 1;
+    }
+    k.segments.push_back(rng() % 2 ? std::pair{u, v} : std::pair{v, u});
+  };
+  for (int i = 0; i < n * n; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    if (i % n + 1 < n) add(u, u + 1);
+    if (i / n + 1 < n) add(u, u + static_cast<std::size_t>(n));
+  }
+  // Points in the order the segments first reach them, as skeletons list them.
+  Skeleton out;
+  std::vector<std::size_t> index(k.points.size(), k.points.size());
+  const auto renumber = [&](std::size_t v) {
+    if (index[v] == k.points.size()) {
+      index[v] = out.points.size();
+      out.points.push_back(k.points[v]);
+    }
+    return index[v];
+  };
+  for (const auto& [a, b] : k.segments) {
+    const std::size_t na = renumber(a);
+    out.segments.emplace_back(na, renumber(b));
+  }
+  return out;
+}
+
+// Polygons whose skeletons come within a weld cell of each other are welded as one graph, the
+// others each alone on the pool; either way the chains are those of one graph of all segments.
+TEST(Driver, SkeletonsCleanedApartGiveTheChainsOfOneGraph) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int apart = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    Settings s = resolve(params_of(0.3, 1.0));
+    s.weld_tolerance = 0.05;
+    s.tip_length = 2.5 * unit(rng);
+    s.junction_merge_distance = 1.5 * unit(rng);
+    std::vector<Skeleton> parts;
+    std::vector<Segment> all;
+    double x = 0.0;
+    double y = 0.0;
+    for (int part = 0; part < 2 + trial % 4; ++part) {
+      const int n = 2 + static_cast<int>(rng() % 4);
+      parts.push_back(lattice_skeleton(rng, {x, y}, n));
+      for (const auto& [a, b] : parts.back().segments) {
+        all.push_back({parts.back().points[a], parts.back().points[b]});
+      }
+      // The next lattice starts well clear, or in line with this one and a jitter away.
+      const bool close = unit(rng) < 0.2;
+      x += n - 1 + (close ? 0.1 : 1.0);
+      y = close ? y : 3.0 * unit(rng);
+    }
+    apart += weld_apart(parts, s.weld_tolerance) ? 1 : 0;
+    const std::vector<Chain> got = detail::skeleton_chains(parts, s, {});
+    Graph g = segments_to_graph(all, s.weld_tolerance);
+    g = merge_close_junctions(prune_short_tips(g, s.tip_length), s.junction_merge_distance);
+    const std::vector<Chain> want = extract_chains(g);
+    ASSERT_EQ(got.size(), want.size()) << "trial " << trial;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].points, want[i].points) << "trial " << trial << " chain " << i;
+      EXPECT_EQ(std::pair(got[i].start, got[i].end), std::pair(want[i].start, want[i].end));
+      EXPECT_EQ(std::pair(got[i].start_is_tip, got[i].end_is_tip),
+                std::pair(want[i].start_is_tip, want[i].end_is_tip));
+    }
+  }
+  EXPECT_GT(apart, 10);
+  EXPECT_LT(apart, 50);
+}
+
+TEST(Driver, SkeletonsWeldApartOnlyBeyondTheNextCell) {
+  const auto two = [](Point a, Point b) {
+    return std::vector<Skeleton>{{{a}, {}}, {{{-5, -5}}, {}}, {{b}, {}}};
+  };
+  const double c = 0.1;
+  EXPECT_FALSE(weld_apart(two({0, 0}, {0.04, 0}), c));      // one cell
+  EXPECT_FALSE(weld_apart(two({0, 0}, {0.14, -0.14}), c));  // diagonal neighbours
+  EXPECT_FALSE(weld_apart(two({0.14, 0.14}, {0, 0}), c));
+  EXPECT_FALSE(weld_apart(two({0, 0}, {-0.14, 0.06}), c));
+  EXPECT_TRUE(weld_apart(two({0, 0}, {0.16, 0}), c));  // two cells
+  EXPECT_TRUE(weld_apart(two({0, 0}, {0.06, 0.16}), c));
+  EXPECT_TRUE(weld_apart(two({0.96, 0}, {0.06, 0.16}), c));  // a row's end is not the next row
+  // Too far apart to key cells: welded together, which is never wrong.
+  EXPECT_FALSE(weld_apart(two({0, 0}, {1e300, 0}), c));
+}
+
 TEST(Batch, ConcurrentCallersGetSingleRunResultsInJobOrder) {
   EXPECT_TRUE(run_batch({}).empty());
   std::mt19937_64 rng(11);

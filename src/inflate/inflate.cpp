@@ -582,8 +582,10 @@ bool overlap(const c2::Rect64& a, const c2::Rect64& b) {
 }
 
 // Unites the children of one tree node. Only pieces whose boxes meet a piece of another child
-// (and pieces not yet clean) go into the union; the others pass through untouched, so a sweep
-// never revisits a region that nothing new reaches.
+// (and pieces not yet clean) go into a union; the others pass through untouched, so a sweep
+// never revisits a region that nothing new reaches. Pieces that go in are united in groups
+// whose boxes chain together: a sweep's cost grows with the width of what it holds, and groups
+// whose boxes never meet cannot touch.
 Pieces merge_children(std::vector<Pieces>& children) {
   struct Entry {
     Piece* piece;
@@ -601,29 +603,49 @@ Pieces merge_children(std::vector<Pieces>& children) {
   });
   std::vector<char> take(all.size(), 0);
   for (std::size_t i = 0; i < all.size(); ++i) take[i] = all[i].piece->clean ? 0 : 1;
+  std::vector<std::pair<std::size_t, std::size_t>> meeting;
   for (std::size_t k = 0; k < by_left.size(); ++k) {
     const Entry& a = all[by_left[k]];
     for (std::size_t m = k + 1; m < by_left.size(); ++m) {
       const Entry& b = all[by_left[m]];
       if (b.piece->box.left > a.piece->box.right) break;
-      if (a.child != b.child && overlap(a.piece->box, b.piece->box)) {
+      if (!overlap(a.piece->box, b.piece->box)) continue;
+      meeting.emplace_back(by_left[k], by_left[m]);
+      if (a.child != b.child) {
         take[by_left[k]] = 1;
         take[by_left[m]] = 1;
       }
     }
   }
-  Pieces out;
-  c2::Paths64 subjects;
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (take[i]) {
-      for (UnionRing& r : all[i].piece->rings) subjects.push_back(std::move(r.path));
-    } else {
-      out.push_back(std::move(*all[i].piece));
-    }
+  std::vector<std::size_t> group(all.size());
+  std::iota(group.begin(), group.end(), std::size_t{0});
+  const auto root = [&group](std::size_t v) {
+    while (group[v] != v) v = group[v] = group[group[v]];
+    return v;
+  };
+  for (const auto& [a, b] : meeting) {
+    if (take[a] && take[b]) group[root(a)] = root(b);
   }
-  if (!subjects.empty()) {
-    Pieces united = unite(subjects);
-    for (Piece& p : united) out.push_back(std::move(p));
+  // Groups in the order of their first piece, each piece's rings in piece order.
+  std::vector<std::size_t> slot(all.size(), all.size());
+  std::vector<c2::Paths64> subjects;
+  Pieces out;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (!take[i]) {
+      out.push_back(std::move(*all[i].piece));
+      continue;
+    }
+    std::size_t& s = slot[root(i)];
+    if (s == all.size()) {
+      s = subjects.size();
+      subjects.emplace_back();
+    }
+    for (UnionRing& r : all[i].piece->rings) subjects[s].push_back(std::move(r.path));
+  }
+  std::vector<Pieces> united(subjects.size());
+  parallel_for(subjects.size(), [&](std::size_t g) { united[g] = unite(subjects[g]); });
+  for (Pieces& pieces : united) {
+    for (Piece& p : pieces) out.push_back(std::move(p));
   }
   return out;
 }

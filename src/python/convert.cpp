@@ -29,12 +29,15 @@ py::sequence as_sequence(py::handle obj, const char* arg, const std::string& wha
   return py::reinterpret_borrow<py::sequence>(obj);
 }
 
-// Reads a number the way float() would; a failure becomes a TypeError naming the argument.
-double number(py::handle obj, const char* arg, const std::string& what) {
+// Reads a number the way float() would; a failure becomes a TypeError naming the argument and
+// what(), which is built only then.
+template <class What>
+double number(py::handle obj, const char* arg, const What& what) {
+  if (PyFloat_CheckExact(obj.ptr())) return PyFloat_AS_DOUBLE(obj.ptr());
   const double v = PyFloat_AsDouble(obj.ptr());
   if (v == -1.0 && PyErr_Occurred()) {
     PyErr_Clear();
-    type_error(arg, what + " must be a number, not " + type_name(obj));
+    type_error(arg, std::string(what()) + " must be a number, not " + type_name(obj));
   }
   return v;
 }
@@ -101,21 +104,27 @@ bool curve_from_buffer(py::handle obj, const char* arg, const std::string& what,
 Polyline to_curve(py::handle obj, const char* arg, const std::string& what) {
   Polyline curve;
   if (curve_from_buffer(obj, arg, what, curve)) return curve;
-  py::sequence points = as_sequence(obj, arg, what);
-  const auto n = static_cast<std::size_t>(py::len(points));
+  const py::sequence points = as_sequence(obj, arg, what);
+  // Lists and tuples are read in place; other sequences are copied into a list once.
+  const auto fast =
+      py::reinterpret_steal<py::object>(PySequence_Fast(points.ptr(), "not a sequence"));
+  if (!fast) throw py::error_already_set();
+  const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
+  PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
   curve.reserve(n);
   for (std::size_t j = 0; j < n; ++j) {
-    py::object p = points[j];
-    if (!PyTuple_Check(p.ptr()) || PyTuple_GET_SIZE(p.ptr()) != 2) {
-      type_error(arg,
-                 what + ", point " + std::to_string(j) + " must be a tuple (x, y), not " +
-                     (PyTuple_Check(p.ptr())
-                          ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(p.ptr())) + " items"
-                          : type_name(p)));
+    PyObject* p = items[j];
+    if (!PyTuple_Check(p) || PyTuple_GET_SIZE(p) != 2) {
+      type_error(arg, what + ", point " + std::to_string(j) + " must be a tuple (x, y), not " +
+                          (PyTuple_Check(p)
+                               ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(p)) + " items"
+                               : type_name(p)));
     }
-    const std::string point = what + ", point " + std::to_string(j);
-    curve.push_back({number(PyTuple_GET_ITEM(p.ptr(), 0), arg, point + " x"),
-                     number(PyTuple_GET_ITEM(p.ptr(), 1), arg, point + " y")});
+    const auto coordinate = [&](const char* axis) {
+      return what + ", point " + std::to_string(j) + " " + axis;
+    };
+    curve.push_back({number(PyTuple_GET_ITEM(p, 0), arg, [&] { return coordinate("x"); }),
+                     number(PyTuple_GET_ITEM(p, 1), arg, [&] { return coordinate("y"); })});
   }
   return curve;
 }
@@ -141,11 +150,13 @@ std::vector<Polyline> to_curves(py::handle obj, const char* arg) {
   return curves;
 }
 
-double to_double(py::handle obj, const char* arg) { return number(obj, arg, "value"); }
+double to_double(py::handle obj, const char* arg) {
+  return number(obj, arg, [] { return "value"; });
+}
 
 std::optional<double> to_optional_double(py::handle obj, const char* arg) {
   if (obj.is_none()) return std::nullopt;
-  return number(obj, arg, "value");
+  return number(obj, arg, [] { return "value"; });
 }
 
 std::optional<std::size_t> to_optional_size(py::handle obj, const char* arg) {
@@ -168,7 +179,8 @@ std::optional<Widths> to_optional_widths(py::handle obj, const char* arg) {
     const auto k = static_cast<std::size_t>(py::len(entry));
     widths[i].reserve(k);
     for (std::size_t j = 0; j < k; ++j) {
-      widths[i].push_back(number(entry[j], arg, what + ", value " + std::to_string(j)));
+      widths[i].push_back(
+          number(entry[j], arg, [&] { return what + ", value " + std::to_string(j); }));
     }
   }
   return widths;

@@ -694,29 +694,38 @@ void sort_spatially(Pieces& leaves) {
   leaves = std::move(sorted);
 }
 
-// Unites the leaves in a tree, kTreeFanout children per node and each level's nodes in
-// parallel. Edges hidden inside a node's region drop out early, so each sweep sees little more
-// than its answer. The tree depends only on the input, never on the thread count.
+// The union of the leaves [first, first + kTreeFanout^height) that exist: a node of the union
+// tree, whose children are the nodes of one height less over consecutive ranges. Children unite
+// as tasks on the pool, so that a node starts once its own children are done.
+Pieces unite_subtree(Pieces& leaves, std::size_t first, std::size_t height) {
+  std::size_t span = 1;  // leaves under each child
+  for (std::size_t h = 1; h < height; ++h) span *= kTreeFanout;
+  std::vector<std::size_t> starts;
+  for (std::size_t c = 0; c < kTreeFanout && first + c * span < leaves.size(); ++c) {
+    starts.push_back(first + c * span);
+  }
+  std::vector<Pieces> children(starts.size());
+  if (height == 1) {
+    for (std::size_t c = 0; c < starts.size(); ++c)
+      children[c].push_back(std::move(leaves[starts[c]]));
+  } else {
+    parallel_for(starts.size(), [&](std::size_t c) {
+      children[c] = unite_subtree(leaves, starts[c], height - 1);
+    });
+  }
+  return merge_children(children);
+}
+
+// Unites the leaves in a tree of kTreeFanout children per node, in the leaves' spatial order.
+// Edges hidden inside a node's region drop out early, so each sweep sees little more than its
+// answer. The tree depends only on the input, never on the thread count.
 std::vector<UnionRing> unite_in_tree(Pieces leaves) {
   sort_spatially(leaves);
-  std::vector<Pieces> level;
-  level.reserve(leaves.size());
-  for (Piece& p : leaves) level.push_back(Pieces{std::move(p)});
-  do {
-    const std::size_t groups = (level.size() + kTreeFanout - 1) / kTreeFanout;
-    std::vector<Pieces> next(groups);
-    parallel_for(groups, [&](std::size_t g) {
-      const std::size_t first = g * kTreeFanout;
-      const std::size_t last = std::min(level.size(), first + kTreeFanout);
-      std::vector<Pieces> children(std::make_move_iterator(level.begin() + first),
-                                   std::make_move_iterator(level.begin() + last));
-      next[g] = merge_children(children);
-    });
-    level = std::move(next);
-  } while (level.size() > 1);
-
+  std::size_t height = 1;
+  for (std::size_t reach = kTreeFanout; reach < leaves.size(); reach *= kTreeFanout) ++height;
+  Pieces united = unite_subtree(leaves, 0, height);
   std::vector<UnionRing> rings;
-  append_rings(level.front(), rings);
+  append_rings(united, rings);
   return rings;
 }
 

@@ -1,11 +1,13 @@
 """Growth with input size: topologize and inflate_curves against shapely's buffer plus union.
 
 Run: scripts/in-env .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
-     [--inputs "random walks,drawing,gps"] [--extra]
+     [--inputs "random walks,drawing,gps"] [--extra] [--repeat 3]
 shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
 child process of its own, so that its peak RSS is its own; the three timings of one row come
-from the same process, one after the other. --extra adds the two hard cases: 300 random
-40-point polylines over a 3000 x 3000 square, and one 200k-point spiral whose turns nearly touch.
+from the same process, one after the other, each the median of --repeat runs (of one run from
+1M points up). --extra adds the two hard cases: 300 random 40-point polylines over a 3000 x 3000
+square, and one 200k-point spiral whose turns nearly touch. Peak RSS is that of the first
+topologize call.
 """
 
 import argparse
@@ -21,7 +23,7 @@ import json, resource, sys, time
 sys.path.insert(0, {here!r})
 import generators
 from linetopo import inflate_curves, topologize
-name, size = {name!r}, {size!r}
+name, size, repeat = {name!r}, {size!r}, {repeat!r}
 if name == "random polylines":
     curves, r, fs = generators.random_polylines()
 elif name == "spiral":
@@ -31,16 +33,21 @@ else:
 points = sum(len(c) for c in curves)
 def rss():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+def median_time(fn):
+    times = []
+    for _ in range(repeat):
+        t = time.perf_counter(); fn(); times.append(time.perf_counter() - t)
+    return sorted(times)[len(times) // 2]
 base = rss()
-t = time.perf_counter(); result = topologize(curves, r, fs); topo = time.perf_counter() - t
+t = time.perf_counter(); result = topologize(curves, r, fs); first = time.perf_counter() - t
 peak = rss() - base
-t = time.perf_counter(); inflate_curves(curves, r, fs); infl = time.perf_counter() - t
+topo = median_time(lambda: topologize(curves, r, fs)) if repeat > 1 else first
+infl = median_time(lambda: inflate_curves(curves, r, fs))
 try:
     import shapely
     lines = shapely.linestrings([list(c) for c in curves])
-    t = time.perf_counter()
-    shapely.unary_union(shapely.buffer(lines, r, cap_style="square", join_style="mitre"))
-    shp = time.perf_counter() - t
+    shp = median_time(lambda: shapely.unary_union(
+        shapely.buffer(lines, r, cap_style="square", join_style="mitre")))
 except ImportError:
     shp = None
 print(json.dumps(dict(points=points, topologize=topo, inflate=infl, shapely=shp,
@@ -48,8 +55,9 @@ print(json.dumps(dict(points=points, topologize=topo, inflate=infl, shapely=shp,
 """
 
 
-def run(name, size):
-    code = CHILD.format(here=HERE, name=name, size=size)
+def run(name, size, repeat):
+    code = CHILD.format(here=HERE, name=name, size=size,
+                        repeat=1 if size >= 1_000_000 else repeat)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
 
@@ -67,6 +75,7 @@ def main():
     parser.add_argument("--sizes", default="10000,100000,1000000")
     parser.add_argument("--inputs", default="random walks,drawing,gps")
     parser.add_argument("--extra", action="store_true")
+    parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"{'input':<17} {'points':>9} {'topo s':>9} {'infl s':>9} {'shapely':>8} "
@@ -74,7 +83,7 @@ def main():
     for name in args.inputs.split(","):
         times = {}
         for size in sizes:
-            r = run(name, size)
+            r = run(name, size, args.repeat)
             times[size] = r["topologize"]
             row(name, r)
         if 100_000 in times and 1_000_000 in times:
@@ -82,7 +91,7 @@ def main():
                   f"for 10x points")
     if args.extra:
         for name in ("random polylines", "spiral"):
-            row(name, run(name, 0))
+            row(name, run(name, 0, 1))
 
 
 if __name__ == "__main__":

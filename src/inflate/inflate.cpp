@@ -4,6 +4,7 @@
 #include <clipper2/clipper.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -223,58 +224,87 @@ bool segments_meet(const c2::Point64& a, const c2::Point64& b, const c2::Point64
 }
 
 // Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
-// bucketed in a grid of about one edge length, so the test costs about the ring's size.
+// listed per cell of a grid of about one edge length, sorted by cell on the pool, and each
+// cell's pairs are tested on the pool, a pair only in the first cell the two share; so the
+// test costs about the ring's size.
 bool is_simple(const c2::Path64& r) {
   const std::size_t n = r.size();
-  if (n < 3) return false;
+  if (n < 3 || n >= std::numeric_limits<std::uint32_t>::max()) return false;
   double total = 0.0;
+  c2::Rect64 box = c2::GetBounds(r);
   for (std::size_t i = 0; i < n; ++i) {
     const c2::Point64& a = r[i];
     const c2::Point64& b = r[(i + 1) % n];
     total += std::hypot(static_cast<double>(b.x - a.x), static_cast<double>(b.y - a.y));
   }
   const double h = std::max(1.0, total / static_cast<double>(n));
-  // Each cell's edges as a list threaded through `next`, its head found by hash.
-  constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
-  FlatMap<CellKey, std::size_t, CellBlockHash> cell_of(2 * n);
-  std::vector<std::size_t> head;
-  std::vector<std::size_t> edge;
-  std::vector<std::size_t> next;
-  edge.reserve(2 * n);
-  next.reserve(2 * n);
+  // Cells counted from the box's corner, so that a cell packs into one key.
+  const auto cell = [&](std::int64_t v, std::int64_t origin) {
+    return static_cast<std::uint64_t>(std::floor(static_cast<double>(v - origin) / h));
+  };
+  constexpr double kMaxCells = 2147483647.0;
+  if (static_cast<double>(box.right - box.left) / h >= kMaxCells ||
+      static_cast<double>(box.bottom - box.top) / h >= kMaxCells) {
+    return false;  // not worth it: sweep instead
+  }
+  struct Span {
+    std::uint64_t lo_x, lo_y, hi_x, hi_y;
+  };
+  std::vector<Span> span(n);
+  std::vector<std::size_t> first(n + 1, 0);
   for (std::size_t i = 0; i < n; ++i) {
     const c2::Point64& a = r[i];
     const c2::Point64& b = r[(i + 1) % n];
-    const auto lo_x =
-        static_cast<std::int64_t>(std::floor(static_cast<double>(std::min(a.x, b.x)) / h));
-    const auto hi_x =
-        static_cast<std::int64_t>(std::floor(static_cast<double>(std::max(a.x, b.x)) / h));
-    const auto lo_y =
-        static_cast<std::int64_t>(std::floor(static_cast<double>(std::min(a.y, b.y)) / h));
-    const auto hi_y =
-        static_cast<std::int64_t>(std::floor(static_cast<double>(std::max(a.y, b.y)) / h));
-    if ((hi_x - lo_x + 1) * (hi_y - lo_y + 1) > 4096) return false;  // not worth it: sweep instead
-    for (std::int64_t x = lo_x; x <= hi_x; ++x) {
-      for (std::int64_t y = lo_y; y <= hi_y; ++y) {
-        const std::size_t c = *cell_of.try_emplace(CellKey{x, y}, head.size()).first;
-        if (c == head.size()) head.push_back(kEnd);
-        edge.push_back(i);
-        next.push_back(head[c]);
-        head[c] = edge.size() - 1;
+    span[i] = {cell(std::min(a.x, b.x), box.left), cell(std::min(a.y, b.y), box.top),
+               cell(std::max(a.x, b.x), box.left), cell(std::max(a.y, b.y), box.top)};
+    const std::uint64_t cells =
+        (span[i].hi_x - span[i].lo_x + 1) * (span[i].hi_y - span[i].lo_y + 1);
+    if (cells > 4096) return false;  // not worth it: sweep instead
+    first[i + 1] = first[i] + cells;
+  }
+  struct Entry {
+    std::uint64_t key;
+    std::uint32_t edge;
+  };
+  std::vector<Entry> entries(first[n]);
+  parallel_for(n, [&](std::size_t i) {
+    std::size_t k = first[i];
+    for (std::uint64_t y = span[i].lo_y; y <= span[i].hi_y; ++y) {
+      for (std::uint64_t x = span[i].lo_x; x <= span[i].hi_x; ++x) {
+        entries[k++] = {(y << 32) | x, static_cast<std::uint32_t>(i)};
       }
     }
+  });
+  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (a.key == b.key && a.edge < b.edge);
+  });
+  std::vector<std::size_t> runs;  // where each cell's entries start, and the end
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    if (k == 0 || entries[k].key != entries[k - 1].key) runs.push_back(k);
   }
-  for (const std::size_t first : head) {
-    for (std::size_t u = first; u != kEnd; u = next[u]) {
-      for (std::size_t v = next[u]; v != kEnd; v = next[v]) {
-        const std::size_t i = std::min(edge[u], edge[v]);
-        const std::size_t j = std::max(edge[u], edge[v]);
+  runs.push_back(entries.size());
+  std::atomic<bool> meet{false};
+  parallel_for(runs.size() - 1, [&](std::size_t c) {
+    if (meet.load(std::memory_order_relaxed)) return;
+    const std::uint64_t x = entries[runs[c]].key & 0xffffffffU;
+    const std::uint64_t y = entries[runs[c]].key >> 32;
+    for (std::size_t u = runs[c]; u < runs[c + 1]; ++u) {
+      for (std::size_t v = u + 1; v < runs[c + 1]; ++v) {
+        const std::size_t i = entries[u].edge;
+        const std::size_t j = entries[v].edge;               // i < j
         if (j == i + 1 || (i == 0 && j == n - 1)) continue;  // neighbours share a vertex
-        if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n])) return false;
+        if (std::max(span[i].lo_x, span[j].lo_x) != x ||
+            std::max(span[i].lo_y, span[j].lo_y) != y) {
+          continue;  // tested in the first cell both reach
+        }
+        if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n])) {
+          meet.store(true, std::memory_order_relaxed);
+          return;
+        }
       }
     }
-  }
-  return true;
+  });
+  return !meet.load();
 }
 
 // The index k of the ring edge r[k] -> r[k + 1] whose ends are the two grid points nearest to p
@@ -311,47 +341,67 @@ std::optional<c2::Path64> joined_outline(const c2::Path64& path, const Spans& sp
                                          const std::vector<c2::Paths64>& pieces, double delta) {
   const std::size_t m = pieces.size();
   if (m < 2) return std::nullopt;
-  std::vector<c2::Path64> rings(m);
-  for (std::size_t i = 0; i < m; ++i) {
-    // The end pieces hold their square caps as separate rectangles.
-    c2::Paths64 united =
-        (i == 0 || i == m - 1) ? c2::Union(pieces[i], c2::FillRule::NonZero) : pieces[i];
-    if (united.size() != 1) return std::nullopt;
-    rings[i] = std::move(united.front());
-  }
   const double d = std::fabs(delta) * kIntegerScale;
-  std::vector<std::size_t> end_edge(m), start_edge(m);
-  Wide expected = 0;
-  double slack = 16.0 * static_cast<double>(m);
-  for (const c2::Path64& r : rings) expected += doubled_area(r);
-  for (std::size_t i = 0; i + 1 < m; ++i) {
+  // Per piece, on the pool: its one ring, its doubled area, and where its shared segments'
+  // flat ends sit in it.
+  std::vector<c2::Path64> rings(m);
+  std::vector<Wide> area(m, 0);
+  std::vector<std::optional<std::size_t>> end_edge(m), start_edge(m);
+  std::vector<char> single(m, 0);
+  const auto shared_segment = [&](std::size_t i) {  // between pieces i and i + 1
     const c2::Point64& p = path[spans[i].second - 1];
     const c2::Point64& q = path[spans[i].second];
+    return std::pair{p, q};
+  };
+  const auto flat_end = [d](const c2::Path64& ring, const c2::Point64& p, const c2::Point64& q,
+                            const c2::Point64& at) -> std::optional<std::size_t> {
     const double len = std::hypot(static_cast<double>(q.x - p.x), static_cast<double>(q.y - p.y));
     if (!(len > 0.0)) return std::nullopt;
     const double nx = -static_cast<double>(q.y - p.y) / len * d;
     const double ny = static_cast<double>(q.x - p.x) / len * d;
-    const auto qx = static_cast<double>(q.x);
-    const auto qy = static_cast<double>(q.y);
-    const auto px = static_cast<double>(p.x);
-    const auto py = static_cast<double>(p.y);
-    const auto e = edge_at(rings[i], qx + nx, qy + ny, qx - nx, qy - ny);
-    const auto s = edge_at(rings[i + 1], px + nx, py + ny, px - nx, py - ny);
-    if (!e || !s) return std::nullopt;
-    end_edge[i] = *e;
-    start_edge[i + 1] = *s;
+    const auto x = static_cast<double>(at.x);
+    const auto y = static_cast<double>(at.y);
+    return edge_at(ring, x + nx, y + ny, x - nx, y - ny);
+  };
+  parallel_for(m, [&](std::size_t i) {
+    // The end pieces hold their square caps as separate rectangles.
+    c2::Paths64 united =
+        (i == 0 || i == m - 1) ? c2::Union(pieces[i], c2::FillRule::NonZero) : pieces[i];
+    if (united.size() != 1) return;
+    single[i] = 1;
+    rings[i] = std::move(united.front());
+    area[i] = doubled_area(rings[i]);
+    if (i + 1 < m) {
+      const auto [p, q] = shared_segment(i);
+      end_edge[i] = flat_end(rings[i], p, q, q);
+    }
+    if (i > 0) {
+      const auto [p, q] = shared_segment(i - 1);
+      start_edge[i] = flat_end(rings[i], p, q, p);
+    }
+  });
+  if (std::count(single.begin(), single.end(), 1) != static_cast<std::ptrdiff_t>(m)) {
+    return std::nullopt;
+  }
+  Wide expected = 0;
+  double slack = 16.0 * static_cast<double>(m);
+  for (const Wide a : area) expected += a;
+  for (std::size_t i = 0; i + 1 < m; ++i) {
+    if (!end_edge[i] || !start_edge[i + 1]) return std::nullopt;
+    const auto [p, q] = shared_segment(i);
+    const double len = std::hypot(static_cast<double>(q.x - p.x), static_cast<double>(q.y - p.y));
     const double band = 2.0 * len * 2.0 * d;  // doubled
-    expected += doubled_area(rings[i]) > 0 ? -static_cast<Wide>(band) : static_cast<Wide>(band);
+    expected += area[i] > 0 ? -static_cast<Wide>(band) : static_cast<Wide>(band);
     slack += 4.0 * (len + 2.0 * d);
   }
   c2::Path64 out;
-  append_between(rings[0], end_edge[0] + 1, end_edge[0], out);
+  append_between(rings[0], *end_edge[0] + 1, *end_edge[0], out);
   for (std::size_t i = 1; i + 1 < m; ++i) {
-    append_between(rings[i], start_edge[i] + 1, end_edge[i], out);
+    append_between(rings[i], *start_edge[i] + 1, *end_edge[i], out);
   }
-  append_between(rings[m - 1], start_edge[m - 1] + 1, start_edge[m - 1], out);
+  append_between(rings[m - 1], *start_edge[m - 1] + 1, *start_edge[m - 1], out);
   for (std::size_t i = m - 2; i >= 1; --i) {
-    append_between(rings[i], end_edge[i] + 1, start_edge[i], out);
+    append_between(rings[i], *end_edge[i] + 1, *start_edge[i], out);
   }
   while (out.size() > 1 && out.front() == out.back()) out.pop_back();
   const Wide got = doubled_area(out);

@@ -91,7 +91,7 @@ def main():
                   f"for 10x points")
     if args.extra:
         for name in ("random polylines", "spiral"):
-            row(name, run(name, 0, 1))
+            row(name, run(name, 0, 1 if name == "random polylines" else args.repeat))
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -38,6 +39,10 @@ using FaceBase = CGAL::Constrained_triangulation_face_base_2<
 using Tds = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
 // The default intersection tag throws on crossings instead of constructing new points.
 using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds>;
+// Contour edges the triangulation already has are marked constrained in place, which matches
+// the library's own insertion only under this tag: a repeated edge is no crossing.
+static_assert(std::is_same_v<Cdt::Intersection_tag,
+                             CGAL::No_constraint_intersection_requiring_constructions_tag>);
 using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
 
@@ -225,15 +230,36 @@ std::vector<VertexHandle> insert_points(Cdt& cdt, const std::vector<Point>& poin
   return vertex_of;
 }
 
-// False when two contour edges cross.
+// The contour edges the triangulation already had, each as one of its sides, in contour order;
+// meaningful only when no edge had to be inserted, since insertion flips faces.
+struct FoundEdges {
+  std::vector<std::pair<FaceHandle, int>> sides;
+  bool all_found = true;
+};
+
+// False when two contour edges cross. An edge the triangulation already has is marked
+// constrained on both sides in place, which is all the library's insertion would do with it,
+// without its per-call work list; the others go through the library, in the same order.
 bool insert_constraints(Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
-                        const std::vector<std::vector<std::size_t>>& contours) {
+                        const std::vector<std::vector<std::size_t>>& contours, FoundEdges& found) {
+  found.sides.clear();
+  found.all_found = cdt.dimension() == 2;
   try {
     for (const auto& contour : contours) {
       for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
         const VertexHandle va = vertex_of[contour[i]];
         const VertexHandle vb = vertex_of[contour[i + 1]];
-        if (va != vb) cdt.insert_constraint(va, vb);
+        if (va == vb) continue;
+        FaceHandle f;
+        int fi = 0;
+        if (cdt.dimension() == 2 && cdt.is_edge(va, vb, f, fi)) {
+          f->set_constraint(fi, true);
+          f->neighbor(fi)->set_constraint(cdt.mirror_index(f, fi), true);
+          found.sides.emplace_back(f, fi);
+        } else {
+          cdt.insert_constraint(va, vb);
+          found.all_found = false;
+        }
       }
     }
   } catch (const Cdt::Intersection_of_constraints_exception&) {
@@ -305,9 +331,14 @@ std::optional<std::vector<IndexTriangle>> triangulate(
   if (n < 3) return std::vector<IndexTriangle>{};
   Cdt cdt;
   const std::vector<VertexHandle> vertex_of = insert_points(cdt, points);
-  if (!insert_constraints(cdt, vertex_of, contours)) return std::nullopt;
+  FoundEdges found;
+  if (!insert_constraints(cdt, vertex_of, contours, found)) return std::nullopt;
   if (cdt.dimension() < 2) return std::vector<IndexTriangle>{};
-  mark_contour_edges(cdt, vertex_of, contours);
+  if (found.all_found) {
+    for (const auto& [f, fi] : found.sides) flip_contour_bit(cdt, f, fi);
+  } else {
+    mark_contour_edges(cdt, vertex_of, contours);
+  }
   mark_interior(cdt);
   return collect_interior(cdt, across);
 }

@@ -81,7 +81,7 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   std::size_t segments = 0;
   for (const auto& k : skeletons) segments += k.segments.size();
   t = Clock::now();
-  const bool apart = linetopo::weld_apart(skeletons, s.weld_tolerance);
+  const bool apart = linetopo::weld_neighbours(skeletons, s.weld_tolerance).apart;
   const double t_apart = seconds_since(t);
   t = Clock::now();
   const auto chains = linetopo::detail::skeleton_chains(std::move(skeletons), s, {});
@@ -113,7 +113,7 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   row("prepare boundaries", t_prepare);
   row("triangulate + skeletonize", t_skeleton);
   row("weld + prune + merge + chains", t_graph);
-  row("  of which the weld-apart check", t_apart);
+  row("  of which the weld-neighbour check", t_apart);
   row("finishing + widths", t_finish);
   std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n", prepared.size(),
               rejections.rejected, rejections.recovered);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "geometry/keys.hpp"
 #include "parallel/parallel.hpp"
@@ -95,6 +96,22 @@ Adjacency build_neighbours(const Graph& graph) {
       },
       adj);
   return adj;
+}
+
+// The edge ids in the layout of build_neighbours: entry k of node v's list is the edge that
+// build_neighbours' entry k of v comes from.
+Adjacency build_edge_ids(const Graph& graph) {
+  Adjacency ids;
+  build_lists(
+      graph.nodes.size(),
+      [&](const auto& emit) {
+        for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+          emit(graph.edges[id].first, id);
+          emit(graph.edges[id].second, id);
+        }
+      },
+      ids);
+  return ids;
 }
 
 // The ids of the alive edges at each node, ascending, so that a scan meets them in edge-list
@@ -254,7 +271,12 @@ Graph compact(const Graph& graph, const Merged& m) {
     new_index[v] = out.nodes.size();
     out.nodes.push_back(m.position[v]);
   }
-  PairSet produced(graph.edges.size());
+  // Only an edge at a merged node can repeat another: input edges are distinct.
+  std::vector<char> merged(n, 0);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (root[v] != v) merged[v] = merged[root[v]] = 1;
+  }
+  PairSet produced;
   for (const auto& [a, b] : graph.edges) {
     if (m.removed[a] || m.removed[b]) continue;
     const std::size_t ra = root[a];
@@ -266,30 +288,46 @@ Graph compact(const Graph& graph, const Merged& m) {
       throw InternalError("internal error: merged root " + std::to_string(na == kNone ? ra : rb) +
                           " has no new index");
     }
-    if (produced.insert(index_pair(na, nb))) out.edges.emplace_back(na, nb);
+    if ((!merged[a] && !merged[b]) || produced.insert(index_pair(na, nb))) {
+      out.edges.emplace_back(na, nb);
+    }
   }
   return out;
 }
 
 }  // namespace
 
-Graph weld_skeletons(std::span<const Skeleton> skeletons, double cell_size) {
+Graph weld_skeletons(std::span<const Skeleton> skeletons,
+                     std::span<const std::vector<char>> crowded, double cell_size) {
+  if (crowded.size() != skeletons.size()) {
+    throw InternalError("internal error: weld neighbour flags out of step");
+  }
   std::size_t points = 0;
   std::size_t segments = 0;
-  for (const Skeleton& s : skeletons) {
-    points += s.points.size();
-    segments += s.segments.size();
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    if (crowded[i].size() != skeletons[i].points.size()) {
+      throw InternalError("internal error: weld neighbour flags out of step");
+    }
+    points += static_cast<std::size_t>(std::count(crowded[i].begin(), crowded[i].end(), 1));
+    segments += skeletons[i].segments.size();
   }
   Graph graph;
   CellIndex cells(points);
   PairSet seen(segments);
   std::vector<std::size_t> node;
-  for (const Skeleton& s : skeletons) {
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    const Skeleton& s = skeletons[i];
     // Welding a point again only finds its own cell, so each point is welded once, in the order
-    // the segments first reach it.
+    // the segments first reach it. A point with no other point in or next to its cell would
+    // find nothing and leave its cell where nothing looks: it becomes a node of its own.
     node.resize(s.points.size());
     for (std::size_t k = 0; k < s.points.size(); ++k) {
-      node[k] = weld_point(s.points[k], cell_size, cells, graph.nodes);
+      if (crowded[i][k]) {
+        node[k] = weld_point(s.points[k], cell_size, cells, graph.nodes);
+      } else {
+        graph.nodes.push_back(s.points[k]);
+        node[k] = graph.nodes.size() - 1;
+      }
     }
     for (const auto& [pa, pb] : s.segments) {
       const std::size_t a = node[check_index(pa, node.size(), "skeleton point")];
@@ -301,22 +339,23 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons, double cell_size) {
   return graph;
 }
 
-bool weld_apart(std::span<const Skeleton> skeletons, double cell_size) {
-  if (skeletons.size() < 2) return true;
-  // Every point's cell, counted from the least cell of all, with its skeleton: in rows of at
-  // most 2^32 - 2 cells, so that a key's left neighbour is the key less one.
-  struct Entry {
-    std::uint64_t key;
-    std::uint32_t skeleton;
-  };
-  constexpr double kMaxSpan = 4294967294.0;
+WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_size) {
+  WeldNeighbours out;
+  out.crowded.resize(skeletons.size());
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    out.crowded[i].assign(skeletons[i].points.size(), 1);
+    count += skeletons[i].points.size();
+  }
+  out.apart = skeletons.size() < 2;
+  // Every point's cell, counted from the least cell of all, in rows of at most 2^32 - 2 cells
+  // so that a key's left neighbour is the key less one. Beyond that, or with too many points
+  // to number, every point counts as crowded and the skeletons as close: always right.
   double lo_x = std::numeric_limits<double>::infinity();
   double lo_y = lo_x;
   double hi_x = -lo_x;
   double hi_y = -lo_x;
-  std::size_t count = 0;
   for (const Skeleton& s : skeletons) {
-    count += s.points.size();
     for (const Point& p : s.points) {
       lo_x = std::fmin(lo_x, std::round(p.x / cell_size));
       lo_y = std::fmin(lo_y, std::round(p.y / cell_size));
@@ -324,46 +363,73 @@ bool weld_apart(std::span<const Skeleton> skeletons, double cell_size) {
       hi_y = std::fmax(hi_y, std::round(p.y / cell_size));
     }
   }
-  if (count == 0) return true;
-  if (skeletons.size() > UINT32_MAX || !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan)) {
-    return false;  // too far apart to key: weld together, which is always right
+  constexpr double kMaxSpan = 4294967294.0;
+  if (count == 0 || count >= UINT32_MAX || skeletons.size() >= UINT32_MAX ||
+      !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan)) {
+    return out;
   }
+  struct Entry {
+    std::uint64_t key;
+    std::uint32_t skeleton;
+    std::uint32_t point;
+  };
   std::vector<Entry> entries;
   entries.reserve(count);
   for (std::size_t i = 0; i < skeletons.size(); ++i) {
-    for (const Point& p : skeletons[i].points) {
-      const auto x = static_cast<std::uint64_t>(std::round(p.x / cell_size) - lo_x);
-      const auto y = static_cast<std::uint64_t>(std::round(p.y / cell_size) - lo_y);
-      entries.push_back({(y << 32) | x, static_cast<std::uint32_t>(i)});
+    const std::vector<Point>& points = skeletons[i].points;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      const auto x = static_cast<std::uint64_t>(std::round(points[k].x / cell_size) - lo_x);
+      const auto y = static_cast<std::uint64_t>(std::round(points[k].y / cell_size) - lo_y);
+      entries.push_back(
+          {(y << 32) | x, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k)});
     }
   }
-  const auto less = [](const Entry& a, const Entry& b) {
-    return a.key < b.key || (a.key == b.key && a.skeleton < b.skeleton);
+  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (a.key == b.key && (a.skeleton < b.skeleton ||
+                                                (a.skeleton == b.skeleton && a.point < b.point)));
+  });
+  // The occupied cells: where each one's entries start, and whether they are of one skeleton.
+  std::vector<std::size_t> start;
+  std::vector<char> mixed;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    if (k == 0 || entries[k].key != entries[k - 1].key) {
+      start.push_back(k);
+      mixed.push_back(0);
+    } else if (entries[k].skeleton != entries[k - 1].skeleton) {
+      mixed.back() = 1;
+    }
+  }
+  const std::size_t cells = start.size();
+  start.push_back(entries.size());
+  std::vector<char> crowded(cells, 0);
+  bool apart = true;
+  const auto meet = [&](std::size_t a, std::size_t b) {
+    crowded[a] = crowded[b] = 1;
+    if (mixed[a] || mixed[b] || entries[start[a]].skeleton != entries[start[b]].skeleton) {
+      apart = false;
+    }
   };
-  parallel_sort(entries.begin(), entries.end(), less);
-  entries.erase(std::unique(entries.begin(), entries.end(),
-                            [](const Entry& a, const Entry& b) {
-                              return a.key == b.key && a.skeleton == b.skeleton;
-                            }),
-                entries.end());
-  // Each cell against the cells before it in its 3 x 3 block: its left neighbour and itself in
-  // its own row, three cells in the row above.
+  // Each cell against the occupied cells before it in its 3 x 3 block: its left neighbour, and
+  // three cells in the row above.
   constexpr std::uint64_t kRow = std::uint64_t{1} << 32;
   std::size_t above = 0;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const Entry& e = entries[i];
-    for (std::size_t j = i; j-- > 0 && entries[j].key + 1 >= e.key;) {
-      if (entries[j].skeleton != e.skeleton) return false;
-    }
-    if (e.key < kRow) continue;
-    const std::uint64_t first = e.key - kRow - ((e.key & (kRow - 1)) > 0 ? 1 : 0);
-    const std::uint64_t last = e.key - kRow + 1;
-    while (above < i && entries[above].key < first) ++above;
-    for (std::size_t j = above; j < i && entries[j].key <= last; ++j) {
-      if (entries[j].skeleton != e.skeleton) return false;
-    }
+  for (std::size_t c = 0; c < cells; ++c) {
+    const std::uint64_t key = entries[start[c]].key;
+    if (start[c + 1] - start[c] > 1) meet(c, c);
+    if (c > 0 && entries[start[c - 1]].key + 1 == key) meet(c - 1, c);
+    if (key < kRow) continue;
+    const std::uint64_t first = key - kRow - ((key & (kRow - 1)) > 0 ? 1 : 0);
+    const std::uint64_t last = key - kRow + 1;
+    while (above < c && entries[start[above]].key < first) ++above;
+    for (std::size_t a = above; a < c && entries[start[a]].key <= last; ++a) meet(a, c);
   }
-  return true;
+  for (std::size_t c = 0; c < cells; ++c) {
+    if (crowded[c]) continue;
+    const Entry& e = entries[start[c]];  // alone in its cell
+    out.crowded[e.skeleton][e.point] = 0;
+  }
+  out.apart = apart;
+  return out;
 }
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
@@ -440,22 +506,29 @@ ChainLists extract_chain_lists(const Graph& graph) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const Adjacency adj = build_neighbours(graph);
-  PairSet visited(graph.edges.size());
+  const Adjacency ids = build_edge_ids(graph);
+  // By edge: edges are distinct node pairs, so this is the pair (a, b) seen either way round.
+  std::vector<char> visited(graph.edges.size(), 0);
+  const auto visit = [&](std::size_t v, std::size_t k) {
+    char& seen = visited[ids.at(v, k)];
+    return std::exchange(seen, char{1}) == 0;
+  };
   ChainLists lists;
   std::vector<Chain>* chains = &lists.open;
 
-  const auto trace = [&](std::size_t s, std::size_t first) {
-    if (!visited.insert(index_pair(s, first))) return;
+  const auto trace = [&](std::size_t s, std::size_t k) {
+    if (!visit(s, k)) return;
+    const std::size_t first = adj.at(s, k);
     Chain chain;
     chain.points = {graph.nodes[s], graph.nodes[first]};
     std::size_t prev = s;
     std::size_t cur = first;
     while (adj.degree(cur) == 2) {
-      std::size_t next = adj.at(cur, 0);
-      if (next == prev) next = adj.at(cur, 1);
+      const std::size_t j = adj.at(cur, 0) == prev ? 1 : 0;
+      const std::size_t next = adj.at(cur, j);
       if (next == prev) break;
       // A visited edge here is the loop closing at its start.
-      if (!visited.insert(index_pair(cur, next))) break;
+      if (!visit(cur, j)) break;
       chain.points.push_back(graph.nodes[next]);
       prev = cur;
       cur = next;
@@ -469,12 +542,12 @@ ChainLists extract_chain_lists(const Graph& graph) {
 
   for (std::size_t s = 0; s < n; ++s) {
     if (adj.degree(s) == 0 || adj.degree(s) == 2) continue;
-    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
+    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, k);
   }
   // Only closed loops of degree-2 nodes are left; each starts at its lowest node.
   chains = &lists.loops;
   for (std::size_t s = 0; s < n; ++s) {
-    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, adj.at(s, k));
+    for (std::size_t k = 0; k < adj.degree(s); ++k) trace(s, k);
   }
   return lists;
 }

@@ -32,12 +32,20 @@ struct ChainLists {
   std::vector<Chain> loops;
 };
 
+// Per skeleton point, whether another point's weld cell is its own or next to it; and whether
+// all such pairs lie within one skeleton, so that welding each skeleton alone gives, node for
+// node, what welding them together does.
+struct WeldNeighbours {
+  std::vector<std::vector<char>> crowded;
+  bool apart = false;
+};
+
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size);
-// The graph segments_to_graph makes of the skeletons' segments, taken in order.
-Graph weld_skeletons(std::span<const Skeleton> skeletons, double cell_size);
-// True when welding each skeleton alone gives, node for node, what welding them together
-// does: no point of one lies in or next to the weld cell of a point of another.
-bool weld_apart(std::span<const Skeleton> skeletons, double cell_size);
+WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_size);
+// The graph segments_to_graph makes of the skeletons' segments, taken in order, given their
+// points' crowded flags (all set is always right).
+Graph weld_skeletons(std::span<const Skeleton> skeletons,
+                     std::span<const std::vector<char>> crowded, double cell_size);
 Graph merge_close_junctions(const Graph& graph, double merge_distance);
 Graph prune_short_tips(const Graph& graph, double min_tip_length);
 std::vector<Chain> extract_chains(const Graph& graph);

@@ -127,14 +127,16 @@ std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
 std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settings& s,
                                    const CancelCheck& cancelled) {
   std::vector<Graph> graphs;
-  if (weld_apart(skeletons, s.weld_tolerance)) {
+  const WeldNeighbours near = weld_neighbours(skeletons, s.weld_tolerance);
+  if (near.apart) {
     graphs.resize(skeletons.size());
     parallel_for(skeletons.size(), [&](std::size_t i) {
-      graphs[i] = weld_skeletons(std::span(&skeletons[i], 1), s.weld_tolerance);
+      graphs[i] = weld_skeletons(std::span(&skeletons[i], 1), std::span(&near.crowded[i], 1),
+                                 s.weld_tolerance);
       skeletons[i] = {};
     });
   } else {
-    graphs.push_back(weld_skeletons(skeletons, s.weld_tolerance));
+    graphs.push_back(weld_skeletons(skeletons, near.crowded, s.weld_tolerance));
   }
   skeletons = {};
   throw_if_cancelled(cancelled);

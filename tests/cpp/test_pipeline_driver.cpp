@@ -323,7 +323,7 @@ TEST(Driver, SkeletonsCleanedApartGiveTheChainsOfOneGraph) {
   int apart = 0;
   for (int trial = 0; trial < 60; ++trial) {
     Settings s = resolve(params_of(0.3, 1.0));
-    s.weld_tolerance = 0.05;
+    s.weld_tolerance = trial % 2 ? 0.05 : 0.05 + 0.6 * unit(rng);
     s.tip_length = 2.5 * unit(rng);
     s.junction_merge_distance = 1.5 * unit(rng);
     std::vector<Skeleton> parts;
@@ -341,7 +341,7 @@ TEST(Driver, SkeletonsCleanedApartGiveTheChainsOfOneGraph) {
       x += n - 1 + (close ? 0.1 : 1.0);
       y = close ? y : 3.0 * unit(rng);
     }
-    apart += weld_apart(parts, s.weld_tolerance) ? 1 : 0;
+    apart += weld_neighbours(parts, s.weld_tolerance).apart ? 1 : 0;
     const std::vector<Chain> got = detail::skeleton_chains(parts, s, {});
     Graph g = segments_to_graph(all, s.weld_tolerance);
     g = merge_close_junctions(prune_short_tips(g, s.tip_length), s.junction_merge_distance);
@@ -359,6 +359,9 @@ TEST(Driver, SkeletonsCleanedApartGiveTheChainsOfOneGraph) {
 }
 
 TEST(Driver, SkeletonsWeldApartOnlyBeyondTheNextCell) {
+  const auto weld_apart = [](const std::vector<Skeleton>& parts, double cell) {
+    return weld_neighbours(parts, cell).apart;
+  };
   const auto two = [](Point a, Point b) {
     return std::vector<Skeleton>{{{a}, {}}, {{{-5, -5}}, {}}, {{b}, {}}};
   };

@@ -25,4 +25,9 @@ struct BoundarySettings {
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
                                                  const BoundarySettings& settings);
 
+// Per ring of the polygon, outer ring first, whether an edge of it shares a point with an edge of
+// another ring or with a non-adjacent edge of its own: the rings that simplification shortcuts
+// may have made cross. Tested in floating point, so a near touch may count either way.
+std::vector<char> meeting_rings(const BufferPolygon& polygon);
+
 }  // namespace linetopo

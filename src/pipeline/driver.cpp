@@ -32,6 +32,33 @@ std::optional<BufferPolygon> prepare_unsimplified(const BufferPolygon& inflated,
   return std::move(out.front());
 }
 
+// The prepared polygon with each ring that meets another (or itself) taken from its unsimplified
+// preparation instead, again until no ring that still meets is simplified; nothing when no ring
+// meets, the ring counts differ, or every ring was replaced.
+std::optional<BufferPolygon> unsimplified_where_rings_meet(const BufferPolygon& prepared,
+                                                           const BufferPolygon& unsimplified) {
+  if (prepared.holes.size() != unsimplified.holes.size()) return std::nullopt;
+  BufferPolygon mixed = prepared;
+  const std::size_t rings = 1 + prepared.holes.size();
+  std::vector<char> replaced(rings, 0);
+  while (true) {
+    const std::vector<char> meets = meeting_rings(mixed);
+    bool more = false;
+    for (std::size_t r = 0; r < rings; ++r) {
+      if (meets[r] && !replaced[r]) {
+        (r == 0 ? mixed.outer : mixed.holes[r - 1]) =
+            r == 0 ? unsimplified.outer : unsimplified.holes[r - 1];
+        replaced[r] = 1;
+        more = true;
+      }
+    }
+    if (!more) break;
+  }
+  const auto count = std::count(replaced.begin(), replaced.end(), 1);
+  if (count == 0 || count == static_cast<std::ptrdiff_t>(rings)) return std::nullopt;
+  return mixed;
+}
+
 // One result per prepared polygon, R{} for a polygon too small or rejected twice.
 template <class R, class TryFn>
 std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
@@ -52,10 +79,17 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
     if (!items) {
       rejected[i] = 1;
       if (auto again = prepare_unsimplified(inflated[i], boundary)) {
-        items = try_fn(again->outer, again->holes);
-        if (items) {
-          poly = std::move(*again);
-          recovered[i] = 1;
+        // First with only the rings that meet taken unsimplified, then with all of them.
+        std::optional<BufferPolygon> tries[] = {unsimplified_where_rings_meet(poly, *again),
+                                                std::move(again)};
+        for (std::optional<BufferPolygon>& t : tries) {
+          if (!t) continue;
+          items = try_fn(t->outer, t->holes);
+          if (items) {
+            poly = std::move(*t);
+            recovered[i] = 1;
+            break;
+          }
         }
       }
     }

@@ -12,6 +12,7 @@
 #include "boundary/boundary.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
+#include "skeleton_cdt/skeleton_cdt.hpp"
 
 namespace linetopo {
 namespace {
@@ -255,10 +256,18 @@ std::vector<Polyline> scribble(std::mt19937_64& rng, int strokes, int points, do
   return curves;
 }
 
-// Coarse boundary simplification makes rings cross; the retry prepares them unsimplified.
+std::size_t point_count(const BufferPolygon& p) {
+  std::size_t n = p.outer.size();
+  for (const Ring& h : p.holes) n += h.size();
+  return n;
+}
+
+// Coarse boundary simplification makes rings cross; the retry prepares the rings that meet
+// unsimplified, or else all of them, and a recovered polygon keeps the rings it tried.
 TEST(Driver, RejectedPolygonsAreRecovered) {
   std::mt19937_64 rng(7);
   detail::RejectionCount skeleton_count, triangle_count;
+  std::size_t kept_simplified = 0;
   for (int trial = 0; trial < 150; ++trial) {
     TopologizeParams p = params_of(0.6, 1.0);
     p.boundary_simplification = 0.8;
@@ -267,9 +276,27 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
     const BoundarySettings boundary = resolve(p).boundary;
     auto prepared = preprocess_boundaries(inflated, boundary);
     auto for_triangles = prepared;
+    BoundarySettings unsimplified = boundary;
+    unsimplified.tolerance = 0.0;
+    const auto full = preprocess_boundaries(inflated, unsimplified);
+    const std::size_t before = skeleton_count.recovered;
+    const auto original = prepared;
     detail::skeleton_segments(prepared, inflated, boundary, &skeleton_count);
     detail::polygon_triangles(for_triangles, inflated, boundary, &triangle_count);
+    std::size_t changed = 0;
+    for (std::size_t k = 0; k < prepared.size(); ++k) {
+      if (prepared[k].outer == original[k].outer && prepared[k].holes == original[k].holes) {
+        continue;
+      }
+      ++changed;
+      ASSERT_EQ(prepared[k].holes.size(), full[k].holes.size());
+      EXPECT_LE(point_count(prepared[k]), point_count(full[k]));
+      if (point_count(prepared[k]) < point_count(full[k])) ++kept_simplified;
+      EXPECT_FALSE(try_skeleton(prepared[k].outer, prepared[k].holes)->segments.empty());
+    }
+    EXPECT_EQ(changed, skeleton_count.recovered - before);
   }
+  EXPECT_GT(kept_simplified, 0u);
   EXPECT_GT(skeleton_count.rejected, 0u);
   EXPECT_EQ(skeleton_count.recovered, skeleton_count.rejected);
   EXPECT_EQ(triangle_count.rejected, skeleton_count.rejected);

@@ -1,0 +1,111 @@
+// Which rings of a prepared polygon meet: simplification shortcuts can make them cross.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "boundary/boundary.hpp"
+
+namespace linetopo {
+namespace {
+
+struct RingEdge {
+  std::size_t ring;
+  std::size_t index;  // the edge from vertex index to the next
+  std::size_t size;   // of its ring
+};
+
+double orient(const Point& a, const Point& b, const Point& c) {
+  return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+bool within_box(const Point& a, const Point& b, const Point& p) {
+  return std::fmin(a.x, b.x) <= p.x && p.x <= std::fmax(a.x, b.x) && std::fmin(a.y, b.y) <= p.y &&
+         p.y <= std::fmax(a.y, b.y);
+}
+
+// Whether the closed segments ab and cd share a point, in floating point: a near miss either
+// way is settled by the triangulation that follows.
+bool segments_meet(const Point& a, const Point& b, const Point& c, const Point& d) {
+  const double d1 = orient(c, d, a);
+  const double d2 = orient(c, d, b);
+  const double d3 = orient(a, b, c);
+  const double d4 = orient(a, b, d);
+  if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) {
+    return true;
+  }
+  return (d1 == 0 && within_box(c, d, a)) || (d2 == 0 && within_box(c, d, b)) ||
+         (d3 == 0 && within_box(a, b, c)) || (d4 == 0 && within_box(a, b, d));
+}
+
+bool adjacent(const RingEdge& e, const RingEdge& f) {
+  if (e.ring != f.ring) return false;
+  const std::size_t d = e.index > f.index ? e.index - f.index : f.index - e.index;
+  return d <= 1 || d == e.size - 1;
+}
+
+}  // namespace
+
+std::vector<char> meeting_rings(const BufferPolygon& polygon) {
+  std::vector<const Ring*> rings{&polygon.outer};
+  for (const Ring& hole : polygon.holes) rings.push_back(&hole);
+  std::vector<char> meets(rings.size(), 0);
+  std::vector<RingEdge> edges;
+  double length = 0.0;
+  Point lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  for (std::size_t r = 0; r < rings.size(); ++r) {
+    const Ring& ring = *rings[r];
+    if (ring.size() < 2) continue;
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      edges.push_back({r, k, ring.size()});
+      length += dist(ring[k], ring[(k + 1) % ring.size()]);
+      lo = {std::fmin(lo.x, ring[k].x), std::fmin(lo.y, ring[k].y)};
+    }
+  }
+  if (edges.empty()) return meets;
+  // Edges listed per cell of a grid of about one edge length; pairs are tested within cells.
+  const double h = length / static_cast<double>(edges.size());
+  const auto end_points = [&](const RingEdge& e) {
+    const Ring& ring = *rings[e.ring];
+    return std::pair<const Point&, const Point&>{ring[e.index], ring[(e.index + 1) % e.size]};
+  };
+  constexpr double kMaxCells = 1e9;  // per axis; beyond it every ring counts as meeting
+  struct Entry {
+    std::uint64_t key;
+    std::size_t edge;
+  };
+  std::vector<Entry> entries;
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const auto [a, b] = end_points(edges[i]);
+    const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
+    const double x1 = std::floor((std::fmax(a.x, b.x) - lo.x) / h);
+    const double y0 = std::floor((std::fmin(a.y, b.y) - lo.y) / h);
+    const double y1 = std::floor((std::fmax(a.y, b.y) - lo.y) / h);
+    if (!(h > 0.0) || !(x1 < kMaxCells && y1 < kMaxCells) || (x1 - x0 + 1) * (y1 - y0 + 1) > 4096) {
+      std::fill(meets.begin(), meets.end(), 1);
+      return meets;
+    }
+    for (double y = y0; y <= y1; ++y) {
+      for (double x = x0; x <= x1; ++x) {
+        entries.push_back(
+            {(static_cast<std::uint64_t>(y) << 32) | static_cast<std::uint64_t>(x), i});
+      }
+    }
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (a.key == b.key && a.edge < b.edge);
+  });
+  for (std::size_t u = 0; u < entries.size(); ++u) {
+    for (std::size_t v = u + 1; v < entries.size() && entries[v].key == entries[u].key; ++v) {
+      const RingEdge& e = edges[entries[u].edge];
+      const RingEdge& f = edges[entries[v].edge];
+      if (adjacent(e, f) || (meets[e.ring] && meets[f.ring])) continue;
+      const auto [a, b] = end_points(e);
+      const auto [c, d] = end_points(f);
+      if (segments_meet(a, b, c, d)) meets[e.ring] = meets[f.ring] = 1;
+    }
+  }
+  return meets;
+}
+
+}  // namespace linetopo

@@ -39,8 +39,8 @@ void CurvatureIndex::add_ring(const Ring& ring, double min_angle) {
     const double angle = std::acos(*c);
     if (!(angle >= min_angle)) continue;  // NaN angles are not indexed
     const Point& p = ring[i];
-    grid[cell_of(p.x, p.y)].push_back(entries.size());
     entries.push_back({p.x, p.y, angle});
+    grid.try_emplace(cell_of(p.x, p.y), {}).first->push_back(entries.back());
   }
 }
 
@@ -77,11 +77,8 @@ double CurvatureIndex::max_angle_near(double x, double y, double inner_radius,
   }
   for (std::int64_t c = c0;; ++c) {
     for (std::int64_t r = r0;; ++r) {
-      const auto found = grid.find(CellKey{c, r});
-      if (found != grid.end()) {
-        for (const std::size_t i : found->second) {
-          consider(entries[check_index(i, entries.size(), "curvature entry")]);
-        }
+      if (const std::vector<CurvatureEntry>* found = grid.find(CellKey{c, r})) {
+        for (const CurvatureEntry& e : *found) consider(e);
       }
       if (r == r1) break;
     }

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "boundary/budget.hpp"
@@ -19,10 +18,10 @@ struct CurvatureEntry {
 };
 
 // A uniform hash grid of indexed vertices; only looked up, never iterated, so results do not depend
-// on hashing.
+// on hashing. Each cell holds its own entries, so that a query reads them in one run.
 struct CurvatureIndex {
   std::vector<CurvatureEntry> entries;
-  std::unordered_map<CellKey, std::vector<std::size_t>, KeyHash> grid;
+  FlatMap<CellKey, std::vector<CurvatureEntry>, KeyHash> grid;
   double cell_size = 1.0;
 
   // Cell size 4 x buffer_distance when that is finite and positive, 1.0 otherwise.

@@ -5,6 +5,7 @@
 
 #include "chains/chains.hpp"
 #include "chains/vertex_tree.hpp"
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace detail {
@@ -62,6 +63,45 @@ double nearest_squared_distance(const VertexTree& tree, const Point& p, std::vec
 
 }  // namespace
 
+namespace {
+
+// Ranges of more points than this build their two halves as tasks on the pool. Each range is
+// split the same way whichever runs first, so the tree never depends on the thread count.
+constexpr std::size_t kParallelRange = 1 << 16;
+
+void build_range(VertexTree& tree, std::size_t lo, std::size_t hi) {
+  std::vector<Point>& pts = tree.points;
+  std::vector<std::pair<std::size_t, std::size_t>> todo{{lo, hi}};
+  while (!todo.empty()) {
+    const auto [l, h] = todo.back();
+    todo.pop_back();
+    if (h - l <= kVertexTreeLeaf) continue;
+    double min_x = pts[l].x, max_x = pts[l].x, min_y = pts[l].y, max_y = pts[l].y;
+    for (std::size_t i = l + 1; i < h; ++i) {
+      min_x = std::min(min_x, pts[i].x);
+      max_x = std::max(max_x, pts[i].x);
+      min_y = std::min(min_y, pts[i].y);
+      max_y = std::max(max_y, pts[i].y);
+    }
+    const std::uint8_t ax = (max_y - min_y > max_x - min_x) ? 1 : 0;
+    const std::size_t mid = l + (h - l) / 2;
+    std::nth_element(pts.begin() + static_cast<std::ptrdiff_t>(l),
+                     pts.begin() + static_cast<std::ptrdiff_t>(mid),
+                     pts.begin() + static_cast<std::ptrdiff_t>(h),
+                     [ax](const Point& a, const Point& b) { return coord(a, ax) < coord(b, ax); });
+    tree.axis[mid] = ax;
+    if (h - l > kParallelRange) {
+      const std::pair<std::size_t, std::size_t> halves[] = {{l, mid}, {mid + 1, h}};
+      parallel_for(2, [&](std::size_t k) { build_range(tree, halves[k].first, halves[k].second); });
+    } else {
+      todo.emplace_back(l, mid);
+      todo.emplace_back(mid + 1, h);
+    }
+  }
+}
+
+}  // namespace
+
 VertexTree build_vertex_tree(const std::vector<Point>& cloud) {
   VertexTree tree;
   // Non-finite vertices never give a distance below +inf (inf or NaN only), so they can go.
@@ -69,30 +109,8 @@ VertexTree build_vertex_tree(const std::vector<Point>& cloud) {
   for (const Point& q : cloud) {
     if (std::isfinite(q.x) && std::isfinite(q.y)) tree.points.push_back(q);
   }
-  std::vector<Point>& pts = tree.points;
-  tree.axis.assign(pts.size(), 0);
-  std::vector<std::pair<std::size_t, std::size_t>> todo{{0, pts.size()}};
-  while (!todo.empty()) {
-    const auto [lo, hi] = todo.back();
-    todo.pop_back();
-    if (hi - lo <= kVertexTreeLeaf) continue;
-    double min_x = pts[lo].x, max_x = pts[lo].x, min_y = pts[lo].y, max_y = pts[lo].y;
-    for (std::size_t i = lo + 1; i < hi; ++i) {
-      min_x = std::min(min_x, pts[i].x);
-      max_x = std::max(max_x, pts[i].x);
-      min_y = std::min(min_y, pts[i].y);
-      max_y = std::max(max_y, pts[i].y);
-    }
-    const std::uint8_t ax = (max_y - min_y > max_x - min_x) ? 1 : 0;
-    const std::size_t mid = lo + (hi - lo) / 2;
-    std::nth_element(pts.begin() + static_cast<std::ptrdiff_t>(lo),
-                     pts.begin() + static_cast<std::ptrdiff_t>(mid),
-                     pts.begin() + static_cast<std::ptrdiff_t>(hi),
-                     [ax](const Point& a, const Point& b) { return coord(a, ax) < coord(b, ax); });
-    tree.axis[mid] = ax;
-    todo.emplace_back(lo, mid);
-    todo.emplace_back(mid + 1, hi);
-  }
+  tree.axis.assign(tree.points.size(), 0);
+  build_range(tree, 0, tree.points.size());
   return tree;
 }
 

@@ -105,15 +105,24 @@ Polyline to_curve(py::handle obj, const char* arg, const std::string& what) {
   Polyline curve;
   if (curve_from_buffer(obj, arg, what, curve)) return curve;
   const py::sequence points = as_sequence(obj, arg, what);
-  // Lists and tuples are read in place; other sequences are copied into a list once.
-  const auto fast =
-      py::reinterpret_steal<py::object>(PySequence_Fast(points.ptr(), "not a sequence"));
-  if (!fast) throw py::error_already_set();
-  const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
-  PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+  const auto n = static_cast<std::size_t>(py::len(points));
+  // Plain lists and tuples are read in place; any other sequence through its own indexing,
+  // whose errors must reach the caller. Each point is held while it is read, since reading a
+  // number can run code that changes the list.
+  const bool list = PyList_CheckExact(points.ptr());
+  const bool tuple = PyTuple_CheckExact(points.ptr());
   curve.reserve(n);
   for (std::size_t j = 0; j < n; ++j) {
-    PyObject* p = items[j];
+    py::object item;
+    if (list || tuple) {
+      PyObject* raw = list ? PyList_GetItem(points.ptr(), static_cast<Py_ssize_t>(j))
+                           : PyTuple_GET_ITEM(points.ptr(), static_cast<Py_ssize_t>(j));
+      if (raw == nullptr) throw py::error_already_set();  // the list shrank meanwhile
+      item = py::reinterpret_borrow<py::object>(raw);
+    } else {
+      item = points[j];
+    }
+    PyObject* p = item.ptr();
     if (!PyTuple_Check(p) || PyTuple_GET_SIZE(p) != 2) {
       type_error(arg, what + ", point " + std::to_string(j) + " must be a tuple (x, y), not " +
                           (PyTuple_Check(p)

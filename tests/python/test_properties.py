@@ -313,6 +313,30 @@ def test_sequences_that_raise_while_read_keep_their_exception(data, where, exc_t
     assert info.value is exc
 
 
+class Shrinking:
+    """A coordinate whose conversion to float empties the list that holds it."""
+
+    def __init__(self, holder):
+        self.holder = holder
+
+    def __float__(self):
+        self.holder.clear()
+        return 1.0
+
+
+def test_curves_read_through_indexing_and_lists_that_shrink_while_read():
+    # An IndexError from a sequence's own indexing is its error, not the end of the curve.
+    exc = IndexError("from the user's sequence")
+    curves = [list(c) for c in cross()]
+    with pytest.raises(IndexError) as info:
+        topologize([curves[0], raiser(curves[1], 1, exc, False)], 1.0, 1.0)
+    assert info.value is exc
+    shrinking = list(curves[1])
+    shrinking[0] = (Shrinking(shrinking), 0.0)
+    with pytest.raises(IndexError):
+        topologize([curves[0], shrinking], 1.0, 1.0)
+
+
 DTYPES = ["float16", "float32", "float64", "longdouble", ">f4", ">f8", "int64", "complex128", "bool", "object"]
 
 

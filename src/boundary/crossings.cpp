@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "boundary/boundary.hpp"
+#include "geometry/segments.hpp"
 
 namespace linetopo {
 namespace {
@@ -15,27 +16,8 @@ struct RingEdge {
   std::size_t size;   // of its ring
 };
 
-double orient(const Point& a, const Point& b, const Point& c) {
-  return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
-}
-
-bool within_box(const Point& a, const Point& b, const Point& p) {
-  return std::fmin(a.x, b.x) <= p.x && p.x <= std::fmax(a.x, b.x) && std::fmin(a.y, b.y) <= p.y &&
-         p.y <= std::fmax(a.y, b.y);
-}
-
-// Whether the closed segments ab and cd share a point, in floating point: a near miss either
-// way is settled by the triangulation that follows.
-bool segments_meet(const Point& a, const Point& b, const Point& c, const Point& d) {
-  const double d1 = orient(c, d, a);
-  const double d2 = orient(c, d, b);
-  const double d3 = orient(a, b, c);
-  const double d4 = orient(a, b, d);
-  if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) {
-    return true;
-  }
-  return (d1 == 0 && within_box(c, d, a)) || (d2 == 0 && within_box(c, d, b)) ||
-         (d3 == 0 && within_box(a, b, c)) || (d4 == 0 && within_box(a, b, d));
+double orient(const Point& o, const Point& a, const Point& b) {
+  return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
 bool adjacent(const RingEdge& e, const RingEdge& f) {
@@ -102,7 +84,8 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon) {
       if (adjacent(e, f) || (meets[e.ring] && meets[f.ring])) continue;
       const auto [a, b] = end_points(e);
       const auto [c, d] = end_points(f);
-      if (segments_meet(a, b, c, d)) meets[e.ring] = meets[f.ring] = 1;
+      // In floating point: a near miss either way is settled by the triangulation that follows.
+      if (segments_meet(a, b, c, d, orient)) meets[e.ring] = meets[f.ring] = 1;
     }
   }
   return meets;

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "geometry/keys.hpp"
+#include "geometry/segments.hpp"
 #include "parallel/parallel.hpp"
 
 namespace linetopo {
@@ -204,25 +205,6 @@ Wide doubled_area(const c2::Path64& p) {
   return a;
 }
 
-bool on_segment(const c2::Point64& a, const c2::Point64& b, const c2::Point64& p) {
-  return std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
-         p.y <= std::max(a.y, b.y);
-}
-
-// Whether the closed segments ab and cd share a point.
-bool segments_meet(const c2::Point64& a, const c2::Point64& b, const c2::Point64& c,
-                   const c2::Point64& d) {
-  const Wide d1 = cross(c, d, a);
-  const Wide d2 = cross(c, d, b);
-  const Wide d3 = cross(a, b, c);
-  const Wide d4 = cross(a, b, d);
-  if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) {
-    return true;
-  }
-  return (d1 == 0 && on_segment(c, d, a)) || (d2 == 0 && on_segment(c, d, b)) ||
-         (d3 == 0 && on_segment(a, b, c)) || (d4 == 0 && on_segment(a, b, d));
-}
-
 // Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
 // listed per cell of a grid of about one edge length, sorted by cell on the pool, and each
 // cell's pairs are tested on the pool, a pair only in the first cell the two share; so the
@@ -297,7 +279,7 @@ bool is_simple(const c2::Path64& r) {
             std::max(span[i].lo_y, span[j].lo_y) != y) {
           continue;  // tested in the first cell both reach
         }
-        if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n])) {
+        if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n], cross)) {  // exact
           meet.store(true, std::memory_order_relaxed);
           return;
         }

@@ -349,8 +349,9 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
   }
   out.apart = skeletons.size() < 2;
   // Every point's cell, counted from the least cell of all, in rows of at most 2^32 - 2 cells
-  // so that a key's left neighbour is the key less one. Beyond that, or with too many points
-  // to number, every point counts as crowded and the skeletons as close: always right.
+  // so that a key's left neighbour is the key less one. Beyond that, where welding's own cell
+  // numbers would saturate, or with too many points to number, every point counts as crowded
+  // and the skeletons as close: always right.
   double lo_x = std::numeric_limits<double>::infinity();
   double lo_y = lo_x;
   double hi_x = -lo_x;
@@ -364,8 +365,10 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
     }
   }
   constexpr double kMaxSpan = 4294967294.0;
+  constexpr double kMaxCell = 4e18;
   if (count == 0 || count >= UINT32_MAX || skeletons.size() >= UINT32_MAX ||
-      !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan)) {
+      !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan && -kMaxCell < lo_x && -kMaxCell < lo_y &&
+        hi_x < kMaxCell && hi_y < kMaxCell)) {
     return out;
   }
   struct Entry {

@@ -402,6 +402,12 @@ TEST(Driver, SkeletonsWeldApartOnlyBeyondTheNextCell) {
   EXPECT_TRUE(weld_apart(two({0.96, 0}, {0.06, 0.16}), c));  // a row's end is not the next row
   // Too far apart to key cells: welded together, which is never wrong.
   EXPECT_FALSE(weld_apart(two({0, 0}, {1e300, 0}), c));
+  // Where weld cell numbers saturate, distinct far points share a cell: all count as crowded.
+  const Point a{1e20, 0}, b{1e20 + 1e6, 0};
+  const std::vector<Skeleton> far{{{a, b}, {{0, 1}}}};
+  const WeldNeighbours near = weld_neighbours(far, c);
+  EXPECT_EQ(near.crowded.front(), (std::vector<char>{1, 1}));
+  EXPECT_EQ(weld_skeletons(far, near.crowded, c).nodes, segments_to_graph({{a, b}}, c).nodes);
 }
 
 TEST(Batch, ConcurrentCallersGetSingleRunResultsInJobOrder) {

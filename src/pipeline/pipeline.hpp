@@ -68,11 +68,12 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
 // topologize_inner on one tile, its chains clipped to the tile's core. Throws InputError
 // "tile (col, row) failed: " + message.
 std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
-                                const TopologizeParams& params);
+                                const TopologizeParams& params, const CancelCheck& cancelled = {});
 
 // plan_tiles, run_tile for every tile on the worker pool a wave at a time, and stitch_pieces.
-TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
-                                const TopologizeParams& params);
+// `cancelled` is asked before each wave and between the stages of each tile.
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled = {});
 
 struct BatchJob {
   std::vector<Polyline> curves;

@@ -51,12 +51,12 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
 }
 
 std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
-                                const TopologizeParams& params) {
+                                const TopologizeParams& params, const CancelCheck& cancelled) {
   TopologizeParams p = params;
   p.per_curve_widths = std::move(tile.widths);
   TopologyResult r;
   try {
-    r = topologize_inner(tile.curves, p);
+    r = topologize_inner(tile.curves, p, cancelled);
   } catch (const InputError& e) {
     throw InputError("tile (" + std::to_string(tile.col) + ", " + std::to_string(tile.row) +
                      ") failed: " + e.what());
@@ -66,8 +66,8 @@ std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
   return pieces;
 }
 
-TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
-                                const TopologizeParams& params) {
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled) {
   TilePlan plan = plan_tiles(curves, params, std::nullopt, false);
   std::vector<TileCurves>& tiles = plan.tiles;
   // Each tile brings its own radii: the whole input's are not copied once per tile.
@@ -77,13 +77,14 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
       kTilesPerWorker * static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
   std::vector<CorePiece> pieces;
   for (std::size_t first = 0; first < tiles.size(); first += wave) {
+    throw_if_cancelled(cancelled);
     const std::size_t count = std::min(wave, tiles.size() - first);
     std::vector<std::vector<CorePiece>> results(count);
     std::vector<std::string> errors(count);
     parallel_for(count, [&](std::size_t k) {
       try {
         // Moved out: memory follows the wave, not the whole input.
-        results[k] = run_tile(std::move(tiles[first + k]), plan.grid, per_tile);
+        results[k] = run_tile(std::move(tiles[first + k]), plan.grid, per_tile, cancelled);
       } catch (const InputError& e) {
         errors[k] = e.what();
       }
@@ -94,6 +95,7 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves,
                     std::make_move_iterator(results[k].end()));
     }
   }
+  throw_if_cancelled(cancelled);
   StitchedResult stitched = stitch_pieces(std::move(pieces), plan.grid, plan.tolerance);
   return {std::move(stitched.chains), std::move(stitched.nodes), std::move(stitched.chain_node_ids),
           std::move(stitched.widths)};

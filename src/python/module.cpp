@@ -42,11 +42,10 @@ py::tuple topologize(const py::args& args, const py::kwargs& kwargs) {
 
 py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::topologize_tiled_signature(), args, kwargs);
-  linetopo::TopologyResult r;
-  {
-    py::gil_scoped_release unlocked;
-    r = linetopo::topologize_tiled(call.curves, call.params);
-  }
+  const linetopo::TopologyResult r =
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::topologize_tiled(call.curves, call.params, cancelled);
+      });
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
 }

@@ -1,4 +1,5 @@
-"""Ctrl-C stops a long topologize_batch between jobs with KeyboardInterrupt."""
+"""Ctrl-C stops a long topologize_batch between jobs, and a long topologize_tiled between tiles,
+with KeyboardInterrupt."""
 
 import os
 import signal
@@ -6,19 +7,20 @@ import subprocess
 import sys
 import time
 
+import pytest
+
 from drawings import scribble
-from linetopo import topologize_batch
+from linetopo import topologize_batch, topologize_tiled
 
 CHILD = """
 import signal, sys, time
 sys.path.insert(0, {here!r})
-from test_interrupt import jobs
-from linetopo import topologize_batch
+from test_interrupt import run
 signal.signal(signal.SIGINT, signal.default_int_handler)  # even when started with SIGINT ignored
-work = jobs({count})
+work = run({call!r}, {count})
 print("ready", flush=True)
 try:
-    topologize_batch(work)
+    work()
     print("finished")
 except KeyboardInterrupt:
     print("interrupted")
@@ -29,18 +31,31 @@ def jobs(count):
     return [(scribble(seed, strokes=20, points=60), 1.0, 1.0) + (None,) * 8 for seed in range(count)]
 
 
-def timed_batch(count):
-    work = jobs(count)
+def run(call, count):
+    """A call of about `count` scribbles' work, ready to start."""
+    if call == "batch":
+        work = jobs(count)
+        return lambda: topologize_batch(work)
+    # One scribble per 60 x 60 tile, in a row.
+    curves = [[(x + 60 * seed, y) for x, y in c]
+              for seed in range(count) for c in scribble(seed, strokes=20, points=60)]
+    return lambda: topologize_tiled(curves, 1.0, 1.0, tile_size=60.0)
+
+
+def timed(call, count):
+    work = run(call, count)
     start = time.monotonic()
-    topologize_batch(work)
+    work()
     return time.monotonic() - start
 
 
-def test_ctrl_c_stops_a_long_batch_between_jobs():
-    # About three seconds of jobs on this machine, timed here in full for comparison.
-    count = max(20, round(20 * 3.0 / timed_batch(20)))
-    full = timed_batch(count)
-    child = subprocess.Popen([sys.executable, "-c", CHILD.format(here=os.path.dirname(__file__), count=count)],
+@pytest.mark.parametrize("call", ["batch", "tiled"])
+def test_ctrl_c_stops_a_long_run_between_jobs_or_tiles(call):
+    # About three seconds of work on this machine, timed here in full for comparison.
+    count = max(20, round(20 * 3.0 / timed(call, 20)))
+    full = timed(call, count)
+    child = subprocess.Popen([sys.executable, "-c", CHILD.format(here=os.path.dirname(__file__), call=call,
+                                                                 count=count)],
                              stdout=subprocess.PIPE, text=True)
     assert child.stdout.readline() == "ready\n"
     time.sleep(1.0)
@@ -49,5 +64,6 @@ def test_ctrl_c_stops_a_long_batch_between_jobs():
     out, _ = child.communicate(timeout=60)
     stopped = time.monotonic() - sent
     assert out == "interrupted\n" and child.returncode == 0
-    # Left alone it would have run about `full - 1` seconds more; each job takes a few tens of ms.
+    # Left alone it would have run about `full - 1` seconds more; each job or tile takes a few
+    # tens of ms.
     assert stopped < (full - 1.0) / 3, (stopped, full)

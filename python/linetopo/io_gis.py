@@ -15,7 +15,9 @@ DRIVERS = {"gpkg": "GPKG", "shp": "ESRI Shapefile", "fgb": "FlatGeobuf", "gpx": 
 _MULTI_LAYER = {"GPKG", "SQLite", "OpenFileGDB"}
 _SHAPEFILE_TEXT_LIMIT = 254
 
-_LINESTRING, _MULTILINESTRING, _POINT = 2, 5, 1
+_POINT, _LINESTRING, _POLYGON = 1, 2, 3
+_COLLECTIONS = (4, 5, 6, 7)  # MultiPoint, MultiLineString, MultiPolygon, GeometryCollection
+_KNOWN = (_POINT, _LINESTRING, _POLYGON) + _COLLECTIONS
 # Layers of these geometry types hold no lines (GDAL names them so, with " Z" and the like added).
 _NOT_LINES = ("Point", "MultiPoint", "Polygon", "MultiPolygon", "None")
 
@@ -42,25 +44,43 @@ def driver_for(path: str, named: str | None) -> str:
 
 
 def _lines_of(wkb: bytes) -> list[Any]:
-    """The LineString or MultiLineString parts of one 2-D WKB geometry; nothing for the rest."""
+    """The LineString parts of one 2-D WKB geometry, also those in multi-part geometries and
+    collections, in order; nothing for a geometry of another kind. ValueError for a part inside a
+    collection that WKB cannot tell the size of (a curved one), which would hide the rest."""
     np = require("numpy", "reading GIS formats")
     lines = []
-
-    def linestring(offset: int) -> tuple[Any, int]:
-        order = "<" if wkb[offset] == 1 else ">"
-        (n,) = struct.unpack_from(order + "I", wkb, offset + 5)
-        coords = np.frombuffer(wkb, dtype=order + "f8", count=2 * n, offset=offset + 9)
-        return coords.reshape(n, 2).astype(float), offset + 9 + 16 * n
-
     order = "<" if wkb[0] == 1 else ">"
-    kind, count = struct.unpack_from(order + "II", wkb, 1)
-    if kind == _LINESTRING:
-        lines.append(linestring(0)[0])
-    elif kind == _MULTILINESTRING:
-        offset = 9
-        for _ in range(count):
-            line, offset = linestring(offset)
-            lines.append(line)
+    if struct.unpack_from(order + "I", wkb, 1)[0] not in _KNOWN:
+        return lines
+    # A stack of how many parts each open collection has still to give, so that nesting depth
+    # never turns into recursion.
+    stack = [1]
+    offset = 0
+    while stack:
+        if stack[-1] == 0:
+            stack.pop()
+            continue
+        stack[-1] -= 1
+        order = "<" if wkb[offset] == 1 else ">"
+        (kind,) = struct.unpack_from(order + "I", wkb, offset + 1)
+        offset += 5
+        if kind == _POINT:
+            offset += 16
+        elif kind == _LINESTRING:
+            (n,) = struct.unpack_from(order + "I", wkb, offset)
+            coords = np.frombuffer(wkb, dtype=order + "f8", count=2 * n, offset=offset + 4)
+            lines.append(coords.reshape(n, 2).astype(float))
+            offset += 4 + 16 * n
+        elif kind == _POLYGON:
+            (rings,) = struct.unpack_from(order + "I", wkb, offset)
+            offset += 4
+            for _ in range(rings):
+                offset += 4 + 16 * struct.unpack_from(order + "I", wkb, offset)[0]
+        elif kind in _COLLECTIONS:
+            stack.append(struct.unpack_from(order + "I", wkb, offset)[0])
+            offset += 4
+        else:
+            raise ValueError(f"cannot read a part of WKB geometry type {kind} in a collection")
     return lines
 
 
@@ -78,8 +98,8 @@ def read_gis(path: str, layer: str | None) -> tuple[list[Any], str | None]:
     Returns
     -------
     curves : list of (n, 2) float arrays
-        Every LineString and MultiLineString part, Z and M dropped; other geometries are
-        skipped.
+        Every LineString part, also of MultiLineStrings and GeometryCollections, Z and M
+        dropped; other geometries are skipped.
     crs : str or None
         ``"EPSG:code"`` or WKT, None when the file has none.
 

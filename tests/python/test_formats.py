@@ -105,6 +105,25 @@ def test_every_format_reads_and_writes_the_same_centerline(tmp_path, ext):
     assert not any(name.startswith(".linetopo") for name in os.listdir(tmp_path))
 
 
+def test_lines_inside_geometry_collections_are_read(tmp_path):
+    pyogrio = pytest.importorskip("pyogrio")
+    header = lambda kind, count: struct.pack("<BII", 1, kind, count)  # noqa: E731
+    point = struct.pack("<BIdd", 1, 1, 0.0, 0.0)
+    square = header(3, 1) + struct.pack("<I", 5) + np.array(
+        [[0, 0], [1, 0], [1, 1], [0, 1], [0, 0]], dtype="<f8").tobytes()
+    # H among a point and a polygon, and V in a MultiLineString in a nested collection.
+    collection = header(7, 4) + point + wkb(H) + square + header(7, 2) + point + header(5, 1) + wkb(V)
+    src, out = tmp_path / "in.gpkg", tmp_path / "out.geojson"
+    pyogrio.raw.write(str(src), np.array([collection], dtype=object), [], [], layer="lines",
+                      geometry_type="GeometryCollection", crs="EPSG:32633")
+    assert main(["centerline", str(src), "-o", str(out), *FS]) == 0
+    lines, _ = read_back(out)
+    chains = topologize([H, V], 2.5, 5.0)[0]
+    assert len(lines) == len(chains) == 4
+    for line, chain in zip(lines, chains):
+        assert max(math.dist(p, q) for p, q in zip(line, chain)) < 1e-9
+
+
 def test_stdin_and_stdout_take_svg_with_format(monkeypatch, capsys):
     pytest.importorskip("svgelements")
     text = svg_text(["M" + " L".join(f"{x},{y}" for x, y in line) for line in (H, V)])

@@ -30,9 +30,14 @@ std::int64_t step_saturating(std::int64_t v, int step) {
 
 // Resolves a point to a node: its own cell, else the first recorded cell of the 3x3 block in probe
 // order, else a new node at exactly this point. The resolved cell is always recorded.
+// A point's weld cell, saturating at the int64 limits.
+CellKey weld_cell(const Point& p, double cell_size) {
+  return {round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
+}
+
 std::size_t weld_point(const Point& p, double cell_size, CellIndex& cells,
                        std::vector<Point>& nodes) {
-  const CellKey own{round_half_away_i64(p.x / cell_size), round_half_away_i64(p.y / cell_size)};
+  const CellKey own = weld_cell(p, cell_size);
   if (!cells.empty()) {
     if (const std::size_t* found = cells.find(own)) return *found;
     for (int di = -1; di <= 1; ++di) {
@@ -348,27 +353,29 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
     count += skeletons[i].points.size();
   }
   out.apart = skeletons.size() < 2;
-  // Every point's cell, counted from the least cell of all, in rows of at most 2^32 - 2 cells
-  // so that a key's left neighbour is the key less one. Beyond that, where welding's own cell
-  // numbers would saturate, or with too many points to number, every point counts as crowded
-  // and the skeletons as close: always right.
-  double lo_x = std::numeric_limits<double>::infinity();
-  double lo_y = lo_x;
-  double hi_x = -lo_x;
-  double hi_y = -lo_x;
+  // Every point's weld cell, counted from the least cell of all, in rows of at most 2^32 - 2
+  // cells so that a key's left neighbour is the key less one. Beyond that, or with too many
+  // points to number, every point counts as crowded and the skeletons as close: always right.
+  std::int64_t lo_x = std::numeric_limits<std::int64_t>::max();
+  std::int64_t lo_y = lo_x;
+  std::int64_t hi_x = std::numeric_limits<std::int64_t>::lowest();
+  std::int64_t hi_y = hi_x;
   for (const Skeleton& s : skeletons) {
     for (const Point& p : s.points) {
-      lo_x = std::fmin(lo_x, std::round(p.x / cell_size));
-      lo_y = std::fmin(lo_y, std::round(p.y / cell_size));
-      hi_x = std::fmax(hi_x, std::round(p.x / cell_size));
-      hi_y = std::fmax(hi_y, std::round(p.y / cell_size));
+      const CellKey c = weld_cell(p, cell_size);
+      lo_x = std::min(lo_x, c.x);
+      lo_y = std::min(lo_y, c.y);
+      hi_x = std::max(hi_x, c.x);
+      hi_y = std::max(hi_y, c.y);
     }
   }
-  constexpr double kMaxSpan = 4294967294.0;
-  constexpr double kMaxCell = 4e18;
+  // Unsigned differences, which cannot overflow.
+  const auto offset = [](std::int64_t v, std::int64_t lo) {
+    return static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(lo);
+  };
+  constexpr std::uint64_t kMaxSpan = 4294967294U;
   if (count == 0 || count >= UINT32_MAX || skeletons.size() >= UINT32_MAX ||
-      !(hi_x - lo_x < kMaxSpan && hi_y - lo_y < kMaxSpan && -kMaxCell < lo_x && -kMaxCell < lo_y &&
-        hi_x < kMaxCell && hi_y < kMaxCell)) {
+      offset(hi_x, lo_x) >= kMaxSpan || offset(hi_y, lo_y) >= kMaxSpan) {
     return out;
   }
   struct Entry {
@@ -381,10 +388,9 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
   for (std::size_t i = 0; i < skeletons.size(); ++i) {
     const std::vector<Point>& points = skeletons[i].points;
     for (std::size_t k = 0; k < points.size(); ++k) {
-      const auto x = static_cast<std::uint64_t>(std::round(points[k].x / cell_size) - lo_x);
-      const auto y = static_cast<std::uint64_t>(std::round(points[k].y / cell_size) - lo_y);
-      entries.push_back(
-          {(y << 32) | x, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k)});
+      const CellKey c = weld_cell(points[k], cell_size);
+      entries.push_back({(offset(c.y, lo_y) << 32) | offset(c.x, lo_x),
+                         static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k)});
     }
   }
   parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
@@ -436,16 +442,17 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
 }
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
-  Graph graph;
-  CellIndex cells(2 * segments.size());
-  PairSet seen(segments.size());
+  // Each end its own point, in segment order, every one welded through the table.
+  Skeleton all;
+  all.points.reserve(2 * segments.size());
+  all.segments.reserve(segments.size());
   for (const Segment& s : segments) {
-    const std::size_t a = weld_point(s.a, cell_size, cells, graph.nodes);
-    const std::size_t b = weld_point(s.b, cell_size, cells, graph.nodes);
-    if (a == b || !seen.insert(index_pair(a, b))) continue;
-    graph.edges.emplace_back(a, b);
+    all.points.push_back(s.a);
+    all.points.push_back(s.b);
+    all.segments.emplace_back(all.points.size() - 2, all.points.size() - 1);
   }
-  return graph;
+  const std::vector<char> crowded(all.points.size(), 1);
+  return weld_skeletons(std::span(&all, 1), std::span(&crowded, 1), cell_size);
 }
 
 Graph merge_close_junctions(const Graph& graph, double merge_distance) {

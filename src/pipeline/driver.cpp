@@ -181,6 +181,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
                      " nodes, exceeding max_nodes limit of " + std::to_string(*s.max_nodes));
   }
   std::vector<ChainLists> lists(graphs.size());
+  std::vector<std::size_t> node_count(graphs.size());  // after cleaning, for the numbering
   parallel_for(graphs.size(), [&](std::size_t i) {
     Graph graph = std::move(graphs[i]);
     if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
@@ -188,7 +189,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
       graph = merge_close_junctions(graph, s.junction_merge_distance);
     }
     lists[i] = extract_chain_lists(graph);
-    graphs[i].nodes.resize(graph.nodes.size());  // only the count stays, for the numbering
+    node_count[i] = graph.nodes.size();
   });
   // Open chains of every graph come before the loops of any, as in one graph's chain list.
   std::vector<Chain> chains;
@@ -200,7 +201,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
         c.end += offset;
         chains.push_back(std::move(c));
       }
-      offset += graphs[i].nodes.size();
+      offset += node_count[i];
     }
   }
   return chains;

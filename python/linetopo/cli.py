@@ -9,8 +9,9 @@ import sys
 import time
 from typing import Any, Callable, Sequence
 
-from . import formats, geojson, lonlat, sample, svg
+from . import _frame, _targets, formats, geojson, lonlat, sample, svg
 from ._extras import MissingExtraError, require
+from ._transaction import Transaction
 
 PROG = "linetopo"
 DEFAULT_DEMO_SVG = "linetopo-demo.svg"
@@ -45,8 +46,10 @@ _CLI_DEFAULTS = {
     "tile_size": "no tiles, one call for the whole input",
     "feature_size": "the median stroke width for SVG input, required otherwise",
 }
-# Buffers above this many degrees are kilometres wide: metres taken for degrees, most likely.
-_DEGREE_BUFFER = 0.01
+# Said in --help, and in every message about sizes of such data.
+_SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
+          "is not a ground metre at the data (Web Mercator, feet): there they are ground metres, "
+          "worked in the data's UTM zone, and the result goes back to the data's CRS.")
 _CLI_TYPES = {"float": float, "optional float": float, "optional int": _non_negative_int}
 
 
@@ -100,24 +103,36 @@ def _build_parser() -> argparse.ArgumentParser:
         help="compute the centerline of the lines in a GeoJSON, SVG or GIS file",
         description="Reads the lines of a GeoJSON, SVG or GIS file (GeoPackage, Shapefile, "
         "FlatGeobuf, GPX, ...), writes the centerline chains and their nodes. The format follows "
-        "from the extension: .geojson or .json, .svg, anything else through GDAL.",
+        "from the extension: .geojson or .json, .svg, anything else through GDAL. " + _SIZES,
     )
     line.set_defaults(command_parser=line)
     line.add_argument("input", metavar="INPUT", nargs="+",
                       help="file to read, or - for standard input; several files are independent "
-                      "sets, each written under its own name into the folder OUTPUT")
+                      "sets, each written into the folder OUTPUT under its own stem")
     line.add_argument("-o", "--output", metavar="OUTPUT", required=True,
                       help="file to write, or - for standard output; with several inputs, a folder")
+    line.add_argument("--overwrite", action="store_true",
+                      help="replace existing output files, and our layers in an existing "
+                      "GeoPackage (whose other layers are always kept); an input is never replaced")
+    line.add_argument("--layer-name", metavar="PREFIX",
+                      help="write the layers PREFIX_chains (or PREFIX_strokes) and PREFIX_nodes "
+                      "instead of chains and nodes")
     _add_options(line)
     line.add_argument("--format", metavar="NAME",
                       help="format where the file name does not tell (standard input and output, "
                       "other extensions): geojson, svg, gpkg, shp, fgb, gpx or a GDAL driver name")
     line.add_argument("--layer", metavar="NAME",
                       help="the layer of a GIS file to read (default: every line layer)")
+    line.add_argument("--skip-invalid", action="store_true",
+                      help="skip features of a GIS file whose geometry cannot be read, with a "
+                      "warning, instead of stopping")
+    line.add_argument("--rfc7946", action="store_true",
+                      help="write GeoJSON as RFC 7946 has it: longitude/latitude, without a crs "
+                      "member (by default projected data keep their CRS and name it)")
     frame = line.add_mutually_exclusive_group()
     frame.add_argument("--planar", action="store_true",
-                       help="take the coordinates as they are, even where the file's CRS is "
-                       "longitude/latitude")
+                       help="take the coordinates and sizes as plain numbers, even where the "
+                       "CRS is longitude/latitude or its unit is not a ground metre")
     frame.add_argument("--geographic", action="store_true",
                        help="take the coordinates as longitude/latitude and work in metres in the "
                        "local UTM zone, as for a file whose CRS is longitude/latitude")
@@ -173,35 +188,6 @@ def _mirrored(curves: list, result: tuple) -> tuple[list, tuple]:
                                        widths)
 
 
-def _warn_if_degrees(curves: list, buffer: float) -> None:
-    # Metres given for degrees merge everything into one blob without an error, so say so.
-    xs = [p[0] for c in curves for p in c]
-    ys = [p[1] for c in curves for p in c]
-    if not xs or not buffer > _DEGREE_BUFFER:
-        return
-    extent = max(max(xs) - min(xs), max(ys) - min(ys))
-    if max(map(abs, xs)) <= 180 and max(map(abs, ys)) <= 90 and buffer > extent / 10:
-        print(f"{PROG}: warning: the coordinates look like longitude/latitude degrees, and a "
-              f"buffer of {buffer:g} of them spans the data; pass --geographic to give sizes in "
-              "metres", file=sys.stderr)
-
-
-def _projection(args: argparse.Namespace, fmt: str, source: formats.Source, curves: list,
-                buffer: float) -> Any:
-    """The local UTM zone to run longitude/latitude curves in; None to run them as they are."""
-    if args.geographic:
-        if fmt == formats.SVG:
-            raise UsageError("--geographic does not apply to SVG drawings")
-        if source.crs is not None and not lonlat.is_geographic(source.crs):
-            raise UsageError(f"--geographic: the CRS of {args.input} is not longitude/latitude")
-        return lonlat.LocalUtm(curves, source.crs or lonlat.GEOJSON_CRS)
-    if not args.planar and source.crs is not None and lonlat.is_geographic(source.crs):
-        return lonlat.LocalUtm(curves, source.crs)
-    if fmt == formats.GEOJSON and not args.planar:
-        _warn_if_degrees(curves, buffer)
-    return None
-
-
 def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list | None]:
     """The lines to write with their attributes, and each stroke's chains with --strokes."""
     chains, nodes, chain_node_ids, widths = result
@@ -210,7 +196,7 @@ def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list
 
         lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
         walks = [[[i, bool(r)] for i, r in walk] for walk in stroke_chains]
-        return formats.Table("strokes", lines, {"chains": walks}), stroke_chains
+        return formats.Table("strokes", lines, {"chains": walks}, with_nodes=False), stroke_chains
     columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
                                 "end_node": [e for _, e in chain_node_ids],
                                 "length": formats.lengths(chains)}
@@ -223,7 +209,7 @@ def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list
 def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
     """Reads INPUT: its format, what the reader found, the feature size and the curves."""
     fmt = formats.input_format(args.input, args.format)
-    source = formats.read(args.input, fmt, args.layer)
+    source = formats.read(args.input, fmt, args.layer, args.skip_invalid)
     fs, curves = args.feature_size, source.curves
     if source.drawing is not None:
         if fs is None:
@@ -290,17 +276,58 @@ class _Progress:
             self.bar.close()
 
 
-def _centerline(args: argparse.Namespace) -> int:
+def _targets_of(args: argparse.Namespace) -> list[_targets.Target]:
+    """What each input is written to; several inputs go into the folder OUTPUT by stem."""
     inputs = args.input
-    if len(inputs) > 1:
+    formats.check_format_name(args.format)
+    prefix = f"{args.layer_name}_" if args.layer_name else ""
+    lines_layer = prefix + ("strokes" if args.strokes else "chains")
+    layers = [lines_layer] if args.strokes else [lines_layer, prefix + "nodes"]
+    if len(inputs) == 1:
+        fmt = formats.output_format(args.output, args.format)
+        pairs = [(inputs[0], args.output, fmt)]
+    else:
         if "-" in inputs or args.output == "-" or args.svg:
             raise UsageError("several inputs are read from files and written into the folder "
                              "OUTPUT, without --svg")
-        names = [os.path.basename(p) for p in inputs]
-        if len(set(names)) != len(names):
-            raise UsageError("several inputs must have different file names: each is written "
-                             "under its own name into OUTPUT")
-        os.makedirs(args.output, exist_ok=True)
+        folder = args.output
+        if os.path.exists(folder) and not os.path.isdir(folder):
+            raise UsageError(f"with several inputs, OUTPUT is a folder, and {folder} is a file")
+        if not os.path.exists(folder) and formats.known_extension(folder):
+            raise UsageError(f"with several inputs, OUTPUT is a folder, and {folder} names a "
+                             "file: give a folder, and --format for the files in it")
+        pairs = []
+        for path in inputs:
+            named = args.format
+            if named is None:
+                named = formats.input_format(path, None)
+                named = named if named != formats.GIS else formats.output_format(path, None)
+            fmt = formats.output_format("", named)
+            pairs.append((path, _targets.named_after(path, folder, fmt), fmt))
+    targets = []
+    for path, output, fmt in pairs:
+        target = _targets.Target(path, output, fmt, svg=args.svg, layers=layers)
+        if output != "-" and not args.strokes and fmt not in (formats.GEOJSON, formats.SVG):
+            from . import io_gis
+
+            if io_gis.nodes_beside(fmt) is False:
+                target.nodes_file = _targets.nodes_file(output)
+        targets.append(target)
+
+    def layers_read(path: str) -> list[str]:
+        from . import io_gis
+
+        return io_gis.line_layers(path, args.layer)
+
+    _targets.check(targets, args.overwrite, layers_read)
+    return targets
+
+
+def _centerline(args: argparse.Namespace) -> int:
+    buffer = args.buffer_distance
+    if buffer is not None and not (buffer > 0 and math.isfinite(buffer)):
+        raise UsageError(f"--buffer must be a positive finite number, got {buffer:g}")
+    targets = _targets_of(args)
     client = None
     if args.dask_scheduler is not None:
         require("distributed", "--dask-scheduler")
@@ -308,58 +335,95 @@ def _centerline(args: argparse.Namespace) -> int:
 
         client = Client(args.dask_scheduler)
     run = _local_runner(args) if client is None else _cluster_runner(args, client)
-    progress = _Progress(len(inputs))
+    progress = _Progress(len(targets))
+    notes: list[str] = []
     try:
-        for path in inputs:
-            one = argparse.Namespace(**vars(args))
-            one.input = path
-            if len(inputs) > 1:
-                one.output = os.path.join(args.output, os.path.basename(path))
-            _centerline_file(one, run)
-            progress.step(path)
+        with Transaction() as transaction:
+            for target in targets:
+                one = argparse.Namespace(**vars(args))
+                one.input, one.output = target.input, target.output
+                notes += _centerline_file(one, target, run, transaction)
+                progress.step(target.input)
+            transaction.commit()
     finally:
         progress.close()
         if client is not None:
             client.close()
+    # Said once everything is written, so that an error stays a single line.
+    for note in notes:
+        print(f"{PROG}: {note}", file=sys.stderr)
     return 0
 
 
-def _centerline_file(args: argparse.Namespace, run: Callable[..., tuple]) -> None:
-    formats.check_format_name(args.format)
-    out_fmt = formats.output_format(args.output, args.format)
+def _output_crs(args: argparse.Namespace, target: _targets.Target, frame: _frame.Frame) -> Any:
+    """The CRS the result is written in: the input's, except where the format holds only
+    longitude/latitude (GPX, and GeoJSON with --rfc7946)."""
+    lonlat_only = target.fmt == "GPX" or (target.fmt == formats.GEOJSON and args.rfc7946)
+    if not lonlat_only:
+        return frame.crs
+    if frame.crs is None:
+        what = "GPX" if target.fmt == "GPX" else "RFC 7946 GeoJSON"
+        raise UsageError(f"{what} holds longitude/latitude, and {args.input} has no CRS to "
+                         "project from: write another format")
+    return lonlat.GEOJSON_CRS
+
+
+def _centerline_file(args: argparse.Namespace, target: _targets.Target,
+                     run: Callable[..., tuple], transaction: Transaction) -> list[str]:
+    """Runs one input and stages what it writes; returns the notes to print on success."""
+    if args.rfc7946 and target.fmt != formats.GEOJSON:
+        raise UsageError("--rfc7946 applies to GeoJSON output")
     in_fmt, source, fs, curves = _read(args)
     buffer = args.buffer_distance
     if buffer is None:
         buffer = fs / 2
-    utm = _projection(args, in_fmt, source, curves, buffer)
-    if utm is not None:
-        curves = utm.forward(curves)
+    try:
+        frame = _frame.choose(in_fmt, source.crs, curves, buffer, planar=args.planar,
+                              geographic=args.geographic, name=args.input)
+    except ValueError as err:
+        raise UsageError(str(err)) from None
+    out_crs = _output_crs(args, target, frame)
+    curves = frame.to_work(curves)
     options = {p["name"]: getattr(args, p["name"]) for p in _options() if not p["required"]}
-    result = run(curves, buffer, fs, options)
+    try:
+        result = run(curves, buffer, fs, options)
+    except ValueError as err:
+        raise ValueError(f"{err} (sizes are in {frame.units})") from None
     table, stroke_chains = _table(result, args)
-    # The picture is drawn before anything is written, so a failure leaves no half-done output.
-    picture = None
+    notes = [f"warning: {n}" for n in source.notes + frame.notes]
+    if not result[0]:
+        tips = args.min_tip_fraction
+        if tips is None:
+            tips = float(next(p["rule"] for p in _options() if p["name"] == "min_tip_fraction"))
+        notes.append(f"warning: no chains from the {len(curves)} curves of {args.input}: " +
+                     _frame.why_empty(curves, buffer, fs, tips, frame, args.planar))
     if args.svg:
         shown, shown_result = (curves, result) if source.drawing is None else _mirrored(curves,
                                                                                          result)
-        picture = _picture(shown, shown_result, buffer, fs, args.merge_tolerance,
-                           title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains)
-    crs = source.crs
-    if utm is not None:
-        # Back to the input's longitude/latitude; lengths and widths stay in metres.
-        crs = crs or lonlat.GEOJSON_CRS
-        table.lines = [line.tolist() for line in utm.back(table.lines)]
-        if table.nodes:
-            table.nodes = [tuple(p) for p in utm.back([table.nodes])[0].tolist()]
-    formats.write(args.output, out_fmt, table, crs=crs,
-                  frame=source.drawing.frame if source.drawing is not None else None,
-                  stroke_width=2 * buffer if utm is None else None)
-    if picture is not None:
-        formats.write_text(args.svg, picture)
+        formats.stage_text(transaction, args.svg, _picture(
+            shown, shown_result, buffer, fs, args.merge_tolerance,
+            title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains))
+    # Back to the input's CRS (or GPX's longitude/latitude); lengths and widths stay metres.
+    table.lines = [_plain(line) for line in frame.to_output(table.lines, out_crs)]
+    if table.nodes:
+        table.nodes = [tuple(p) for p in _plain(frame.to_output([table.nodes], out_crs)[0])]
+    geojson_crs = None
+    if target.fmt == formats.GEOJSON:
+        try:
+            geojson_crs = lonlat.geojson_crs_name(out_crs)
+        except ValueError as err:
+            raise UsageError(f"cannot write {target.output}: {err}") from None
+    notes += [f"warning: {n}" for n in formats.write(
+        target, table, transaction, crs=out_crs,
+        frame=source.drawing.frame if source.drawing is not None else None,
+        stroke_width=2 * buffer if frame.utm is None else None, geojson_crs=geojson_crs)]
     if args.feature_size is None:
-        # Said once the run has succeeded, so that an error stays a single line.
-        print(f"{PROG}: feature size {fs:g}, the median stroke width of {args.input}",
-              file=sys.stderr)
+        notes.append(f"feature size {fs:g}, the median stroke width of {args.input}")
+    return notes
+
+
+def _plain(line: Any) -> list:
+    return line.tolist() if hasattr(line, "tolist") else list(line)
 
 
 def _demo(args: argparse.Namespace) -> int:
@@ -401,6 +465,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args.command == "centerline":
             return _centerline(args)
         return _demo(args)
+    except KeyboardInterrupt:
+        # Nothing was moved into place: the staged files went with the interrupted run.
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
     except (UsageError, ValueError, OverflowError, MissingExtraError) as err:
         # The library's ValueErrors, the readers' errors and a missing extra's install line are
         # meant to be read as is.

@@ -7,10 +7,12 @@ import os
 import shutil
 import sys
 import tempfile
+import warnings
 from dataclasses import dataclass, field
 from typing import Any, Callable, Sequence
 
-from . import geojson
+from . import _targets, geojson
+from ._transaction import Transaction
 
 GEOJSON, SVG, GIS = "geojson", "svg", "gis"
 # Extensions read and written without GDAL; every other one is left to it.
@@ -24,6 +26,7 @@ class Source:
     curves: list[Any]
     crs: str | None = None
     drawing: Any = None  # an io_svg.Drawing for SVG input
+    notes: list[str] = field(default_factory=list)  # what the reader skipped, for the user
 
 
 @dataclass
@@ -35,6 +38,7 @@ class Table:
     columns: dict[str, list[Any]]
     nodes: list[Any] = field(default_factory=list)
     degrees: list[int] = field(default_factory=list)
+    with_nodes: bool = True  # False for strokes, which have no nodes
 
 
 def _named(path: str, named: str | None) -> str | None:
@@ -61,6 +65,13 @@ def check_format_name(named: str | None) -> None:
         io_gis.driver_for("", named)
 
 
+def known_extension(path: str) -> bool:
+    """Whether ``path`` ends in the extension of a format we know (so names a file)."""
+    ext = os.path.splitext(path)[1].lower()
+    return bool(ext) and (ext in _EXTENSIONS or ext in _targets.SHAPEFILE_PARTS
+                          or ext in _targets.EXTENSIONS.values())
+
+
 def input_format(path: str, named: str | None) -> str:
     """``"geojson"``, ``"svg"`` or ``"gis"`` (GDAL then tells the format from the content)."""
     fmt = _named(path, named)
@@ -82,12 +93,12 @@ def output_format(path: str, named: str | None) -> str:
     return io_gis.driver_for(path, fmt)
 
 
-def read(path: str, fmt: str, layer: str | None = None) -> Source:
+def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = False) -> Source:
     """Reads ``path`` (``-`` for standard input) in format ``fmt`` from :func:`input_format`."""
     if layer is not None and fmt != GIS:
         raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
     if fmt == GEOJSON:
-        return Source(geojson.loads_curves(_read_text(path)))
+        return Source(*geojson.loads(_read_text(path)))
     if fmt == SVG:
         from . import io_svg
 
@@ -95,8 +106,8 @@ def read(path: str, fmt: str, layer: str | None = None) -> Source:
                                                   "standard input" if path == "-" else path))
     from . import io_gis
 
-    curves, crs = io_gis.read_gis(path, layer)
-    return Source(curves, crs)
+    curves, crs, notes = io_gis.read_gis(path, layer, skip_invalid)
+    return Source(curves, crs, notes=notes)
 
 
 def _read_text(path: str) -> str:
@@ -147,36 +158,74 @@ def write_text(path: str, text: str) -> None:
 
 
 def write(
-    path: str,
-    fmt: str,
+    target: _targets.Target,
     table: Table,
+    run: Transaction,
     crs: str | None = None,
     frame: dict[str, str] | None = None,
     stroke_width: float | None = None,
-) -> None:
-    """Writes ``table`` to ``path`` in format ``fmt`` from :func:`output_format`.
+    geojson_crs: str | None = None,
+) -> list[str]:
+    """Stages ``table`` for ``target`` in ``run``; returns notes for the user (what a format
+    could not take, the driver's warnings).
 
-    ``crs`` goes to GIS formats; ``frame`` (an SVG drawing's size and viewBox) and
-    ``stroke_width`` to SVG.
+    ``crs`` goes to GIS formats, ``geojson_crs`` (a crs member's name) to GeoJSON; ``frame`` (an
+    SVG drawing's size and viewBox) and ``stroke_width`` to SVG.
     """
-    if fmt == GEOJSON:
-        write_text(path, geojson.dumps(geojson.lines_to_geojson(
-            table.lines, table.columns, table.nodes, table.degrees)))
-    elif fmt == SVG:
-        from . import io_svg
+    path, fmt = target.output, target.fmt
+    if fmt in (GEOJSON, SVG):
+        if fmt == GEOJSON:
+            text = geojson.dumps(geojson.lines_to_geojson(table.lines, table.columns, table.nodes,
+                                                          table.degrees, geojson_crs))
+        else:
+            from . import io_svg
 
-        write_text(path, io_svg.dumps_svg(table.lines, table.columns, frame, stroke_width))
-    else:
-        from . import io_gis
+            text = io_svg.dumps_svg(table.lines, table.columns, frame, stroke_width)
+        stage_text(run, path, text)
+        return []
+    from . import io_gis
 
-        def save(target: str) -> None:
-            io_gis.write_gis(target, fmt, table.name, table.lines, table.columns, table.nodes,
-                             table.degrees, crs)
+    notes = []
+    nodes = None
+    if table.with_nodes:
+        beside = io_gis.nodes_beside(fmt)
+        if beside is None:
+            notes.append(f"{fmt} holds no second layer: the {len(table.nodes)} nodes are not "
+                         f"written to {path} (write GeoPackage to have them)")
+        else:
+            nodes_path = path if beside else target.nodes_file
+            nodes = (nodes_path, target.layers[1], table.nodes, table.degrees)
+    # A Shapefile's older parts go with it, whichever the new one has.
+    for old in (path, target.nodes_file):
+        if old is not None and os.path.lexists(old):
+            for part in _targets.parts(old):
+                run.remove(part)
+    staged = run.stage_copy(path) if target.update else run.stage(path)
+    if nodes is not None and nodes[0] != path:
+        nodes = (run.stage(nodes[0]), *nodes[1:])
+    elif nodes is not None:
+        nodes = (staged, *nodes[1:])
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            io_gis.write_gis(staged, fmt, target.layers[0], table.lines, table.columns, crs,
+                             nodes)
+    except RuntimeError as err:  # the base of pyogrio's errors
+        raise ValueError(f"cannot write {path}: {run.hide_scratch(str(err))}") from None
+    notes += [run.hide_scratch(str(w.message)) for w in caught]
+    return notes
 
-        try:
-            write_atomically(path, save)
-        except RuntimeError as err:  # the base of pyogrio's errors
-            raise ValueError(f"cannot write {path}: {err}") from None
+
+def stage_text(run: Transaction, path: str, text: str) -> None:
+    """Stages ``text`` as the whole of ``path``, or for standard output with ``-``."""
+    if path == "-":
+        run.print(text)
+        return
+    try:
+        with open(run.stage(path), "w", encoding="utf-8") as f:
+            f.write(text)
+    except OSError as err:
+        raise ValueError(f"cannot write {path}: {err.strerror or err}") from None
 
 
 def lengths(lines: Sequence[Sequence[Any]]) -> list[float]:

@@ -84,13 +84,31 @@ def curves_from_geojson(obj: Any) -> list[Curve]:
     return curves
 
 
-def loads_curves(text: str) -> list[Curve]:
-    """Parses GeoJSON text into curves; malformed JSON raises GeoJSONError."""
+def crs_of(obj: Any) -> str | None:
+    """The CRS a document names in a top-level ``crs`` member (the 2008 GeoJSON form that GDAL
+    and QGIS still write), or None for RFC 7946's longitude/latitude default."""
+    member = obj.get("crs") if isinstance(obj, dict) else None
+    if member is None:
+        return None
+    name = member.get("properties", {}).get("name") if isinstance(member, dict) else None
+    if (not isinstance(member, dict) or member.get("type") != "name"
+            or not isinstance(member.get("properties"), dict) or not isinstance(name, str)):
+        raise GeoJSONError('a crs member must be {"type": "name", "properties": {"name": ...}}')
+    return name
+
+
+def loads(text: str) -> tuple[list[Curve], str | None]:
+    """Parses GeoJSON text into curves and the CRS its ``crs`` member names, if any."""
     try:
         obj = json.loads(text)
     except json.JSONDecodeError as err:
         raise GeoJSONError(f"invalid JSON: {err}") from None
-    return curves_from_geojson(obj)
+    return curves_from_geojson(obj), crs_of(obj)
+
+
+def loads_curves(text: str) -> list[Curve]:
+    """Parses GeoJSON text into curves; malformed JSON raises GeoJSONError."""
+    return loads(text)[0]
 
 
 def node_degrees(node_count: int, chain_node_ids: Sequence[tuple[int, int]]) -> list[int]:
@@ -107,9 +125,11 @@ def lines_to_geojson(
     columns: dict[str, Sequence[Any]],
     nodes: Sequence[Point] = (),
     degrees: Sequence[int] = (),
+    crs_name: str | None = None,
 ) -> dict:
     """Builds a FeatureCollection: one LineString per line, whose properties hold its value in
-    each column, then one Point per node with ``id`` and ``degree``."""
+    each column, then one Point per node with ``id`` and ``degree``. ``crs_name`` becomes a
+    ``crs`` member, for coordinates that are not longitude/latitude."""
     features: list[dict] = []
     for i, line in enumerate(lines):
         features.append(
@@ -127,7 +147,10 @@ def lines_to_geojson(
                 "properties": {"id": i, "degree": degree},
             }
         )
-    return {"type": "FeatureCollection", "features": features}
+    document: dict[str, Any] = {"type": "FeatureCollection", "features": features}
+    if crs_name is not None:
+        document["crs"] = {"type": "name", "properties": {"name": crs_name}}
+    return document
 
 
 def result_to_geojson(

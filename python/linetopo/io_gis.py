@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import json
+import os
+import re
 import struct
 import warnings
 from typing import Any, Sequence
@@ -18,6 +20,8 @@ _SHAPEFILE_TEXT_LIMIT = 254
 _POINT, _LINESTRING, _POLYGON = 1, 2, 3
 _COLLECTIONS = (4, 5, 6, 7)  # MultiPoint, MultiLineString, MultiPolygon, GeometryCollection
 _KNOWN = (_POINT, _LINESTRING, _POLYGON) + _COLLECTIONS
+_TYPE_NAMES = {1: "Point", 2: "LineString", 3: "Polygon", 4: "MultiPoint", 5: "MultiLineString",
+               6: "MultiPolygon", 7: "GeometryCollection"}
 # Layers of these geometry types hold no lines (GDAL names them so, with " Z" and the like added).
 _NOT_LINES = ("Point", "MultiPoint", "Polygon", "MultiPolygon", "None")
 
@@ -84,7 +88,47 @@ def _lines_of(wkb: bytes) -> list[Any]:
     return lines
 
 
-def read_gis(path: str, layer: str | None) -> tuple[list[Any], str | None]:
+def _clean(err: Exception) -> str:
+    # GDAL's hint to prefix the path with a driver name does not apply to the command line.
+    return re.split(r"[.;]*\s*It might help to specify the correct driver", str(err))[0]
+
+
+def _open_error(path: str, err: Exception) -> ValueError:
+    if os.path.isfile(path) and os.path.getsize(path) == 0:
+        return ValueError(f"cannot read {path}: the file is empty")
+    return ValueError(f"cannot read {path}: {_clean(err)}")
+
+
+def list_layers(path: str) -> list[tuple[str, str]]:
+    """The layers of a GIS file with the geometry type GDAL gives each."""
+    pyogrio = _pyogrio()
+    try:
+        return [(str(name), str(kind)) for name, kind in pyogrio.list_layers(path)]
+    except (pyogrio.errors.DataSourceError, pyogrio.errors.DataLayerError) as err:
+        raise _open_error(path, err) from None
+
+
+def line_layers(path: str, layer: str | None) -> list[str]:
+    """The layers :func:`read_gis` reads: ``layer``, or every one whose type may hold lines."""
+    layers = list_layers(path)
+    if layer is not None:
+        if layer not in {name for name, _ in layers}:
+            names = ", ".join(name for name, _ in layers)
+            raise ValueError(f"no layer {layer!r} in {path} (it has: {names})")
+        return [layer]
+    return [name for name, kind in layers if not kind.startswith(_NOT_LINES)]
+
+
+def _type_name(wkb: bytes) -> str:
+    try:
+        code = struct.unpack_from("<I" if wkb[0] == 1 else ">I", wkb, 1)[0] % 1000
+    except (struct.error, IndexError):
+        return "unreadable"
+    return _TYPE_NAMES.get(code, f"type {code}")
+
+
+def read_gis(path: str, layer: str | None,
+             skip_invalid: bool = False) -> tuple[list[Any], str | None, list[str]]:
     """Reads the lines of a GIS file and its CRS as GDAL reports it.
 
     Parameters
@@ -94,6 +138,9 @@ def read_gis(path: str, layer: str | None) -> tuple[list[Any], str | None]:
     layer : str, optional
         The layer to read; by default every layer whose geometry may hold lines (a GPX file's
         routes and tracks, say).
+    skip_invalid : bool
+        Skip features whose geometry GDAL cannot read (a corrupt record, or none at all) and say
+        so in the notes, instead of raising ValueError naming the first.
 
     Returns
     -------
@@ -102,37 +149,55 @@ def read_gis(path: str, layer: str | None) -> tuple[list[Any], str | None]:
         dropped; other geometries are skipped.
     crs : str or None
         ``"EPSG:code"`` or WKT, None when the file has none.
+    notes : list of str
+        What was skipped, for the user.
 
     Examples
     --------
-    >>> curves, crs = read_gis("traces.gpx", None)  # doctest: +SKIP
+    >>> curves, crs, notes = read_gis("traces.gpx", None)  # doctest: +SKIP
     """
     pyogrio = _pyogrio()
+    layers = list_layers(path)
+    chosen = line_layers(path, layer)
+    curves: list[Any] = []
+    crs_seen, notes, found = [], [], []
     try:
-        layers = [(str(name), str(kind)) for name, kind in pyogrio.list_layers(path)]
-        if layer is not None:
-            if layer not in {name for name, _ in layers}:
-                names = ", ".join(name for name, _ in layers)
-                raise ValueError(f"no layer {layer!r} in {path} (it has: {names})")
-            chosen = [layer]
-        else:
-            chosen = [name for name, kind in layers if not kind.startswith(_NOT_LINES)]
-        curves: list[Any] = []
-        crs_seen = []
         for name in chosen:
-            meta, _, geometries, _ = pyogrio.raw.read(path, layer=name, columns=[],
-                                                      force_2d=True)
+            meta, fids, geometries, _ = pyogrio.raw.read(path, layer=name, columns=[],
+                                                         force_2d=True, return_fids=True)
             crs_seen.append(meta["crs"])
-            for wkb in geometries if geometries is not None else ():
-                if wkb is not None:
-                    curves.extend(_lines_of(wkb))
+            kinds: dict[str, int] = {}
+            skipped = []
+            for fid, wkb in zip(fids, geometries if geometries is not None else ()):
+                try:
+                    if wkb is None:
+                        raise ValueError("no geometry GDAL could read (none, or a corrupt record)")
+                    lines = _lines_of(wkb)
+                except (ValueError, struct.error, IndexError) as err:
+                    if not skip_invalid:
+                        raise ValueError(
+                            f"cannot read feature {fid} of layer {name!r} in {path}: "
+                            f"{err}; --skip-invalid skips such features with a warning") from None
+                    skipped.append(str(fid))
+                    continue
+                curves.extend(lines)
+                kind = _type_name(wkb)
+                kinds[kind] = kinds.get(kind, 0) + 1
+            if skipped:
+                notes.append(f"skipped {len(skipped)} feature(s) of layer {name!r} without a "
+                             f"readable geometry: {', '.join(skipped[:10])}"
+                             + (", ..." if len(skipped) > 10 else ""))
+            found.append(f"layer {name!r}: " + (", ".join(
+                f"{n} {k}" for k, n in sorted(kinds.items())) or "no features"))
     except (pyogrio.errors.DataSourceError, pyogrio.errors.DataLayerError) as err:
-        raise ValueError(f"cannot read {path}: {err}") from None
+        raise _open_error(path, err) from None
     if len(set(crs_seen)) > 1:
         raise ValueError(f"the layers of {path} have different CRS: pick one with --layer")
     if not curves:
-        raise ValueError(f"no LineString or MultiLineString geometry in {path}")
-    return curves, crs_seen[0] if crs_seen else None
+        found += [f"layer {name!r}: {kind}" for name, kind in layers if name not in chosen]
+        raise ValueError(f"no LineString or MultiLineString geometry in {path} "
+                         f"({'; '.join(found) or 'no layers'})")
+    return curves, crs_seen[0] if crs_seen else None, notes
 
 
 def _wkb_linestring(line: Any) -> bytes:
@@ -141,26 +206,36 @@ def _wkb_linestring(line: Any) -> bytes:
     return struct.pack("<BII", 1, _LINESTRING, len(coords)) + coords.tobytes()
 
 
+def nodes_beside(driver: str) -> bool | None:
+    """Where a driver's file takes the nodes: True in a layer of its own, False in a file beside
+    it (one geometry type per file), None nowhere (GPX holds lines and waypoints, but GDAL writes
+    it in one go)."""
+    if driver in _MULTI_LAYER:
+        return True
+    return None if driver == "GPX" else False
+
+
 def write_gis(
     path: str,
     driver: str,
     layer: str,
     lines: Sequence[Any],
     columns: dict[str, Sequence[Any]],
-    nodes: Sequence[tuple[float, float]],
-    degrees: Sequence[int],
     crs: str | None,
+    nodes: tuple[str, str, Sequence[tuple[float, float]], Sequence[int]] | None = None,
 ) -> None:
-    """Writes the lines as layer ``layer`` with their attribute columns, and in formats that hold
-    several layers (GeoPackage) the nodes as a ``nodes`` layer with ``id`` and ``degree``.
+    """Writes the lines as layer ``layer`` of ``path`` with their attribute columns, and
+    ``nodes`` = ``(file, layer, points, degrees)`` as points with ``id`` and ``degree``: a layer
+    of the same file when ``file`` is ``path``, else a file of the same driver.
 
-    List values (widths, a stroke's chains) are written as JSON text, which every format holds.
+    A file that exists keeps its other layers; a layer of the same name is replaced. List values
+    (widths, a stroke's chains) are written as JSON text, which every format holds.
 
     Examples
     --------
     >>> write_gis("out.gpkg", "GPKG", "chains", [[(0, 0), (1, 1)]],
-    ...           {"start_node": [0], "end_node": [1], "length": [1.414]},
-    ...           [(0, 0), (1, 1)], [1, 1], "EPSG:32633")  # doctest: +SKIP
+    ...           {"start_node": [0], "end_node": [1], "length": [1.414]}, "EPSG:32633",
+    ...           ("out.gpkg", "nodes", [(0, 0), (1, 1)], [1, 1]))  # doctest: +SKIP
     """
     pyogrio = _pyogrio()
     np = require("numpy", "writing GIS formats")
@@ -178,11 +253,13 @@ def write_gis(
             data.append(np.asarray(values))
         fields.append(name)
     geometries = np.array([_wkb_linestring(line) for line in lines], dtype=object)
-    layers = [(layer, geometries, fields, data, "LineString")]
-    if driver in _MULTI_LAYER and nodes:
-        points = np.array([struct.pack("<BIdd", 1, _POINT, x, y) for x, y in nodes], dtype=object)
-        layers.append(("nodes", points, ["id", "degree"],
-                       [np.arange(len(nodes)), np.asarray(degrees)], "Point"))
+    writes = [(path, layer, geometries, fields, data, "LineString")]
+    if nodes is not None:
+        where, name, points, degrees = nodes
+        blobs = np.array([struct.pack("<BIdd", 1, _POINT, x, y) for x, y in points],
+                         dtype=object)
+        writes.append((where, name, blobs, ["id", "degree"],
+                       [np.arange(len(points)), np.asarray(degrees, dtype=np.int64)], "Point"))
     options: dict[str, Any] = {}
     if driver == "GPX":
         options["dataset_options"] = {"GPX_USE_EXTENSIONS": "YES"}  # else GPX takes no fields
@@ -191,6 +268,8 @@ def write_gis(
     with warnings.catch_warnings():
         # Data without a CRS (a drawing) is written without one on purpose.
         warnings.filterwarnings("ignore", message=".*'crs' was not provided")
-        for i, (name, geoms, names, values, kind) in enumerate(layers):
-            pyogrio.raw.write(path, geoms, values, names, layer=name, driver=driver,
-                              geometry_type=kind, crs=crs, append=i > 0, **options)
+        # Never append: in a file that exists, a layer of the same name is replaced whole and
+        # the others are kept.
+        for where, name, geoms, names, values, kind in writes:
+            pyogrio.raw.write(where, geoms, values, names, layer=name, driver=driver,
+                              geometry_type=kind, crs=crs, **options)

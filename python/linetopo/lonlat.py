@@ -1,50 +1,151 @@
-"""Longitude/latitude data run in metres: projected to the UTM zone of its centre and back."""
+"""Sizes in ground metres: data whose CRS units are not metres on the ground (longitude/latitude,
+Web Mercator, feet) run in the UTM zone of their centre and go back to their own CRS after."""
 
 from __future__ import annotations
 
 import math
+import re
 from typing import Any, Sequence
 
 from ._extras import require
 
 # RFC 7946 GeoJSON: WGS 84; read and written longitude first (always_xy below).
 GEOJSON_CRS = "EPSG:4326"
+# A projected CRS whose unit is within this share of a ground metre everywhere on the data's box
+# is worked in as it is: UTM within its zone (0.1 %) or a national grid. Web Mercator away from
+# the equator (56 % at 50° N) and feet are far beyond it.
+GROUND_SCALE_TOLERANCE = 0.005
+# Authorities whose codes name a CRS in a GeoJSON crs member.
+_URN = "urn:ogc:def:crs:{}::{}"
+_WGS84_LONLAT = {("EPSG", "4326"), ("OGC", "CRS84")}
 
 
 def _pyproj() -> Any:
     return require("pyproj", "working in metres on longitude/latitude data")
 
 
-def is_geographic(crs: str) -> bool:
-    """Whether ``crs`` (EPSG code, WKT or anything pyproj reads) is longitude/latitude."""
-    pyproj = require("pyproj", "telling whether a file's CRS is longitude/latitude")
+def _np() -> Any:
+    return require("numpy", "working in metres on longitude/latitude data")
+
+
+def parse_crs(crs: Any) -> Any:
+    """A pyproj CRS from anything pyproj reads; ValueError naming what it could not read."""
+    pyproj = require("pyproj", "reading a CRS")
     try:
-        return bool(pyproj.CRS.from_user_input(crs).is_geographic)
+        return pyproj.CRS.from_user_input(crs)
     except pyproj.exceptions.CRSError as err:
-        raise ValueError(f"cannot read the CRS {crs!r}: {err}") from None
+        raise ValueError(f"cannot read the CRS {str(crs)[:80]!r}: {err}") from None
+
+
+def is_geographic(crs: Any) -> bool:
+    """Whether ``crs`` (EPSG code, WKT or anything pyproj reads) is longitude/latitude."""
+    return bool(parse_crs(crs).is_geographic)
+
+
+def describe(crs: Any) -> str:
+    """A short name for messages, such as ``EPSG:3857 (WGS 84 / Pseudo-Mercator)``."""
+    parsed = parse_crs(crs)
+    code = parsed.to_authority(min_confidence=70)
+    return f"{code[0]}:{code[1]} ({parsed.name})" if code else parsed.name
+
+
+def geojson_crs_name(crs: Any) -> str | None:
+    """The name for a GeoJSON ``crs`` member; None for WGS 84 longitude/latitude, GeoJSON's own.
+
+    ValueError for a CRS that has no authority code to name it by.
+    """
+    if crs is None:
+        return None
+    text = str(crs)
+    named = re.fullmatch(r"(?:urn:ogc:def:crs:)?(EPSG|OGC)(?::[\d.]*)?:+(\w+)", text, re.I)
+    if named:  # as GDAL reports most CRS, or as a crs member names them
+        code = (named[1].upper(), named[2].upper())
+    else:
+        code = parse_crs(crs).to_authority(min_confidence=70)
+    if code is None:
+        raise ValueError("the CRS has no EPSG code to name in GeoJSON: write another format, or "
+                         "--rfc7946 for longitude/latitude")
+    return None if tuple(code) in _WGS84_LONLAT else _URN.format(*code)
 
 
 def _stack(curves: Sequence[Any]) -> tuple[Any, list[int]]:
-    np = require("numpy", "working in metres on longitude/latitude data")
+    np = _np()
     arrays = [np.asarray(c, dtype=float).reshape(-1, 2) for c in curves]
     sizes = [len(a) for a in arrays]
     return (np.concatenate(arrays) if arrays else np.empty((0, 2))), sizes
 
 
 def _split(xy: Any, sizes: list[int]) -> list[Any]:
-    np = require("numpy", "working in metres on longitude/latitude data")
+    np = _np()
     return np.split(xy, np.cumsum(sizes)[:-1]) if sizes else []
 
 
+def _transform(transformer: Any, xy: Any) -> Any:
+    np = _np()
+    try:
+        x, y = transformer.transform(xy[:, 0], xy[:, 1], errcheck=True)
+    except _pyproj().exceptions.ProjError as err:
+        raise ValueError(f"cannot project the coordinates: {err}") from None
+    return np.column_stack([x, y])
+
+
+def reproject(curves: Sequence[Any], source: Any, target: Any) -> list[Any]:
+    """``curves`` from CRS ``source`` to CRS ``target``, as ``(n, 2)`` arrays, longitude first."""
+    transformer = _pyproj().Transformer.from_crs(parse_crs(source), parse_crs(target),
+                                                always_xy=True)
+    xy, sizes = _stack(curves)
+    return _split(_transform(transformer, xy), sizes)
+
+
+def ground_scale(crs: Any, curves: Sequence[Any]) -> float | None:
+    """Ground metres per unit of a projected ``crs`` on the data, the one farthest from 1 along
+    either axis at the centre and corners of the data's box; None for any other CRS or where the
+    points have no place on the ground."""
+    pyproj, np = _pyproj(), _np()
+    parsed = parse_crs(crs)
+    xy, _ = _stack(curves)
+    if not parsed.is_projected or len(xy) == 0:
+        return None
+    (x0, y0), (x1, y1) = xy.min(axis=0), xy.max(axis=0)
+    probes = np.array([((x0 + x1) / 2, (y0 + y1) / 2), (x0, y0), (x0, y1), (x1, y0), (x1, y1)])
+    # One unit along each axis from every probe, measured on the ellipsoid.
+    steps = np.concatenate([probes, probes + (1.0, 0.0), probes + (0.0, 1.0)])
+    to_lonlat = pyproj.Transformer.from_crs(parsed, parsed.geodetic_crs, always_xy=True)
+    try:
+        lonlat = _transform(to_lonlat, steps)
+    except ValueError:
+        return None
+    n = len(probes)
+    geod = parsed.get_geod()
+    scales = []
+    for offset in (n, 2 * n):
+        _, _, metres = geod.inv(lonlat[:n, 0], lonlat[:n, 1], lonlat[offset:offset + n, 0],
+                                lonlat[offset:offset + n, 1])
+        scales.extend(metres)
+    if not all(math.isfinite(s) and s > 0 for s in scales):
+        return None
+    return float(max(scales, key=lambda s: abs(s - 1)))
+
+
+def needs_local_metres(crs: Any, curves: Sequence[Any]) -> bool:
+    """Whether sizes given in ground metres need the data in a local metric CRS first:
+    longitude/latitude, or a projected CRS whose unit is not a ground metre on the data."""
+    parsed = parse_crs(crs)
+    if parsed.is_geographic:
+        return True
+    scale = ground_scale(parsed, curves)
+    return scale is not None and abs(scale - 1) > GROUND_SCALE_TOLERANCE
+
+
 class LocalUtm:
-    """The UTM zone around longitude/latitude curves, on the datum of their own CRS.
+    """The UTM zone around curves of any CRS with a place on the ground, on that CRS's datum.
 
     Parameters
     ----------
     curves : sequence of curves
-        Longitude/latitude points; the zone is the one of the centre of their bounding box.
+        Points in ``crs``; the zone is the one of the centre of their longitude/latitude box.
     crs : str
-        Their geographic CRS (EPSG code, WKT, ...).
+        Their CRS (EPSG code, WKT, ...): longitude/latitude, Web Mercator, feet, ...
 
     Examples
     --------
@@ -53,18 +154,24 @@ class LocalUtm:
     (33, False)
     """
 
-    def __init__(self, curves: Sequence[Any], crs: str) -> None:
+    def __init__(self, curves: Sequence[Any], crs: Any) -> None:
         pyproj = _pyproj()
         from pyproj.crs import ProjectedCRS
         from pyproj.crs.coordinate_operation import UTMConversion
 
+        source = parse_crs(crs)
         xy, _ = _stack(curves)
         if len(xy) == 0:
             raise ValueError("no points to place in a UTM zone")
-        lon, lat = xy[:, 0], xy[:, 1]
-        if not (abs(lat).max() <= 90 and abs(lon).max() <= 360):
-            raise ValueError(f"coordinates are not longitude/latitude degrees, found "
-                             f"({lon[abs(lon).argmax()]:g}, {lat[abs(lat).argmax()]:g})")
+        if source.is_geographic:
+            lon, lat = xy[:, 0], xy[:, 1]
+            if not (abs(lat).max() <= 90 and abs(lon).max() <= 360):
+                raise ValueError(f"coordinates are not longitude/latitude degrees, found "
+                                 f"({lon[abs(lon).argmax()]:g}, {lat[abs(lat).argmax()]:g})")
+        else:
+            to_lonlat = pyproj.Transformer.from_crs(source, source.geodetic_crs, always_xy=True)
+            lonlat = _transform(to_lonlat, xy)
+            lon, lat = lonlat[:, 0], lonlat[:, 1]
         west, east = float(lon.min()), float(lon.max())
         if east - west > 180:
             # Data across the antimeridian: its centre is found with longitudes in [0, 360).
@@ -74,26 +181,24 @@ class LocalUtm:
         centre_lat = (float(lat.min()) + float(lat.max())) / 2
         self.zone = int(math.floor((centre_lon + 180) / 6)) % 60 + 1
         self.south = centre_lat < 0
-        source = pyproj.CRS.from_user_input(crs)
+        self.source = source
         self.crs = ProjectedCRS(conversion=UTMConversion(self.zone, "S" if self.south else "N"),
                                 geodetic_crs=source.geodetic_crs)
         # always_xy: GIS files and GeoJSON hold longitude first, whatever the CRS's axis order.
         self._forward = pyproj.Transformer.from_crs(source, self.crs, always_xy=True)
         self._back = pyproj.Transformer.from_crs(self.crs, source, always_xy=True)
 
+    def __str__(self) -> str:
+        return f"UTM zone {self.zone}{'S' if self.south else 'N'}"
+
     def _apply(self, transformer: Any, curves: Sequence[Any]) -> list[Any]:
-        np = require("numpy", "working in metres on longitude/latitude data")
         xy, sizes = _stack(curves)
-        try:
-            x, y = transformer.transform(xy[:, 0], xy[:, 1], errcheck=True)
-        except _pyproj().exceptions.ProjError as err:
-            raise ValueError(f"cannot project the coordinates: {err}") from None
-        return _split(np.column_stack([x, y]), sizes)
+        return _split(_transform(transformer, xy), sizes)
 
     def forward(self, curves: Sequence[Any]) -> list[Any]:
-        """Longitude/latitude curves in metres, as ``(n, 2)`` arrays."""
+        """Curves of the source CRS in metres, as ``(n, 2)`` arrays."""
         return self._apply(self._forward, curves)
 
     def back(self, curves: Sequence[Any]) -> list[Any]:
-        """Curves in metres back in longitude/latitude, as ``(n, 2)`` arrays."""
+        """Curves in metres back in the source CRS, as ``(n, 2)`` arrays."""
         return self._apply(self._back, curves)

@@ -27,9 +27,10 @@ def test_command_line_runs_on_the_cluster(client, tmp_path):
     address = client.scheduler.address
     for extra in ([], ["--tile-size", "25"]):
         local, remote = tmp_path / "local.geojson", tmp_path / "remote.geojson"
-        assert main(["centerline", str(src), "-o", str(local), "--feature-size", "2", *extra]) == 0
+        assert main(["centerline", str(src), "-o", str(local), "--feature-size", "2", *extra,
+                     "--overwrite"]) == 0
         assert main(["centerline", str(src), "-o", str(remote), "--feature-size", "2", *extra,
-                     "--dask-scheduler", address]) == 0
+                     "--overwrite", "--dask-scheduler", address]) == 0
         assert remote.read_text() == local.read_text()
 
 

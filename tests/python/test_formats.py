@@ -61,7 +61,8 @@ def read_back(path):
         features = json.loads(path.read_text())["features"]
         lines = [f for f in features if f["geometry"]["type"] == "LineString"]
         return ([f["geometry"]["coordinates"] for f in lines],
-                {k: [f["properties"][k] for f in lines] for k in lines[0]["properties"]})
+                {k: [f["properties"][k] for f in lines] for k in (lines or [{}])[0].get(
+                    "properties", {})})
     if ext == "svg":
         paths = list(ET.parse(path).getroot().iter(f"{SVG_NS}path"))
         lines = [[tuple(map(float, p.lstrip("ML").split(","))) for p in e.get("d").split()]
@@ -223,7 +224,7 @@ def test_bad_input_exits_2_with_one_line_and_no_output(tmp_path, capsys, case):
         src.write_text(text)
     out.write_text("old")
     extra = [a.replace("OUT", str(tmp_path / "out")) for a in extra]
-    assert main(["centerline", str(src), "-o", str(out), *extra]) == 2
+    assert main(["centerline", str(src), "-o", str(out), "--overwrite", *extra]) == 2
     (line,) = capsys.readouterr().err.splitlines()
     assert line.startswith("linetopo: error: ") and expected in line
     assert out.read_text() == "old"  # a failed run leaves an earlier result alone
@@ -238,9 +239,9 @@ def test_a_write_that_fails_half_way_leaves_nothing(tmp_path, monkeypatch, capsy
         pyogrio = pytest.importorskip("pyogrio")
         write = pyogrio.raw.write
 
-        def fail_on_second_layer(path, *args, append=False, **kwargs):
-            write(path, *args, append=append, **kwargs)  # the chains are in the file by now
-            if append:
+        def fail_on_second_layer(path, *args, layer=None, **kwargs):
+            write(path, *args, layer=layer, **kwargs)  # the chains are in the file by now
+            if layer == "nodes":
                 raise pyogrio.errors.DataSourceError("disk full")
 
         monkeypatch.setattr(pyogrio.raw, "write", fail_on_second_layer)
@@ -270,13 +271,24 @@ def test_a_missing_extra_is_named(tmp_path, monkeypatch, capsys, module, src, ar
     assert os.listdir(tmp_path) == [src.name]
 
 
-@pytest.mark.parametrize("args, warned", [([], True), (["--planar"], False),
-                                          (["--buffer", "0.001"], False)])
-def test_metres_given_for_degrees_are_pointed_out(tmp_path, capsys, args, warned):
-    src = tmp_path / "traces.geojson"
+@pytest.mark.parametrize("args, projected, said", [
+    ([], True, "no crs member"),                      # RFC 7946's default, sizes in metres
+    (["--planar"], False, "taken as degrees"),        # degrees: one blob, pruned away
+    (["--buffer", "0.001"], False, "shorter than the pruning length"),
+])
+def test_geojson_without_crs_is_longitude_latitude_when_sizes_are_metres(tmp_path, capsys, args,
+                                                                           projected, said):
+    src, out = tmp_path / "traces.geojson", tmp_path / "out.geojson"
     write_lines(src, [[(10.0 + i * 1e-4, 50.0) for i in range(50)],
                       [(10.0025, 49.998 + i * 1e-4) for i in range(50)]])
-    assert main(["centerline", str(src), "-o", str(tmp_path / "out.geojson"),
-                 "--buffer", "12", "--feature-size", "25", *args]) == 0
-    err = capsys.readouterr().err
-    assert ("--geographic" in err) == warned and len(err.splitlines()) == warned
+    if projected:
+        pytest.importorskip("pyproj")
+    assert main(["centerline", str(src), "-o", str(out), "--buffer", "12", "--feature-size", "25",
+                 *args]) == 0
+    (line,) = capsys.readouterr().err.splitlines()
+    assert line.startswith("linetopo: warning: ") and said in line
+    lines, columns = read_back(out)
+    assert bool(lines) == projected
+    if projected:  # lengths in metres, coordinates back in degrees, no crs member
+        assert 300 < max(columns["length"]) < 400 and all(9 < x < 11 for x, _ in lines[0])
+        assert "crs" not in json.loads(out.read_text())

@@ -41,11 +41,12 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
         LineStrings, LinearRings and MultiLineStrings, or collections of them; missing and empty
         geometries are skipped, any other kind is a TypeError.
     buffer_distance, feature_size : float
-        As for :func:`linetopo.topologize`; in metres when the CRS is longitude/latitude.
+        As for :func:`linetopo.topologize`; in ground metres when the CRS is longitude/latitude
+        or its unit is not a ground metre at the data (Web Mercator, feet).
     crs : optional
-        The CRS of the geometries (anything pyproj reads); by default the GeoSeries' own. With a
-        longitude/latitude CRS the run happens in metres in the UTM zone of the data's centre
-        and the result is projected back.
+        The CRS of the geometries (anything pyproj reads); by default the GeoSeries' own. With
+        such a CRS the run happens in metres in the UTM zone of the data's centre and the result
+        is projected back.
     planar : bool
         Take the coordinates as they are, whatever the CRS.
     **options
@@ -57,7 +58,7 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
         One row per chain (``kind`` ``"chain"``, a LineString with ``start_node``, ``end_node``,
         ``length`` and, with ``compute_widths``, ``widths``), then one per node (``kind``
         ``"node"``, a Point with ``id`` and ``degree``, the number of chain ends there). The CRS
-        is the input's; lengths and widths are in metres for longitude/latitude data.
+        is the input's; lengths and widths are in ground metres where the run was in UTM.
 
     Examples
     --------
@@ -78,7 +79,7 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
         crs = getattr(geoms, "crs", None)
     curves = _curves(geoms, shapely, np)
     utm = None
-    if not planar and crs is not None and curves and lonlat.is_geographic(crs):
+    if not planar and crs is not None and curves and lonlat.needs_local_metres(crs, curves):
         utm = lonlat.LocalUtm(curves, crs)
         curves = utm.forward(curves)
     chains, nodes, chain_node_ids, widths = topologize(curves, buffer_distance, feature_size,

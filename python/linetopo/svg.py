@@ -38,7 +38,7 @@ class _Formatter:
         return f"{self.num(p[0])},{self.num(-p[1])}"
 
     def path(self, points: Sequence[Point], closed: bool) -> str:
-        if not points:
+        if len(points) == 0:  # also (n, 2) arrays
             return ""
         tail = " Z" if closed else ""
         return "M" + " L".join(self.xy(p) for p in points) + tail
@@ -102,7 +102,7 @@ def render_svg(
     out.append('<g id="buffer" fill="#9ecae1" fill-opacity="0.35" fill-rule="evenodd"'
                f' stroke="#6baed6" stroke-width="{fmt.num(stroke)}">')
     for outer, holes in polygons:
-        d = " ".join(fmt.path(r, closed=True) for r in (outer, *holes) if r)
+        d = " ".join(fmt.path(r, closed=True) for r in (outer, *holes) if len(r))
         if d:
             out.append(f'<path d="{d}"/>')
     out.append("</g>")
@@ -110,7 +110,7 @@ def render_svg(
     out.append(f'<g id="input" fill="none" stroke="#999999" stroke-width="{fmt.num(stroke)}"'
                ' stroke-linejoin="round" stroke-linecap="round">')
     for curve in curves:
-        if curve:
+        if len(curve):
             out.append(f'<path d="{fmt.path(curve, closed=False)}"/>')
     out.append("</g>")
 

@@ -1,0 +1,291 @@
+"""The centerline command: reads each input, runs it, and writes what it gives, all or nothing."""
+
+from __future__ import annotations
+
+import argparse
+import math
+import os
+import sys
+from typing import Any, Callable
+
+from . import _frame, _targets, formats, geojson, lonlat, svg
+from ._extras import require
+from ._transaction import Transaction
+
+PROG = "linetopo"
+
+
+class UsageError(Exception):
+    """A problem with what the user asked for, reported as one line and exit status 2."""
+
+
+def options() -> list[dict[str, Any]]:
+    """The library's options that the command line takes, from the library's own table."""
+    from ._internal import _PARAMETERS
+
+    return [p for p in _PARAMETERS if p["cli"]]
+
+
+def picture(curves: list, result: tuple, buffer: float, feature_size: float,
+            merge_tolerance: float | None, title: str, stroke_chains: list | None = None) -> str:
+    """The SVG picture of a run: input, buffer, chains and nodes."""
+    from . import inflate_curves
+
+    polygons = inflate_curves(curves, buffer, feature_size, merge_tolerance=merge_tolerance)
+    chains, nodes, chain_node_ids, _ = result
+    groups = None
+    if stroke_chains is not None:
+        groups = [0] * len(chains)
+        for s, walk in enumerate(stroke_chains):
+            for i, _ in walk:
+                groups[i] = s
+    return svg.render_svg(curves, polygons, chains, nodes, chain_node_ids, title=title,
+                          colour_groups=groups)
+
+
+def _mirrored(curves: list, result: tuple) -> tuple[list, tuple]:
+    """SVG y grows downwards, the picture's upwards: mirror what an SVG drawing gave."""
+    def flip(line: Any) -> list:
+        return [(x, -y) for x, y in line]
+
+    chains, nodes, chain_node_ids, widths = result
+    return [flip(c) for c in curves], ([flip(c) for c in chains], flip(nodes), chain_node_ids,
+                                       widths)
+
+
+def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list | None]:
+    """The lines to write with their attributes, and each stroke's chains with --strokes."""
+    chains, nodes, chain_node_ids, widths = result
+    if args.strokes:
+        from . import strokes
+
+        lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
+        walks = [[[i, bool(r)] for i, r in walk] for walk in stroke_chains]
+        return formats.Table("strokes", lines, {"chains": walks}, with_nodes=False), stroke_chains
+    columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
+                                "end_node": [e for _, e in chain_node_ids],
+                                "length": formats.lengths(chains)}
+    if args.compute_widths:
+        columns["widths"] = [list(w) for w in widths]
+    degrees = geojson.node_degrees(len(nodes), chain_node_ids)
+    return formats.Table("chains", list(chains), columns, list(nodes), degrees), None
+
+
+def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
+    """Reads INPUT: its format, what the reader found, the feature size and the curves."""
+    fmt = formats.input_format(args.input, args.format)
+    source = formats.read(args.input, fmt, args.layer, args.skip_invalid)
+    fs, curves = args.feature_size, source.curves
+    if source.drawing is not None:
+        if fs is None:
+            fs = source.drawing.median_stroke_width()
+        tolerance = fs / 20 if args.flatten_tolerance is None else args.flatten_tolerance
+        if not (tolerance > 0 and math.isfinite(tolerance)):
+            raise UsageError("the flattening tolerance (--flatten-tolerance, by default the "
+                             "feature size / 20) must be a positive finite number, got "
+                             f"{tolerance:g}")
+        curves = source.drawing.flatten(tolerance)
+    if not any(len(c) >= 2 for c in curves):
+        raise UsageError(f"no line of two or more points in {args.input}")
+    return fmt, source, fs, curves
+
+
+def _local_runner(args: argparse.Namespace) -> Callable[..., tuple]:
+    from . import topologize, topologize_tiled
+
+    def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.tile_size is None:
+            return topologize(curves, buffer, fs, **options)
+        return topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, **options)
+
+    return run
+
+
+def _cluster_runner(args: argparse.Namespace, client: Any) -> Callable[..., tuple]:
+    from . import _internal
+    from . import dask as ldask
+
+    def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.tile_size is None:
+            return client.submit(_internal.topologize, curves, buffer, fs, pure=False,
+                                 **options).result()
+        return ldask.topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, client=client,
+                                      **options)
+
+    return run
+
+
+class _Progress:
+    """Counts finished inputs on stderr: a tqdm bar on a terminal when tqdm is installed, plain
+    lines otherwise. Silent for a single input."""
+
+    def __init__(self, total: int) -> None:
+        self.total, self.done, self.bar = total, 0, None
+        if total > 1 and sys.stderr.isatty():
+            try:
+                from tqdm import tqdm
+
+                self.bar = tqdm(total=total, unit="input", file=sys.stderr)
+            except ImportError:
+                pass
+
+    def step(self, name: str) -> None:
+        self.done += 1
+        if self.bar is not None:
+            self.bar.update(1)
+        elif self.total > 1:
+            print(f"{PROG}: {self.done}/{self.total} {name}", file=sys.stderr)
+
+    def close(self) -> None:
+        if self.bar is not None:
+            self.bar.close()
+
+
+def _targets_of(args: argparse.Namespace) -> list[_targets.Target]:
+    """What each input is written to; several inputs go into the folder OUTPUT by stem."""
+    inputs = args.input
+    formats.check_format_name(args.format)
+    prefix = f"{args.layer_name}_" if args.layer_name else ""
+    lines_layer = prefix + ("strokes" if args.strokes else "chains")
+    layers = [lines_layer] if args.strokes else [lines_layer, prefix + "nodes"]
+    if len(inputs) == 1:
+        fmt = formats.output_format(args.output, args.format)
+        pairs = [(inputs[0], args.output, fmt)]
+    else:
+        if "-" in inputs or args.output == "-" or args.svg:
+            raise UsageError("several inputs are read from files and written into the folder "
+                             "OUTPUT, without --svg")
+        folder = args.output
+        if os.path.exists(folder) and not os.path.isdir(folder):
+            raise UsageError(f"with several inputs, OUTPUT is a folder, and {folder} is a file")
+        if not os.path.exists(folder) and formats.known_extension(folder):
+            raise UsageError(f"with several inputs, OUTPUT is a folder, and {folder} names a "
+                             "file: give a folder, and --format for the files in it")
+        pairs = []
+        for path in inputs:
+            named = args.format
+            if named is None:
+                named = formats.input_format(path, None)
+                named = named if named != formats.GIS else formats.output_format(path, None)
+            fmt = formats.output_format("", named)
+            pairs.append((path, _targets.named_after(path, folder, fmt), fmt))
+    targets = []
+    for path, output, fmt in pairs:
+        target = _targets.Target(path, output, fmt, svg=args.svg, layers=layers)
+        if output != "-" and not args.strokes and fmt not in (formats.GEOJSON, formats.SVG):
+            from . import io_gis
+
+            if io_gis.nodes_beside(fmt) is False:
+                target.nodes_file = _targets.nodes_file(output)
+        targets.append(target)
+
+    def layers_read(path: str) -> list[str]:
+        from . import io_gis
+
+        return io_gis.line_layers(path, args.layer)
+
+    _targets.check(targets, args.overwrite, layers_read)
+    return targets
+
+
+def run_centerline(args: argparse.Namespace) -> int:
+    buffer = args.buffer_distance
+    if buffer is not None and not (buffer > 0 and math.isfinite(buffer)):
+        raise UsageError(f"--buffer must be a positive finite number, got {buffer:g}")
+    targets = _targets_of(args)
+    client = None
+    if args.dask_scheduler is not None:
+        require("distributed", "--dask-scheduler")
+        from distributed import Client
+
+        client = Client(args.dask_scheduler)
+    run = _local_runner(args) if client is None else _cluster_runner(args, client)
+    progress = _Progress(len(targets))
+    notes: list[str] = []
+    try:
+        with Transaction() as transaction:
+            for target in targets:
+                one = argparse.Namespace(**vars(args))
+                one.input, one.output = target.input, target.output
+                notes += _centerline_file(one, target, run, transaction)
+                progress.step(target.input)
+            transaction.commit()
+    finally:
+        progress.close()
+        if client is not None:
+            client.close()
+    # Said once everything is written, so that an error stays a single line.
+    for note in notes:
+        print(f"{PROG}: {note}", file=sys.stderr)
+    return 0
+
+
+def _output_crs(args: argparse.Namespace, target: _targets.Target, frame: _frame.Frame) -> Any:
+    """The CRS the result is written in: the input's, except where the format holds only
+    longitude/latitude (GPX, and GeoJSON with --rfc7946)."""
+    lonlat_only = target.fmt == "GPX" or (target.fmt == formats.GEOJSON and args.rfc7946)
+    if not lonlat_only:
+        return frame.crs
+    if frame.crs is None:
+        what = "GPX" if target.fmt == "GPX" else "RFC 7946 GeoJSON"
+        raise UsageError(f"{what} holds longitude/latitude, and {args.input} has no CRS to "
+                         "project from: write another format")
+    return lonlat.GEOJSON_CRS
+
+
+def _centerline_file(args: argparse.Namespace, target: _targets.Target,
+                     run: Callable[..., tuple], transaction: Transaction) -> list[str]:
+    """Runs one input and stages what it writes; returns the notes to print on success."""
+    if args.rfc7946 and target.fmt != formats.GEOJSON:
+        raise UsageError("--rfc7946 applies to GeoJSON output")
+    in_fmt, source, fs, curves = _read(args)
+    buffer = args.buffer_distance
+    if buffer is None:
+        buffer = fs / 2
+    try:
+        frame = _frame.choose(in_fmt, source.crs, curves, buffer, planar=args.planar,
+                              geographic=args.geographic, name=args.input)
+    except ValueError as err:
+        raise UsageError(str(err)) from None
+    out_crs = _output_crs(args, target, frame)
+    curves = frame.to_work(curves)
+    settings = {p["name"]: getattr(args, p["name"]) for p in options() if not p["required"]}
+    try:
+        result = run(curves, buffer, fs, settings)
+    except ValueError as err:
+        raise ValueError(f"{err} (sizes are in {frame.units})") from None
+    table, stroke_chains = _table(result, args)
+    notes = [f"warning: {n}" for n in source.notes + frame.notes]
+    if not result[0]:
+        tips = args.min_tip_fraction
+        if tips is None:
+            tips = float(next(p["rule"] for p in options() if p["name"] == "min_tip_fraction"))
+        notes.append(f"warning: no chains from the {len(curves)} curves of {args.input}: " +
+                     _frame.why_empty(curves, buffer, fs, tips, frame, args.planar))
+    if args.svg:
+        shown, shown_result = (curves, result) if source.drawing is None else _mirrored(curves,
+                                                                                         result)
+        formats.stage_text(transaction, args.svg, picture(
+            shown, shown_result, buffer, fs, args.merge_tolerance,
+            title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains))
+    # Back to the input's CRS (or GPX's longitude/latitude); lengths and widths stay metres.
+    table.lines = [_plain(line) for line in frame.to_output(table.lines, out_crs)]
+    if table.nodes:
+        table.nodes = [tuple(p) for p in _plain(frame.to_output([table.nodes], out_crs)[0])]
+    geojson_crs = None
+    if target.fmt == formats.GEOJSON:
+        try:
+            geojson_crs = lonlat.geojson_crs_name(out_crs)
+        except ValueError as err:
+            raise UsageError(f"cannot write {target.output}: {err}") from None
+    notes += [f"warning: {n}" for n in formats.write(
+        target, table, transaction, crs=out_crs,
+        frame=source.drawing.frame if source.drawing is not None else None,
+        stroke_width=2 * buffer if frame.utm is None else None, geojson_crs=geojson_crs)]
+    if args.feature_size is None:
+        notes.append(f"feature size {fs:g}, the median stroke width of {args.input}")
+    return notes
+
+
+def _plain(line: Any) -> list:
+    return line.tolist() if hasattr(line, "tolist") else list(line)

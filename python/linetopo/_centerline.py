@@ -148,14 +148,17 @@ def _targets_of(args: argparse.Namespace) -> list[_targets.Target]:
     prefix = f"{args.layer_name}_" if args.layer_name else ""
     lines_layer = prefix + ("strokes" if args.strokes else "chains")
     layers = [lines_layer] if args.strokes else [lines_layer, prefix + "nodes"]
-    if len(inputs) == 1:
+    into_folder = len(inputs) > 1 or os.path.isdir(args.output) or args.output.endswith("/")
+    if not into_folder:
         fmt = formats.output_format(args.output, args.format)
         pairs = [(inputs[0], args.output, fmt)]
     else:
-        if "-" in inputs or args.output == "-" or args.svg:
+        if "-" in inputs or (len(inputs) > 1 and args.svg):
             raise UsageError("several inputs are read from files and written into the folder "
                              "OUTPUT, without --svg")
         folder = args.output
+        if len(inputs) == 1 and not os.path.isdir(folder):
+            raise UsageError(f"{folder} is not a folder")
         if os.path.exists(folder) and not os.path.isdir(folder):
             raise UsageError(f"with several inputs, OUTPUT is a folder, and {folder} is a file")
         if not os.path.exists(folder) and formats.known_extension(folder):
@@ -203,7 +206,8 @@ def run_centerline(args: argparse.Namespace) -> int:
     progress = _Progress(len(targets))
     notes: list[str] = []
     try:
-        with Transaction() as transaction:
+        folders = [args.output] if len(args.input) > 1 else []
+        with Transaction(folders) as transaction:
             for target in targets:
                 one = argparse.Namespace(**vars(args))
                 one.input, one.output = target.input, target.output

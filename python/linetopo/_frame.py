@@ -12,6 +12,8 @@ from ._extras import MissingExtraError
 
 # Buffers above this many degrees are kilometres wide: metres taken for degrees, most likely.
 DEGREE_BUFFER = 0.01
+# Offsets smaller than this share of the coordinates' size are lost to rounding.
+PRECISION = 1e-9
 
 
 @dataclass
@@ -121,6 +123,11 @@ def why_empty(curves: Sequence[Any], buffer: float, feature_size: float, tip_fra
         return (f"the coordinates look like longitude/latitude, and with --planar a buffer of "
                 f"{buffer:g} and a feature size of {feature_size:g} are taken as degrees: drop "
                 "--planar to give them in metres")
+    box = _box(curves)
+    magnitude = max(map(abs, box)) if box else 0.0
+    if buffer < magnitude * PRECISION:
+        return (f"a buffer of {buffer:g} {frame.units} is below what coordinates as large as "
+                f"{magnitude:g} can resolve")
     prune = feature_size * tip_fraction
     longest = max((sum(math.dist(p, q) for p, q in zip(c[:-1], c[1:])) for c in curves),
                   default=0.0)

@@ -6,6 +6,7 @@ import os
 import shutil
 import sys
 import tempfile
+from typing import Sequence
 
 
 class Transaction:
@@ -22,7 +23,10 @@ class Transaction:
     ...     run.commit()
     """
 
-    def __init__(self) -> None:
+    def __init__(self, new_folders: Sequence[str] = ()) -> None:
+        # Folders that may be made for the targets (several inputs into a new folder); any other
+        # missing folder is an error, as a mistyped path should be.
+        self._may_make = {os.path.abspath(f) for f in new_folders}
         self._scratch: dict[str, str] = {}  # target folder -> its scratch folder
         self._removals: list[str] = []
         self._stdout: list[str] = []
@@ -43,7 +47,7 @@ class Transaction:
         scratch = self._scratch.get(folder)
         if scratch is None:
             try:
-                if not os.path.isdir(folder):
+                if folder in self._may_make and not os.path.isdir(folder):
                     os.makedirs(folder)
                     self._made.append(folder)
                 scratch = tempfile.mkdtemp(prefix=".linetopo-", dir=folder)

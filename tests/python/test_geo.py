@@ -115,3 +115,18 @@ def test_centerline_refuses_areas():
 
     with pytest.raises(TypeError, match="line geometries, got a Polygon"):
         centerline([shapely.LineString(H), shapely.box(0, 0, 1, 1)], 2.5, 5.0)
+
+
+def test_web_mercator_geoseries_runs_in_ground_metres():
+    geopandas, shapely = pytest.importorskip("geopandas"), pytest.importorskip("shapely")
+    from linetopo import lonlat
+    from linetopo.geo import centerline
+
+    metres = cross(15000.0, 61, 458000.0, 5548000.0)  # Prague, where Mercator stretches 1.56x
+    mercator = lonlat.reproject(metres, UTM, "EPSG:3857")
+    frame = centerline(geopandas.GeoSeries(shapely.linestrings(mercator), crs="EPSG:3857"),
+                       BUFFER, FS)
+    chains = frame[frame.kind == "chain"]
+    expected = [sum(map(math.dist, c, c[1:])) for c in topologize(metres, BUFFER, FS)[0]]
+    assert frame.crs.to_string() == "EPSG:3857" and len(chains) == 4
+    assert sorted(chains["length"]) == pytest.approx(sorted(expected), rel=0.005)

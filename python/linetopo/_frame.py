@@ -47,19 +47,17 @@ def _box(curves: Sequence[Any]) -> tuple[float, float, float, float] | None:
     return (min(xs), min(ys), max(xs), max(ys)) if xs else None
 
 
-def fits_lonlat(curves: Sequence[Any]) -> bool:
-    """Whether every point could be longitude/latitude degrees."""
-    box = _box(curves)
+def _fits_lonlat(box: tuple[float, float, float, float] | None) -> bool:
     return box is not None and min(box[0], -box[2]) >= -180 and min(box[1], -box[3]) >= -90
 
 
 def looks_like_metres_on_degrees(curves: Sequence[Any], buffer: float) -> bool:
     """Degree-like coordinates with a buffer that only makes sense in metres: above
     ``DEGREE_BUFFER`` and more than a tenth of the data's extent."""
-    box = _box(curves)
-    if box is None or not buffer > DEGREE_BUFFER or not fits_lonlat(curves):
+    if not buffer > DEGREE_BUFFER:
         return False
-    return buffer > max(box[2] - box[0], box[3] - box[1]) / 10
+    box = _box(curves)
+    return _fits_lonlat(box) and buffer > max(box[2] - box[0], box[3] - box[1]) / 10
 
 
 def plain_units(crs: str | None) -> str:
@@ -117,13 +115,13 @@ def choose(kind: str, crs: str | None, curves: list, buffer: float, *, planar: b
 def why_empty(curves: Sequence[Any], buffer: float, feature_size: float, tip_fraction: float,
               frame: Frame, planar: bool) -> str:
     """The likely reason a run gave no chain, with the unit of the sizes."""
-    degrees = planar and fits_lonlat(curves) and (
+    box = _box(curves)
+    degrees = planar and _fits_lonlat(box) and (
         frame.crs is None or lonlat.is_geographic(frame.crs))
     if degrees:
         return (f"the coordinates look like longitude/latitude, and with --planar a buffer of "
                 f"{buffer:g} and a feature size of {feature_size:g} are taken as degrees: drop "
                 "--planar to give them in metres")
-    box = _box(curves)
     magnitude = max(map(abs, box)) if box else 0.0
     if buffer < magnitude * PRECISION:
         return (f"a buffer of {buffer:g} {frame.units} is below what coordinates as large as "

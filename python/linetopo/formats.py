@@ -190,8 +190,8 @@ def write(
     if table.with_nodes:
         beside = io_gis.nodes_beside(fmt)
         if beside is None:
-            notes.append(f"{fmt} holds no second layer: the {len(table.nodes)} nodes are not "
-                         f"written to {path} (write GeoPackage to have them)")
+            notes.append(f"{fmt} output takes the lines only: the {len(table.nodes)} nodes are "
+                         f"not written to {path} (write GeoPackage to have them)")
         else:
             nodes_path = path if beside else target.nodes_file
             nodes = (nodes_path, target.layers[1], table.nodes, table.degrees)

@@ -206,11 +206,14 @@ def test_a_geojson_crs_member_is_read_and_written(tmp_path, member, projected):
         assert "crs" not in rfc and 14 < x < 15 and 50 < y < 51
 
 
-def test_gpx_output_is_longitude_latitude_or_refused(tmp_path, capsys):
+def test_projected_data_keep_their_crs_and_gpx_is_longitude_latitude(tmp_path, capsys):
     pyogrio()
     pytest.importorskip("pyproj")
     src, plain = tmp_path / "in.gpkg", tmp_path / "plain.geojson"
     write_layer(src, "streets", [wkb(line) for line in PRAGUE], "LineString")
+    assert run(src, "-o", tmp_path / "out.geojson", "--buffer", 10, "--feature-size", 20) == 0
+    assert json.loads((tmp_path / "out.geojson").read_text())["crs"]["properties"]["name"] == \
+        "urn:ogc:def:crs:EPSG::32633"
     assert run(src, "-o", tmp_path / "out.gpx", "--buffer", 10, "--feature-size", 20) == 0
     lines, _ = read_back(tmp_path / "out.gpx")
     assert all(14 < x < 15 and 50 < y < 51 for line in lines for x, y in line)

@@ -1,7 +1,7 @@
 """Growth with input size: topologize and inflate_curves against shapely's buffer plus union.
 
 Run: scripts/in-env .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
-     [--inputs "random walks,drawing,gps"] [--extra] [--repeat 3]
+     [--inputs "random walks,drawing,gps,dense"] [--extra] [--repeat 3]
 shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
 child process of its own, so that its peak RSS is its own; the three timings of one row come
 from the same process, one after the other, each the median of --repeat runs (of one run from
@@ -73,7 +73,7 @@ def row(name, r):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", default="10000,100000,1000000")
-    parser.add_argument("--inputs", default="random walks,drawing,gps")
+    parser.add_argument("--inputs", default="random walks,drawing,gps,dense")
     parser.add_argument("--extra", action="store_true")
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()

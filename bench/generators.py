@@ -84,6 +84,26 @@ def gps(points, seed=3, across=5000.0, block=150.0, origin=(446000.0, 4636000.0)
     return out, 12.0, 25.0
 
 
+def dense(points, seed=1, length=50, step=1.0, noise=0.15):
+    """Random walks four times denser than `random_walks`: the ink covers most of the area, so
+    the union is one polygon with thousands of holes."""
+    rng = random.Random(seed)
+    count = max(1, points // length)
+    side = math.sqrt(points) * step * 2.0
+    out = []
+    for _ in range(count):
+        x, y = rng.uniform(0, side), rng.uniform(0, side)
+        a = rng.uniform(0, 2 * math.pi)
+        stroke = []
+        for _ in range(length):
+            stroke.append((x, y))
+            a += rng.gauss(0, noise)
+            x += math.cos(a) * step
+            y += math.sin(a) * step
+        out.append(stroke)
+    return out, 1.5, 3.0
+
+
 def random_polylines(count=300, length=40, side=3000.0, seed=4):
     """Long straight-edged polylines between random points of a square: a dense arrangement."""
     rng = random.Random(seed)
@@ -102,4 +122,4 @@ def spiral(points=200_000):
     return [curve], 0.05, 0.1
 
 
-SCALED = {"random walks": random_walks, "drawing": drawing, "gps": gps}
+SCALED = {"random walks": random_walks, "drawing": drawing, "gps": gps, "dense": dense}

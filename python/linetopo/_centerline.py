@@ -207,7 +207,7 @@ def run_centerline(args: argparse.Namespace) -> int:
     notes: list[str] = []
     try:
         folders = [args.output] if len(args.input) > 1 else []
-        with Transaction(folders) as transaction:
+        with Transaction(folders, _targets.Guard(targets, args.overwrite)) as transaction:
             for target in targets:
                 one = argparse.Namespace(**vars(args))
                 one.input, one.output = target.input, target.output

@@ -10,8 +10,11 @@ from typing import Callable, Sequence
 # all, so that no sidecar of an older one (a .prj with another CRS) stays beside it.
 SHAPEFILE_PARTS = (".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix", ".sbn", ".sbx", ".fbn",
                    ".fbx", ".ain", ".aih", ".atx", ".ixs", ".mxs", ".shp.xml", ".qmd")
+# Other formats whose files come in sets of one stem (GDAL writes a GML file's schema beside it).
+_FAMILIES = (SHAPEFILE_PARTS, (".tab", ".dat", ".map", ".id", ".ind"),
+             (".gml", ".xml", ".xsd", ".gfs"))
 # Drivers that can hold our layers beside other layers of an existing file.
-UPDATABLE = {"GPKG", "SQLite"}
+UPDATABLE = {"GPKG"}
 # The extension each output format gets when a file is named after its input.
 EXTENSIONS = {"geojson": ".geojson", "svg": ".svg", "GPKG": ".gpkg", "ESRI Shapefile": ".shp",
               "FlatGeobuf": ".fgb", "GPX": ".gpx", "SQLite": ".sqlite", "GeoJSON": ".geojson",
@@ -45,16 +48,31 @@ class Target:
         return [p for p in (self.output, self.nodes_file, self.svg) if p not in (None, "-")]
 
 
-def parts(path: str) -> list[str]:
-    """``path``, and for a Shapefile every part of the same stem that exists beside it."""
+def _family(path: str) -> tuple[str, tuple[str, ...]]:
+    """The stem and the extensions of the set of files ``path`` belongs to."""
     lowered = path.lower()
-    for ext in SHAPEFILE_PARTS:
-        if lowered.endswith(ext):
-            stem, folder = os.path.basename(path)[: -len(ext)], os.path.dirname(path) or "."
-            found = [os.path.join(os.path.dirname(path), name) for name in _listing(folder)
-                     if name[: len(stem)] == stem and name[len(stem):].lower() in SHAPEFILE_PARTS]
-            return sorted({path, *found})
-    return [path]
+    for family in _FAMILIES:
+        for ext in sorted(family, key=len, reverse=True):  # .shp.xml before .xml
+            if lowered.endswith(ext):
+                return path[: -len(ext)], family
+    return path, ()
+
+
+def parts(path: str) -> list[str]:
+    """``path``, and every file of the same set that exists beside it (a Shapefile's .dbf)."""
+    stem, family = _family(path)
+    if not family:
+        return [path]
+    base, folder = os.path.basename(stem), os.path.dirname(path) or "."
+    found = [os.path.join(os.path.dirname(path), name) for name in _listing(folder)
+             if name[: len(base)] == base and name[len(base):].lower() in family]
+    return sorted({path, *found})
+
+
+def part_names(path: str) -> list[str]:
+    """Every name a file of ``path``'s set could have, whether it exists or not."""
+    stem, family = _family(path)
+    return [path] + [stem + ext for ext in family if stem + ext != path]
 
 
 def _listing(folder: str) -> list[str]:
@@ -67,8 +85,10 @@ def _listing(folder: str) -> list[str]:
 def nodes_file(path: str) -> str:
     """The file beside ``path`` for the nodes: ``roads.shp`` -> ``roads_nodes.shp``."""
     lowered = path.lower()
-    ext = next((e for e in SHAPEFILE_PARTS if lowered.endswith(e)), None)
-    stem, ext = (path[: -len(ext)], path[-len(ext):]) if ext else os.path.splitext(path)
+    for ext in (".shp.zip", *sorted(SHAPEFILE_PARTS, key=len, reverse=True)):
+        if lowered.endswith(ext):
+            return f"{path[: -len(ext)]}_nodes{path[-len(ext):]}"
+    stem, ext = os.path.splitext(path)
     return f"{stem}_nodes{ext}"
 
 
@@ -106,11 +126,13 @@ def check(targets: Sequence[Target], overwrite: bool,
         for path in target.files():
             if os.path.isdir(path):
                 raise TargetError(f"{path} is a folder: name a file to write")
-            if any(same_file(path, other) for other in seen):
-                raise TargetError(f"{path} would be written twice: give the inputs different "
-                                  "names")
-            seen.append(path)
+            if any(same_file(name, other) for name in part_names(path) for other in seen):
+                raise TargetError(f"{path} would be written twice, or over another output: give "
+                                  "the outputs different names")
+            seen.extend(part_names(path))
             updatable = path == target.output and target.fmt in UPDATABLE
+            if updatable and os.path.exists(path):
+                in_use(path)  # before GDAL opens it, which may settle its journal
             for source in inputs:
                 for part in parts(path):
                     if not same_file(part, source):
@@ -127,8 +149,19 @@ def check(targets: Sequence[Target], overwrite: bool,
                 raise TargetError(f"{path} exists: --overwrite replaces it")
 
 
+def in_use(path: str) -> None:
+    """Refuses a GeoPackage (an SQLite file) that another program has open for writing, or that
+    one left half-written: a copy would miss what its journal holds, and replacing the file
+    would leave the journal beside another."""
+    for journal in ("-wal", "-journal"):
+        if os.path.exists(path + journal):
+            raise TargetError(f"{path} is in use: {path + journal} exists; close the program "
+                              "that has it open and try again")
+
+
 def _refuse_input_layers(target: Target, path: str, read: list[str]) -> None:
-    clash = [name for name in target.layers if name in read]
+    read_names = {name.lower() for name in read}  # GeoPackage layer names ignore case
+    clash = [name for name in target.layers if name.lower() in read_names]
     if clash:
         raise TargetError(f"writing layer {clash[0]!r} into {path} would replace the input layer "
                           "of that name: name other layers with --layer-name PREFIX")
@@ -140,14 +173,36 @@ def _existing_layers(target: Target, path: str, overwrite: bool) -> bool:
     from . import io_gis
 
     try:
-        existing = {name for name, _ in io_gis.list_layers(path)}
+        existing = {name.lower() for name, _ in io_gis.list_layers(path)}
     except ValueError as err:
         if overwrite:
             return False  # not a file GDAL opens: replaced whole
         raise TargetError(f"{path} exists and GDAL cannot add layers to it ({err}): "
                           "--overwrite replaces it") from None
-    clash = [name for name in target.layers if name in existing]
+    clash = [name for name in target.layers if name.lower() in existing]
     if clash and not overwrite:
         raise TargetError(f"{path} already has a layer {clash[0]!r}: --overwrite replaces our "
                           "layers, --layer-name PREFIX writes others")
     return True
+
+
+class Guard:
+    """The last word on each file a run moves into place, the driver's own sidecars included:
+    never an input (but for the GeoPackage that gets our layers beside its own), and an existing
+    file only where ``check`` vetted it or with ``overwrite``."""
+
+    def __init__(self, targets: Sequence[Target], overwrite: bool) -> None:
+        self.inputs = [p for t in targets if t.input != "-" for p in parts(t.input)]
+        self.updated = [t.output for t in targets if t.update]
+        self.vetted = {os.path.abspath(name) for t in targets for path in t.files()
+                       for name in part_names(path)}
+        self.overwrite = overwrite
+
+    def __call__(self, path: str) -> None:
+        if any(same_file(path, kept) for kept in self.updated):
+            return
+        if any(same_file(path, source) for source in self.inputs):
+            raise TargetError(f"{path} would replace an input: write to another file")
+        if (os.path.lexists(path) and not self.overwrite
+                and os.path.abspath(path) not in self.vetted):
+            raise TargetError(f"{path} exists: --overwrite replaces it")

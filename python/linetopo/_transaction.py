@@ -6,7 +6,7 @@ import os
 import shutil
 import sys
 import tempfile
-from typing import Sequence
+from typing import Callable, Sequence
 
 
 class Transaction:
@@ -23,10 +23,14 @@ class Transaction:
     ...     run.commit()
     """
 
-    def __init__(self, new_folders: Sequence[str] = ()) -> None:
+    def __init__(self, new_folders: Sequence[str] = (),
+                 guard: Callable[[str], None] | None = None) -> None:
         # Folders that may be made for the targets (several inputs into a new folder); any other
         # missing folder is an error, as a mistyped path should be.
         self._may_make = {os.path.abspath(f) for f in new_folders}
+        # Asked for every file about to be moved into place, the driver's own sidecars among
+        # them; raises to refuse one.
+        self._guard = guard
         self._scratch: dict[str, str] = {}  # target folder -> its scratch folder
         self._removals: list[str] = []
         self._stdout: list[str] = []
@@ -48,8 +52,11 @@ class Transaction:
         if scratch is None:
             try:
                 if folder in self._may_make and not os.path.isdir(folder):
+                    missing = [folder]
+                    while not os.path.isdir(os.path.dirname(missing[-1])):
+                        missing.append(os.path.dirname(missing[-1]))
                     os.makedirs(folder)
-                    self._made.append(folder)
+                    self._made.extend(missing)  # innermost first
                 scratch = tempfile.mkdtemp(prefix=".linetopo-", dir=folder)
             except OSError as err:
                 raise ValueError(f"cannot write {target}: {err.strerror or err}") from None
@@ -89,6 +96,9 @@ class Transaction:
         moves = [(os.path.join(scratch, name), os.path.join(folder, name))
                  for folder, scratch in self._scratch.items()
                  for name in sorted(os.listdir(scratch))]
+        if self._guard is not None:
+            for _, target in moves:
+                self._guard(target)
         targets = {target for _, target in moves}
         removals = [p for p in dict.fromkeys(self._removals)
                     if p not in targets and os.path.lexists(p)]
@@ -116,13 +126,16 @@ class Transaction:
                     kept.append((backup, target))
                 os.replace(source, target)
                 placed.append(target)
-        except OSError as err:
+        except BaseException as err:
+            # Ctrl-C and the like too: every file goes back before the interrupt goes on.
             undone = {original for _, original in kept}
             for target in placed:
                 if target not in undone:
                     _quietly(os.remove, target)
             for backup, original in reversed(kept):
                 _quietly(os.replace, backup, original)
+            if not isinstance(err, OSError):
+                raise
             raise ValueError(f"cannot write {current or err.filename}: {err.strerror or err}"
                              ) from None
         finally:
@@ -140,7 +153,7 @@ class Transaction:
             shutil.rmtree(scratch, ignore_errors=True)
         self._scratch.clear()
         if not self._committed:
-            for folder in reversed(self._made):
+            for folder in self._made:
                 _quietly(os.rmdir, folder)
         self._made.clear()
 

@@ -3,9 +3,12 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
+import signal
 import sys
+import threading
 import time
-from typing import Any, Sequence
+from typing import Any, Iterator, Sequence
 
 from . import formats, geojson, sample
 from ._centerline import PROG, UsageError, options, picture, run_centerline
@@ -183,17 +186,43 @@ def main(argv: Sequence[str] | None = None) -> int:
     except SystemExit as stop:
         # argparse has already printed its usage and message (or the help, for status 0).
         return stop.code if isinstance(stop.code, int) else 2
+    with _stops_on_termination() as stopped:
+        try:
+            if args.command == "centerline":
+                return run_centerline(args)
+            return _demo(args)
+        except KeyboardInterrupt:
+            # Nothing was moved into place: the staged files went with the interrupted run.
+            print(f"{PROG}: interrupted", file=sys.stderr)
+            return 128 + (stopped[0] or signal.SIGINT)
+        except (UsageError, ValueError, OverflowError, MissingExtraError) as err:
+            # The library's ValueErrors, the readers' errors and a missing extra's install line
+            # are meant to be read as is.
+            message = " ".join(str(err).split()) or type(err).__name__
+            print(f"{PROG}: error: {message}", file=sys.stderr)
+            return 2
+
+
+@contextlib.contextmanager
+def _stops_on_termination() -> Iterator[list[int]]:
+    """SIGTERM and SIGHUP (``timeout``, a closed terminal) stop a run as Ctrl-C does, so that it
+    cleans up after itself; yields a list that then holds the signal's number."""
+    stopped = [0]
+    if threading.current_thread() is not threading.main_thread():
+        yield stopped  # only the main thread may set handlers
+        return
+
+    def stop(signum: int, _frame: Any) -> None:
+        stopped[0] = signum
+        raise KeyboardInterrupt
+
+    previous = {}
+    for name in ("SIGTERM", "SIGHUP"):
+        if hasattr(signal, name):
+            number = getattr(signal, name)
+            previous[number] = signal.signal(number, stop)
     try:
-        if args.command == "centerline":
-            return run_centerline(args)
-        return _demo(args)
-    except KeyboardInterrupt:
-        # Nothing was moved into place: the staged files went with the interrupted run.
-        print(f"{PROG}: interrupted", file=sys.stderr)
-        return 130
-    except (UsageError, ValueError, OverflowError, MissingExtraError) as err:
-        # The library's ValueErrors, the readers' errors and a missing extra's install line are
-        # meant to be read as is.
-        message = " ".join(str(err).split()) or type(err).__name__
-        print(f"{PROG}: error: {message}", file=sys.stderr)
-        return 2
+        yield stopped
+    finally:
+        for number, handler in previous.items():
+            signal.signal(number, handler)

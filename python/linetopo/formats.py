@@ -73,7 +73,13 @@ def known_extension(path: str) -> bool:
 
 
 def input_format(path: str, named: str | None) -> str:
-    """``"geojson"``, ``"svg"`` or ``"gis"`` (GDAL then tells the format from the content)."""
+    """``"geojson"``, ``"svg"`` or ``"gis"`` (GDAL then tells the format from the content).
+
+    ``named`` (--format) counts only where the name does not tell: it may be meant for the
+    output alone.
+    """
+    if path != "-" and known_extension(path):
+        named = None
     fmt = _named(path, named)
     fmt = fmt if fmt in (GEOJSON, SVG) else GIS
     if path == "-" and fmt == GIS:
@@ -98,7 +104,10 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
     if layer is not None and fmt != GIS:
         raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
     if fmt == GEOJSON:
-        return Source(*geojson.loads(_read_text(path)))
+        try:
+            return Source(*geojson.loads(_read_text(path)))
+        except geojson.GeoJSONError as err:
+            raise ValueError(f"{'standard input' if path == '-' else path}: {err}") from None
     if fmt == SVG:
         from . import io_svg
 
@@ -200,6 +209,8 @@ def write(
         if old is not None and os.path.lexists(old):
             for part in _targets.parts(old):
                 run.remove(part)
+    if target.update:
+        _targets.in_use(path)
     staged = run.stage_copy(path) if target.update else run.stage(path)
     if nodes is not None and nodes[0] != path:
         nodes = (run.stage(nodes[0]), *nodes[1:])

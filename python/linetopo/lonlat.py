@@ -59,13 +59,13 @@ def geojson_crs_name(crs: Any) -> str | None:
     text = str(crs)
     named = re.fullmatch(r"(?:urn:ogc:def:crs:)?(EPSG|OGC)(?::[\d.]*)?:+(\w+)", text, re.I)
     if named:  # as GDAL reports most CRS, or as a crs member names them
-        code = (named[1].upper(), named[2].upper())
+        code = (named[1].upper(), named[2])
     else:
         code = parse_crs(crs).to_authority(min_confidence=70)
     if code is None:
         raise ValueError("the CRS has no EPSG code to name in GeoJSON: write another format, or "
                          "--rfc7946 for longitude/latitude")
-    return None if tuple(code) in _WGS84_LONLAT else _URN.format(*code)
+    return None if (code[0], code[1].upper()) in _WGS84_LONLAT else _URN.format(*code)
 
 
 def _stack(curves: Sequence[Any]) -> tuple[Any, list[int]]:

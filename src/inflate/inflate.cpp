@@ -13,6 +13,7 @@
 #include "geometry/keys.hpp"
 #include "inflate/offsets.hpp"
 #include "inflate/pieces.hpp"
+#include "inflate/strips.hpp"
 #include "inflate/union_tree.hpp"
 #include "parallel/parallel.hpp"
 
@@ -51,6 +52,24 @@ std::string at(std::size_t curve, std::size_t point) {
 
 bool has_radii(const std::optional<Widths>& widths, std::size_t i) {
   return widths && i < widths->size() && !(*widths)[i].empty();
+}
+
+// The mean radius over every curve's points, in grid units: what sets the width of the strips.
+double typical_radius(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
+                      double buffer_distance) {
+  double sum = 0.0;
+  double count = 0.0;
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    if (curves[i].size() < 2) continue;
+    if (has_radii(widths, i)) {
+      for (const double r : (*widths)[i]) sum += std::fabs(r);
+      count += static_cast<double>((*widths)[i].size());
+    } else {
+      sum += std::fabs(buffer_distance) * static_cast<double>(curves[i].size());
+      count += static_cast<double>(curves[i].size());
+    }
+  }
+  return count > 0.0 ? sum / count * kIntegerScale : 0.0;
 }
 
 // By x, then y.
@@ -229,7 +248,10 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       Pieces united = unite(all);
       append_rings(united, rings);
     } else {
-      Pieces united = unite_in_tree(std::move(leaves));
+      Pieces united = fuses(leaves)
+                          ? unite_in_strips(std::move(leaves), typical_radius(curves, widths,
+                                                                              buffer_distance))
+                          : unite_in_tree(std::move(leaves));
       append_rings(united, rings);
     }
   } catch (const c2::Clipper2Exception&) {

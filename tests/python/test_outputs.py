@@ -5,6 +5,7 @@ import json
 import math
 import os
 import shutil
+import signal
 import struct
 import subprocess
 
@@ -85,7 +86,8 @@ def test_a_geopackage_used_as_input_and_output_keeps_every_other_layer(tmp_path,
 
 
 @pytest.mark.parametrize("case", ["same file", "same file overwrite", "own folder", "svg on input",
-                                  "existing output", "shapefile part"])
+                                  "existing output", "shapefile part", "driver's sidecar",
+                                  "svg on a part", "open geopackage", "layer name case"])
 def test_no_input_and_no_existing_file_is_replaced_unasked(tmp_path, capsys, case):
     a, b = tmp_path / "a.geojson", tmp_path / "b.geojson"
     write_lines(a, [H, V])
@@ -97,20 +99,39 @@ def test_no_input_and_no_existing_file_is_replaced_unasked(tmp_path, capsys, cas
             "svg on input": [a, "-o", tmp_path / "new.geojson", "--svg", a],
             "existing output": [a, "-o", other],
             "shapefile part": [tmp_path / "in.shp", "-o", tmp_path / "in.dbf", "--format", "fgb",
-                               "--overwrite"]}[case]
-    if case == "shapefile part":
-        write_lines(tmp_path / "in.shp", [H, V])
+                               "--overwrite"],
+            "driver's sidecar": [a, "-o", tmp_path / "other.gml"],  # GDAL adds other.xsd
+            "svg on a part": [a, "-o", tmp_path / "new.shp", "--svg", tmp_path / "new.dbf"],
+            "open geopackage": [tmp_path / "in.gpkg", "-o", tmp_path / "in.gpkg",
+                                "--layer-name", "x"],
+            "layer name case": [tmp_path / "in.gpkg", "-o", tmp_path / "in.gpkg", "--overwrite"],
+            }[case]
+    if case in ("shapefile part", "driver's sidecar", "svg on a part", "open geopackage",
+                "layer name case"):
+        pyogrio()
+    if case in ("shapefile part", "open geopackage"):
+        write_lines(args[0], [H, V])
+    if case == "layer name case":  # GeoPackage names ignore case: our "chains" is this layer
+        write_layer(args[0], "CHAINS", [wkb(H), wkb(V)], "LineString")
+    if case == "driver's sidecar":
+        (tmp_path / "other.xsd").write_text("a schema edited by hand")
+    if case == "open geopackage":
+        (tmp_path / "in.gpkg-wal").write_bytes(b"edits not yet in the file")
     kept = {p: p.read_bytes() for p in tmp_path.iterdir()}
     assert run(*args, *FS) == 2
     (line,) = capsys.readouterr().err.splitlines()
-    assert ("--overwrite replaces it" if case == "existing output" else "would replace the input") \
-        in line
+    assert {"existing output": "--overwrite replaces it", "driver's sidecar": "other.gml exists",
+            "svg on a part": "written twice", "open geopackage": "is in use"}.get(
+        case, "would replace the input") in line
     assert {p: p.read_bytes() for p in tmp_path.iterdir()} == kept
     if case == "existing output":
         assert run(*args, *FS, "--overwrite") == 0 and read_back(other)[0]
 
 
-def test_a_failing_last_step_puts_every_earlier_file_back(tmp_path, monkeypatch, capsys):
+@pytest.mark.parametrize("failure, status", [(OSError(28, "No space left on device"), 2),
+                                             (KeyboardInterrupt(), 130)])
+def test_a_failing_last_step_puts_every_earlier_file_back(tmp_path, monkeypatch, capsys, failure,
+                                                          status):
     src, out, picture = tmp_path / "in.geojson", tmp_path / "out.geojson", tmp_path / "out.svg"
     write_lines(src, [H, V])
     out.write_text("old result")
@@ -118,13 +139,14 @@ def test_a_failing_last_step_puts_every_earlier_file_back(tmp_path, monkeypatch,
     replace = os.replace
 
     def fail_on_picture(source, target):
-        if str(target) == str(picture):
-            raise OSError(28, "No space left on device")
+        if str(target) == str(picture) and str(source) != str(picture) and ".linetopo-old" \
+                not in str(source):  # the move into place, not the rollback's
+            raise failure
         replace(source, target)
 
     monkeypatch.setattr(os, "replace", fail_on_picture)
-    assert run(src, "-o", out, "--svg", picture, *FS, "--overwrite") == 2
-    assert "cannot write" in capsys.readouterr().err
+    assert run(src, "-o", out, "--svg", picture, *FS, "--overwrite") == status
+    assert ("cannot write" if status == 2 else "interrupted") in capsys.readouterr().err
     assert out.read_text() == "old result" and picture.read_text() == "old picture"
     assert sorted(os.listdir(tmp_path)) == ["in.geojson", "out.geojson", "out.svg"]
     # A picture that cannot be written at all stops the run before anything lands.
@@ -264,6 +286,11 @@ def test_several_inputs_go_into_a_folder_by_stem(tmp_path, capsys):
     assert run(*sources, "-o", tmp_path / "out", "--format", "gpkg", *FS) == 0
     assert sorted(os.listdir(tmp_path / "out")) == ["day0.gpkg", "day1.gpkg"]
     assert ".linetopo" not in capsys.readouterr().err
+    bad = tmp_path / "bad.geojson"
+    bad.write_text("{not json")
+    assert run(sources[0], bad, "-o", tmp_path / "new" / "sub", *FS) == 2
+    assert f"{bad}: invalid JSON" in capsys.readouterr().err
+    assert not (tmp_path / "new").exists()
 
 
 def test_messages_name_the_layer_types_and_units(tmp_path, capsys):
@@ -298,20 +325,21 @@ def test_an_unreadable_record_is_an_error_or_a_warning(tmp_path, capsys, damage)
     assert "skipped 1 feature" in capsys.readouterr().err and len(read_back(out)[0]) == 3
 
 
-def test_ctrl_c_says_one_line_and_leaves_nothing(tmp_path, monkeypatch, capsys):
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_stopped_run_says_one_line_and_leaves_nothing(tmp_path, monkeypatch, capsys, signum):
     src = tmp_path / "in.geojson"
     write_lines(src, [H, V])
-
     write = _centerline.formats.write
 
     def interrupted(*args, **kwargs):
         write(*args, **kwargs)  # staged, not yet in place
-        raise KeyboardInterrupt
+        os.kill(os.getpid(), signum)
 
     monkeypatch.setattr(_centerline.formats, "write", interrupted)
-    assert run(src, "-o", tmp_path / "o.geojson", "--svg", tmp_path / "p.svg", *FS) == 130
+    assert run(src, "-o", tmp_path / "o.geojson", "--svg", tmp_path / "p.svg", *FS) == 128 + signum
     assert capsys.readouterr().err == "linetopo: interrupted\n"
     assert os.listdir(tmp_path) == ["in.geojson"]
+    assert signal.getsignal(signal.SIGTERM) == signal.SIG_DFL  # handlers put back
 
 
 def test_bin_linetopo_runs_the_environment_with_the_extras(tmp_path):
@@ -333,3 +361,15 @@ def test_bin_linetopo_runs_the_environment_with_the_extras(tmp_path):
     proc = subprocess.run([str(tmp_path / "bin" / "linetopo"), "demo"], capture_output=True,
                           text=True, timeout=60)
     assert proc.stdout == ".venv demo\n"
+
+
+def test_what_is_written_reads_back(tmp_path):
+    from linetopo import _targets, lonlat
+
+    assert lonlat.geojson_crs_name("OGC:CRS84h") == "urn:ogc:def:crs:OGC::CRS84h"
+    assert _targets.nodes_file("x.shp.zip") == "x_nodes.shp.zip"
+    pyogrio()
+    src = tmp_path / "lines.gpkg"  # --format names the output; the input's name tells its own
+    write_lines(src, [H, V])
+    assert run(src, "-o", tmp_path / "out.txt", "--format", "GeoJSON", *FS) == 0
+    assert len(json.loads((tmp_path / "out.txt").read_text())["features"]) == 9

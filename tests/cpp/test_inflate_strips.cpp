@@ -1,0 +1,128 @@
+// Tests for the union in strips: the same region as the union tree, ring for ring.
+#include <clipper2/clipper.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "inflate/inflate.hpp"
+#include "inflate/offsets.hpp"
+#include "inflate/strips.hpp"
+#include "inflate/union_tree.hpp"
+
+namespace linetopo::inflate_parts {
+namespace {
+
+// Random walks whose ink covers most of their square, so that the buffers fuse into one region
+// with holes everywhere; loops among them leave islands inside holes.
+std::vector<Polyline> dense(unsigned seed, std::size_t strokes, double side) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::normal_distribution<double> turn(0.0, 0.15);
+  std::vector<Polyline> curves;
+  for (std::size_t s = 0; s < strokes; ++s) {
+    double x = side * u(rng), y = side * u(rng), a = 6.3 * u(rng);
+    Polyline c;
+    for (int i = 0; i < 50; ++i) {
+      c.push_back({x, y});
+      a += turn(rng);
+      x += std::cos(a);
+      y += std::sin(a);
+    }
+    curves.push_back(std::move(c));
+  }
+  for (int k = 0; k < 6; ++k) {  // long curves, offset in pieces and cut by several seams
+    Polyline c;
+    for (int i = 0; i < 400; ++i) c.push_back({side * i / 400.0, side * (0.1 + 0.15 * k)});
+    curves.push_back(std::move(c));
+  }
+  return curves;
+}
+
+Pieces leaves_of(const std::vector<Polyline>& curves, double r) {
+  Pieces leaves;
+  for (const Polyline& c : curves) {
+    for (Piece& p : offset_curve(c, nullptr, r, 0.2 * 2 * r)) leaves.push_back(std::move(p));
+  }
+  return leaves;
+}
+
+struct Summary {
+  std::size_t outers = 0, holes = 0;
+  double area = 0.0;
+};
+
+Summary summary(const Pieces& pieces) {
+  Summary s;
+  for (const Piece& p : pieces) {
+    for (const UnionRing& r : p.rings) {
+      const double a = c2::Area(r.path);
+      (a > 0 ? s.outers : s.holes) += 1;
+      s.area += a;
+    }
+  }
+  return s;
+}
+
+// Inside the region: inside an odd number of its rings, since rings neither cross nor overlap.
+bool in_region(const c2::Point64& q, const Pieces& pieces) {
+  int depth = 0;
+  for (const Piece& p : pieces) {
+    for (const UnionRing& r : p.rings) {
+      depth += c2::PointInPolygon(q, r.path) == c2::PointInPolygonResult::IsInside ? 1 : 0;
+    }
+  }
+  return depth % 2 == 1;
+}
+
+// Each hole's parent chain reaches an outer ring of larger area before any other hole.
+void expect_holes_in_outer_rings(const Pieces& pieces) {
+  for (const Piece& p : pieces) {
+    ASSERT_GT(c2::Area(p.rings.front().path), 0.0);
+    EXPECT_EQ(p.rings.front().parent, -1);
+    for (std::size_t i = 1; i < p.rings.size(); ++i) {
+      const std::ptrdiff_t up = p.rings[i].parent;
+      ASSERT_GE(up, 0);
+      ASSERT_LT(static_cast<std::size_t>(up), i);
+      const c2::Path64& holder = p.rings[static_cast<std::size_t>(up)].path;
+      EXPECT_NE(c2::Area(p.rings[i].path) > 0, c2::Area(holder) > 0);
+      EXPECT_NE(c2::PointInPolygon(p.rings[i].path.front(), holder),
+                c2::PointInPolygonResult::IsOutside);
+    }
+  }
+}
+
+TEST(InflateStrips, SameRegionAsTheTree) {
+  for (const unsigned seed : {1u, 2u, 3u}) {
+    const double r = 1.5;
+    const double side = 2.0 * std::sqrt(700.0 * 50.0);
+    const std::vector<Polyline> curves = dense(seed, 700, side);
+    const Pieces tree = unite_in_tree(leaves_of(curves, r));
+    const Pieces strips = unite_in_strips(leaves_of(curves, r), r * 1e6);
+    const Summary a = summary(tree), b = summary(strips);
+    EXPECT_EQ(a.outers, b.outers) << "seed " << seed;
+    EXPECT_EQ(a.holes, b.holes) << "seed " << seed;
+    EXPECT_GT(a.holes, 100u);
+    EXPECT_NEAR(a.area, b.area, 1e-9 * a.area) << "seed " << seed;
+    expect_holes_in_outer_rings(strips);
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<std::int64_t> u(-3'000'000,
+                                                  static_cast<std::int64_t>(side * 1e6) + 3'000'000);
+    for (int k = 0; k < 300; ++k) {
+      const c2::Point64 q(u(rng), u(rng));
+      EXPECT_EQ(in_region(q, tree), in_region(q, strips)) << q.x << ", " << q.y;
+    }
+  }
+}
+
+TEST(InflateStrips, OnlyDenseLargeInputsTakeThem) {
+  const double side = 2.0 * std::sqrt(700.0 * 50.0);
+  EXPECT_TRUE(fuses(leaves_of(dense(1, 700, side), 1.5)));
+  EXPECT_FALSE(fuses(leaves_of(dense(1, 700, 3.0 * side), 1.5)));  // sparse
+  EXPECT_FALSE(fuses(leaves_of(dense(1, 100, side / 3.0), 1.5)));  // small
+}
+
+}  // namespace
+}  // namespace linetopo::inflate_parts

@@ -115,8 +115,9 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   row("weld + prune + merge + chains", t_graph);
   row("  of which the weld-neighbour check", t_apart);
   row("finishing + widths", t_finish);
-  std::printf("  polygons %zu, rejected by the triangulation %zu, recovered %zu\n", prepared.size(),
-              rejections.rejected, rejections.recovered);
+  std::printf("  polygons %zu, rings met before triangulating %zu, rejected by the triangulation "
+              "%zu, recovered %zu\n",
+              prepared.size(), rejections.crossed, rejections.rejected, rejections.recovered);
   std::printf("  skeletons weld apart: %s\n", apart ? "yes" : "no");
   std::printf("  segments %zu, chains %zu, chain points %zu, boundary points %zu\n", segments,
               chains.size(), chain_points, cloud.size());

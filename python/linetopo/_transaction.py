@@ -1,4 +1,4 @@
-"""All or nothing: every output of a run is made in scratch folders, then moved into place at once."""
+"""All or nothing: every output of a run is made in scratch folders, then moved into place."""
 
 from __future__ import annotations
 

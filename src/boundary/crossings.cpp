@@ -6,6 +6,7 @@
 
 #include "boundary/boundary.hpp"
 #include "geometry/segments.hpp"
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace {
@@ -74,7 +75,7 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon) {
       }
     }
   }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.key < b.key || (a.key == b.key && a.edge < b.edge);
   });
   for (std::size_t u = 0; u < entries.size(); ++u) {

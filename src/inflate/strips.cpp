@@ -232,7 +232,7 @@ Pieces unite_in_strips(Pieces leaves, double radius) {
   const auto count = static_cast<std::size_t>(std::ceil(extent / step));
   std::vector<std::int64_t> seams;  // between strip k - 1 and strip k, for k = 1 .. count - 1
   for (std::size_t k = 1; k < count; ++k) {
-    seams.push_back(all.left + static_cast<std::int64_t>(std::llround(step * static_cast<double>(k))));
+    seams.push_back(all.left + std::llround(step * static_cast<double>(k)));
   }
   const auto strip_of = [&](std::int64_t x) {  // the strip whose [seam, next seam) holds x
     return static_cast<std::size_t>(std::upper_bound(seams.begin(), seams.end(), x) -

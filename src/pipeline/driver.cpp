@@ -70,15 +70,32 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
   }
   // Polygons are independent: each runs on the pool.
   std::vector<R> parts(prepared.size());
+  std::vector<char> crossed(prepared.size(), 0);
   std::vector<char> rejected(prepared.size(), 0);
   std::vector<char> recovered(prepared.size(), 0);
   parallel_for(prepared.size(), [&](std::size_t i) {
     BufferPolygon& poly = prepared[i];
     if (poly.outer.size() < 3) return;
+    // Rings that simplification made meet are found before the triangulation, which would
+    // only fail on them after most of its work; they are prepared again unsimplified.
+    std::optional<BufferPolygon> again;
+    if (boundary.tolerance > 0.0) {
+      const std::vector<char> meets = meeting_rings(poly);
+      if (std::find(meets.begin(), meets.end(), 1) != meets.end()) {
+        again = prepare_unsimplified(inflated[i], boundary);
+        if (again) {
+          if (auto mixed = unsimplified_where_rings_meet(poly, *again)) {
+            poly = std::move(*mixed);
+            crossed[i] = 1;
+          }
+        }
+      }
+    }
     auto items = try_fn(poly.outer, poly.holes);
     if (!items) {
       rejected[i] = 1;
-      if (auto again = prepare_unsimplified(inflated[i], boundary)) {
+      if (!again) again = prepare_unsimplified(inflated[i], boundary);
+      if (again) {
         // First with only the rings that meet taken unsimplified, then with all of them.
         std::optional<BufferPolygon> tries[] = {unsimplified_where_rings_meet(poly, *again),
                                                 std::move(again)};
@@ -96,6 +113,7 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
     if (items) parts[i] = std::move(*items);
   });
   if (count) {
+    count->crossed += static_cast<std::size_t>(std::count(crossed.begin(), crossed.end(), 1));
     count->rejected += static_cast<std::size_t>(std::count(rejected.begin(), rejected.end(), 1));
     count->recovered += static_cast<std::size_t>(std::count(recovered.begin(), recovered.end(), 1));
   }

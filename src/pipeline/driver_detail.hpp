@@ -10,8 +10,10 @@
 
 namespace linetopo::detail {
 
-// How many prepared polygons the triangulation rejected, and how many of those the retry saved.
+// How many prepared polygons had rings that met and were prepared again before triangulating,
+// how many the triangulation still rejected, and how many of those the retry saved.
 struct RejectionCount {
+  std::size_t crossed = 0;
   std::size_t rejected = 0;
   std::size_t recovered = 0;
 };
@@ -22,7 +24,8 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
                                            const Settings& settings);
 
 // Skeleton segments of every prepared polygon whose outer ring has at least 3 points, in order.
-// A polygon the triangulation rejects is prepared again from its inflated form without boundary
+// Rings that simplification made meet are prepared again unsimplified first. A polygon the
+// triangulation still rejects is prepared again from its inflated form without boundary
 // simplification and tried once more; on success it replaces the prepared polygon, so that the
 // widths measure against the rings actually triangulated.
 std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,

@@ -108,8 +108,8 @@ TEST(InflateStrips, SameRegionAsTheTree) {
     EXPECT_NEAR(a.area, b.area, 1e-9 * a.area) << "seed " << seed;
     expect_holes_in_outer_rings(strips);
     std::mt19937 rng(seed);
-    std::uniform_int_distribution<std::int64_t> u(-3'000'000,
-                                                  static_cast<std::int64_t>(side * 1e6) + 3'000'000);
+    const auto far = static_cast<std::int64_t>(side * 1e6) + 3'000'000;
+    std::uniform_int_distribution<std::int64_t> u(-3'000'000, far);
     for (int k = 0; k < 300; ++k) {
       const c2::Point64 q(u(rng), u(rng));
       EXPECT_EQ(in_region(q, tree), in_region(q, strips)) << q.x << ", " << q.y;

@@ -215,7 +215,8 @@ def test_a_geojson_crs_member_is_read_and_written(tmp_path, member, projected):
     args = [src, "--buffer", 10, "--feature-size", 20]
     assert run(*args, "-o", tmp_path / "out.geojson") == 0
     out = json.loads((tmp_path / "out.geojson").read_text())
-    assert out.get("crs") == (None if projected else {"type": "name", "properties": {"name": member}})
+    member = {"type": "name", "properties": {"name": member}}
+    assert out.get("crs") == (None if projected else member)
     lengths = [f["properties"]["length"] for f in out["features"] if "length" in f["properties"]]
     assert 1900 < sum(lengths) < 4100  # metres, also for the longitude/latitude file
     if not projected:

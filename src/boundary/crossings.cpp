@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "boundary/boundary.hpp"
+#include "geometry/cell_grid.hpp"
 #include "geometry/segments.hpp"
-#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace {
@@ -46,18 +46,18 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon) {
     }
   }
   if (edges.empty()) return meets;
-  // Edges listed per cell of a grid of about one edge length; pairs are tested within cells.
+  // Edges listed per cell of a grid of about one edge length; pairs are tested within cells,
+  // each pair in the first cell both reach.
   const double h = length / static_cast<double>(edges.size());
   const auto end_points = [&](const RingEdge& e) {
     const Ring& ring = *rings[e.ring];
     return std::pair<const Point&, const Point&>{ring[e.index], ring[(e.index + 1) % e.size]};
   };
-  constexpr double kMaxCells = 1e9;  // per axis; beyond it every ring counts as meeting
-  struct Entry {
-    std::uint64_t key;
-    std::size_t edge;
-  };
-  std::vector<Entry> entries;
+  // Per axis; beyond it, or where rows would outnumber the edges (rings far apart, which a
+  // prepared polygon does not have), every ring counts as meeting.
+  constexpr double kMaxCells = 1e9;
+  std::vector<CellSpan> spans(edges.size());
+  double rows = 0.0;
   for (std::size_t i = 0; i < edges.size(); ++i) {
     const auto [a, b] = end_points(edges[i]);
     const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
@@ -68,25 +68,31 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon) {
       std::fill(meets.begin(), meets.end(), 1);
       return meets;
     }
-    for (double y = y0; y <= y1; ++y) {
-      for (double x = x0; x <= x1; ++x) {
-        entries.push_back(
-            {(static_cast<std::uint64_t>(y) << 32) | static_cast<std::uint64_t>(x), i});
-      }
-    }
+    spans[i] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
+                static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1)};
+    rows = std::fmax(rows, y1 + 1);
   }
-  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.key < b.key || (a.key == b.key && a.edge < b.edge);
-  });
-  for (std::size_t u = 0; u < entries.size(); ++u) {
-    for (std::size_t v = u + 1; v < entries.size() && entries[v].key == entries[u].key; ++v) {
-      const RingEdge& e = edges[entries[u].edge];
-      const RingEdge& f = edges[entries[v].edge];
-      if (adjacent(e, f) || (meets[e.ring] && meets[f.ring])) continue;
-      const auto [a, b] = end_points(e);
-      const auto [c, d] = end_points(f);
-      // In floating point: a near miss either way is settled by the triangulation that follows.
-      if (segments_meet(a, b, c, d, orient)) meets[e.ring] = meets[f.ring] = 1;
+  if (rows > 4.0 * static_cast<double>(edges.size()) + 1024.0 ||
+      edges.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    std::fill(meets.begin(), meets.end(), 1);
+    return meets;
+  }
+  const CellRuns grid = cell_runs(spans, static_cast<std::uint32_t>(rows));
+  for (std::size_t c = 0; c + 1 < grid.runs.size(); ++c) {
+    const auto& cell = grid.entries[grid.runs[c]];
+    for (std::size_t u = grid.runs[c]; u < grid.runs[c + 1]; ++u) {
+      for (std::size_t v = u + 1; v < grid.runs[c + 1]; ++v) {
+        const std::size_t i = grid.entries[u].item;
+        const std::size_t j = grid.entries[v].item;
+        const RingEdge& e = edges[i];
+        const RingEdge& f = edges[j];
+        if (adjacent(e, f) || (meets[e.ring] && meets[f.ring])) continue;
+        if (!first_shared_cell(spans[i], spans[j], cell.x, cell.y)) continue;
+        const auto [a, b] = end_points(e);
+        const auto [c2, d] = end_points(f);
+        // In floating point: a near miss either way is settled by the triangulation after.
+        if (segments_meet(a, b, c2, d, orient)) meets[e.ring] = meets[f.ring] = 1;
+      }
     }
   }
   return meets;

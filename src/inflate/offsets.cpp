@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "geometry/cell_grid.hpp"
 #include "geometry/keys.hpp"
 #include "geometry/segments.hpp"
 #include "parallel/parallel.hpp"
@@ -112,9 +113,8 @@ Wide doubled_area(const c2::Path64& p) {
 }
 
 // Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
-// listed per cell of a grid of about one edge length, sorted by cell on the pool, and each
-// cell's pairs are tested on the pool, a pair only in the first cell the two share; so the
-// test costs about the ring's size.
+// listed per cell of a grid of about one edge length, and each cell's pairs are tested on the
+// pool, a pair only in the first cell the two share; so the test costs about the ring's size.
 bool is_simple(const c2::Path64& r) {
   const std::size_t n = r.size();
   if (n < 3 || n >= std::numeric_limits<std::uint32_t>::max()) return false;
@@ -126,65 +126,37 @@ bool is_simple(const c2::Path64& r) {
     total += std::hypot(static_cast<double>(b.x - a.x), static_cast<double>(b.y - a.y));
   }
   const double h = std::max(1.0, total / static_cast<double>(n));
-  // Cells counted from the box's corner, so that a cell packs into one key.
+  // Cells counted from the box's corner. A ring's box is at most half its length high, so the
+  // rows number at most about half its edges.
   const auto cell = [&](std::int64_t v, std::int64_t origin) {
-    return static_cast<std::uint64_t>(std::floor(static_cast<double>(v - origin) / h));
+    return static_cast<std::uint32_t>(std::floor(static_cast<double>(v - origin) / h));
   };
   constexpr double kMaxCells = 2147483647.0;
   if (static_cast<double>(box.right - box.left) / h >= kMaxCells ||
       static_cast<double>(box.bottom - box.top) / h >= kMaxCells) {
     return false;  // not worth it: sweep instead
   }
-  struct Span {
-    std::uint64_t lo_x, lo_y, hi_x, hi_y;
-  };
-  std::vector<Span> span(n);
-  std::vector<std::size_t> first(n + 1, 0);
+  std::vector<CellSpan> span(n);
   for (std::size_t i = 0; i < n; ++i) {
     const c2::Point64& a = r[i];
     const c2::Point64& b = r[(i + 1) % n];
     span[i] = {cell(std::min(a.x, b.x), box.left), cell(std::min(a.y, b.y), box.top),
                cell(std::max(a.x, b.x), box.left), cell(std::max(a.y, b.y), box.top)};
-    const std::uint64_t cells =
-        (span[i].hi_x - span[i].lo_x + 1) * (span[i].hi_y - span[i].lo_y + 1);
+    const std::uint64_t cells = std::uint64_t{span[i].hi_x - span[i].lo_x + 1} *
+                                (span[i].hi_y - span[i].lo_y + 1);
     if (cells > 4096) return false;  // not worth it: sweep instead
-    first[i + 1] = first[i] + cells;
   }
-  struct Entry {
-    std::uint64_t key;
-    std::uint32_t edge;
-  };
-  std::vector<Entry> entries(first[n]);
-  parallel_for(n, [&](std::size_t i) {
-    std::size_t k = first[i];
-    for (std::uint64_t y = span[i].lo_y; y <= span[i].hi_y; ++y) {
-      for (std::uint64_t x = span[i].lo_x; x <= span[i].hi_x; ++x) {
-        entries[k++] = {(y << 32) | x, static_cast<std::uint32_t>(i)};
-      }
-    }
-  });
-  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.key < b.key || (a.key == b.key && a.edge < b.edge);
-  });
-  std::vector<std::size_t> runs;  // where each cell's entries start, and the end
-  for (std::size_t k = 0; k < entries.size(); ++k) {
-    if (k == 0 || entries[k].key != entries[k - 1].key) runs.push_back(k);
-  }
-  runs.push_back(entries.size());
+  const CellRuns grid = cell_runs(span, cell(box.bottom, box.top) + 1);
   std::atomic<bool> meet{false};
-  parallel_for(runs.size() - 1, [&](std::size_t c) {
+  parallel_for(grid.runs.size() - 1, [&](std::size_t c) {
     if (meet.load(std::memory_order_relaxed)) return;
-    const std::uint64_t x = entries[runs[c]].key & 0xffffffffU;
-    const std::uint64_t y = entries[runs[c]].key >> 32;
-    for (std::size_t u = runs[c]; u < runs[c + 1]; ++u) {
-      for (std::size_t v = u + 1; v < runs[c + 1]; ++v) {
-        const std::size_t i = entries[u].edge;
-        const std::size_t j = entries[v].edge;               // i < j
+    const auto& first = grid.entries[grid.runs[c]];
+    for (std::size_t u = grid.runs[c]; u < grid.runs[c + 1]; ++u) {
+      for (std::size_t v = u + 1; v < grid.runs[c + 1]; ++v) {
+        const std::size_t i = grid.entries[u].item;
+        const std::size_t j = grid.entries[v].item;          // i < j
         if (j == i + 1 || (i == 0 && j == n - 1)) continue;  // neighbours share a vertex
-        if (std::max(span[i].lo_x, span[j].lo_x) != x ||
-            std::max(span[i].lo_y, span[j].lo_y) != y) {
-          continue;  // tested in the first cell both reach
-        }
+        if (!first_shared_cell(span[i], span[j], first.x, first.y)) continue;
         if (segments_meet(r[i], r[(i + 1) % n], r[j], r[(j + 1) % n], cross)) {  // exact
           meet.store(true, std::memory_order_relaxed);
           return;

@@ -209,7 +209,8 @@ std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, InputCheck check) {
+                                   double feature_size, InputCheck check,
+                                   const CancelCheck& cancelled) {
   if (check == InputCheck::kRun) check_inflation_input(curves, widths, buffer_distance);
   const double arc_tolerance = kArcToleranceFactor * feature_size;
 
@@ -223,6 +224,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     }
     parallel_for(curves.size(), [&](std::size_t i) {
       if (curves[i].size() < 2) return;
+      throw_if_cancelled(cancelled);
       per_curve[i] = offset_curve(curves[i], has_radii(widths, i) ? &(*widths)[i] : nullptr,
                                   buffer_distance, arc_tolerance);
     });
@@ -249,9 +251,10 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       append_rings(united, rings);
     } else {
       Pieces united = fuses(leaves)
-                          ? unite_in_strips(std::move(leaves), typical_radius(curves, widths,
-                                                                              buffer_distance))
-                          : unite_in_tree(std::move(leaves));
+                          ? unite_in_strips(std::move(leaves),
+                                            typical_radius(curves, widths, buffer_distance),
+                                            cancelled)
+                          : unite_in_tree(std::move(leaves), cancelled);
       append_rings(united, rings);
     }
   } catch (const c2::Clipper2Exception&) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "geometry/geometry.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo {
 
@@ -31,9 +32,12 @@ enum class InputCheck { kRun, kDone };
 // Offsets every curve of two or more points by its radius (widths entry i when present and not
 // empty, buffer_distance otherwise), unites all shapes and returns the polygons in ascending
 // order of outer open length, each hole attached to the first polygon that encloses it.
+// `cancelled` is asked for each curve's offset and each union of the tree or strips, so that a
+// large inflation stops soon after it says so (throwing Cancelled).
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, InputCheck check = InputCheck::kRun);
+                                   double feature_size, InputCheck check = InputCheck::kRun,
+                                   const CancelCheck& cancelled = {});
 
 // The per-vertex route for one curve; widths.size() must equal pts.size().
 std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,

@@ -223,12 +223,12 @@ bool fuses(const Pieces& leaves) {
   return box > 0.0 && std::fabs(area) >= kDenseCover * box;
 }
 
-Pieces unite_in_strips(Pieces leaves, double radius) {
+Pieces unite_in_strips(Pieces leaves, double radius, const CancelCheck& cancelled) {
   if (leaves.empty()) return {};
   const c2::Rect64 all = bounds_of(leaves);
   const double extent = static_cast<double>(all.right) - static_cast<double>(all.left);
   const double step = std::min(kStripRadii * radius, extent / static_cast<double>(kMinStrips));
-  if (!(step >= 1.0)) return unite_in_tree(std::move(leaves));
+  if (!(step >= 1.0)) return unite_in_tree(std::move(leaves), cancelled);
   const auto count = static_cast<std::size_t>(std::ceil(extent / step));
   std::vector<std::int64_t> seams;  // between strip k - 1 and strip k, for k = 1 .. count - 1
   for (std::size_t k = 1; k < count; ++k) {
@@ -274,7 +274,10 @@ Pieces unite_in_strips(Pieces leaves, double radius) {
     for (auto& [k, piece] : parts) strips[k].push_back(std::move(piece));
   }
   leaves.clear();
-  parallel_for(count, [&](std::size_t k) { strips[k] = unite_in_tree(std::move(strips[k])); });
+  parallel_for(count, [&](std::size_t k) {
+    throw_if_cancelled(cancelled);
+    strips[k] = unite_in_tree(std::move(strips[k]), cancelled);
+  });
 
   // Neighbours joined pairwise, level by level: at each level strip groups 2j and 2j + 1 meet
   // along the seam that starts group 2j + 1.
@@ -284,6 +287,7 @@ Pieces unite_in_strips(Pieces leaves, double radius) {
     const std::size_t pairs = strips.size() / 2;
     std::vector<Pieces> joined((strips.size() + 1) / 2);
     parallel_for(pairs, [&](std::size_t j) {
+      throw_if_cancelled(cancelled);
       joined[j] = join(std::move(strips[2 * j]), std::move(strips[2 * j + 1]),
                        seams[firsts[2 * j + 1] - 1]);
     });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "inflate/pieces.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo::inflate_parts {
 
@@ -17,6 +18,7 @@ bool fuses(const Pieces& leaves);
 // it crosses, each strip united by the tree on the pool, and neighbouring strips joined
 // pairwise, sweeping again only the pieces that reach their shared seam. Vertices that the cuts
 // left on the seams are dropped again, so rings differ from the tree's by at most a grid unit.
-Pieces unite_in_strips(Pieces leaves, double radius);
+// `cancelled` is asked before each strip's union and each join.
+Pieces unite_in_strips(Pieces leaves, double radius, const CancelCheck& cancelled = {});
 
 }  // namespace linetopo::inflate_parts

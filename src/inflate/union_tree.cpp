@@ -156,7 +156,8 @@ void sort_spatially(Pieces& leaves) {
 // The union of the leaves [first, first + kTreeFanout^height) that exist: a node of the union
 // tree, whose children are the nodes of one height less over consecutive ranges. Children unite
 // as tasks on the pool, so that a node starts once its own children are done.
-Pieces unite_subtree(Pieces& leaves, std::size_t first, std::size_t height) {
+Pieces unite_subtree(Pieces& leaves, std::size_t first, std::size_t height,
+                     const CancelCheck& cancelled) {
   std::size_t span = 1;  // leaves under each child
   for (std::size_t h = 1; h < height; ++h) span *= kTreeFanout;
   std::vector<std::size_t> starts;
@@ -169,19 +170,20 @@ Pieces unite_subtree(Pieces& leaves, std::size_t first, std::size_t height) {
       children[c].push_back(std::move(leaves[starts[c]]));
   } else {
     parallel_for(starts.size(), [&](std::size_t c) {
-      children[c] = unite_subtree(leaves, starts[c], height - 1);
+      children[c] = unite_subtree(leaves, starts[c], height - 1, cancelled);
     });
   }
+  throw_if_cancelled(cancelled);
   return merge_children(children);
 }
 
 }  // namespace
 
-Pieces unite_in_tree(Pieces leaves) {
+Pieces unite_in_tree(Pieces leaves, const CancelCheck& cancelled) {
   sort_spatially(leaves);
   std::size_t height = 1;
   for (std::size_t reach = kTreeFanout; reach < leaves.size(); reach *= kTreeFanout) ++height;
-  return unite_subtree(leaves, 0, height);
+  return unite_subtree(leaves, 0, height, cancelled);
 }
 
 }  // namespace linetopo::inflate_parts

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "inflate/pieces.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo::inflate_parts {
 
@@ -16,6 +17,7 @@ void append_rings(Pieces& pieces, std::vector<UnionRing>& rings);
 // Unites the leaves in a tree of kTreeFanout children per node, in the leaves' spatial order.
 // Edges hidden inside a node's region drop out early, so each sweep sees little more than its
 // answer. The tree depends only on the input, never on the thread count.
-Pieces unite_in_tree(Pieces leaves);
+// `cancelled` is asked before each node's union.
+Pieces unite_in_tree(Pieces leaves, const CancelCheck& cancelled = {});
 
 }  // namespace linetopo::inflate_parts

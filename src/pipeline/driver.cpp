@@ -161,10 +161,12 @@ std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
 
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const BoundarySettings& boundary, RejectionCount* count) {
-  return per_polygon<Skeleton>(
-      prepared, inflated, boundary, count,
-      [](const Ring& outer, const std::vector<Ring>& holes) { return try_skeleton(outer, holes); });
+                                        const BoundarySettings& boundary, RejectionCount* count,
+                                        const CancelCheck& cancelled) {
+  return per_polygon<Skeleton>(prepared, inflated, boundary, count,
+                               [&](const Ring& outer, const std::vector<Ring>& holes) {
+                                 return try_skeleton(outer, holes, cancelled);
+                               });
 }
 
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
@@ -183,6 +185,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
   if (near.apart) {
     graphs.resize(skeletons.size());
     parallel_for(skeletons.size(), [&](std::size_t i) {
+      throw_if_cancelled(cancelled);
       graphs[i] = weld_skeletons(std::span(&skeletons[i], 1), std::span(&near.crowded[i], 1),
                                  s.weld_tolerance);
       skeletons[i] = {};
@@ -201,6 +204,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
   std::vector<ChainLists> lists(graphs.size());
   std::vector<std::size_t> node_count(graphs.size());  // after cleaning, for the numbering
   parallel_for(graphs.size(), [&](std::size_t i) {
+    throw_if_cancelled(cancelled);
     Graph graph = std::move(graphs[i]);
     if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
     if (s.junction_merge_distance > 0.0) {
@@ -227,7 +231,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
 
 std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
                                            const std::optional<Widths>& per_curve_widths,
-                                           const Settings& s) {
+                                           const Settings& s, const CancelCheck& cancelled) {
   check_per_curve_widths(curves, per_curve_widths);
   // On the raw input, so that messages name the caller's indices and decimation cannot hide a NaN.
   check_inflation_input(curves, per_curve_widths, s.buffer_distance);
@@ -235,10 +239,10 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
     const MergedCurves merged =
         merge_connected(curves, per_curve_widths, s.buffer_distance, s.merge_tolerance);
     return inflate(decimate_curves(merged.curves, merged.widths.has_value(), s.decimation_spacing),
-                   merged.widths, s.buffer_distance, s.feature_size, InputCheck::kDone);
+                   merged.widths, s.buffer_distance, s.feature_size, InputCheck::kDone, cancelled);
   }
   return inflate(decimate_curves(curves, per_curve_widths.has_value(), s.decimation_spacing),
-                 per_curve_widths, s.buffer_distance, s.feature_size, InputCheck::kDone);
+                 per_curve_widths, s.buffer_distance, s.feature_size, InputCheck::kDone, cancelled);
 }
 
 }  // namespace detail
@@ -301,11 +305,11 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
   std::vector<BufferPolygon> prepared;
   {
     const std::vector<BufferPolygon> inflated =
-        detail::buffer_polygons(curves, params.per_curve_widths, s);
+        detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled);
     throw_if_cancelled(cancelled);
     prepared = preprocess_boundaries(inflated, s.boundary);
     throw_if_cancelled(cancelled);
-    skeletons = detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr);
+    skeletons = detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr, cancelled);
   }
   const bool any = std::any_of(skeletons.begin(), skeletons.end(),
                                [](const Skeleton& k) { return !k.segments.empty(); });

@@ -21,7 +21,8 @@ struct RejectionCount {
 // Checks, merge, decimation and inflation for settings already resolved.
 std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
                                            const std::optional<Widths>& per_curve_widths,
-                                           const Settings& settings);
+                                           const Settings& settings,
+                                           const CancelCheck& cancelled = {});
 
 // Skeleton segments of every prepared polygon whose outer ring has at least 3 points, in order.
 // Rings that simplification made meet are prepared again unsimplified first. A polygon the
@@ -35,7 +36,8 @@ std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
 // The same as one skeleton per prepared polygon, empty for a polygon that gave none.
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const BoundarySettings& boundary, RejectionCount* count);
+                                        const BoundarySettings& boundary, RejectionCount* count,
+                                        const CancelCheck& cancelled = {});
 
 // The chains of the skeletons' graph: welded, tips pruned and close junctions merged. Skeletons
 // that weld apart are cleaned each on its own, on the pool, with the result of cleaning them as

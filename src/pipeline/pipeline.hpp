@@ -2,12 +2,11 @@
 // intermediate results, and the batch runner.
 #pragma once
 
-#include <exception>
-#include <functional>
 #include <optional>
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "parallel/cancel.hpp"
 #include "pipeline/params.hpp"
 #include "pipeline/settings.hpp"
 #include "skeleton_cdt/skeleton_cdt.hpp"
@@ -26,20 +25,6 @@ std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& cu
 // triangulation rejects is tried once more with unsimplified rings.
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
                                          const TopologizeParams& params);
-
-// Asked between the stages of a run and between batch jobs; true stops the run. It is called
-// from worker threads too, so it must be safe to call concurrently.
-using CancelCheck = std::function<bool()>;
-
-// What a run throws when its CancelCheck asked it to stop.
-class Cancelled : public std::exception {
- public:
-  const char* what() const noexcept override { return "cancelled"; }
-};
-
-inline void throw_if_cancelled(const CancelCheck& cancelled) {
-  if (cancelled && cancelled()) throw Cancelled();
-}
 
 // Throws InputError with the message the caller raises (widths check, node limit), and Cancelled
 // when `cancelled` says so between two stages.

@@ -1,4 +1,4 @@
-// The signal watch behind Ctrl-C in topologize and topologize_batch.
+// The signal watch behind Ctrl-C in the calls that run without the interpreter lock.
 #include "python/interrupt.hpp"
 
 namespace linetopo::py_interrupt {
@@ -10,23 +10,16 @@ SignalWatch::SignalWatch() {
 }
 
 CancelCheck SignalWatch::check() {
-  return [this] { return poll(); };
+  return [this] { return stopped_.load(std::memory_order_acquire); };
 }
 
-bool SignalWatch::poll() {
-  if (main_thread_ && std::this_thread::get_id() == caller_ &&
-      !stopped_.load(std::memory_order_relaxed)) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= next_poll_) {
-      next_poll_ = now + kPollInterval;
-      py::gil_scoped_acquire locked;
-      if (PyErr_CheckSignals() != 0) {
-        error_.emplace();  // takes the handler's exception off the thread
-        stopped_.store(true, std::memory_order_release);
-      }
-    }
+void SignalWatch::poll() {
+  if (stopped_.load(std::memory_order_relaxed)) return;
+  py::gil_scoped_acquire locked;
+  if (PyErr_CheckSignals() != 0) {
+    error_.emplace();  // takes the handler's exception off the thread
+    stopped_.store(true, std::memory_order_release);
   }
-  return stopped_.load(std::memory_order_acquire);
 }
 
 void SignalWatch::raise_if_stopped() {

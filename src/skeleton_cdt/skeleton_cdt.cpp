@@ -201,9 +201,13 @@ Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
 
 namespace {
 
+// Insertions between two asks of the CancelCheck: a few milliseconds of work.
+constexpr std::size_t kCancelStride = 4096;
+
 // Inserts the points in CGAL's spatial order with hints, as its ranged insertion does, but keeps
 // every handle, so that indices landing on one vertex map to it and it carries the lowest of them.
-std::vector<VertexHandle> insert_points(Cdt& cdt, const std::vector<Point>& points) {
+std::vector<VertexHandle> insert_points(Cdt& cdt, const std::vector<Point>& points,
+                                        const CancelCheck& cancelled) {
   const std::size_t n = points.size();
   std::vector<Kernel::Point_2> cgal_points;
   cgal_points.reserve(n);
@@ -216,7 +220,9 @@ std::vector<VertexHandle> insert_points(Cdt& cdt, const std::vector<Point>& poin
                      SortTraits(CGAL::make_property_map(cgal_points), Kernel()));
   std::vector<VertexHandle> vertex_of(n);
   FaceHandle hint;
+  std::size_t done = 0;
   for (const std::size_t j : order) {
+    if (++done % kCancelStride == 0) throw_if_cancelled(cancelled);
     const std::size_t before = cdt.number_of_vertices();
     const VertexHandle v = cdt.insert(cgal_points[j], hint);
     if (cdt.number_of_vertices() > before) {
@@ -241,12 +247,15 @@ struct FoundEdges {
 // constrained on both sides in place, which is all the library's insertion would do with it,
 // without its per-call work list; the others go through the library, in the same order.
 bool insert_constraints(Cdt& cdt, const std::vector<VertexHandle>& vertex_of,
-                        const std::vector<std::vector<std::size_t>>& contours, FoundEdges& found) {
+                        const std::vector<std::vector<std::size_t>>& contours, FoundEdges& found,
+                        const CancelCheck& cancelled) {
   found.sides.clear();
   found.all_found = cdt.dimension() == 2;
+  std::size_t done = 0;
   try {
     for (const auto& contour : contours) {
       for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
+        if (++done % kCancelStride == 0) throw_if_cancelled(cancelled);
         const VertexHandle va = vertex_of[contour[i]];
         const VertexHandle vb = vertex_of[contour[i + 1]];
         if (va == vb) continue;
@@ -320,7 +329,7 @@ std::vector<IndexTriangle> collect_interior(Cdt& cdt, std::vector<Across>* acros
 // without a look-up.
 std::optional<std::vector<IndexTriangle>> triangulate(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
-    std::vector<Across>* across) {
+    std::vector<Across>* across, const CancelCheck& cancelled) {
   const std::size_t n = points.size();
   for (const auto& contour : contours) {
     for (const std::size_t i : contour) check_index(i, n, "contour");
@@ -330,9 +339,10 @@ std::optional<std::vector<IndexTriangle>> triangulate(
   }
   if (n < 3) return std::vector<IndexTriangle>{};
   Cdt cdt;
-  const std::vector<VertexHandle> vertex_of = insert_points(cdt, points);
+  const std::vector<VertexHandle> vertex_of = insert_points(cdt, points, cancelled);
   FoundEdges found;
-  if (!insert_constraints(cdt, vertex_of, contours, found)) return std::nullopt;
+  if (!insert_constraints(cdt, vertex_of, contours, found, cancelled)) return std::nullopt;
+  throw_if_cancelled(cancelled);
   if (cdt.dimension() < 2) return std::vector<IndexTriangle>{};
   if (found.all_found) {
     for (const auto& [f, fi] : found.sides) flip_contour_bit(cdt, f, fi);
@@ -347,15 +357,16 @@ std::optional<std::vector<IndexTriangle>> triangulate(
 
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours) {
-  return triangulate(points, contours, nullptr);
+  return triangulate(points, contours, nullptr, {});
 }
 
 std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
-                                                       const std::vector<Ring>& holes) {
+                                                       const std::vector<Ring>& holes,
+                                                       const CancelCheck& cancelled) {
   ContourInput in = assemble(outer, holes);
   if (too_small(in)) return std::vector<Triangle>{};
   jitter(in);
-  const auto triples = triangulate_contours(in.points, in.contours);
+  const auto triples = triangulate(in.points, in.contours, nullptr, cancelled);
   if (!triples) return std::nullopt;
   const std::size_t n = in.points.size();
   std::vector<Triangle> out;
@@ -373,7 +384,8 @@ std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& 
   return result ? std::move(*result) : std::vector<Triangle>{};
 }
 
-std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes) {
+std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes,
+                                     const CancelCheck& cancelled) {
   ContourInput in = assemble(outer, holes);
   if (too_small(in)) return Skeleton{};
   const std::size_t n = in.points.size();
@@ -394,7 +406,7 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
 
   jitter(in);
   std::vector<Across> across;
-  const auto triples = triangulate(in.points, in.contours, &across);
+  const auto triples = triangulate(in.points, in.contours, &across, cancelled);
   if (!triples) return std::nullopt;
   const std::size_t count = triples->size();
   if (across.size() != count) {
@@ -474,8 +486,9 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
 }
 
 std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
-                                                    const std::vector<Ring>& holes) {
-  const std::optional<Skeleton> skeleton = try_skeleton(outer, holes);
+                                                    const std::vector<Ring>& holes,
+                                                    const CancelCheck& cancelled) {
+  const std::optional<Skeleton> skeleton = try_skeleton(outer, holes, cancelled);
   if (!skeleton) return std::nullopt;
   std::vector<Segment> out;
   out.reserve(skeleton->segments.size());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo {
 
@@ -26,9 +27,11 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
 std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes);
 
 // As get_triangles, but nullopt when the triangulation rejects the rings, so that the caller can
-// retry the polygon with other rings.
+// retry the polygon with other rings. `cancelled` is asked every few thousand insertions, and
+// Cancelled thrown when it says so (likewise below).
 std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
-                                                       const std::vector<Ring>& holes);
+                                                       const std::vector<Ring>& holes,
+                                                       const CancelCheck& cancelled = {});
 
 // The skeleton of one polygon as its points and the segments between them: midpoint to midpoint
 // through sleeve triangles, midpoints to the centroid in junction triangles. A midpoint is one
@@ -40,7 +43,8 @@ struct Skeleton {
 };
 
 // The skeleton, or nullopt when the triangulation rejects the rings.
-std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes);
+std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes,
+                                     const CancelCheck& cancelled = {});
 
 // Skeleton segments of one polygon, each as its two points; empty when the triangulation
 // rejects the polygon.
@@ -48,6 +52,7 @@ std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& hol
 
 // As skeletonize, but nullopt when the triangulation rejects the rings.
 std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
-                                                    const std::vector<Ring>& holes);
+                                                    const std::vector<Ring>& holes,
+                                                    const CancelCheck& cancelled = {});
 
 }  // namespace linetopo

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -305,6 +306,35 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
   EXPECT_EQ(triangle_count.crossed, skeleton_count.crossed);
   EXPECT_EQ(triangle_count.rejected, skeleton_count.rejected);
   EXPECT_EQ(triangle_count.recovered, triangle_count.rejected);
+}
+
+// A run asks its CancelCheck inside every long stage, not only between stages: a dense input's
+// offsets, strips, triangulation and graph stages each ask it many times, and a stop asked for
+// at any of those points ends the run with Cancelled. The pool stays usable after.
+TEST(Driver, CancelledInsideEveryLongStage) {
+  std::mt19937_64 rng(3);
+  std::vector<Polyline> curves;
+  for (int k = 0; k < 24; ++k) {  // 24 x 30 strokes of 50 points, fused as ink on paper
+    for (Polyline& c : scribble(rng, 30, 50, 0.5)) {
+      for (Point& q : c) q = {q.x + 30.0 * (k % 6), q.y + 30.0 * (k / 6)};
+      curves.push_back(std::move(c));
+    }
+  }
+  const TopologizeParams p = params_of(0.6, 1.2);
+  std::atomic<std::size_t> asked{0};
+  const TopologyResult whole = topologize_inner(curves, p, [&] {
+    ++asked;
+    return false;
+  });
+  ASSERT_FALSE(whole.chains.empty());
+  const std::size_t total = asked.load();
+  EXPECT_GT(total, 200u);  // between stages alone: a handful of times
+  for (const std::size_t stop_at : {total / 10, total / 3, total * 2 / 3, total - 2}) {
+    std::atomic<std::size_t> seen{0};
+    EXPECT_THROW(topologize_inner(curves, p, [&] { return ++seen > stop_at; }), Cancelled)
+        << "stop at " << stop_at << " of " << total;
+  }
+  EXPECT_EQ(topologize_inner(curves, p).chains, whole.chains);
 }
 
 // Several callers at once share the pool, and each gets the single-run results in job order.

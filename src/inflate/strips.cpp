@@ -51,7 +51,17 @@ bool holds(const c2::Rect64& outer, const c2::Rect64& inner) {
 struct Kept {
   std::vector<UnionRing> rings;  // the ring first, parents within this list
   bool in_outer;
+  std::size_t around;  // for in_outer: the entry of `around` in the join's list of them
 };
+
+// An outer ring that went into the sweep and held kept rings: all of them go to the one new outer
+// ring that took it over, found once from its box and a few of its vertices.
+struct Around {
+  c2::Rect64 box;
+  c2::Path64 sample;
+};
+
+constexpr std::size_t kSample = 16;
 
 // A ring of the sweep's answer, as the search for holders sees it.
 struct NewRing {
@@ -94,12 +104,47 @@ std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
   return {best->piece, best->ring};
 }
 
+// The new outer ring that holds the old outer ring `around`: the one whose box holds its box,
+// or, where several do, the one that holds most of its sampled vertices (the union only merges
+// outer rings, so one holds them all; others can only touch it).
+std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
+                                                 const std::vector<NewRing>& rings,
+                                                 const Around& around) {
+  const NewRing* best = nullptr;
+  std::size_t best_count = 0;
+  std::size_t candidates = 0;
+  for (const NewRing& n : rings) {
+    if (!n.outer || !holds(n.box, around.box)) continue;
+    ++candidates;
+    if (best == nullptr) best = &n;
+  }
+  if (candidates > 1) {
+    best = nullptr;
+    for (const NewRing& n : rings) {
+      if (!n.outer || !holds(n.box, around.box)) continue;
+      const c2::Path64& path =
+          united[static_cast<std::size_t>(n.piece)].rings[static_cast<std::size_t>(n.ring)].path;
+      std::size_t count = 0;
+      for (const c2::Point64& v : around.sample) {
+        count += c2::PointInPolygon(v, path) != c2::PointInPolygonResult::IsOutside ? 1 : 0;
+      }
+      if (best == nullptr || count > best_count) {
+        best = &n;
+        best_count = count;
+      }
+    }
+  }
+  if (best == nullptr) return {-1, -1};
+  return {best->piece, best->ring};
+}
+
 // Two neighbouring groups of strips joined along their seam. Only the rings that reach the seam
 // are swept again; the others, most holes of a dense region, keep their places in the new
 // pieces, since nothing of the other side lies on their side of the seam.
 Pieces join(Pieces left, Pieces right, std::int64_t seam) {
   c2::Paths64 subjects;
   std::vector<Kept> kept;
+  std::vector<Around> arounds;
   Pieces out;
   for (Pieces* side : {&left, &right}) {
     const bool is_left = side == &left;
@@ -115,11 +160,20 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
       // its own list when its holder went into the sweep, its holder's list otherwise.
       std::vector<std::ptrdiff_t> list(p.rings.size(), -1);
       std::vector<std::ptrdiff_t> index(p.rings.size(), -1);
-      std::vector<char> outer(p.rings.size());  // asked before any path moves away
-      for (std::size_t i = 0; i < p.rings.size(); ++i) outer[i] = c2::Area(p.rings[i].path) > 0.0;
+      std::vector<char> outer(p.rings.size());
+      std::vector<std::ptrdiff_t> around_of(p.rings.size(), -1);
       for (std::size_t i = 0; i < p.rings.size(); ++i) {
         UnionRing& ring = p.rings[i];
-        if (i == 0 || reaches(c2::GetBounds(ring.path))) {
+        const c2::Rect64 box = c2::GetBounds(ring.path);
+        if (i == 0 || reaches(box)) {
+          // Asked before the path moves away, for the rings it holds.
+          outer[i] = c2::Area(ring.path) > 0.0;
+          if (outer[i]) {
+            around_of[i] = static_cast<std::ptrdiff_t>(arounds.size());
+            const std::size_t n = std::min(kSample, ring.path.size());
+            arounds.push_back({box, c2::Path64(ring.path.begin(),
+                                               ring.path.begin() + static_cast<std::ptrdiff_t>(n))});
+          }
           subjects.push_back(std::move(ring.path));
           continue;
         }
@@ -127,7 +181,10 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
         if (list[up] < 0) {
           list[i] = static_cast<std::ptrdiff_t>(kept.size());
           index[i] = 0;
-          kept.push_back({{{std::move(ring.path), -1}}, outer[up] != 0});
+          const bool in_outer = outer[up] != 0;
+          kept.push_back({{{std::move(ring.path), -1}},
+                          in_outer,
+                          in_outer ? static_cast<std::size_t>(around_of[up]) : 0});
         } else {
           Kept& home = kept[static_cast<std::size_t>(list[up])];
           list[i] = list[up];
@@ -148,8 +205,14 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
                        c2::GetBounds(path), c2::Area(path) > 0.0});
     }
   }
+  std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> homes_of_arounds(arounds.size());
+  parallel_for(arounds.size(), [&](std::size_t a) {
+    homes_of_arounds[a] = holder(united, rings, arounds[a]);
+  });
   std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> homes(kept.size());
-  parallel_for(kept.size(), [&](std::size_t k) { homes[k] = holder(united, rings, kept[k]); });
+  parallel_for(kept.size(), [&](std::size_t k) {
+    homes[k] = kept[k].in_outer ? homes_of_arounds[kept[k].around] : holder(united, rings, kept[k]);
+  });
   for (std::size_t k = 0; k < kept.size(); ++k) {
     const auto [q, r] = homes[k];
     if (q < 0 && kept[k].in_outer) {

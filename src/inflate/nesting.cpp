@@ -8,6 +8,8 @@
 #include <numeric>
 #include <utility>
 
+#include "parallel/parallel.hpp"
+
 namespace linetopo::inflate_parts {
 
 using Wide = __int128;
@@ -45,7 +47,11 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
     }
     return parent;
   }
-  for (double& a : area) a = std::fabs(a);
+  std::vector<char> outer(rings.size());
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    outer[i] = (area[i] > 0.0) == outer_positive ? 1 : 0;
+    area[i] = std::fabs(area[i]);
+  }
   constexpr std::size_t kBoxChecks = std::size_t{1} << 22;
   std::vector<char> asks(rings.size(), 1);
   if (hole_boxes.size() * rings.size() <= kBoxChecks) {
@@ -106,11 +112,12 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
   std::vector<std::size_t> fill(start.begin(), start.end() - 1);
   for_each_edge([&](std::size_t j, const Edge& e) { banded[fill[j]++] = e; });
 
-  std::vector<char> odd(rings.size(), 0);
-  std::vector<std::size_t> crossed;
-  for (std::size_t i = 0; i < rings.size(); ++i) {
-    if (!asks[i]) continue;
+  // Each ring's ray on the pool. A hole's parent is an outer ring and an island's a hole, so a
+  // ray counts only the crossings of rings of the other kind.
+  parallel_for(rings.size(), [&](std::size_t i) {
+    if (!asks[i]) return;
     const c2::Path64& r = rings[i];
+    std::vector<std::size_t> crossed;  // each ring once per crossing
     // The midpoint of one of the ring's edges, in doubled coordinates to stay on the grid;
     // tried again at the next edge when it lies on another ring (rings may touch).
     for (std::size_t k = 0; k < r.size(); ++k) {
@@ -121,7 +128,7 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
       const std::size_t j = band_of(static_cast<double>(py) / 2.0);
       for (std::size_t m = start[j]; m < start[j + 1]; ++m) {
         const Edge& e = banded[m];
-        if (e.ring == i) continue;
+        if (outer[e.ring] == outer[i]) continue;
         const Wide ax = 2 * Wide{e.a.x}, ay = 2 * Wide{e.a.y};
         const Wide bx = 2 * Wide{e.b.x}, by = 2 * Wide{e.b.y};
         const Wide turn = (bx - ax) * (py - ay) - (by - ay) * (px - ax);
@@ -132,22 +139,25 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
         }
         if ((ay > py) == (by > py)) continue;
         // The crossing lies left of the point when the point is right of the edge as it runs.
-        if ((by > ay) ? turn < 0 : turn > 0) {
-          if (!odd[e.ring]) crossed.push_back(e.ring);
-          odd[e.ring] ^= 1;
-        }
+        if ((by > ay) ? turn < 0 : turn > 0) crossed.push_back(e.ring);
       }
+      // The rings crossed an odd number of times hold the point; the least of them holds it
+      // directly.
+      std::sort(crossed.begin(), crossed.end());
       std::ptrdiff_t holder = -1;
-      for (std::size_t c : crossed) {
-        if (odd[c] && (holder < 0 || area[c] < area[static_cast<std::size_t>(holder)])) {
+      for (std::size_t a = 0; a < crossed.size();) {
+        std::size_t b = a;
+        while (b < crossed.size() && crossed[b] == crossed[a]) ++b;
+        const std::size_t c = crossed[a];
+        if ((b - a) % 2 == 1 && (holder < 0 || area[c] < area[static_cast<std::size_t>(holder)])) {
           holder = static_cast<std::ptrdiff_t>(c);
         }
-        odd[c] = 0;
+        a = b;
       }
       parent[i] = holder;
       if (!on_edge) break;
     }
-  }
+  });
   return parent;
 }
 

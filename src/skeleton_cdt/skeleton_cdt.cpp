@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "geometry/keys.hpp"
+#include "skeleton_cdt/cdt_detail.hpp"
 
 namespace linetopo {
 namespace {
@@ -294,10 +295,8 @@ void mark_interior(Cdt& cdt) {
   }
 }
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-
-// Per returned triangle, the returned triangle across its edge i (opposite vertex i), or kNone.
-using Across = std::array<std::size_t, 3>;
+using cdt_detail::Across;
+using cdt_detail::kNone;
 
 // The inside faces as index triangles, with the triangles across their edges when asked for.
 std::vector<IndexTriangle> collect_interior(Cdt& cdt, std::vector<Across>* across) {
@@ -324,10 +323,9 @@ std::vector<IndexTriangle> collect_interior(Cdt& cdt, std::vector<Across>* acros
   return out;
 }
 
-// The triangulation behind triangulate_contours. When `across` is given, it receives per
-// returned triangle its returned neighbours, which is how the skeleton finds shared edges
-// without a look-up.
-std::optional<std::vector<IndexTriangle>> triangulate(
+}  // namespace
+
+std::optional<std::vector<IndexTriangle>> cdt_detail::triangulate_whole(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
     std::vector<Across>* across, const CancelCheck& cancelled) {
   const std::size_t n = points.size();
@@ -351,6 +349,28 @@ std::optional<std::vector<IndexTriangle>> triangulate(
   }
   mark_interior(cdt);
   return collect_interior(cdt, across);
+}
+
+namespace {
+
+// From this many points on, a triangulation is split into strips on the pool, one per this many.
+constexpr std::size_t kSplitPoints = 60000;
+constexpr std::size_t kPointsPerStrip = 40000;
+constexpr std::size_t kMaxStrips = 64;
+
+// The triangulation behind triangulate_contours, in strips when it is large. When `across` is
+// given, it receives per returned triangle its returned neighbours, which is how the skeleton
+// finds shared edges without a look-up.
+std::optional<std::vector<IndexTriangle>> triangulate(
+    const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours,
+    std::vector<Across>* across, const CancelCheck& cancelled) {
+  if (points.size() >= kSplitPoints) {
+    const std::size_t strips = std::min(kMaxStrips, points.size() / kPointsPerStrip);
+    if (auto split = cdt_detail::triangulate_split(points, contours, strips, across, cancelled)) {
+      return std::move(*split);
+    }
+  }
+  return cdt_detail::triangulate_whole(points, contours, across, cancelled);
 }
 
 }  // namespace

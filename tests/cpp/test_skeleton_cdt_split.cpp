@@ -1,0 +1,90 @@
+// Tests for the triangulation in strips: the same triangles as in one piece, neighbours joined.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "skeleton_cdt/cdt_detail.hpp"
+
+namespace linetopo::cdt_detail {
+namespace {
+
+struct Input {
+  std::vector<Point> points;
+  std::vector<std::vector<std::size_t>> contours;
+};
+
+void add_ring(Input& in, Point c, double radius, int n, double wobble, std::mt19937& rng) {
+  std::uniform_real_distribution<double> u(-wobble, wobble);
+  std::vector<std::size_t> contour;
+  for (int k = 0; k < n; ++k) {
+    const double a = 6.283185307179586 * k / n, r = radius * (1.0 + u(rng));
+    contour.push_back(in.points.size());
+    in.points.push_back({c.x + r * std::cos(a), c.y + r * std::sin(a)});
+  }
+  contour.push_back(contour.front());
+  in.contours.push_back(std::move(contour));
+}
+
+// A wobbly disc with a lattice of wobbly holes, every point on a ring, as a dense buffer gives.
+Input holey_disc(unsigned seed, int across) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Input in;
+  const double radius = across / 2.0;
+  add_ring(in, {0, 0}, radius + 1.0, 40 * across, 0.002, rng);
+  for (int i = 0; i < across; ++i) {
+    for (int j = 0; j < across; ++j) {
+      const Point c{i - radius + 0.5 + 0.1 * (u(rng) - 0.5), j - radius + 0.5 + 0.1 * (u(rng) - 0.5)};
+      if (std::hypot(c.x, c.y) > radius - 1.0) continue;
+      add_ring(in, c, 0.2 + 0.15 * u(rng), 6 + static_cast<int>(20 * u(rng)), 0.1, rng);
+    }
+  }
+  return in;
+}
+
+std::vector<IndexTriangle> normalised(std::vector<IndexTriangle> ts) {
+  for (IndexTriangle& t : ts) {
+    std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+  }
+  std::sort(ts.begin(), ts.end());
+  return ts;
+}
+
+TEST(SplitTriangulation, SameTrianglesAsOnePieceAndJoinedNeighbours) {
+  for (const auto& [seed, across, strips] : {std::tuple{1u, 40, 4u}, std::tuple{2u, 60, 7u},
+                                             std::tuple{3u, 30, 2u}}) {
+    const Input in = holey_disc(seed, across);
+    std::vector<Across> whole_across, split_across;
+    const auto whole = triangulate_whole(in.points, in.contours, &whole_across, {});
+    const auto split = triangulate_split(in.points, in.contours, strips, &split_across, {});
+    ASSERT_TRUE(whole.has_value());
+    ASSERT_TRUE(split.has_value()) << "seed " << seed << ": the pieces did not fit";
+    ASSERT_TRUE(split->has_value());
+    const std::vector<IndexTriangle>& t = **split;
+    EXPECT_EQ(normalised(t), normalised(*whole)) << "seed " << seed;
+    // Neighbours: across edge i lies the triangle with that edge reversed, and it points back.
+    ASSERT_EQ(split_across.size(), t.size());
+    std::size_t links = 0, whole_links = 0;
+    for (std::size_t a = 0; a < t.size(); ++a) {
+      for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t b = split_across[a][i];
+        if (b == kNone) continue;
+        ++links;
+        const std::size_t u = t[a][(i + 1) % 3], v = t[a][(i + 2) % 3];
+        const auto j = static_cast<std::size_t>(std::find(t[b].begin(), t[b].end(), u) - t[b].begin());
+        ASSERT_LT(j, 3u);
+        EXPECT_EQ(t[b][(j + 2) % 3], v);
+        EXPECT_EQ(split_across[b][(j + 1) % 3], a);
+      }
+    }
+    for (const Across& w : whole_across) whole_links += static_cast<std::size_t>(std::count_if(
+        w.begin(), w.end(), [](std::size_t x) { return x != kNone; }));
+    EXPECT_EQ(links, whole_links);
+  }
+}
+
+}  // namespace
+}  // namespace linetopo::cdt_detail

@@ -170,9 +170,8 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
           outer[i] = c2::Area(ring.path) > 0.0;
           if (outer[i]) {
             around_of[i] = static_cast<std::ptrdiff_t>(arounds.size());
-            const std::size_t n = std::min(kSample, ring.path.size());
-            arounds.push_back({box, c2::Path64(ring.path.begin(),
-                                               ring.path.begin() + static_cast<std::ptrdiff_t>(n))});
+            const auto n = static_cast<std::ptrdiff_t>(std::min(kSample, ring.path.size()));
+            arounds.push_back({box, c2::Path64(ring.path.begin(), ring.path.begin() + n)});
           }
           subjects.push_back(std::move(ring.path));
           continue;

@@ -37,7 +37,8 @@ Input holey_disc(unsigned seed, int across) {
   add_ring(in, {0, 0}, radius + 1.0, 40 * across, 0.002, rng);
   for (int i = 0; i < across; ++i) {
     for (int j = 0; j < across; ++j) {
-      const Point c{i - radius + 0.5 + 0.1 * (u(rng) - 0.5), j - radius + 0.5 + 0.1 * (u(rng) - 0.5)};
+      const double dx = 0.1 * (u(rng) - 0.5), dy = 0.1 * (u(rng) - 0.5);
+      const Point c{i - radius + 0.5 + dx, j - radius + 0.5 + dy};
       if (std::hypot(c.x, c.y) > radius - 1.0) continue;
       add_ring(in, c, 0.2 + 0.15 * u(rng), 6 + static_cast<int>(20 * u(rng)), 0.1, rng);
     }
@@ -74,7 +75,8 @@ TEST(SplitTriangulation, SameTrianglesAsOnePieceAndJoinedNeighbours) {
         if (b == kNone) continue;
         ++links;
         const std::size_t u = t[a][(i + 1) % 3], v = t[a][(i + 2) % 3];
-        const auto j = static_cast<std::size_t>(std::find(t[b].begin(), t[b].end(), u) - t[b].begin());
+        const auto at = std::find(t[b].begin(), t[b].end(), u);
+        const auto j = static_cast<std::size_t>(at - t[b].begin());
         ASSERT_LT(j, 3u);
         EXPECT_EQ(t[b][(j + 2) % 3], v);
         EXPECT_EQ(split_across[b][(j + 1) % 3], a);

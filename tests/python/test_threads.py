@@ -4,6 +4,8 @@ import os
 import subprocess
 import sys
 
+import pytest
+
 CHILD = r"""
 import math, random, sys
 from linetopo import topologize
@@ -19,19 +21,32 @@ for _ in range(120):
     curves.append(curve)
 # One curve long enough to be offset in pieces.
 curves.append([(200 + 0.05 * i, 20 * math.sin(0.01 * i)) for i in range(3000)])
-print(repr(topologize(curves, 1.0, 1.0, compute_widths=True)))
+if sys.argv[1] == "dense":  # ink over most of its square: united in strips, triangulated in strips
+    curves = []
+    for _ in range(1400):
+        x, y, a = rng.uniform(0, 530), rng.uniform(0, 530), rng.uniform(0, 6.3)
+        curve = []
+        for _ in range(50):
+            curve.append((x, y))
+            a += rng.gauss(0, 0.15)
+            x, y = x + math.cos(a), y + math.sin(a)
+        curves.append(curve)
+    print(repr(topologize(curves, 1.5, 3.0)))
+else:
+    print(repr(topologize(curves, 1.0, 1.0, compute_widths=True)))
 """
 
 
-def run(threads):
+def run(threads, kind):
     env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON")}
     if threads:
         env["RAYON_NUM_THREADS"] = str(threads)
-    return subprocess.run([sys.executable, "-c", CHILD], env=env, capture_output=True,
+    return subprocess.run([sys.executable, "-c", CHILD, kind], env=env, capture_output=True,
                           text=True, check=True).stdout
 
 
-def test_one_thread_and_many_give_identical_results():
-    one = run(1)
-    assert one == run(4)
-    assert one == run(None)
+@pytest.mark.parametrize("kind", ["sparse", "dense"])
+def test_one_thread_and_many_give_identical_results(kind):
+    one = run(1, kind)
+    assert one == run(4, kind)
+    assert one == run(None, kind)

@@ -171,10 +171,11 @@ std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
 
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const BoundarySettings& boundary, RejectionCount* count) {
+                                        const BoundarySettings& boundary, RejectionCount* count,
+                                        const CancelCheck& cancelled) {
   return joined(per_polygon<std::vector<Triangle>>(
-      prepared, inflated, boundary, count, [](const Ring& outer, const std::vector<Ring>& holes) {
-        return try_get_triangles(outer, holes);
+      prepared, inflated, boundary, count, [&](const Ring& outer, const std::vector<Ring>& holes) {
+        return try_get_triangles(outer, holes, cancelled);
       }));
 }
 
@@ -248,17 +249,21 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
 }  // namespace detail
 
 std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& curves,
-                                                 const TopologizeParams& params) {
-  return detail::buffer_polygons(curves, params.per_curve_widths, resolve(params));
+                                                 const TopologizeParams& params,
+                                                 const CancelCheck& cancelled) {
+  return detail::buffer_polygons(curves, params.per_curve_widths, resolve(params), cancelled);
 }
 
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
-                                         const TopologizeParams& params) {
+                                         const TopologizeParams& params,
+                                         const CancelCheck& cancelled) {
   const Settings s = resolve(params, curves);
   const std::vector<BufferPolygon> inflated =
-      detail::buffer_polygons(curves, params.per_curve_widths, s);
+      detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled);
+  throw_if_cancelled(cancelled);
   std::vector<BufferPolygon> prepared = preprocess_boundaries(inflated, s.boundary);
-  return detail::polygon_triangles(prepared, inflated, s.boundary, nullptr);
+  throw_if_cancelled(cancelled);
+  return detail::polygon_triangles(prepared, inflated, s.boundary, nullptr, cancelled);
 }
 
 namespace {

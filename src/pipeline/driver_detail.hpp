@@ -48,6 +48,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
 // The same for the triangles of every prepared polygon.
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
-                                        const BoundarySettings& boundary, RejectionCount* count);
+                                        const BoundarySettings& boundary, RejectionCount* count,
+                                        const CancelCheck& cancelled = {});
 
 }  // namespace linetopo::detail

@@ -18,13 +18,16 @@ namespace linetopo {
 void check_per_curve_widths(const std::vector<Polyline>& curves,
                             const std::optional<Widths>& widths);
 
-// Checks, merge, decimation and inflation: the polygons every entry point starts from.
+// Checks, merge, decimation and inflation: the polygons every entry point starts from. Both
+// throw Cancelled when `cancelled` says so, inside the inflation or the triangulation too.
 std::vector<BufferPolygon> build_buffer_polygons(const std::vector<Polyline>& curves,
-                                                 const TopologizeParams& params);
+                                                 const TopologizeParams& params,
+                                                 const CancelCheck& cancelled = {});
 // build_buffer_polygons, boundary preparation and the triangles of each polygon; a polygon the
 // triangulation rejects is tried once more with unsimplified rings.
 std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
-                                         const TopologizeParams& params);
+                                         const TopologizeParams& params,
+                                         const CancelCheck& cancelled = {});
 
 // Throws InputError with the message the caller raises (widths check, node limit), and Cancelled
 // when `cancelled` says so between two stages.

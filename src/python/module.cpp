@@ -22,12 +22,18 @@ namespace {
 
 py::list inflate_curves(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::inflate_curves_signature(), args, kwargs);
-  return cv::from_polygons(linetopo::build_buffer_polygons(call.curves, call.params));
+  return cv::from_polygons(
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::build_buffer_polygons(call.curves, call.params, cancelled);
+      }));
 }
 
 py::list triangulate_curves(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::triangulate_curves_signature(), args, kwargs);
-  return cv::from_triangles(linetopo::triangulate_curves(call.curves, call.params));
+  return cv::from_triangles(
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::triangulate_curves(call.curves, call.params, cancelled);
+      }));
 }
 
 py::tuple topologize(const py::args& args, const py::kwargs& kwargs) {

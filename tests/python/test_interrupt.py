@@ -1,5 +1,5 @@
-"""Ctrl-C stops a long topologize_batch between jobs, and a long topologize_tiled between tiles,
-with KeyboardInterrupt."""
+"""Ctrl-C stops a long topologize_batch between jobs, a long topologize_tiled between tiles, and
+inflate_curves and triangulate_curves inside their stages, with KeyboardInterrupt."""
 
 import os
 import signal
@@ -10,7 +10,7 @@ import time
 import pytest
 
 from drawings import scribble
-from linetopo import topologize_batch, topologize_tiled
+from linetopo import inflate_curves, topologize_batch, topologize_tiled, triangulate_curves
 
 CHILD = """
 import signal, sys, time
@@ -39,6 +39,10 @@ def run(call, count):
     # One scribble per 60 x 60 tile, in a row.
     curves = [[(x + 60 * seed, y) for x, y in c]
               for seed in range(count) for c in scribble(seed, strokes=20, points=60)]
+    if call == "inflate":
+        return lambda: inflate_curves(curves, 1.0, 1.0)
+    if call == "triangulate":
+        return lambda: triangulate_curves(curves, 1.0, 1.0)
     return lambda: topologize_tiled(curves, 1.0, 1.0, tile_size=60.0)
 
 
@@ -49,7 +53,7 @@ def timed(call, count):
     return time.monotonic() - start
 
 
-@pytest.mark.parametrize("call", ["batch", "tiled"])
+@pytest.mark.parametrize("call", ["batch", "tiled", "inflate", "triangulate"])
 def test_ctrl_c_stops_a_long_run_between_jobs_or_tiles(call):
     # About three seconds of work on this machine, timed here in full for comparison.
     count = max(20, round(20 * 3.0 / timed(call, 20)))

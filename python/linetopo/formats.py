@@ -4,12 +4,10 @@ from __future__ import annotations
 
 import math
 import os
-import shutil
 import sys
-import tempfile
 import warnings
 from dataclasses import dataclass, field
-from typing import Any, Callable, Sequence
+from typing import Any, Sequence
 
 from . import _targets, geojson
 from ._transaction import Transaction
@@ -131,39 +129,11 @@ def _read_text(path: str) -> str:
         raise ValueError(f"cannot read {path}: not UTF-8 text") from None
 
 
-def write_atomically(path: str, write: Callable[[str], None]) -> None:
-    """Lets ``write`` make ``path`` in a fresh folder beside it, then moves what it made into place.
-
-    A failure leaves nothing behind, and readers never see a half-written file. Formats of
-    several files (a Shapefile's .shp, .dbf, .shx ...) move file by file.
-    """
-    folder = os.path.dirname(os.path.abspath(path))
-    try:
-        scratch = tempfile.mkdtemp(prefix=".linetopo-", dir=folder)
-    except OSError as err:
-        raise ValueError(f"cannot write {path}: {err.strerror or err}") from None
-    try:
-        write(os.path.join(scratch, os.path.basename(path)))
-        for name in os.listdir(scratch):
-            os.replace(os.path.join(scratch, name), os.path.join(folder, name))
-    except OSError as err:
-        raise ValueError(f"cannot write {path}: {err.strerror or err}") from None
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
-
-
 def write_text(path: str, text: str) -> None:
     """Writes ``text`` to ``path`` whole, or to standard output for ``-``."""
-    if path == "-":
-        sys.stdout.write(text)
-        sys.stdout.flush()
-        return
-
-    def save(target: str) -> None:
-        with open(target, "w", encoding="utf-8") as f:
-            f.write(text)
-
-    write_atomically(path, save)
+    with Transaction() as run:
+        stage_text(run, path, text)
+        run.commit()
 
 
 def write(
@@ -195,15 +165,6 @@ def write(
     from . import io_gis
 
     notes = []
-    nodes = None
-    if table.with_nodes:
-        beside = io_gis.nodes_beside(fmt)
-        if beside is None:
-            notes.append(f"{fmt} output takes the lines only: the {len(table.nodes)} nodes are "
-                         f"not written to {path} (write GeoPackage to have them)")
-        else:
-            nodes_path = path if beside else target.nodes_file
-            nodes = (nodes_path, target.layers[1], table.nodes, table.degrees)
     # A Shapefile's older parts go with it, whichever the new one has.
     for old in (path, target.nodes_file):
         if old is not None and os.path.lexists(old):
@@ -212,10 +173,15 @@ def write(
     if target.update:
         _targets.in_use(path)
     staged = run.stage_copy(path) if target.update else run.stage(path)
-    if nodes is not None and nodes[0] != path:
-        nodes = (run.stage(nodes[0]), *nodes[1:])
-    elif nodes is not None:
-        nodes = (staged, *nodes[1:])
+    nodes = None
+    if table.with_nodes:
+        beside = io_gis.nodes_beside(fmt)
+        if beside is None:
+            notes.append(f"{fmt} output takes the lines only: the {len(table.nodes)} nodes are "
+                         f"not written to {path} (write GeoPackage to have them)")
+        else:
+            where = staged if beside else run.stage(target.nodes_file)
+            nodes = (where, target.layers[1], table.nodes, table.degrees)
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")

@@ -108,9 +108,12 @@ def list_layers(path: str) -> list[tuple[str, str]]:
         raise _open_error(path, err) from None
 
 
-def line_layers(path: str, layer: str | None) -> list[str]:
-    """The layers :func:`read_gis` reads: ``layer``, or every one whose type may hold lines."""
-    layers = list_layers(path)
+def line_layers(path: str, layer: str | None,
+                layers: list[tuple[str, str]] | None = None) -> list[str]:
+    """The layers :func:`read_gis` reads: ``layer``, or every one whose type may hold lines.
+    ``layers`` is the file's :func:`list_layers` when the caller has it already."""
+    if layers is None:
+        layers = list_layers(path)
     if layer is not None:
         if layer not in {name for name, _ in layers}:
             names = ", ".join(name for name, _ in layers)
@@ -158,7 +161,7 @@ def read_gis(path: str, layer: str | None,
     """
     pyogrio = _pyogrio()
     layers = list_layers(path)
-    chosen = line_layers(path, layer)
+    chosen = line_layers(path, layer, layers)
     curves: list[Any] = []
     crs_seen, notes, found = [], [], []
     try:

@@ -12,8 +12,6 @@
 
 namespace linetopo::inflate_parts {
 
-using Wide = __int128;
-
 std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
   struct Edge {
     c2::Point64 a, b;

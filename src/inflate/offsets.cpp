@@ -97,8 +97,6 @@ c2::Path64 without_grid_repeats(const c2::Path64& path) {
   return out;
 }
 
-using Wide = __int128;
-
 Wide cross(const c2::Point64& o, const c2::Point64& a, const c2::Point64& b) {
   return static_cast<Wide>(a.x - o.x) * (b.y - o.y) - static_cast<Wide>(a.y - o.y) * (b.x - o.x);
 }

@@ -3,6 +3,7 @@
 
 #include <clipper2/clipper.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -12,6 +13,9 @@ namespace linetopo::inflate_parts {
 namespace c2 = Clipper2Lib;
 
 inline constexpr double kIntegerScale = 1e6;  // every offset and union works in integer micro-units
+
+// Wide enough for exact cross products of grid coordinates.
+using Wide = __int128;
 
 // One ring of the union with the ring that holds it (for a hole, the outer ring around it).
 struct UnionRing {
@@ -35,6 +39,18 @@ inline Piece leaf(c2::Paths64 paths) {
   piece.box = c2::GetBounds(paths);
   for (c2::Path64& p : paths) piece.rings.push_back({std::move(p), -1});
   return piece;
+}
+
+// The box round all the pieces' boxes.
+inline c2::Rect64 bounds_of(const Pieces& pieces) {
+  c2::Rect64 all = c2::InvalidRect64;
+  for (const Piece& p : pieces) {
+    all.left = std::min(all.left, p.box.left);
+    all.top = std::min(all.top, p.box.top);
+    all.right = std::max(all.right, p.box.right);
+    all.bottom = std::max(all.bottom, p.box.bottom);
+  }
+  return all;
 }
 
 }  // namespace linetopo::inflate_parts

@@ -27,19 +27,6 @@ constexpr double kStripRadii = 20.0;
 // on its own.
 constexpr std::int64_t kSeamSnap = 2;
 
-using Wide = __int128;
-
-c2::Rect64 bounds_of(const Pieces& pieces) {
-  c2::Rect64 all = c2::InvalidRect64;
-  for (const Piece& p : pieces) {
-    all.left = std::min(all.left, p.box.left);
-    all.top = std::min(all.top, p.box.top);
-    all.right = std::max(all.right, p.box.right);
-    all.bottom = std::max(all.bottom, p.box.bottom);
-  }
-  return all;
-}
-
 bool holds(const c2::Rect64& outer, const c2::Rect64& inner) {
   return outer.left <= inner.left && inner.right <= outer.right && outer.top <= inner.top &&
          inner.bottom <= outer.bottom;

@@ -125,13 +125,7 @@ std::uint64_t morton(std::uint32_t x, std::uint32_t y) {
 // Orders the leaves along a Z curve through their bounding-box centres, so that each node of
 // the union tree holds neighbours. Ties keep the curve order.
 void sort_spatially(Pieces& leaves) {
-  c2::Rect64 all = c2::InvalidRect64;
-  for (const Piece& p : leaves) {
-    all.left = std::min(all.left, p.box.left);
-    all.top = std::min(all.top, p.box.top);
-    all.right = std::max(all.right, p.box.right);
-    all.bottom = std::max(all.bottom, p.box.bottom);
-  }
+  const c2::Rect64 all = bounds_of(leaves);
   const double w = std::max(1.0, static_cast<double>(all.right) - static_cast<double>(all.left));
   const double h = std::max(1.0, static_cast<double>(all.bottom) - static_cast<double>(all.top));
   const auto cell = [](double offset, double extent) {

@@ -1,6 +1,7 @@
 // Boundary preparation: ring simplification, subdivision, uniform and adaptive resampling.
 #include "boundary/boundary.hpp"
 
+#include <exception>
 #include <utility>
 
 #include "boundary/curvature.hpp"
@@ -78,58 +79,83 @@ std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& 
   return out;
 }
 
+// The index over the sharp vertices of every ring, ring(r) giving the ring to index; the rings
+// are read on the pool and added in order, and a failure is that of the first ring that fails.
+template <typename RingFn>
+CurvatureIndex curvature_index(const std::vector<BufferPolygon>& polygons, double buffer_distance,
+                               double min_angle, const RingFn& ring) {
+  const std::vector<const Ring*> rings = ring_list(polygons);
+  std::vector<std::vector<CurvatureEntry>> sharp(rings.size());
+  std::vector<std::exception_ptr> failures(rings.size());
+  parallel_for(rings.size(), [&](std::size_t i) {
+    try {
+      sharp[i] = CurvatureIndex::sharp_vertices(ring(*rings[i]), min_angle);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  });
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+  CurvatureIndex index(buffer_distance);
+  for (const std::vector<CurvatureEntry>& entries : sharp) index.add_entries(entries);
+  return index;
+}
+
 }  // namespace
 
-std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
-                                                 const BoundarySettings& s) {
-  const double buffer_distance = s.buffer_distance;
-
+RingPreparation::RingPreparation(const std::vector<BufferPolygon>& polygons,
+                                 const BoundarySettings& s)
+    : settings_(s), index_(s.buffer_distance) {
   if (!s.spacing) {
-    std::vector<BufferPolygon> subdivided = map_rings_budgeted(
+    shared_ = map_rings_budgeted(
         polygons, "feature_size", s.max_points, [&](const Ring& ring, const PointBudget& budget) {
           return subdivide_ring(simplify(ring, s.tolerance), s.max_edge, budget);
         });
-    if (!s.ratio) return subdivided;
-    // The index is complete before any ring is refined and is only read afterwards.
-    CurvatureIndex index(buffer_distance);
-    for (const BufferPolygon& polygon : subdivided) {
-      index.add_ring(polygon.outer, kQuarterPi);
-      for (const Ring& hole : polygon.holes) index.add_ring(hole, kQuarterPi);
+    if (s.ratio) {
+      index_ = curvature_index(shared_, s.buffer_distance, kQuarterPi,
+                               [](const Ring& ring) -> const Ring& { return ring; });
     }
-    return map_rings_budgeted(subdivided, "subdivision_ratio", s.max_points,
-                              [&](const Ring& ring, const PointBudget& budget) {
-                                return refine_ring_from_index(ring, index, buffer_distance,
-                                                              *s.ratio, budget);
-                              });
+    return;
   }
-
-  const double spacing = *s.spacing;
-  std::vector<BufferPolygon> simplified = map_rings(
-      polygons, [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); });
-  if (!s.ratio) {
-    return map_rings_budgeted(simplified, "resample", s.max_points,
-                              [&](const Ring& ring, const PointBudget& budget) {
-                                return resample_ring(ring, spacing, kCornerAngle, budget);
-                              });
-  }
-
-  double min_angle = spacing / (10.0 * buffer_distance);
+  shared_ = map_rings(polygons,
+                      [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); });
+  if (!s.ratio) return;
+  double min_angle = *s.spacing / (10.0 * s.buffer_distance);
   if (min_angle < 0.0) min_angle = 0.0;
   if (min_angle > kHalfPi) min_angle = kHalfPi;
   // The index records the sharp vertices of the uniformly resampled rings; those copies are
-  // dropped at once and the output is resampled from the simplified rings.
-  CurvatureIndex index(buffer_distance);
+  // dropped at once and the rings are finished from the simplified ones.
   const PointBudget budget{"resample", 0, s.max_points};
-  for (const BufferPolygon& polygon : simplified) {
-    index.add_ring(resample_ring(polygon.outer, spacing, kCornerAngle, budget), min_angle);
-    for (const Ring& hole : polygon.holes) {
-      index.add_ring(resample_ring(hole, spacing, kCornerAngle, budget), min_angle);
-    }
+  index_ = curvature_index(shared_, s.buffer_distance, min_angle, [&](const Ring& ring) {
+    return resample_ring(ring, *s.spacing, kCornerAngle, budget);
+  });
+}
+
+const char* RingPreparation::option() const {
+  if (!settings_.spacing) return settings_.ratio ? "subdivision_ratio" : nullptr;
+  return settings_.ratio ? "resample or subdivision_ratio" : "resample";
+}
+
+Ring RingPreparation::finish(const Ring& ring, const PointBudget& budget) const {
+  const BoundarySettings& s = settings_;
+  if (!s.spacing) {
+    return s.ratio ? refine_ring_from_index(ring, index_, s.buffer_distance, *s.ratio, budget)
+                   : ring;
   }
-  return map_rings_budgeted(simplified, "resample or subdivision_ratio", s.max_points,
+  return s.ratio ? resample_ring_adaptive(ring, index_, *s.spacing, s.buffer_distance, *s.ratio,
+                                          kCornerAngle, budget)
+                 : resample_ring(ring, *s.spacing, kCornerAngle, budget);
+}
+
+std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
+                                                 const BoundarySettings& s) {
+  RingPreparation preparation(polygons, s);
+  const char* option = preparation.option();
+  if (!option) return std::move(preparation).shared();
+  return map_rings_budgeted(preparation.shared(), option, s.max_points,
                             [&](const Ring& ring, const PointBudget& budget) {
-                              return resample_ring_adaptive(ring, index, spacing, buffer_distance,
-                                                            *s.ratio, kCornerAngle, budget);
+                              return preparation.finish(ring, budget);
                             });
 }
 

@@ -7,6 +7,7 @@
 #include "boundary/boundary.hpp"
 #include "geometry/cell_grid.hpp"
 #include "geometry/segments.hpp"
+#include "parallel/parallel.hpp"
 
 namespace linetopo {
 namespace {
@@ -29,20 +30,74 @@ bool adjacent(const RingEdge& e, const RingEdge& f) {
 
 }  // namespace
 
-std::vector<char> meeting_rings(const BufferPolygon& polygon) {
+std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<char>& focus) {
   std::vector<const Ring*> rings{&polygon.outer};
   for (const Ring& hole : polygon.holes) rings.push_back(&hole);
   std::vector<char> meets(rings.size(), 0);
+  const bool everything = focus.empty();
+  if (!everything && focus.size() != rings.size()) {
+    throw InternalError("internal error: meeting_rings focus of the wrong size");
+  }
+  const auto focused = [&](std::size_t r) { return everything || focus[r] != 0; };
+
+  // Only edges that reach a cell of a coarse grid that a focused ring's box covers take part.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr std::size_t kCoarse = 512;
+  Point all_lo{kInf, kInf};
+  Point all_hi{-kInf, -kInf};
+  std::vector<std::pair<Point, Point>> boxes(rings.size(), {all_lo, all_hi});
+  if (!everything) {
+    for (std::size_t r = 0; r < rings.size(); ++r) {
+      for (const Point& p : *rings[r]) {
+        boxes[r].first = {std::fmin(boxes[r].first.x, p.x), std::fmin(boxes[r].first.y, p.y)};
+        boxes[r].second = {std::fmax(boxes[r].second.x, p.x), std::fmax(boxes[r].second.y, p.y)};
+      }
+      all_lo = {std::fmin(all_lo.x, boxes[r].first.x), std::fmin(all_lo.y, boxes[r].first.y)};
+      all_hi = {std::fmax(all_hi.x, boxes[r].second.x), std::fmax(all_hi.y, boxes[r].second.y)};
+    }
+  }
+  const double coarse_w = (all_hi.x - all_lo.x) / kCoarse;
+  const double coarse_h = (all_hi.y - all_lo.y) / kCoarse;
+  const auto coarse_range = [&](double v0, double v1, double origin, double step) {
+    const auto at = [&](double v) {
+      const double c = step > 0.0 ? std::floor((v - origin) / step) : 0.0;
+      return static_cast<std::size_t>(std::clamp(c, 0.0, double{kCoarse - 1}));
+    };
+    return std::pair{at(v0), at(v1)};
+  };
+  std::vector<char> marked(everything ? 0 : kCoarse * kCoarse, 0);
+  for (std::size_t r = 0; r < rings.size() && !everything; ++r) {
+    if (!focus[r] || rings[r]->empty()) continue;
+    const auto [x0, x1] = coarse_range(boxes[r].first.x, boxes[r].second.x, all_lo.x, coarse_w);
+    const auto [y0, y1] = coarse_range(boxes[r].first.y, boxes[r].second.y, all_lo.y, coarse_h);
+    for (std::size_t y = y0; y <= y1; ++y) {
+      for (std::size_t x = x0; x <= x1; ++x) marked[y * kCoarse + x] = 1;
+    }
+  }
+  const auto reaches_focus = [&](const Point& a, const Point& b) {
+    const auto [x0, x1] = coarse_range(std::fmin(a.x, b.x), std::fmax(a.x, b.x), all_lo.x, coarse_w);
+    const auto [y0, y1] = coarse_range(std::fmin(a.y, b.y), std::fmax(a.y, b.y), all_lo.y, coarse_h);
+    for (std::size_t y = y0; y <= y1; ++y) {
+      for (std::size_t x = x0; x <= x1; ++x) {
+        if (marked[y * kCoarse + x]) return true;
+      }
+    }
+    return false;
+  };
+
   std::vector<RingEdge> edges;
   double length = 0.0;
-  Point lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  Point lo{kInf, kInf};
   for (std::size_t r = 0; r < rings.size(); ++r) {
     const Ring& ring = *rings[r];
     if (ring.size() < 2) continue;
     for (std::size_t k = 0; k < ring.size(); ++k) {
+      const Point& a = ring[k];
+      const Point& b = ring[(k + 1) % ring.size()];
+      if (!focused(r) && !reaches_focus(a, b)) continue;
       edges.push_back({r, k, ring.size()});
-      length += dist(ring[k], ring[(k + 1) % ring.size()]);
-      lo = {std::fmin(lo.x, ring[k].x), std::fmin(lo.y, ring[k].y)};
+      length += dist(a, b);
+      lo = {std::fmin(lo.x, std::fmin(a.x, b.x)), std::fmin(lo.y, std::fmin(a.y, b.y))};
     }
   }
   if (edges.empty()) return meets;
@@ -78,22 +133,34 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon) {
     return meets;
   }
   const CellRuns grid = cell_runs(spans, static_cast<std::uint32_t>(rows));
-  for (std::size_t c = 0; c + 1 < grid.runs.size(); ++c) {
-    const auto& cell = grid.entries[grid.runs[c]];
-    for (std::size_t u = grid.runs[c]; u < grid.runs[c + 1]; ++u) {
-      for (std::size_t v = u + 1; v < grid.runs[c + 1]; ++v) {
-        const std::size_t i = grid.entries[u].item;
-        const std::size_t j = grid.entries[v].item;
-        const RingEdge& e = edges[i];
-        const RingEdge& f = edges[j];
-        if (adjacent(e, f) || (meets[e.ring] && meets[f.ring])) continue;
-        if (!first_shared_cell(spans[i], spans[j], cell.x, cell.y)) continue;
-        const auto [a, b] = end_points(e);
-        const auto [c2, d] = end_points(f);
-        // In floating point: a near miss either way is settled by the triangulation after.
-        if (segments_meet(a, b, c2, d, orient)) meets[e.ring] = meets[f.ring] = 1;
+  // Cells in blocks on the pool, each block with flags of its own, joined after: the same flags
+  // whatever the thread count.
+  const std::size_t cells = grid.runs.size() - 1;
+  const std::size_t blocks = std::min<std::size_t>(64, (edges.size() + 4095) / 4096);
+  std::vector<std::vector<char>> block_meets(blocks, std::vector<char>(rings.size(), 0));
+  parallel_for(blocks, [&](std::size_t block) {
+    std::vector<char>& found = block_meets[block];
+    for (std::size_t c = cells * block / blocks; c < cells * (block + 1) / blocks; ++c) {
+      const auto& cell = grid.entries[grid.runs[c]];
+      for (std::size_t u = grid.runs[c]; u < grid.runs[c + 1]; ++u) {
+        for (std::size_t v = u + 1; v < grid.runs[c + 1]; ++v) {
+          const std::size_t i = grid.entries[u].item;
+          const std::size_t j = grid.entries[v].item;
+          const RingEdge& e = edges[i];
+          const RingEdge& f = edges[j];
+          if (adjacent(e, f) || (found[e.ring] && found[f.ring])) continue;
+          if (!focused(e.ring) && !focused(f.ring)) continue;
+          if (!first_shared_cell(spans[i], spans[j], cell.x, cell.y)) continue;
+          const auto [a, b] = end_points(e);
+          const auto [c2, d] = end_points(f);
+          // In floating point: a near miss either way is settled by the triangulation after.
+          if (segments_meet(a, b, c2, d, orient)) found[e.ring] = found[f.ring] = 1;
+        }
       }
     }
+  });
+  for (const std::vector<char>& found : block_meets) {
+    for (std::size_t r = 0; r < rings.size(); ++r) meets[r] = meets[r] || found[r];
   }
   return meets;
 }

@@ -32,15 +32,26 @@ CellKey CurvatureIndex::cell_of(double x, double y) const {
 }
 
 void CurvatureIndex::add_ring(const Ring& ring, double min_angle) {
-  if (ring.size() < 3) return;
+  add_entries(sharp_vertices(ring, min_angle));
+}
+
+std::vector<CurvatureEntry> CurvatureIndex::sharp_vertices(const Ring& ring, double min_angle) {
+  std::vector<CurvatureEntry> sharp;
+  if (ring.size() < 3) return sharp;
   for (std::size_t i = 0; i < ring.size(); ++i) {
     const std::optional<double> c = detail::turn_cosine(ring, i);
     if (!c) continue;
     const double angle = std::acos(*c);
     if (!(angle >= min_angle)) continue;  // NaN angles are not indexed
-    const Point& p = ring[i];
-    entries.push_back({p.x, p.y, angle});
-    grid.try_emplace(cell_of(p.x, p.y), {}).first->push_back(entries.back());
+    sharp.push_back({ring[i].x, ring[i].y, angle});
+  }
+  return sharp;
+}
+
+void CurvatureIndex::add_entries(const std::vector<CurvatureEntry>& sharp) {
+  for (const CurvatureEntry& e : sharp) {
+    entries.push_back(e);
+    grid.try_emplace(cell_of(e.x, e.y), {}).first->push_back(e);
   }
 }
 

@@ -32,6 +32,10 @@ struct CurvatureIndex {
   // Indexes every vertex whose turning angle is at least min_angle.
   void add_ring(const Ring& ring, double min_angle);
 
+  // The vertices add_ring would index, in ring order; add them with add_entries.
+  static std::vector<CurvatureEntry> sharp_vertices(const Ring& ring, double min_angle);
+  void add_entries(const std::vector<CurvatureEntry>& sharp);
+
   // Largest angle x weight over entries within outer_radius of (x, y); the weight is 1 up to
   // inner_radius and falls linearly to 0 at outer_radius. 0 when nothing is near.
   double max_angle_near(double x, double y, double inner_radius, double outer_radius) const;

@@ -22,6 +22,10 @@ constexpr std::int64_t kMinStrips = 8;
 // Strips this many buffer radii wide: wide enough that most holes lie inside one, narrow enough
 // that a sweep across one meets few edges at a time.
 constexpr double kStripRadii = 20.0;
+// A strip whose shapes together cover at most this share of its box (strokes side by side) is
+// united in one sweep; where they pile up deeper (many traces along one street), the tree's early
+// merges shrink what its later sweeps hold.
+constexpr double kFlatCover = 1.0;
 // A vertex the cuts left on a seam is dropped when it lies within this many grid units of the
 // line through its neighbours: two strips round the point where an edge crosses their seam each
 // on its own.
@@ -254,22 +258,36 @@ void drop_seam_vertices(c2::Path64& ring, const std::vector<std::int64_t>& seams
   if (out.size() >= 3) ring = std::move(out);
 }
 
+// The summed area of the pieces' rings over the area of their box: how deep they cover it.
+double cover(const Pieces& pieces) {
+  double area = 0.0;
+  for (const Piece& p : pieces) {
+    for (const UnionRing& r : p.rings) area += c2::Area(r.path);
+  }
+  const c2::Rect64 all = bounds_of(pieces);
+  const double box = (static_cast<double>(all.right) - static_cast<double>(all.left)) *
+                     (static_cast<double>(all.bottom) - static_cast<double>(all.top));
+  return box > 0.0 ? std::fabs(area) / box : 0.0;
+}
+
+Pieces unite_strip(Pieces pieces, const CancelCheck& cancelled) {
+  if (!(cover(pieces) <= kFlatCover)) return unite_in_tree(std::move(pieces), cancelled);
+  c2::Paths64 all;
+  for (Piece& piece : pieces) {
+    for (UnionRing& r : piece.rings) all.push_back(std::move(r.path));
+  }
+  pieces.clear();
+  return unite(all);
+}
+
 }  // namespace
 
 bool fuses(const Pieces& leaves) {
   std::size_t vertices = 0;
-  double area = 0.0;
   for (const Piece& p : leaves) {
-    for (const UnionRing& r : p.rings) {
-      vertices += r.path.size();
-      area += c2::Area(r.path);
-    }
+    for (const UnionRing& r : p.rings) vertices += r.path.size();
   }
-  if (vertices < kMinLeafVertices) return false;
-  const c2::Rect64 all = bounds_of(leaves);
-  const double box = (static_cast<double>(all.right) - static_cast<double>(all.left)) *
-                     (static_cast<double>(all.bottom) - static_cast<double>(all.top));
-  return box > 0.0 && std::fabs(area) >= kDenseCover * box;
+  return vertices >= kMinLeafVertices && cover(leaves) >= kDenseCover;
 }
 
 Pieces unite_in_strips(Pieces leaves, double radius, const CancelCheck& cancelled) {
@@ -325,7 +343,7 @@ Pieces unite_in_strips(Pieces leaves, double radius, const CancelCheck& cancelle
   leaves.clear();
   parallel_for(count, [&](std::size_t k) {
     throw_if_cancelled(cancelled);
-    strips[k] = unite_in_tree(std::move(strips[k]), cancelled);
+    strips[k] = unite_strip(std::move(strips[k]), cancelled);
   });
 
   // Neighbours joined pairwise, level by level: at each level strip groups 2j and 2j + 1 meet

@@ -32,31 +32,77 @@ std::optional<BufferPolygon> prepare_unsimplified(const BufferPolygon& inflated,
   return std::move(out.front());
 }
 
-// The prepared polygon with each ring that meets another (or itself) taken from its unsimplified
-// preparation instead, again until no ring that still meets is simplified; nothing when no ring
-// meets, the ring counts differ, or every ring was replaced.
+// The prepared polygon with each ring that meets another (or itself) taken unsimplified instead,
+// again until no ring that still meets is simplified; nothing when no ring meets, a ring cannot
+// be had unsimplified, or every ring was replaced. `meets` is meeting_rings(prepared);
+// unsimplified(r) gives ring r (outer first) unsimplified, or nothing.
+template <class Unsimplified>
 std::optional<BufferPolygon> unsimplified_where_rings_meet(const BufferPolygon& prepared,
-                                                           const BufferPolygon& unsimplified) {
-  if (prepared.holes.size() != unsimplified.holes.size()) return std::nullopt;
+                                                           std::vector<char> meets,
+                                                           const Unsimplified& unsimplified) {
   BufferPolygon mixed = prepared;
   const std::size_t rings = 1 + prepared.holes.size();
   std::vector<char> replaced(rings, 0);
   while (true) {
-    const std::vector<char> meets = meeting_rings(mixed);
+    // Rings left simplified met no ring before, and pairs of them are unchanged: only the rings
+    // just replaced can make them meet now.
+    std::vector<char> fresh(rings, 0);
     bool more = false;
     for (std::size_t r = 0; r < rings; ++r) {
       if (meets[r] && !replaced[r]) {
-        (r == 0 ? mixed.outer : mixed.holes[r - 1]) =
-            r == 0 ? unsimplified.outer : unsimplified.holes[r - 1];
-        replaced[r] = 1;
+        std::optional<Ring> ring = unsimplified(r);
+        if (!ring) return std::nullopt;
+        (r == 0 ? mixed.outer : mixed.holes[r - 1]) = std::move(*ring);
+        replaced[r] = fresh[r] = 1;
         more = true;
       }
     }
     if (!more) break;
+    meets = meeting_rings(mixed, fresh);
   }
   const auto count = std::count(replaced.begin(), replaced.end(), 1);
   if (count == 0 || count == static_cast<std::ptrdiff_t>(rings)) return std::nullopt;
   return mixed;
+}
+
+// The rings that meet taken from a polygon prepared unsimplified in full.
+std::optional<BufferPolygon> unsimplified_where_rings_meet(const BufferPolygon& prepared,
+                                                           const BufferPolygon& unsimplified) {
+  if (prepared.holes.size() != unsimplified.holes.size()) return std::nullopt;
+  return unsimplified_where_rings_meet(
+      prepared, meeting_rings(prepared), [&](std::size_t r) -> std::optional<Ring> {
+        return r == 0 ? unsimplified.outer : unsimplified.holes[r - 1];
+      });
+}
+
+// The rings that meet prepared again unsimplified, one by one: a huge polygon in which a few rings
+// meet does not pay for finishing all its rings. Points past the budget give nothing.
+std::optional<BufferPolygon> unsimplified_where_rings_meet(const BufferPolygon& prepared,
+                                                           const BufferPolygon& inflated,
+                                                           BoundarySettings boundary,
+                                                           std::vector<char> meets) {
+  boundary.tolerance = 0.0;
+  try {
+    const RingPreparation preparation({inflated}, boundary);
+    const BufferPolygon& shared = preparation.shared().front();
+    if (prepared.holes.size() != shared.holes.size()) return std::nullopt;
+    const PointBudget budget{"", 0, boundary.max_points};
+    std::optional<BufferPolygon> mixed = unsimplified_where_rings_meet(
+        prepared, std::move(meets), [&](std::size_t r) -> std::optional<Ring> {
+          const Ring& ring = r == 0 ? shared.outer : shared.holes[r - 1];
+          Ring finished = preparation.option() ? preparation.finish(ring, budget) : ring;
+          if (r == 0 && finished.size() < 3) return std::nullopt;
+          return finished;
+        });
+    if (mixed) {
+      std::size_t points = mixed->outer.size();
+      for (const Ring& hole : mixed->holes) points += hole.size();
+      check_point_budget(budget, points);
+    }
+    return mixed;
+  } catch (const InputError&) {
+    return std::nullopt;  // past the point budget: the simplified polygon is tried as it is
+  }
 }
 
 // One result per prepared polygon, R{} for a polygon too small or rejected twice.
@@ -78,24 +124,20 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
     if (poly.outer.size() < 3) return;
     // Rings that simplification made meet are found before the triangulation, which would
     // only fail on them after most of its work; they are prepared again unsimplified.
-    std::optional<BufferPolygon> again;
     if (boundary.tolerance > 0.0) {
-      const std::vector<char> meets = meeting_rings(poly);
+      std::vector<char> meets = meeting_rings(poly);
       if (std::find(meets.begin(), meets.end(), 1) != meets.end()) {
-        again = prepare_unsimplified(inflated[i], boundary);
-        if (again) {
-          if (auto mixed = unsimplified_where_rings_meet(poly, *again)) {
-            poly = std::move(*mixed);
-            crossed[i] = 1;
-          }
+        if (auto mixed = unsimplified_where_rings_meet(poly, inflated[i], boundary,
+                                                       std::move(meets))) {
+          poly = std::move(*mixed);
+          crossed[i] = 1;
         }
       }
     }
     auto items = try_fn(poly.outer, poly.holes);
     if (!items) {
       rejected[i] = 1;
-      if (!again) again = prepare_unsimplified(inflated[i], boundary);
-      if (again) {
+      if (std::optional<BufferPolygon> again = prepare_unsimplified(inflated[i], boundary)) {
         // First with only the rings that meet taken unsimplified, then with all of them.
         std::optional<BufferPolygon> tries[] = {unsimplified_where_rings_meet(poly, *again),
                                                 std::move(again)};

@@ -1,6 +1,7 @@
 // Tests for finding the rings of a polygon that meet: the cell grid against every pair.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -15,13 +16,15 @@ double orient(const Point& o, const Point& a, const Point& b) {
   return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
-// Every pair of edges that are not neighbours on one ring, tested directly.
-std::vector<char> by_every_pair(const BufferPolygon& polygon) {
+// Every pair of edges that are not neighbours on one ring, tested directly; with a focus, only
+// pairs with a focused ring.
+std::vector<char> by_every_pair(const BufferPolygon& polygon, const std::vector<char>& focus = {}) {
   std::vector<const Ring*> rings{&polygon.outer};
   for (const Ring& h : polygon.holes) rings.push_back(&h);
   std::vector<char> meets(rings.size(), 0);
   for (std::size_t r = 0; r < rings.size(); ++r) {
     for (std::size_t s = r; s < rings.size(); ++s) {
+      if (!focus.empty() && !focus[r] && !focus[s]) continue;
       const Ring& a = *rings[r];
       const Ring& b = *rings[s];
       for (std::size_t i = 0; i < a.size(); ++i) {
@@ -64,8 +67,29 @@ TEST(MeetingRings, SameAsTestingEveryPair) {
     const std::vector<char> want = by_every_pair(p);
     EXPECT_EQ(meeting_rings(p), want) << "trial " << trial;
     for (const char m : want) meeting += m;
+    std::vector<char> focus(want.size());
+    for (char& f : focus) f = u(rng) < 0.3 ? 1 : 0;
+    EXPECT_EQ(meeting_rings(p, focus), by_every_pair(p, focus)) << "trial " << trial;
   }
   EXPECT_GT(meeting, 60);
+}
+
+// Past a few thousand edges the cells are searched in blocks on the pool: rings meeting in any
+// block are all found.
+TEST(MeetingRings, LargePolygonSearchedInBlocks) {
+  std::mt19937 rng(9);
+  BufferPolygon p;
+  p.outer = wobbly_circle(rng, {0, 0}, 500, 4000, 0.001);
+  for (int h = 0; h < 400; ++h) {
+    const double a = 6.283185307179586 * h / 400, d = h == 390 ? 496 : 300;
+    p.holes.push_back(wobbly_circle(rng, {d * std::cos(a), d * std::sin(a)}, 1.5, 12, 0.05));
+  }
+  p.holes[7].push_back(p.holes[8][0]);  // reaches into the next hole, here and at the top
+  p.holes[100].push_back(p.holes[101][0]);
+  p.holes[390][3] = p.outer[3900];      // touches the outer ring beside it
+  const std::vector<char> want = by_every_pair(p);
+  EXPECT_EQ(meeting_rings(p), want);
+  EXPECT_EQ(std::count(want.begin(), want.end(), 1), 6);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
-// Tests of the shared geometry helpers: Ramer-Douglas-Peucker simplification.
+// Tests of the shared geometry helpers: Ramer-Douglas-Peucker simplification and the cell grid.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <vector>
 
+#include "geometry/cell_grid.hpp"
 #include "geometry/rdp.hpp"
 
 namespace linetopo {
@@ -111,6 +115,42 @@ TEST(Rdp, DeepRecursionRunsOnASmallStack) {
   ASSERT_EQ(pthread_join(thread, nullptr), 0);
   pthread_attr_destroy(&attr);
   EXPECT_EQ(run.output, run.input);  // every peeled point lies well beyond epsilon
+}
+
+// Both orderings (counting by column, and per-row sorts for very wide grids) list every covered
+// cell in row-then-column order with its items ascending.
+TEST(CellRuns, CellsInOrderWithItemsAscending) {
+  std::mt19937 rng(7);
+  for (const std::uint32_t width : {40u, 4'000'000u}) {
+    std::uniform_int_distribution<std::uint32_t> x(0, width - 4);
+    std::uniform_int_distribution<std::uint32_t> y(0, 36);
+    std::uniform_int_distribution<std::uint32_t> extent(0, 3);
+    std::vector<CellSpan> spans(300);
+    std::vector<std::array<std::uint32_t, 3>> want;
+    for (std::uint32_t i = 0; i < spans.size(); ++i) {
+      CellSpan& s = spans[i];
+      s.lo_x = x(rng);
+      s.lo_y = y(rng);
+      s.hi_x = s.lo_x + extent(rng);
+      s.hi_y = s.lo_y + extent(rng);
+      for (std::uint32_t cy = s.lo_y; cy <= s.hi_y; ++cy) {
+        for (std::uint32_t cx = s.lo_x; cx <= s.hi_x; ++cx) want.push_back({cy, cx, i});
+      }
+    }
+    std::sort(want.begin(), want.end());
+    const CellRuns runs = cell_runs(spans, 40);
+    ASSERT_EQ(runs.entries.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      const CellRuns::Entry& e = runs.entries[k];
+      EXPECT_EQ((std::array<std::uint32_t, 3>{e.y, e.x, e.item}), want[k]) << width << " " << k;
+    }
+    for (std::size_t c = 0; c + 1 < runs.runs.size(); ++c) {
+      const CellRuns::Entry& first = runs.entries[runs.runs[c]];
+      const CellRuns::Entry& last = runs.entries[runs.runs[c + 1] - 1];
+      EXPECT_TRUE(first.x == last.x && first.y == last.y);
+    }
+    EXPECT_EQ(runs.runs.back(), want.size());
+  }
 }
 
 }  // namespace

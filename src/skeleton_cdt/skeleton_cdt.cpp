@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "geometry/keys.hpp"
+#include "parallel/parallel.hpp"
 #include "skeleton_cdt/cdt_detail.hpp"
 
 namespace linetopo {
@@ -179,17 +180,24 @@ void jitter(ContourInput& in) {
   };
   const std::size_t capacity = std::bit_ceil(2 * points.size() + 2);
   std::vector<std::uint32_t> slots(capacity, 0);
+  std::vector<std::uint32_t> first(points.size());
   const KeyHash hash;
   for (std::size_t j = 0; j < points.size(); ++j) {
     const CellKey key = key_of(j);
     std::size_t s = hash(key) & (capacity - 1);
     while (slots[s] != 0 && !(key_of(slots[s] - 1) == key)) s = (s + 1) & (capacity - 1);
     if (slots[s] == 0) slots[s] = static_cast<std::uint32_t>(j + 1);
-    const std::size_t first = slots[s] - 1;
-    const double jd = static_cast<double>(first);
-    points[j].x = points[j].x + std::sin(jd * 1.1) * limit[first];
-    points[j].y = points[j].y + std::cos(jd * 1.3) * limit[first];
+    first[j] = slots[s] - 1;
   }
+  // The displacements, each a function of its first index alone, in blocks on the pool.
+  constexpr std::size_t kBlock = 65536;
+  parallel_for((points.size() + kBlock - 1) / kBlock, [&](std::size_t b) {
+    for (std::size_t j = b * kBlock; j < std::min(points.size(), (b + 1) * kBlock); ++j) {
+      const double jd = static_cast<double>(first[j]);
+      points[j].x = points[j].x + std::sin(jd * 1.1) * limit[first[j]];
+      points[j].y = points[j].y + std::cos(jd * 1.3) * limit[first[j]];
+    }
+  });
 }
 
 Point midpoint(const std::vector<Point>& p, const IndexPair& e) {

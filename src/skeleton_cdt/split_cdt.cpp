@@ -59,18 +59,38 @@ std::vector<Vertex> clip(const std::vector<Vertex>& ring, double at, bool keep_r
   return out;
 }
 
+// Each contour's least and greatest x.
+std::vector<Slab> x_ranges(const std::vector<Point>& points,
+                           const std::vector<std::vector<std::size_t>>& contours) {
+  std::vector<Slab> ranges(contours.size());
+  parallel_for(contours.size(), [&](std::size_t c) {
+    Slab range{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (const std::size_t v : contours[c]) {
+      range.lo = std::fmin(range.lo, points[v].x);
+      range.hi = std::fmax(range.hi, points[v].x);
+    }
+    ranges[c] = range;
+  });
+  return ranges;
+}
+
+// Contours wholly outside the slab are passed over and those wholly inside taken as they are, so
+// that a strip costs about what it holds.
 Local clip_to_slab(const std::vector<Point>& points,
-                   const std::vector<std::vector<std::size_t>>& contours, const Slab& slab) {
+                   const std::vector<std::vector<std::size_t>>& contours,
+                   const std::vector<Slab>& ranges, const Slab& slab) {
   Local out;
   std::vector<std::uint32_t> local_of(points.size(), kUnset);
-  for (const auto& contour : contours) {
+  for (std::size_t c = 0; c < contours.size(); ++c) {
+    const auto& contour = contours[c];
+    if (ranges[c].hi < slab.lo || ranges[c].lo > slab.hi) continue;
     std::vector<Vertex> ring;
     const std::size_t m = contour.size() > 1 && contour.front() == contour.back()
                               ? contour.size() - 1
                               : contour.size();
     for (std::size_t i = 0; i < m; ++i) ring.push_back({points[contour[i]], contour[i]});
-    if (std::isfinite(slab.lo)) ring = clip(ring, slab.lo, true);
-    if (std::isfinite(slab.hi)) ring = clip(ring, slab.hi, false);
+    if (std::isfinite(slab.lo) && ranges[c].lo < slab.lo) ring = clip(ring, slab.lo, true);
+    if (std::isfinite(slab.hi) && ranges[c].hi > slab.hi) ring = clip(ring, slab.hi, false);
     if (ring.size() < 3) continue;
     std::vector<std::size_t> local;
     for (const Vertex& v : ring) {
@@ -156,8 +176,9 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
   std::vector<Local> locals(strips);
   std::vector<std::optional<std::vector<IndexTriangle>>> inside(strips);
   std::vector<std::vector<Across>> local_across(strips);
+  const std::vector<Slab> ranges = x_ranges(points, contours);
   parallel_for(strips, [&](std::size_t k) {
-    locals[k] = clip_to_slab(points, contours, slabs[k]);
+    locals[k] = clip_to_slab(points, contours, ranges, slabs[k]);
     inside[k] = triangulate_whole(locals[k].points, locals[k].contours, &local_across[k],
                                   cancelled);
   });

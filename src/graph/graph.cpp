@@ -334,10 +334,13 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
         node[k] = graph.nodes.size() - 1;
       }
     }
+    // A skeleton names each segment once, and a point that is not crowded has a node of its
+    // own: only a segment with a welded end can repeat an edge already made.
     for (const auto& [pa, pb] : s.segments) {
       const std::size_t a = node[check_index(pa, node.size(), "skeleton point")];
       const std::size_t b = node[check_index(pb, node.size(), "skeleton point")];
-      if (a == b || !seen.insert(index_pair(a, b))) continue;
+      if (a == b) continue;
+      if ((crowded[i][pa] || crowded[i][pb]) && !seen.insert(index_pair(a, b))) continue;
       graph.edges.emplace_back(a, b);
     }
   }

@@ -363,11 +363,17 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
   if (!any) return {};
   throw_if_cancelled(cancelled);
 
+  // The widths' tree is built beside the graph stages, which run one huge polygon on one thread.
   std::optional<detail::VertexTree> tree;
-  if (s.compute_widths) tree = detail::build_vertex_tree(boundary_cloud(prepared));
-  prepared = {};
-
-  const std::vector<Chain> chains = detail::skeleton_chains(std::move(skeletons), s, cancelled);
+  std::vector<Chain> chains;
+  parallel_for(2, [&](std::size_t k) {
+    if (k == 0) {
+      chains = detail::skeleton_chains(std::move(skeletons), s, cancelled);
+    } else if (s.compute_widths) {
+      tree = detail::build_vertex_tree(boundary_cloud(prepared));
+      prepared = {};
+    }
+  });
   return finish(chains, s, tree ? &*tree : nullptr);
 }
 

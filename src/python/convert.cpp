@@ -159,13 +159,22 @@ std::vector<Polyline> to_curves(py::handle obj, const char* arg) {
   return curves;
 }
 
-double to_double(py::handle obj, const char* arg) {
+namespace {
+
+// An option's number; a bool converts to 0 or 1 without complaint, which is never what a size,
+// distance or fraction given as True meant.
+double option_number(py::handle obj, const char* arg) {
+  if (PyBool_Check(obj.ptr())) type_error(arg, "value must be a number, not bool");
   return number(obj, arg, [] { return "value"; });
 }
 
+}  // namespace
+
+double to_double(py::handle obj, const char* arg) { return option_number(obj, arg); }
+
 std::optional<double> to_optional_double(py::handle obj, const char* arg) {
   if (obj.is_none()) return std::nullopt;
-  return number(obj, arg, [] { return "value"; });
+  return option_number(obj, arg);
 }
 
 std::optional<std::size_t> to_optional_size(py::handle obj, const char* arg) {

@@ -165,6 +165,11 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
   // Each curve's box widened by the halo; the tiles it spans are counted first, so that tiny
   // tiles or a vast halo fail before anything is allocated.
   std::vector<Box> reach_of(curves.size());
+  double points = 0.0;
+  for (const Polyline& curve : curves) points += static_cast<double>(curve.size());
+  const double limit =
+      std::min(static_cast<double>(kMaxTileParts),
+               static_cast<double>(kMinTileParts) + static_cast<double>(kTilePartsPerPoint) * points);
   double pairs = 0.0;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Polyline& curve = curves[i];
@@ -176,12 +181,12 @@ std::vector<TileCurves> split_into_tiles(const std::vector<Polyline>& curves,
     const double rows = std::floor((b.y1 - grid.origin_y) / grid.size) -
                         std::floor((b.y0 - grid.origin_y) / grid.size) + 1.0;
     pairs += cols * rows;
-    if (!(pairs <= static_cast<double>(kMaxTileParts))) {
+    if (!(pairs <= limit)) {
       throw InputError("tile_size " + number_text(grid.size) + " with a halo of " +
                        number_text(halo) + " gives the curves more than " +
-                       std::to_string(kMaxTileParts) +
-                       " tiles to visit; choose larger tiles, or smaller min_tip_fraction and "
-                       "junction_merge_fraction");
+                       std::to_string(static_cast<std::size_t>(limit)) + " tiles to visit (the most for " +
+                       std::to_string(static_cast<std::size_t>(points)) + " input points); choose larger tiles, or smaller "
+                       "min_tip_fraction and junction_merge_fraction");
     }
   }
   for (std::size_t i = 0; i < curves.size(); ++i) {

@@ -39,8 +39,11 @@ inline constexpr double kGridOffset = 0.3819660112501051;  // 2 minus the golden
 // unless tile_size is positive and finite.
 TileGrid make_grid(const std::vector<Polyline>& curves, double tile_size);
 
-// Most (tile, curve) pairs split_into_tiles visits; far above any sensible tiling, it stops tiny
-// tiles or a vast halo from exhausting memory.
+// Most (tile, curve) pairs split_into_tiles visits: kMinTileParts, and kTilePartsPerPoint more per
+// input point, up to kMaxTileParts. Every input point is copied into each tile whose halo holds
+// it, so tiles far smaller than their halo multiply the work; sensible tilings stay well below.
+inline constexpr std::size_t kMinTileParts = 20'000;
+inline constexpr std::size_t kTilePartsPerPoint = 8;
 inline constexpr std::size_t kMaxTileParts = 10'000'000;
 
 struct TileCurves {

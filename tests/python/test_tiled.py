@@ -75,6 +75,15 @@ def test_tile_errors_and_arguments():
     with pytest.raises(ValueError, match=r"tile \(-?\d+, -?\d+\) failed: skeleton has"):
         _internal.topologize_tiled(scribble(1), 1.0, 2.0, tile_size=20.0, max_nodes=1)
     assert _internal.topologize_tiled([], 1.0, 2.0, tile_size=5.0) == ([], [], [], [])
+    with pytest.raises(TypeError, match="value must be a number, not bool"):
+        _internal.topologize_tiled(scribble(1), 1.0, 2.0, tile_size=True)
+
+
+def test_tiles_far_smaller_than_their_halo_are_refused_before_any_work():
+    curves, r, fs = generators.SCALED["random walks"](4000)
+    with pytest.raises(ValueError, match=r"more than 52000 tiles to visit \(the most for 4000 input"):
+        _internal.topologize_tiled(curves, r, fs, tile_size=2.0)
+    assert _internal.topologize_tiled(curves, r, fs, tile_size=4.0)[0]  # the same input, larger tiles
 
 
 def test_tile_steps_leave_the_callers_options_alone():

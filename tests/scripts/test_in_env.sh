@@ -30,6 +30,18 @@ status=0
 [ "$(echo hi | "$in_env" cat)" = hi ] || fail "standard input did not reach the command"
 ok "exit status (7, and 143 after TERM) and standard input pass through"
 
+# The init stage polls for the status line; "13", then "0" a few polls later must still be 130.
+eval "$(sed -n '/^await_status() {/,/^}/p' "$in_env")"
+out=$(
+  tick=0.2
+  on_tick() { :; }
+  finish() { echo "$1" && exit 0; }
+  exec 4< <(printf 13 && sleep 0.5 && echo 0)
+  await_status $!
+)
+[ "$out" = 130 ] || fail "a status line that came in pieces was read as '$out', not 130"
+ok "a status line that comes in pieces across polls is read whole"
+
 echo data >"$d/a"
 "$in_env" cp "$d/a" "$d/b"
 [ "$(cat "$d/b")" = data ] || fail "could not copy $d/a to $d/b inside the root"

@@ -103,6 +103,9 @@ def loads(text: str) -> tuple[list[Curve], str | None]:
         obj = json.loads(text)
     except json.JSONDecodeError as err:
         raise GeoJSONError(f"invalid JSON: {err}") from None
+    except RecursionError:
+        # The standard decoder recurses once per level of nesting.
+        raise GeoJSONError("invalid JSON: nested too deeply to read") from None
     return curves_from_geojson(obj), crs_of(obj)
 
 

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import io
 import json
 import math
 import statistics
@@ -17,6 +18,18 @@ from .svg import _Formatter
 # exactly over the drawing it came from.
 _FRAME_ATTRIBUTES = ("width", "height", "viewBox", "preserveAspectRatio")
 _SHAPES = "path, line, polyline, polygon, rect, circle or ellipse"
+# Bounds on what a small file may expand into: the nesting the reader walks, and the elements
+# <use> references copy in, as a multiple of the file's own and at most an absolute count.
+_MAX_DEPTH = 200
+_USE_FACTOR = 100
+_MIN_EXPANDED = 10_000
+_MAX_EXPANDED = 1_000_000
+# A stroke narrower than this share of the drawing's diagonal cannot set the feature size: the
+# curves would be flattened into more points than any drawing needs.
+_MIN_WIDTH_SHARE = 1e-4
+# Curves are flattened at least this finely relative to the diagonal, however fine the tolerance.
+_MIN_TOLERANCE_SHARE = 1e-6
+_XLINK = "{http://www.w3.org/1999/xlink}href"
 
 
 @dataclass
@@ -30,14 +43,112 @@ class Drawing:
     paths: list[Any]
     stroke_widths: list[float]
     frame: dict[str, str] = field(default_factory=dict)
+    name: str = "the drawing"
 
     def median_stroke_width(self) -> float:
-        """The median of the shapes' stroke widths."""
-        return statistics.median(self.stroke_widths)
+        """The median of the shapes' stroke widths.
+
+        Raises ValueError when it is below 1e-4 of the drawing's diagonal: flattened at such a
+        scale, its curves would take more points than any drawing needs.
+        """
+        width = statistics.median(self.stroke_widths)
+        diagonal = self.diagonal()
+        if not width >= _MIN_WIDTH_SHARE * diagonal:
+            raise ValueError(f"the median stroke width of {self.name}, {width:g}, is below "
+                             f"{_MIN_WIDTH_SHARE:g} of its diagonal ({diagonal:g}); give the "
+                             "feature size instead")
+        return width
+
+    def diagonal(self) -> float:
+        """The diagonal of the box round every path."""
+        try:
+            boxes = [box for box in (path.bbox() for path in self.paths) if box is not None]
+        except (ArithmeticError, ValueError) as err:
+            raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
+        if not boxes:
+            return 0.0
+        x0, y0 = min(b[0] for b in boxes), min(b[1] for b in boxes)
+        x1, y1 = max(b[2] for b in boxes), max(b[3] for b in boxes)
+        diagonal = math.hypot(x1 - x0, y1 - y0)
+        if not math.isfinite(diagonal):
+            raise ValueError(f"cannot read {self.name}: its shapes reach beyond finite numbers")
+        return diagonal
 
     def flatten(self, tolerance: float) -> list[Any]:
-        """Every subpath as an ``(n, 2)`` array of points within ``tolerance`` of the curve."""
-        return [curve for path in self.paths for curve in _flatten(path, tolerance)]
+        """Every subpath as an ``(n, 2)`` array of points within ``tolerance`` of the curve,
+        and never closer than 1e-6 of the drawing's diagonal."""
+        tolerance = max(tolerance, _MIN_TOLERANCE_SHARE * self.diagonal())
+        try:
+            return [curve for path in self.paths for curve in _flatten(path, tolerance)]
+        except (ArithmeticError, ValueError) as err:
+            raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
+
+
+def _check_expansion(data: bytes, name: str) -> None:
+    """Refuses, before the reader expands it, a document nested too deeply, with a ``<use>``
+    that reaches itself, or whose ``<use>`` copies would multiply its elements past the bounds.
+    """
+    try:
+        events = ET.iterparse(io.BytesIO(data), events=("start", "end"))
+        depth, deepest, own = 0, 0, 0
+        elements, children, by_id = [], [], {}
+        stack: list[int] = []
+        for event, element in events:
+            if event == "start":
+                depth += 1
+                deepest = max(deepest, depth)
+                if deepest > _MAX_DEPTH:
+                    raise ValueError(f"cannot read {name}: elements nested more than "
+                                     f"{_MAX_DEPTH} deep")
+                index = len(elements)
+                elements.append(element)
+                children.append([])
+                if stack:
+                    children[stack[-1]].append(index)
+                stack.append(index)
+                if element.get("id") is not None:
+                    by_id.setdefault(element.get("id"), index)
+            else:
+                depth -= 1
+                stack.pop()
+                own += 1
+    except ET.ParseError:
+        return  # the reader says what is wrong with the XML
+    if not elements:
+        return
+    # What each element expands into: itself, its children's expansions, and for a <use> the
+    # expansion of what it references. Computed children first, with an explicit stack.
+    refs = []
+    for element in elements:
+        href = element.get("href") or element.get(_XLINK) or ""
+        target = by_id.get(href[1:]) if element.tag.endswith("use") and href.startswith("#") else None
+        refs.append(target)
+    limit = min(_MAX_EXPANDED, max(_MIN_EXPANDED, _USE_FACTOR * own))
+    size = [0] * len(elements)
+    state = [0] * len(elements)  # 0 unseen, 1 on the stack, 2 done
+    todo = [0]
+    while todo:
+        node = todo[-1]
+        if state[node] == 0:
+            state[node] = 1
+            for nxt in children[node] + ([refs[node]] if refs[node] is not None else []):
+                if state[nxt] == 1:
+                    raise ValueError(f"cannot read {name}: a <use> element refers to itself "
+                                     "or to an element that contains it")
+                if state[nxt] == 0:
+                    todo.append(nxt)
+            continue
+        todo.pop()
+        if state[node] == 2:
+            continue
+        state[node] = 2
+        total = 1 + sum(size[c] for c in children[node])
+        if refs[node] is not None:
+            total += size[refs[node]]
+        size[node] = min(total, limit + 1)
+    if size[0] > limit:
+        raise ValueError(f"cannot read {name}: its <use> elements expand its {own} elements "
+                         f"to more than {limit}")
 
 
 def read_svg(source: str | BinaryIO, name: str) -> Drawing:
@@ -63,13 +174,34 @@ def read_svg(source: str | BinaryIO, name: str) -> Drawing:
     """
     svgelements = require("svgelements", "reading SVG")
     try:
-        root = svgelements.SVG.parse(source)
+        if isinstance(source, str):
+            with open(source, "rb") as file:
+                data = file.read()
+        else:
+            data = source.read()
     except OSError as err:
         raise ValueError(f"cannot read {name}: {err.strerror or err}") from None
+    _check_expansion(data, name)
+    try:
+        root = svgelements.SVG.parse(io.BytesIO(data))
     except ET.ParseError as err:
         raise ValueError(f"cannot read {name}: not well-formed XML ({err})") from None
+    except (ArithmeticError, ValueError, RecursionError) as err:
+        raise ValueError(f"cannot read {name}: {_numeric_fault(err)}") from None
     if not isinstance(root, svgelements.SVG):
         raise ValueError(f"cannot read {name}: not an SVG document")
+    try:
+        paths, widths = _stroked_paths(root, svgelements)
+    except (ArithmeticError, ValueError, RecursionError) as err:
+        raise ValueError(f"cannot read {name}: {_numeric_fault(err)}") from None
+    if not paths:
+        raise ValueError(f"no stroked {_SHAPES} in {name}")
+    attributes = root.values.get("attributes", {})
+    frame = {key: attributes[key] for key in _FRAME_ATTRIBUTES if key in attributes}
+    return Drawing(paths, widths, frame, name)
+
+
+def _stroked_paths(root: Any, svgelements: Any) -> tuple[list[Any], list[float]]:
     # svgelements maps the viewBox onto the page in pixels; undoing that keeps the numbers the
     # drawing was written in, which are the units the options are given in.
     to_user = ~svgelements.Matrix(root.viewbox_transform)
@@ -85,11 +217,15 @@ def read_svg(source: str | BinaryIO, name: str) -> Drawing:
         path *= to_user
         paths.append(path.reify())
         widths.append(width)
-    if not paths:
-        raise ValueError(f"no stroked {_SHAPES} in {name}")
-    attributes = root.values.get("attributes", {})
-    frame = {key: attributes[key] for key in _FRAME_ATTRIBUTES if key in attributes}
-    return Drawing(paths, widths, frame)
+    return paths, widths
+
+
+def _numeric_fault(err: BaseException) -> str:
+    """One line for a number the SVG library could not work with."""
+    if isinstance(err, RecursionError):
+        return "nested too deeply to read"
+    detail = str(err).splitlines()[0] if str(err) else type(err).__name__
+    return f"a size, transform or path in it is out of range ({detail})"
 
 
 def _pieces(segment: Any, tolerance: float, svgelements: Any) -> int:
@@ -109,7 +245,9 @@ def _pieces(segment: Any, tolerance: float, svgelements: Any) -> int:
         radius = math.hypot(size(u), size(v))
         if not radius > 0:
             return 1
-        step = 2 * math.acos(max(-1.0, 1 - tolerance / radius))
+        x = tolerance / radius
+        # Near 0, acos(1 - x) is sqrt(2x); 1 - x itself would round to 1 for a huge radius.
+        step = 2 * math.acos(max(-1.0, 1 - x)) if x > 1e-8 else 2 * math.sqrt(2 * x)
         return max(1, math.ceil(abs(segment.sweep) / step))
     return max(1, math.ceil(math.sqrt(bend / (8 * tolerance))))
 

@@ -187,8 +187,27 @@ def test_svg_curves_under_transforms_give_their_analytic_centerlines(tmp_path, c
 
 
 LINE = json.dumps({"type": "LineString", "coordinates": H})
+# Inputs that are small but would expand without bound.
+_NS = 'xmlns="http://www.w3.org/2000/svg"'
+_PATH = '<path id="a0" d="M0,0 L10,10" stroke="black" stroke-width="1"/>'
+_USE_LEVELS = "".join(f'<g id="a{k}">' + f'<use href="#a{k - 1}"/>' * 10 + "</g>" for k in range(1, 6))
+
 # (input file, its text, arguments after INPUT, words of the message, the extra's library)
 ERRORS = {
+    "svg <use> ten to the fifth": ("in.svg", f'<svg {_NS}><defs>{_PATH}{_USE_LEVELS}</defs>'
+                                   '<use href="#a5"/></svg>', [], "expand its 59 elements to more "
+                                   "than 10000", "svgelements"),
+    "svg <use> cycle": ("in.svg", f'<svg {_NS}>{_PATH}<g id="g"><g><use href="#g"/></g></g></svg>',
+                        [], "refers to itself", "svgelements"),
+    "svg nested 5000 deep": ("in.svg", f"<svg {_NS}>" + "<g>" * 5000 + _PATH + "</g>" * 5000 +
+                             "</svg>", [], "nested more than 200 deep", "svgelements"),
+    "svg hairline stroke": ("in.svg", f'<svg {_NS}><circle cx="5" cy="5" r="4" stroke="black" '
+                            'stroke-width="1e-12"/></svg>', [], "is below 0.0001 of its diagonal",
+                            "svgelements"),
+    "svg empty viewBox": ("in.svg", f'<svg {_NS} viewBox="0 0 0 0">{_PATH}</svg>', [],
+                          "out of range", "svgelements"),
+    "geojson nested 100000 deep": ("in.geojson", "[" * 100_000 + "]" * 100_000, FS,
+                                   "nested too deeply", None),
     "unreadable svg": ("in.svg", "<svg xmlns='http://www.w3.org/2000/svg'><path", [],
                        "not well-formed", "svgelements"),
     "svg without strokes": ("in.svg", svg_text(["M0,0 L9,9"], stroke=""), [], "no stroked",

@@ -24,6 +24,8 @@ using namespace inflate_parts;  // this stage's own parts
 
 constexpr double kArcToleranceFactor = 0.2;
 constexpr double kRepeatDist2 = 1e-10;
+// In grid units: the width of the repeats above, under which a spike counts as a crack.
+constexpr Wide kSpikeWidth = 10;
 constexpr double kMinHoleAreaFactor = 0.1;
 
 // Throws when v cannot be put on Clipper2's integer grid; `what()` names the value (built only
@@ -75,6 +77,55 @@ double typical_radius(const std::vector<Polyline>& curves, const std::optional<W
 // By x, then y.
 bool point_less(const c2::Point64& a, const c2::Point64& b) {
   return a.x < b.x || (a.x == b.x && a.y < b.y);
+}
+
+// Whether b is the tip of a spike: the ring runs from a to b and back to within kSpikeWidth of a
+// (or straight back towards a, or stays put), enclosing next to nothing.
+bool spike_tip(const c2::Point64& a, const c2::Point64& b, const c2::Point64& c) {
+  const Wide ux = b.x - a.x, uy = b.y - a.y, vx = c.x - b.x, vy = c.y - b.y;
+  if (ux == 0 && uy == 0) return true;
+  if (ux * vx + uy * vy > 0) return false;  // no turn back
+  const Wide wx = c.x - a.x, wy = c.y - a.y;
+  return ux * vy - uy * vx == 0 || wx * wx + wy * wy <= kSpikeWidth * kSpikeWidth;
+}
+
+// Drops the spikes and repeated vertices a union leaves where the sides of two offset pieces of
+// one curve, rounded each on its own, miss each other by a grid unit: a crack along a piece's flat
+// end. It is no part of the region, and where the curve was cut into other pieces (a tile holds
+// only part of it) there is none, so the same place would triangulate otherwise.
+void drop_spikes(c2::Path64& p) {
+  c2::Path64 kept;
+  kept.reserve(p.size());
+  const auto near = [](const c2::Point64& a, const c2::Point64& b) {
+    const Wide dx = a.x - b.x, dy = a.y - b.y;
+    return dx * dx + dy * dy <= kSpikeWidth * kSpikeWidth;
+  };
+  for (const c2::Point64& v : p) {
+    if (!kept.empty() && near(kept.back(), v)) continue;  // a repeat, as the assembly sees it
+    kept.push_back(v);
+    while (kept.size() >= 3 &&
+           spike_tip(kept[kept.size() - 3], kept[kept.size() - 2], kept.back())) {
+      kept.erase(kept.end() - 2);
+    }
+  }
+  // Across the closing edge: the last vertex and the first two.
+  std::size_t front = 0;
+  bool changed = true;
+  while (changed && kept.size() - front >= 3) {
+    changed = false;
+    const std::size_t n = kept.size();
+    if (near(kept[n - 1], kept[front])) {
+      kept.pop_back();
+      changed = true;
+    } else if (spike_tip(kept[n - 2], kept[n - 1], kept[front])) {
+      kept.pop_back();
+      changed = true;
+    } else if (spike_tip(kept[n - 1], kept[front], kept[front + 1])) {
+      ++front;
+      changed = true;
+    }
+  }
+  p.assign(kept.begin() + static_cast<std::ptrdiff_t>(front), kept.end());
 }
 
 // Starts a ring at its least vertex, so that rings read the same whatever way the union
@@ -260,7 +311,10 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   } catch (const c2::Clipper2Exception&) {
     off_grid();
   }
-  for (UnionRing& r : rings) make_canonical(r.path);
+  for (UnionRing& r : rings) {
+    drop_spikes(r.path);
+    make_canonical(r.path);
+  }
 
   // Each ring starts at its least vertex; list them by that vertex so that the order is the
   // geometry's, not the union's. Parents are re-pointed through the permutation.

@@ -35,8 +35,8 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
                                 const CancelCheck& cancelled = {});
 
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
-// the core is whole, plus the reaches of tip pruning and junction merging, plus one feature size
-// for the smoothing and simplification of chain ends.
+// the core is whole, plus two rounds of the reaches of tip pruning and junction merging, plus one
+// feature size for the smoothing and simplification of chain ends.
 double tile_halo(const Settings& settings, double largest_radius);
 
 // The work of a tiled run: the grid, the tiles with their curves and the stitch tolerance.

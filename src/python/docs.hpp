@@ -44,14 +44,16 @@ inline constexpr const char* kTopologizeTiledSummary =
     "\n"
     "The plane is cut into squares of side `tile_size`. Each tile runs\n"
     "`topologize` on the curves within its square widened by a halo of\n"
-    "2 x the largest radius + fs x (min_tip_fraction + junction_merge_fraction)\n"
-    "+ fs, so that the skeleton inside the square does not depend on what lies\n"
-    "beyond. Tiles run on the shared pool of worker threads a few at a time;\n"
-    "their chains are clipped to their squares and stitched: chain ends that\n"
-    "meet on a shared border within fs / 2 become one point, and the chains are\n"
-    "cut anew at junctions and tips. The result has the form and invariants of\n"
-    "a `topologize` result and follows it closely, not to the bit: junctions\n"
-    "near tile borders may sit slightly apart.";
+    "2 x the largest radius + 2 x fs x (min_tip_fraction +\n"
+    "junction_merge_fraction) + fs, so that the skeleton inside the square does\n"
+    "not depend on what lies beyond. Tiles run on the shared pool of worker\n"
+    "threads a few at a time; their chains are clipped to their squares and\n"
+    "stitched: chain ends that meet on a shared border within fs / 2 become one\n"
+    "point, and the chains are cut anew at junctions and tips. The result has\n"
+    "the form and invariants of a `topologize` result and follows it within\n"
+    "fs / 2, not to the bit: junctions near tile borders may sit slightly\n"
+    "apart, and a tip whose length sits at the pruning length near a border may\n"
+    "be kept by one and dropped by the other (min_tip_fraction x fs).";
 
 inline constexpr const char* kTopologizeBatchSummary =
     "Process multiple independent curve-sets in parallel on a shared pool of\n"

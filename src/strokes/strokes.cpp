@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <string>
-#include <tuple>
+
+#include "strokes/junction_pairing.hpp"
 
 namespace linetopo {
 namespace {
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+using strokes_detail::has_direction;
+using strokes_detail::JunctionPairing;
+constexpr std::size_t kNone = strokes_detail::kNoPartner;
 // A loop's ends are measured over at most this fraction of its length, so that they look at two
 // different points: a quarter of the way round from either side.
 constexpr double kLoopReachFraction = 0.25;
@@ -109,8 +113,6 @@ Point unit(const Point& d) {
   return {d.x / norm, d.y / norm};
 }
 
-bool has_direction(const Point& d) { return d.x != 0.0 || d.y != 0.0; }
-
 // Unit direction from the chain's first point (its last when from_last) to the first point off
 // it; {0, 0} when there is none.
 Point first_step(const Polyline& points, bool from_last) {
@@ -145,14 +147,6 @@ Point reach_direction(const Polyline& points, bool from_last, double reach) {
   }
   const Point u = unit(d);
   return has_direction(u) ? u : first_step(points, from_last);
-}
-
-// The turn in degrees when a line arrives along -u and leaves along v. Exactly symmetric in u and
-// v, so that a pair's turn never depends on which end is listed first.
-double turn_degrees(const Point& u, const Point& v) {
-  const double cross = u.x * v.y - u.y * v.x;
-  const double dot = u.x * v.x + u.y * v.y;
-  return std::atan2(std::fabs(cross), -dot) * (180.0 / kPi);
 }
 
 // partner[e] is the end joined to end e, or kNone where a stroke ends.
@@ -191,37 +185,12 @@ std::vector<std::size_t> pair_ends(const std::vector<Polyline>& chains, std::siz
     partner[check_index(a, end_count, "stroke end")] = b;
     partner[check_index(b, end_count, "stroke end")] = a;
   };
-  struct Candidate {
-    double turn;
-    double step_turn;
-    std::size_t a;
-    std::size_t b;
-  };
-  std::vector<Candidate> candidates;
+  JunctionPairing junction(direction, step, settings.max_turn_degrees, partner);
   for (std::size_t v = 0; v < node_count; ++v) {
     const std::size_t lo = first[v];
     const std::size_t degree = first[v + 1] - lo;
     if (degree == 2) join(by_node[lo], by_node[lo + 1]);
-    if (degree < 3) continue;
-    candidates.clear();
-    for (std::size_t i = lo; i < lo + degree; ++i) {
-      const std::size_t a = by_node[i];
-      if (!has_direction(direction[a])) continue;
-      for (std::size_t j = i + 1; j < lo + degree; ++j) {
-        const std::size_t b = by_node[j];
-        if (!has_direction(direction[b])) continue;
-        const double turn = turn_degrees(direction[a], direction[b]);
-        if (turn <= settings.max_turn_degrees) {
-          candidates.push_back({turn, turn_degrees(step[a], step[b]), a, b});
-        }
-      }
-    }
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& p, const Candidate& q) {
-      return std::tie(p.turn, p.step_turn, p.a, p.b) < std::tie(q.turn, q.step_turn, q.a, q.b);
-    });
-    for (const Candidate& p : candidates) {
-      if (partner[p.a] == kNone && partner[p.b] == kNone) join(p.a, p.b);
-    }
+    if (degree >= 3) junction.pair(std::span(by_node).subspan(lo, degree));
   }
   return partner;
 }

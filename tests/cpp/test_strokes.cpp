@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "strokes/strokes.hpp"
 
@@ -349,6 +350,82 @@ TEST(Strokes, RandomGraphProperties) {
       }
       EXPECT_EQ(a, b) << "reach " << reach.has_value();
     }
+  }
+}
+
+// The turn as the strokes measure it, to the bit, so that ties fall alike.
+double exact_turn(const Point& u, const Point& v) {
+  return std::atan2(std::fabs(u.x * v.y - u.y * v.x), -(u.x * v.x + u.y * v.y)) *
+         (180.0 / std::numbers::pi);
+}
+
+TEST(Strokes, JunctionPairsAsTryingEveryPair) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> angle(0.0, 2 * std::numbers::pi);
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  for (int trial = 0; trial < 200; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    // A star: chains from a centre at the origin, each to a tip of its own. Few distinct
+    // directions, scaled by powers of 2, so that directions, steps and turns repeat exactly, and
+    // some right angles apart but for rounding, so that turns also nearly tie.
+    std::vector<Point> pool;
+    double heading = angle(rng);
+    for (int k = 1 + rng() % 12; k > 0; --k) {
+      heading = rng() % 2 ? angle(rng) : heading + std::numbers::pi / 2 * (1 + rng() % 3);
+      pool.push_back(rng() % 2 ? Point{std::cos(heading), std::sin(heading)}
+                               : Point{double(rng() % 5) - 2, double(rng() % 5) - 2});
+    }
+    const auto towards = [&] {
+      const Point p = pool[rng() % pool.size()];
+      const double scale = std::ldexp(1.0, rng() % 4);
+      return Point{scale * p.x, scale * p.y};
+    };
+    Input in{{}, {{0, 0}}, {}};
+    for (int c = 3 + rng() % 300; c > 0; --c) {
+      Polyline pts{{0, 0}};
+      const Point tip = towards();
+      if (tip != Point{0, 0}) {
+        for (int k = rng() % 3; k > 0; --k) pts.push_back(towards());  // may be the centre again
+      }
+      pts.push_back(tip);
+      const bool loop = tip == Point{0, 0} && rng() % 2;  // a chain of no length, both ends here
+      in.chains.push_back(pts);
+      if (!loop) in.nodes.push_back(pts.back());
+      in.ids.emplace_back(0, loop ? 0 : in.nodes.size() - 1);
+    }
+    // Over a reach beyond every tip the direction is that of the tip.
+    const std::size_t ends = 2 * in.chains.size();
+    std::vector<Point> dir(ends), step(ends);
+    for (std::size_t c = 0; c < in.chains.size(); ++c) {
+      dir[2 * c] = first_step({{0, 0}, in.chains[c].back()}, false);
+      step[2 * c] = first_step(in.chains[c], false);
+    }
+    const auto has_dir = [&](std::size_t e) { return dir[e].x != 0 || dir[e].y != 0; };
+    // Often a turn that occurs, where rounding decides what lies within.
+    const std::size_t e0 = 2 * (rng() % in.chains.size()), e1 = 2 * (rng() % in.chains.size());
+    const double limits[] = {0.0, 45.0, 90.0, 180.0, 180.0 * angle(rng) / 7};
+    const double max_turn =
+        has_dir(e0) && has_dir(e1) && rng() % 2 ? exact_turn(dir[e0], dir[e1]) : limits[rng() % 5];
+    std::vector<std::tuple<double, double, std::size_t, std::size_t>> pairs;
+    for (std::size_t a = 0; a < ends; a += 2) {
+      for (std::size_t b = a + 2; b < ends && has_dir(a); b += 2) {
+        const double t = exact_turn(dir[a], dir[b]);
+        if (has_dir(b) && t <= max_turn) pairs.emplace_back(t, exact_turn(step[a], step[b]), a, b);
+      }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    std::vector<std::size_t> expected(ends, kNone), partner(ends, kNone);
+    for (const auto& [t, step_turn, a, b] : pairs) {
+      if (expected[a] == kNone && expected[b] == kNone) expected[a] = b, expected[b] = a;
+    }
+    for (const auto& walk : run(in, {max_turn, 1e9}).stroke_chains) {
+      for (std::size_t k = 0; k + 1 < walk.size(); ++k) {
+        const std::size_t exit = (2 * walk[k].chain + walk[k].reversed) ^ 1;
+        const std::size_t next = 2 * walk[k + 1].chain + walk[k + 1].reversed;
+        partner[exit] = next, partner[next] = exit;
+      }
+    }
+    EXPECT_EQ(partner, expected) << in.chains.size() << " chains, max turn " << max_turn;
   }
 }
 

@@ -1,0 +1,254 @@
+// Cleans a graph: tips shorter than a length pruned, junctions closer than a distance merged.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "geometry/keys.hpp"
+#include "graph/adjacency.hpp"
+#include "graph/graph.hpp"
+
+namespace linetopo {
+namespace {
+
+using graph_detail::Adjacency;
+using graph_detail::build_lists;
+using graph_detail::build_neighbours;
+using graph_detail::check_edges;
+using graph_detail::kNone;
+using PairSet = FlatSet<IndexPair>;
+
+// The ids of the alive edges at each node, ascending, so that a scan meets them in edge-list
+// order; a self-edge appears once.
+void build_incidence(const Graph& graph, const std::vector<char>& alive, Adjacency& incidence) {
+  build_lists(
+      graph.nodes.size(),
+      [&](const auto& emit) {
+        for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+          if (!alive[id]) continue;
+          const auto [a, b] = graph.edges[id];
+          emit(a, id);
+          if (b != a) emit(b, id);
+        }
+      },
+      incidence);
+}
+
+// The alive edges from tip t up to the first node whose degree is not 2, into walk; returns
+// their length.
+double walk_tip(const Graph& graph, const Adjacency& incidence, const std::vector<char>& alive,
+                const std::vector<std::size_t>& degree, std::size_t t,
+                std::vector<std::size_t>& walk) {
+  const std::vector<Point>& pos = graph.nodes;
+  walk.clear();
+  double length = 0.0;
+  std::size_t prev = kNone;
+  std::size_t cur = t;
+  while (true) {
+    std::size_t found = kNone;
+    std::size_t other = kNone;
+    for (std::size_t k = 0; k < incidence.degree(cur); ++k) {
+      const std::size_t id = incidence.at(cur, k);
+      if (!alive[id]) continue;
+      const auto [a, b] = graph.edges[id];
+      if (a == cur && b != prev) {
+        found = id;
+        other = b;
+        break;
+      }
+      if (b == cur && a != prev) {
+        found = id;
+        other = a;
+        break;
+      }
+    }
+    if (found == kNone) break;
+    walk.push_back(found);
+    if (walk.size() > graph.edges.size()) throw InternalError("internal error: tip walk cycles");
+    length += dist(pos[graph.edges[found].first], pos[graph.edges[found].second]);
+    if (degree[other] != 2) break;
+    prev = cur;
+    cur = other;
+  }
+  return length;
+}
+
+struct JunctionPath {
+  double length = 0.0;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  std::vector<std::size_t> nodes;  // start .. end, both included
+};
+
+// Roots never change under path halving, so the merge result is that of a plain parent walk.
+std::size_t find_root(std::vector<std::size_t>& parent, std::size_t v) {
+  while (parent[v] != v) {
+    parent[v] = parent[parent[v]];
+    v = parent[v];
+  }
+  return v;
+}
+
+// Every path of degree-2 nodes between two junctions (degree 3 or more) no longer than
+// merge_distance, once per junction pair, in the order the walks from each junction find them.
+std::vector<JunctionPath> close_junction_paths(const Graph& graph, double merge_distance) {
+  const std::size_t n = graph.nodes.size();
+  const std::vector<Point>& pos = graph.nodes;
+  const Adjacency adj = build_neighbours(graph);
+  // Every walk step consumes a distinct (previous, current) adjacency entry.
+  const std::size_t max_walk = 2 * graph.edges.size() + 2;
+  std::vector<JunctionPath> candidates;
+  PairSet seen;
+  std::vector<std::size_t> path;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (adj.degree(i) < 3) continue;
+    for (std::size_t k = 0; k < adj.degree(i); ++k) {
+      const std::size_t first = adj.at(i, k);
+      path.assign({i, first});
+      double length = dist(pos[i], pos[first]);
+      while (adj.degree(path.back()) == 2) {
+        const std::size_t cur = path.back();
+        const std::size_t prev = path[path.size() - 2];
+        std::size_t next = adj.at(cur, 0);
+        if (next == prev) next = adj.at(cur, 1);
+        if (next == prev) break;
+        length += dist(pos[cur], pos[next]);
+        path.push_back(next);
+        if (path.size() > max_walk) throw InternalError("internal error: junction walk cycles");
+      }
+      const std::size_t e = path.back();
+      if (adj.degree(e) >= 3 && length <= merge_distance && seen.insert(index_pair(i, e))) {
+        candidates.push_back({length, i, e, path});
+      }
+    }
+  }
+  for (const JunctionPath& c : candidates) {
+    if (std::isnan(c.length)) throw InternalError("internal error: NaN junction path length");
+  }
+  return candidates;
+}
+
+// The outcome of merging junctions: each node's representative and position, and the inner
+// nodes of merged paths, which go.
+struct Merged {
+  std::vector<std::size_t> root;
+  std::vector<Point> position;  // meaningful at roots
+  std::vector<char> removed;
+};
+
+// Merges the two ends of every candidate, shortest first, unless they are already one.
+Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidates) {
+  const std::size_t n = graph.nodes.size();
+  std::vector<std::size_t> parent(n);
+  for (std::size_t v = 0; v < n; ++v) parent[v] = v;
+  Merged m{{}, graph.nodes, std::vector<char>(n, 0)};
+  for (const JunctionPath& c : candidates) {
+    const std::size_t ra = find_root(parent, c.start);
+    const std::size_t rb = find_root(parent, c.end);
+    if (ra == rb) continue;
+    // Running pairwise midpoint: a node merged several times is not the mean of its members.
+    m.position[ra] = Point{(m.position[ra].x + m.position[rb].x) * 0.5,
+                           (m.position[ra].y + m.position[rb].y) * 0.5};
+    parent[rb] = ra;
+    for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) m.removed[c.nodes[k]] = 1;
+  }
+  m.root.resize(n);
+  for (std::size_t v = 0; v < n; ++v) m.root[v] = find_root(parent, v);
+  return m;
+}
+
+// The merged graph: nodes reached by a surviving edge keep their relative order; the rest
+// disappear, and so do edges that fall inside one merged node or repeat another.
+Graph compact(const Graph& graph, const Merged& m) {
+  const std::size_t n = graph.nodes.size();
+  const std::vector<std::size_t>& root = m.root;
+  std::vector<char> survives(n, 0);
+  for (const auto& [a, b] : graph.edges) {
+    if (m.removed[a] || m.removed[b]) continue;
+    survives[root[a]] = 1;
+    survives[root[b]] = 1;
+  }
+  Graph out;
+  std::vector<std::size_t> new_index(n, kNone);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (!survives[v]) continue;
+    new_index[v] = out.nodes.size();
+    out.nodes.push_back(m.position[v]);
+  }
+  // Only an edge at a merged node can repeat another: input edges are distinct.
+  std::vector<char> merged(n, 0);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (root[v] != v) merged[v] = merged[root[v]] = 1;
+  }
+  PairSet produced;
+  for (const auto& [a, b] : graph.edges) {
+    if (m.removed[a] || m.removed[b]) continue;
+    const std::size_t ra = root[a];
+    const std::size_t rb = root[b];
+    if (ra == rb) continue;
+    const std::size_t na = new_index[ra];
+    const std::size_t nb = new_index[rb];
+    if (na == kNone || nb == kNone) {
+      throw InternalError("internal error: merged root " + std::to_string(na == kNone ? ra : rb) +
+                          " has no new index");
+    }
+    if ((!merged[a] && !merged[b]) || produced.insert(index_pair(na, nb))) {
+      out.edges.emplace_back(na, nb);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Graph merge_close_junctions(const Graph& graph, double merge_distance) {
+  check_edges(graph);
+  if (graph.nodes.empty()) return {};
+  std::vector<JunctionPath> candidates = close_junction_paths(graph, merge_distance);
+  const auto shorter = [](const JunctionPath& l, const JunctionPath& r) {
+    return l.length < r.length;
+  };
+  std::stable_sort(candidates.begin(), candidates.end(), shorter);
+  return compact(graph, merge_paths(graph, candidates));
+}
+
+Graph prune_short_tips(const Graph& graph, double min_tip_length) {
+  check_edges(graph);
+  const std::size_t n = graph.nodes.size();
+  const std::size_t m = graph.edges.size();
+  std::vector<char> alive(m, 1);
+  std::vector<std::size_t> degree(n);
+  Adjacency incidence;
+  std::vector<std::size_t> walk;
+
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    // Degrees and incidence are fixed for the pass; edges removed during it are skipped by flag.
+    std::fill(degree.begin(), degree.end(), 0);
+    for (std::size_t id = 0; id < m; ++id) {
+      if (!alive[id]) continue;
+      ++degree[graph.edges[id].first];
+      ++degree[graph.edges[id].second];
+    }
+    build_incidence(graph, alive, incidence);
+    for (std::size_t t = 0; t < n; ++t) {
+      if (degree[t] != 1) continue;
+      const double length = walk_tip(graph, incidence, alive, degree, t, walk);
+      if (!walk.empty() && length < min_tip_length) {
+        for (const std::size_t id : walk) alive[id] = 0;
+        changed = true;
+      }
+    }
+  }
+
+  Graph out;
+  out.nodes = graph.nodes;
+  for (std::size_t id = 0; id < m; ++id) {
+    if (alive[id]) out.edges.push_back(graph.edges[id]);
+  }
+  return out;
+}
+
+}  // namespace linetopo

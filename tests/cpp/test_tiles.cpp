@@ -66,5 +66,16 @@ TEST(Tiles, StitchingJoinsCutsAndDropsStubs) {
   EXPECT_EQ(stitch_pieces(pieces, grid, 0.5).chains.size(), 4u);
 }
 
+// A segment two tiles both hold (a chain along a corner both cores reach) is one edge.
+TEST(Tiles, StitchingKeepsASegmentTwoTilesHoldOnce) {
+  const TileGrid grid{0.0, 0.0, 10.0};
+  const CorePiece along{{{10.0, 2.0}, {10.0, 6.0}, {14.0, 6.0}}, {}, false, false};
+  const CorePiece twice{{{10.0, 2.0}, {10.0, 6.0}}, {}, false, false};
+  const StitchedResult once = stitch_pieces({along}, grid, 0.5);
+  const StitchedResult r = stitch_pieces({along, twice}, grid, 0.5);
+  EXPECT_EQ(r.chains, once.chains);
+  EXPECT_EQ(r.chain_node_ids, once.chain_node_ids);
+}
+
 }  // namespace
 }  // namespace linetopo

@@ -2,9 +2,11 @@
 
 import ast
 import pathlib
+import re
 
 import pytest
 
+from drawings import scribble
 from linetopo import _internal, cli
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -64,3 +66,44 @@ def test_readme_table_matches():
     for p in TABLE.values():
         if p["cli"]:
             assert f"`{p['cli']}`" in text, p["cli"]
+
+
+def documented_default(rule, fs):
+    """The value a parameter's documented default stands for, or None when it names no value."""
+    if rule == "False":
+        return False
+    for pattern, value in ((r"([\d.]+)", lambda k: k), (r"([\d.]+) × fs", lambda k: k * fs),
+                           (r"fs / ([\d.]+)", lambda k: fs / k)):
+        m = re.fullmatch(pattern, rule)
+        if m:
+            return value(float(m.group(1)))
+    return None
+
+
+FS = 2.0
+# A scribble, and a bent line drawn as two strokes whose ends lie 0.023 apart: joined only from
+# a merge tolerance of that much.
+CURVES = scribble(4, strokes=30, points=60, size=60.0) + [[(80.0, 0.0), (90.0, 0.0)],
+                                                          [(90.023, 0.0), (95.0, 8.0)]]
+DEFAULTS = {name: documented_default(p["rule"], FS) for name, p in TABLE.items()}
+CALLS = {
+    "topologize": lambda **kw: _internal.topologize(CURVES, 1.0, FS, **kw),
+    "topologize_tiled": lambda **kw: _internal.topologize_tiled(CURVES, 1.0, FS, tile_size=30.0, **kw),
+    "inflate_curves": lambda **kw: _internal.inflate_curves(CURVES, 1.0, FS, **kw),
+    "triangulate_curves": lambda **kw: _internal.triangulate_curves(CURVES, 1.0, FS, **kw),
+    "topologize_batch job": lambda **kw: _internal.topologize_batch(
+        [(CURVES, 1.0, FS) + tuple(kw.get(n) for n in _internal._SIGNATURES["topologize_batch job"][3:])])[0],
+}
+CASES = [(entry, name) for entry in CALLS for name in _internal._SIGNATURES[entry]
+         if DEFAULTS.get(name) is not None]
+
+
+@pytest.mark.parametrize("entry, name", CASES)
+def test_each_documented_default_is_the_one_used(entry, name):
+    """Giving a documented default explicitly changes nothing, and the input is one on which a
+    different value would show."""
+    call = CALLS[entry]
+    implicit, explicit = call(), call(**{name: DEFAULTS[name]})
+    assert explicit == implicit
+    other = not DEFAULTS[name] if isinstance(DEFAULTS[name], bool) else 1.3 * DEFAULTS[name]
+    assert call(**{name: other}) != implicit

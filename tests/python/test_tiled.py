@@ -143,3 +143,19 @@ def test_tile_steps_leave_the_callers_options_alone():
               for p in _internal._run_tile(parts, widths, col, row, grid, options)]
     assert options == {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
     assert _internal._stitch(pieces, grid, tolerance) == _internal.topologize_tiled(cross(), **options)
+
+
+@pytest.mark.parametrize("tip, merge", [(None, None), (1.0, 0.5)])
+def test_each_tile_gets_the_curves_within_the_documented_halo(tip, merge):
+    r, fs, tile = 1.5, 2.0, 50.0
+    options = {"buffer_distance": r, "feature_size": fs, "tile_size": tile}
+    if tip is not None:
+        options.update(min_tip_fraction=tip, junction_merge_fraction=merge)
+    halo = 2 * r + 2 * fs * ((2.0 if tip is None else tip) + (1.5 if merge is None else merge)) + fs
+    grid, _, tiles = _internal._plan_tiles([[(-500.0, 10.0), (500.0, 10.0)]], options, None, False)
+    inner = [(col, parts) for col, row, _, parts, _ in tiles if -400 < grid[0] + col * tile < 400]
+    assert inner
+    for col, parts in inner:
+        xs = [x for part in parts for x, _ in part]
+        x0 = grid[0] + col * tile
+        assert min(xs) == pytest.approx(x0 - halo) and max(xs) == pytest.approx(x0 + tile + halo)

@@ -204,6 +204,30 @@ TEST(Driver, FineResampleGivesTheCoarseResult) {
   }
 }
 
+// Every setting the options leave to resolve, as the documentation states it, at fs = 2 and a
+// buffer of 0.5: written out as numbers, so that a changed default fails here.
+TEST(Driver, ResolveDerivesTheDocumentedSettings) {
+  const Settings s = resolve(params_of(0.5, 2.0));
+  EXPECT_DOUBLE_EQ(s.merge_tolerance, 0.02);
+  EXPECT_DOUBLE_EQ(s.decimation_spacing, 0.3);
+  EXPECT_DOUBLE_EQ(s.boundary.tolerance, 0.1);
+  EXPECT_DOUBLE_EQ(s.boundary.max_edge, 3.0);
+  EXPECT_DOUBLE_EQ(*s.boundary.ratio, 0.5);
+  EXPECT_FALSE(s.boundary.spacing);
+  EXPECT_DOUBLE_EQ(s.weld_tolerance, 0.1);
+  EXPECT_DOUBLE_EQ(s.tip_length, 4.0);
+  EXPECT_DOUBLE_EQ(s.junction_merge_distance, 3.0);
+  EXPECT_DOUBLE_EQ(s.simplification, 0.2);
+  EXPECT_FALSE(s.max_nodes);
+  EXPECT_FALSE(s.compute_widths);
+  TopologizeParams tiny = params_of(0.5, 2.0);
+  tiny.subdivision_ratio = 1e-9;
+  tiny.resample = 1e-9;
+  const Settings floors = resolve(tiny);
+  EXPECT_DOUBLE_EQ(*floors.boundary.ratio, 0.01);
+  EXPECT_DOUBLE_EQ(*floors.boundary.spacing, 0.02);
+}
+
 // The boundary point limit grows with the input above its floor; the environment sets it instead.
 TEST(Driver, PointLimitFollowsTheInputOrTheEnvironment) {
   unsetenv(kMaxPointsVariable);

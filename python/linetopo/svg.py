@@ -22,7 +22,8 @@ _OTHER_NODE_COLOUR = "#555555"
 
 
 class _Formatter:
-    """Writes coordinates with the y axis flipped and as many decimals as the extent needs."""
+    """Writes coordinates with the y axis flipped and as many decimals as the extent needs; the
+    demo's picture and the SVG writer of ``io_svg`` both use it."""
 
     def __init__(self, extent: float) -> None:
         # About five significant digits relative to the drawing keeps files small yet sharp.

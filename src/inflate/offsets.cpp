@@ -110,10 +110,12 @@ Wide doubled_area(const c2::Path64& p) {
   return a;
 }
 
-// Whether no two edges of the ring meet except neighbours at their shared vertex. Edges are
-// listed per cell of a grid of about one edge length, and each cell's pairs are tested on the
-// pool, a pair only in the first cell the two share; so the test costs about the ring's size.
-bool is_simple(const c2::Path64& r) {
+// Whether the ring is known to be simple: no two edges meet except neighbours at their shared
+// vertex. Edges are listed per cell of a grid of about one edge length, and each cell's pairs are
+// tested on the pool, a pair only in the first cell the two share; so the test costs about the
+// ring's size. False also where that grid would not pay (edges spanning thousands of cells): the
+// caller then takes the way that needs no simple ring.
+bool known_simple(const c2::Path64& r) {
   const std::size_t n = r.size();
   if (n < 3 || n >= std::numeric_limits<std::uint32_t>::max()) return false;
   double total = 0.0;
@@ -264,7 +266,7 @@ std::optional<c2::Path64> joined_outline(const c2::Path64& path, const Spans& sp
   while (out.size() > 1 && out.front() == out.back()) out.pop_back();
   const Wide got = doubled_area(out);
   const Wide gap = got > expected ? got - expected : expected - got;
-  if (static_cast<double>(gap) > slack || !is_simple(out)) return std::nullopt;
+  if (static_cast<double>(gap) > slack || !known_simple(out)) return std::nullopt;
   return out;
 }
 

@@ -1,5 +1,6 @@
-// The user's options resolved into the concrete settings of every stage. Every default lives
-// here, as a named multiple of feature_size (fs) unless its comment says otherwise.
+// The user's options resolved into the concrete settings of every stage. Every option's default
+// lives here, as a named multiple of feature_size (fs) unless its comment says otherwise; the
+// stages' own tolerances live beside the code they tune.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // Conversion of Python arguments into the core's value types, and of results back to Python.
-// The only place besides module.cpp that sees Python; every failure names the argument.
+// Shared by every file of the binding; every failure names the argument.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,6 +1,7 @@
-// The module root: registers the four entry points and strokes. Each one binds and converts its
-// arguments through the parameter table, releases the interpreter lock where the work allows and
-// calls the core.
+// The module root: registers topologize, topologize_tiled, topologize_batch, inflate_curves,
+// triangulate_curves and strokes (the tile steps register in tiles.cpp). Each one binds and
+// converts its arguments through the parameter table, releases the interpreter lock where the
+// work allows and calls the core.
 #include <pybind11/pybind11.h>
 
 #include <string>

@@ -13,7 +13,7 @@
 
 namespace linetopo {
 
-// An axis-aligned square, closed.
+// An axis-aligned rectangle, closed.
 struct Box {
   double x0 = 0.0;
   double y0 = 0.0;

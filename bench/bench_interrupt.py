@@ -29,7 +29,7 @@ def main():
     for share in (0.1, 0.3, 0.5, 0.7, 0.9):
         sent = []
 
-        def interrupt(delay=share * whole):
+        def interrupt(delay=share * whole, sent=sent):
             time.sleep(delay)
             sent.append(time.perf_counter())
             os.kill(os.getpid(), signal.SIGINT)

@@ -8,7 +8,6 @@ conversion alone.
 import time
 
 import numpy as np
-
 from linetopo import inflate_curves
 
 N = 1_000_000

@@ -27,7 +27,6 @@ def _run(kind, points, tile, queue):
         result = _internal.topologize_tiled(curves, r, fs, tile_size=tile)
     else:
         from distributed import Client, LocalCluster
-
         from linetopo import dask as ld
 
         with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",

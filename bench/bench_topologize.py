@@ -11,9 +11,8 @@ import subprocess
 import sys
 import time
 
-from scribble import scribble
-
 from linetopo import inflate_curves, topologize
+from scribble import scribble
 
 STROKES, POINTS, SIZE = 100, 1000, 400.0
 

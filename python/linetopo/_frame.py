@@ -57,7 +57,8 @@ def looks_like_metres_on_degrees(curves: Sequence[Any], buffer: float) -> bool:
     if not buffer > DEGREE_BUFFER:
         return False
     box = _box(curves)
-    return _fits_lonlat(box) and buffer > max(box[2] - box[0], box[3] - box[1]) / 10
+    return (box is not None and _fits_lonlat(box)
+            and buffer > max(box[2] - box[0], box[3] - box[1]) / 10)
 
 
 def plain_units(crs: str | None) -> str:

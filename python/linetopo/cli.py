@@ -8,7 +8,7 @@ import signal
 import sys
 import threading
 import time
-from typing import Any, Iterator, Sequence
+from typing import Any, Callable, Iterator, Sequence
 
 from . import formats, geojson, sample
 from ._centerline import PROG, UsageError, options, picture, run_centerline
@@ -46,7 +46,8 @@ _CLI_DEFAULTS = {
 _SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
           "is not a ground metre at the data (Web Mercator, feet): there they are ground metres, "
           "worked in the data's UTM zone, and the result goes back to the data's CRS.")
-_CLI_TYPES = {"float": float, "optional float": float, "optional int": _non_negative_int}
+_CLI_TYPES: dict[str, Callable[[str], Any]] = {
+    "float": float, "optional float": float, "optional int": _non_negative_int}
 
 
 def _add_options(parser: argparse.ArgumentParser) -> None:

@@ -7,6 +7,7 @@ run happens on the client.
 
 from __future__ import annotations
 
+import importlib
 import re
 from typing import Any, Sequence
 
@@ -20,7 +21,7 @@ _JOB_FAILURE = re.compile(r"topologize_batch job (\d+) failed: (.*)", re.S)
 
 def _dask():
     dask = require("dask", "linetopo.dask")
-    import dask.bag  # noqa: F401  (the bag module, once dask is known to be there)
+    importlib.import_module("dask.bag")  # the bag module, once dask is known to be there
     return dask
 
 
@@ -162,7 +163,7 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
     return _internal._stitch(pieces, grid, tolerance)
 
 
-def _run_gathered(item: tuple, grid: tuple, options: dict) -> list:
+def _run_gathered(item: tuple, grid: tuple, options: dict) -> tuple[tuple[int, int], list]:
     (col, row), contributions = item
     contributions = sorted(contributions, key=lambda c: c[0])
     if not any(reached for _, reached, _ in contributions):

@@ -180,7 +180,12 @@ def write(
             notes.append(f"{fmt} output takes the lines only: the {len(table.nodes)} nodes are "
                          f"not written to {path} (write GeoPackage to have them)")
         else:
-            where = staged if beside else run.stage(target.nodes_file)
+            if beside:
+                where = staged
+            elif target.nodes_file is not None:
+                where = run.stage(target.nodes_file)
+            else:
+                raise RuntimeError(f"internal error: no nodes file planned beside {path}")
             nodes = (where, target.layers[1], table.nodes, table.degrees)
     try:
         with warnings.catch_warnings(record=True) as caught:

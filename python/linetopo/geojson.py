@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Any, Iterator, Sequence
+from typing import Any, Iterator, Mapping, Sequence
 
 Point = tuple[float, float]
 Curve = list[Point]
@@ -125,7 +125,7 @@ def node_degrees(node_count: int, chain_node_ids: Sequence[tuple[int, int]]) -> 
 
 def lines_to_geojson(
     lines: Sequence[Sequence[Point]],
-    columns: dict[str, Sequence[Any]],
+    columns: Mapping[str, Sequence[Any]],
     nodes: Sequence[Point] = (),
     degrees: Sequence[int] = (),
     crs_name: str | None = None,

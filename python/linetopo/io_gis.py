@@ -7,7 +7,7 @@ import os
 import re
 import struct
 import warnings
-from typing import Any, Sequence
+from typing import Any, Mapping, Sequence
 
 from ._extras import require
 
@@ -52,7 +52,7 @@ def _lines_of(wkb: bytes) -> list[Any]:
     collections, in order; nothing for a geometry of another kind. ValueError for a part inside a
     collection that WKB cannot tell the size of (a curved one), which would hide the rest."""
     np = require("numpy", "reading GIS formats")
-    lines = []
+    lines: list[Any] = []
     order = "<" if wkb[0] == 1 else ">"
     if struct.unpack_from(order + "I", wkb, 1)[0] not in _KNOWN:
         return lines
@@ -223,7 +223,7 @@ def write_gis(
     driver: str,
     layer: str,
     lines: Sequence[Any],
-    columns: dict[str, Sequence[Any]],
+    columns: Mapping[str, Sequence[Any]],
     crs: str | None,
     nodes: tuple[str, str, Sequence[tuple[float, float]], Sequence[int]] | None = None,
 ) -> None:

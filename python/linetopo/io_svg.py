@@ -8,7 +8,7 @@ import math
 import statistics
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass, field
-from typing import Any, BinaryIO, Sequence
+from typing import Any, BinaryIO, Mapping, Sequence
 from xml.sax.saxutils import quoteattr
 
 from ._extras import require
@@ -91,7 +91,9 @@ def _check_expansion(data: bytes, name: str) -> None:
     try:
         events = ET.iterparse(io.BytesIO(data), events=("start", "end"))
         depth, deepest, own = 0, 0, 0
-        elements, children, by_id = [], [], {}
+        elements: list[ET.Element] = []
+        children: list[list[int]] = []
+        by_id: dict[str, int] = {}
         stack: list[int] = []
         for event, element in events:
             if event == "start":
@@ -118,7 +120,7 @@ def _check_expansion(data: bytes, name: str) -> None:
         return
     # What each element expands into: itself, its children's expansions, and for a <use> the
     # expansion of what it references. Computed children first, with an explicit stack.
-    refs = []
+    refs: list[int | None] = []
     for element in elements:
         href = element.get("href") or element.get(_XLINK) or ""
         target = by_id.get(href[1:]) if element.tag.endswith("use") and href.startswith("#") else None
@@ -131,7 +133,8 @@ def _check_expansion(data: bytes, name: str) -> None:
         node = todo[-1]
         if state[node] == 0:
             state[node] = 1
-            for nxt in children[node] + ([refs[node]] if refs[node] is not None else []):
+            ref = refs[node]
+            for nxt in children[node] + ([ref] if ref is not None else []):
                 if state[nxt] == 1:
                     raise ValueError(f"cannot read {name}: a <use> element refers to itself "
                                      "or to an element that contains it")
@@ -143,8 +146,9 @@ def _check_expansion(data: bytes, name: str) -> None:
             continue
         state[node] = 2
         total = 1 + sum(size[c] for c in children[node])
-        if refs[node] is not None:
-            total += size[refs[node]]
+        ref = refs[node]
+        if ref is not None:
+            total += size[ref]
         size[node] = min(total, limit + 1)
     if size[0] > limit:
         raise ValueError(f"cannot read {name}: its <use> elements expand its {own} elements "
@@ -275,7 +279,7 @@ def _flatten(path: Any, tolerance: float) -> list[Any]:
 
 def dumps_svg(
     lines: Sequence[Sequence[tuple[float, float]]],
-    columns: dict[str, Sequence[Any]],
+    columns: Mapping[str, Sequence[Any]],
     frame: dict[str, str] | None,
     stroke_width: float | None,
 ) -> str:

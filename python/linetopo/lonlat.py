@@ -182,7 +182,7 @@ class LocalUtm:
         self.zone = int(math.floor((centre_lon + 180) / 6)) % 60 + 1
         self.south = centre_lat < 0
         self.source = source
-        self.crs = ProjectedCRS(conversion=UTMConversion(self.zone, "S" if self.south else "N"),
+        self.crs = ProjectedCRS(conversion=UTMConversion(str(self.zone), "S" if self.south else "N"),
                                 geodetic_crs=source.geodetic_crs)
         # always_xy: GIS files and GeoJSON hold longitude first, whatever the CRS's axis order.
         self._forward = pyproj.Transformer.from_crs(source, self.crs, always_xy=True)

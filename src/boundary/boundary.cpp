@@ -113,8 +113,9 @@ RingPreparation::RingPreparation(const std::vector<BufferPolygon>& polygons,
           return subdivide_ring(simplify(ring, s.tolerance), s.max_edge, budget);
         });
     if (s.ratio) {
-      index_ = curvature_index(shared_, s.buffer_distance, kQuarterPi,
-                               [](const Ring& ring) -> const Ring& { return ring; });
+      // The rings themselves, which outlive the call.
+      index_ = curvature_index(  // NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter)
+          shared_, s.buffer_distance, kQuarterPi, [](const Ring& ring) -> const Ring& { return ring; });
     }
     return;
   }

@@ -160,7 +160,7 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<
     }
   });
   for (const std::vector<char>& found : block_meets) {
-    for (std::size_t r = 0; r < rings.size(); ++r) meets[r] = meets[r] || found[r];
+    for (std::size_t r = 0; r < rings.size(); ++r) meets[r] = (meets[r] || found[r]) ? 1 : 0;
   }
   return meets;
 }

@@ -52,8 +52,10 @@ std::string at(std::size_t curve, std::size_t point) {
       "integer grid; coordinates plus radii must stay below it");
 }
 
-bool has_radii(const std::optional<Widths>& widths, std::size_t i) {
-  return widths && i < widths->size() && !(*widths)[i].empty();
+// Curve i's radii, or nullptr when it takes the uniform radius.
+const std::vector<double>* radii_of(const std::optional<Widths>& widths, std::size_t i) {
+  if (!widths || i >= widths->size() || (*widths)[i].empty()) return nullptr;
+  return &(*widths)[i];
 }
 
 // The mean radius over every curve's points, in grid units: what sets the width of the strips.
@@ -63,9 +65,9 @@ double typical_radius(const std::vector<Polyline>& curves, const std::optional<W
   double count = 0.0;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     if (curves[i].size() < 2) continue;
-    if (has_radii(widths, i)) {
-      for (const double r : (*widths)[i]) sum += std::fabs(r);
-      count += static_cast<double>((*widths)[i].size());
+    if (const std::vector<double>* radii = radii_of(widths, i)) {
+      for (const double r : *radii) sum += std::fabs(r);
+      count += static_cast<double>(radii->size());
     } else {
       sum += std::fabs(buffer_distance) * static_cast<double>(curves[i].size());
       count += static_cast<double>(curves[i].size());
@@ -114,10 +116,7 @@ void drop_spikes(c2::Path64& p) {
   while (changed && kept.size() - front >= 3) {
     changed = false;
     const std::size_t n = kept.size();
-    if (near(kept[n - 1], kept[front])) {
-      kept.pop_back();
-      changed = true;
-    } else if (spike_tip(kept[n - 2], kept[n - 1], kept[front])) {
+    if (near(kept[n - 1], kept[front]) || spike_tip(kept[n - 2], kept[n - 1], kept[front])) {
       kept.pop_back();
       changed = true;
     } else if (spike_tip(kept[n - 1], kept[front], kept[front + 1])) {
@@ -234,8 +233,8 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
       check_value(curve[k].x, [&] { return "x coordinate" + at(i, k); });
       check_value(curve[k].y, [&] { return "y coordinate" + at(i, k); });
     }
-    if (has_radii(widths, i)) {
-      const std::vector<double>& radii = (*widths)[i];
+    if (const std::vector<double>* given = radii_of(widths, i)) {
+      const std::vector<double>& radii = *given;
       for (std::size_t k = 0; k < radii.size(); ++k) {
         check_value(radii[k], [&] { return "radius" + at(i, k); });
       }
@@ -270,14 +269,13 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     std::vector<Pieces> per_curve(curves.size());
     bool bare_curve = false;  // a zero buffer left some curve as it is
     for (std::size_t i = 0; i < curves.size(); ++i) {
-      bare_curve =
-          bare_curve || (buffer_distance == 0.0 && curves[i].size() >= 2 && !has_radii(widths, i));
+      bare_curve = bare_curve ||
+                   (buffer_distance == 0.0 && curves[i].size() >= 2 && !radii_of(widths, i));
     }
     parallel_for(curves.size(), [&](std::size_t i) {
       if (curves[i].size() < 2) return;
       throw_if_cancelled(cancelled);
-      per_curve[i] = offset_curve(curves[i], has_radii(widths, i) ? &(*widths)[i] : nullptr,
-                                  buffer_distance, arc_tolerance);
+      per_curve[i] = offset_curve(curves[i], radii_of(widths, i), buffer_distance, arc_tolerance);
     });
     Pieces leaves;
     for (Pieces& shapes : per_curve) {

@@ -1,6 +1,7 @@
 // Inflation of curves into buffer polygons with Clipper2: offset every curve, unite all shapes.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "geometry/geometry.hpp"
@@ -27,7 +28,7 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
 
 // Whether inflate still has to run check_inflation_input, or its caller already did (on these
 // curves or on those they were thinned from).
-enum class InputCheck { kRun, kDone };
+enum class InputCheck : std::uint8_t { kRun, kDone };
 
 // Offsets every curve of two or more points by its radius (widths entry i when present and not
 // empty, buffer_distance otherwise), unites all shapes and returns the polygons in ascending

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <ranges>
 #include <utility>
 
 #include "parallel/parallel.hpp"
@@ -55,10 +56,11 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
   if (hole_boxes.size() * rings.size() <= kBoxChecks) {
     for (std::size_t i = 0; i < rings.size(); ++i) {
       const c2::Rect64 box = c2::GetBounds(rings[i]);
-      asks[i] = std::any_of(hole_boxes.begin(), hole_boxes.end(), [&](const c2::Rect64& h) {
+      const bool held = std::any_of(hole_boxes.begin(), hole_boxes.end(), [&](const c2::Rect64& h) {
         return h.left <= box.left && box.right <= h.right && h.top <= box.top &&
                box.bottom <= h.bottom;
       });
+      asks[i] = held ? 1 : 0;
     }
   }
   std::size_t edges = 0;
@@ -84,7 +86,7 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
   const double extent = static_cast<double>(ymax) - y0 + 1.0;
   const double bands_by_rise = extent / std::max(1.0, rise / static_cast<double>(edges));
   const auto bands =
-      static_cast<std::size_t>(std::clamp(bands_by_rise, 1.0, static_cast<double>(edges / 2 + 1)));
+      static_cast<std::size_t>(std::clamp(bands_by_rise, 1.0, std::floor(0.5 * static_cast<double>(edges)) + 1.0));
   const double height = extent / static_cast<double>(bands);
   const auto band_of = [&](double y) {
     const double b = std::floor((y - y0) / height);
@@ -179,7 +181,7 @@ Pieces pieces_of(c2::Paths64 rings) {
       stack.pop_back();
       piece.rings.push_back({std::move(rings[i]), up});
       const auto here = static_cast<std::ptrdiff_t>(piece.rings.size()) - 1;
-      for (auto k = inside[i].rbegin(); k != inside[i].rend(); ++k) stack.emplace_back(*k, here);
+      for (const auto& k : std::views::reverse(inside[i])) stack.emplace_back(k, here);
     }
     out.push_back(std::move(piece));
   }

@@ -158,7 +158,7 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
         const c2::Rect64 box = c2::GetBounds(ring.path);
         if (i == 0 || reaches(box)) {
           // Asked before the path moves away, for the rings it holds.
-          outer[i] = c2::Area(ring.path) > 0.0;
+          outer[i] = c2::Area(ring.path) > 0.0 ? 1 : 0;
           if (outer[i]) {
             around_of[i] = static_cast<std::ptrdiff_t>(arounds.size());
             const auto n = static_cast<std::ptrdiff_t>(std::min(kSample, ring.path.size()));
@@ -359,6 +359,7 @@ Pieces unite_in_strips(Pieces leaves, double radius, const CancelCheck& cancelle
                        seams[firsts[2 * j + 1] - 1]);
     });
     std::vector<std::size_t> next_firsts;
+    next_firsts.reserve(joined.size());
     for (std::size_t j = 0; j < joined.size(); ++j) next_firsts.push_back(firsts[2 * j]);
     if (strips.size() % 2 == 1) joined.back() = std::move(strips.back());
     strips = std::move(joined);

@@ -244,10 +244,15 @@ BatchJob bind_call(const Signature& signature, const py::args& args, const py::k
     const std::string name = py::str(key);
     const auto it = std::find(signature.params.begin(), signature.params.end(), name);
     if (it == signature.params.end()) {
-      throw py::type_error(who + " got an unexpected keyword argument '" + name + "'");
+      throw py::type_error(std::string(who).append(" got an unexpected keyword argument '")
+                               .append(name)
+                               .append("'"));
     }
     py::handle& slot = bound[static_cast<std::size_t>(it - signature.params.begin())];
-    if (slot) throw py::type_error(who + " got multiple values for argument '" + name + "'");
+    if (slot) {
+      throw py::type_error(
+          std::string(who).append(" got multiple values for argument '").append(name).append("'"));
+    }
     slot = value;
   }
   for (std::size_t i = 0; i < n; ++i) {

@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,7 @@ namespace linetopo::py_params {
 namespace py = pybind11;
 
 // What a value is, which fixes its converter; text_of in parameters.cpp follows this order.
-enum class Kind { kCurves, kFloat, kOptionalFloat, kOptionalInt, kBool, kOptionalWidths };
+enum class Kind : std::uint8_t { kCurves, kFloat, kOptionalFloat, kOptionalInt, kBool, kOptionalWidths };
 
 struct Parameter {
   std::string name;

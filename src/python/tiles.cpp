@@ -2,6 +2,8 @@
 // plan on the client, run each tile on a worker, stitch on the client.
 #include "python/tiles.hpp"
 
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "pipeline/pipeline.hpp"
@@ -17,9 +19,20 @@ namespace {
 
 py::tuple grid_tuple(const TileGrid& g) { return py::make_tuple(g.origin_x, g.origin_y, g.size); }
 
+// `obj` as a sequence (of `size` items when given), or a TypeError naming `what`: a list taken for
+// a tuple would fail inside the interpreter instead.
+py::sequence sequence_of(py::handle obj, const char* arg, const char* what,
+                         std::optional<Py_ssize_t> size = std::nullopt) {
+  if (!PySequence_Check(obj.ptr()) || PyUnicode_Check(obj.ptr()) ||
+      (size && PySequence_Size(obj.ptr()) != *size)) {
+    PyErr_Clear();
+    throw py::type_error(std::string("argument '") + arg + "': must be " + what);
+  }
+  return py::reinterpret_borrow<py::sequence>(obj);
+}
+
 TileGrid grid_of(py::handle grid) {
-  const py::tuple t = py::reinterpret_borrow<py::tuple>(grid);
-  if (py::len(t) != 3) throw py::type_error("argument 'grid': must be (origin_x, origin_y, size)");
+  const py::sequence t = sequence_of(grid, "grid", "(origin_x, origin_y, size)", 3);
   return {cv::to_double(t[0], "grid"), cv::to_double(t[1], "grid"), cv::to_double(t[2], "grid")};
 }
 
@@ -73,12 +86,13 @@ py::list run(py::handle curves, py::handle widths, std::int64_t col, std::int64_
 }
 
 py::tuple stitch(py::handle pieces, py::handle grid, double tolerance) {
-  const py::sequence seq = py::reinterpret_borrow<py::sequence>(pieces);
+  const py::sequence seq = sequence_of(pieces, "pieces", "a sequence of pieces");
   std::vector<CorePiece> native(py::len(seq));
+  constexpr const char* kPiece = "pieces of (points, widths, start_cut, end_cut)";
   for (std::size_t i = 0; i < native.size(); ++i) {
-    const py::tuple t = py::reinterpret_borrow<py::tuple>(seq[i]);
+    const py::sequence t = sequence_of(seq[i], "pieces", kPiece, 4);
     native[i].points = cv::to_points(t[0], "pieces");
-    for (const py::handle w : py::reinterpret_borrow<py::sequence>(t[1])) {
+    for (const py::handle w : sequence_of(t[1], "pieces", kPiece)) {
       native[i].widths.push_back(cv::to_double(w, "pieces"));
     }
     native[i].start_cut = cv::to_bool(t[2], "pieces");

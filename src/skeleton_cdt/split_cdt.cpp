@@ -88,6 +88,7 @@ Local clip_to_slab(const std::vector<Point>& points,
     const std::size_t m = contour.size() > 1 && contour.front() == contour.back()
                               ? contour.size() - 1
                               : contour.size();
+    ring.reserve(m);
     for (std::size_t i = 0; i < m; ++i) ring.push_back({points[contour[i]], contour[i]});
     if (std::isfinite(slab.lo) && ranges[c].lo < slab.lo) ring = clip(ring, slab.lo, true);
     if (std::isfinite(slab.hi) && ranges[c].hi > slab.hi) ring = clip(ring, slab.hi, false);

@@ -80,7 +80,10 @@ class Circles {
     const std::size_t lo = first_[circle], hi = first_[circle + 1];
     const auto begin = angle_.begin();
     std::size_t start = first_live(
-        static_cast<std::size_t>(std::lower_bound(begin + lo, begin + hi, target) - begin), hi);
+        static_cast<std::size_t>(std::lower_bound(begin + static_cast<std::ptrdiff_t>(lo),
+                                                  begin + static_cast<std::ptrdiff_t>(hi), target) -
+                                 begin),
+        hi);
     if (start == hi) start = first_live(lo, hi);
     // Between the two ways round, every item at most once.
     std::size_t seen = 0;

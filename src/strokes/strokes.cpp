@@ -103,7 +103,7 @@ double default_reach(const std::vector<Polyline>& chains) {
     }
   }
   if (lengths.empty()) return std::numeric_limits<double>::infinity();
-  const double reach = kDefaultReachSegments * (sorted_sum(lengths) / lengths.size());
+  const double reach = kDefaultReachSegments * (sorted_sum(lengths) / static_cast<double>(lengths.size()));
   return reach > 0.0 ? reach : std::numeric_limits<double>::infinity();
 }
 
@@ -216,9 +216,9 @@ Polyline join_points(const std::vector<Polyline>& chains, const std::vector<Stro
     // The joint point is already there, as the previous chain's last point.
     const std::size_t skip = points.empty() ? 0 : 1;
     if (s.reversed) {
-      points.insert(points.end(), pts.rbegin() + skip, pts.rend());
+      points.insert(points.end(), pts.rbegin() + static_cast<std::ptrdiff_t>(skip), pts.rend());
     } else {
-      points.insert(points.end(), pts.begin() + skip, pts.end());
+      points.insert(points.end(), pts.begin() + static_cast<std::ptrdiff_t>(skip), pts.end());
     }
   }
   return points;

@@ -6,9 +6,8 @@ import subprocess
 import sys
 
 import pytest
-
-from linetopo import topologize, topologize_batch
 from drawings import circle, cross, in_threads, scribble, tee
+from linetopo import topologize, topologize_batch
 
 # The job tuple's fields after (curves, buffer_distance, feature_size), in order.
 FIELDS = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes", "subdivision_ratio",

@@ -8,11 +8,10 @@ import sys
 import xml.etree.ElementTree as ET
 
 import pytest
-
+from drawings import cross
 from linetopo import geojson
 from linetopo.cli import main
 from linetopo.sample import sample_curves
-from drawings import cross
 
 SVG_NS = "{http://www.w3.org/2000/svg}"
 H, V = cross(50.0, 41)

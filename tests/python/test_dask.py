@@ -1,7 +1,6 @@
 """linetopo.dask on a two-process LocalCluster on loopback: results equal the local ones."""
 
 import pytest
-
 from drawings import scribble
 from linetopo import _internal
 

@@ -2,11 +2,10 @@
 
 import math
 
-import pytest
-
 import linetopo
-from linetopo import _internal
+import pytest
 from drawings import cross, stroke
+from linetopo import _internal
 
 SIGNATURES = {
     "inflate_curves": "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None)",

@@ -10,10 +10,9 @@ import xml.etree.ElementTree as ET
 
 import numpy as np
 import pytest
-
+from drawings import cross
 from linetopo import formats, topologize
 from linetopo.cli import main
-from drawings import cross
 
 SVG_NS = "{http://www.w3.org/2000/svg}"
 H, V = cross(50.0, 41)

@@ -5,10 +5,9 @@ import math
 import sys
 
 import pytest
-
+from drawings import cross
 from linetopo import topologize
 from linetopo.cli import main
-from drawings import cross
 from test_formats import read_back, write_lines
 
 H, V = cross(50.0, 41)

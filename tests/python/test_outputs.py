@@ -2,7 +2,6 @@
 the CRS the data came in, and saying so when the result is empty or a record unreadable."""
 
 import json
-import math
 import os
 import shutil
 import signal
@@ -11,10 +10,9 @@ import subprocess
 
 import numpy as np
 import pytest
-
 from linetopo import _centerline
 from linetopo.cli import main
-from test_formats import FS, H, V, read_back, svg_text, wkb, write_lines
+from test_formats import FS, H, V, read_back, wkb, write_lines
 
 UTM = "EPSG:32633"
 # Streets of a block in Prague, in UTM 33N metres: a grid of 5 by 5 lines 100 m apart.

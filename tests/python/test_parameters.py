@@ -5,7 +5,6 @@ import pathlib
 import re
 
 import pytest
-
 from drawings import scribble
 from linetopo import _internal, cli
 

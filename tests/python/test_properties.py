@@ -11,10 +11,15 @@ import re
 import time
 
 import pytest
-from hypothesis import HealthCheck, example, given, settings, strategies as st
-
 from drawings import cross, scribble
-from linetopo import _internal, inflate_curves, strokes, topologize, topologize_batch, triangulate_curves
+from hypothesis import HealthCheck, example, given, settings
+from hypothesis import strategies as st
+from linetopo import (
+    _internal,
+    strokes,
+    topologize,
+    topologize_batch,
+)
 
 _QUIET = [HealthCheck.too_slow, HealthCheck.data_too_large]
 settings.register_profile("default", max_examples=15, deadline=None, database=None, suppress_health_check=_QUIET)
@@ -171,7 +176,7 @@ def options(draw, fs):
         kind = p["kind"]
         if kind == "optional float":
             unit = 1.0 if "× this" in p["help"] else fs
-            value = draw(st.none() | st.sampled_from(SPECIAL) | st.floats(0.1, 3.0).map(lambda f: f * unit))
+            value = draw(st.none() | st.sampled_from(SPECIAL) | st.floats(0.1, 3.0).map(lambda f, unit=unit: f * unit))
         elif kind == "optional int":
             value = draw(st.none() | st.integers(0, 400))
         elif kind == "bool":

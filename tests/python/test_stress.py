@@ -7,9 +7,14 @@ import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
-
 from drawings import cross, scribble, tee
-from linetopo import inflate_curves, strokes, topologize, topologize_batch, triangulate_curves
+from linetopo import (
+    inflate_curves,
+    strokes,
+    topologize,
+    topologize_batch,
+    triangulate_curves,
+)
 
 
 def at_once(calls):

@@ -3,7 +3,6 @@
 import json
 
 import pytest
-
 from drawings import cross, stroke, tee
 from linetopo import strokes, topologize
 from linetopo.cli import main

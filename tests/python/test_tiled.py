@@ -7,7 +7,6 @@ import sys
 
 import numpy as np
 import pytest
-
 from drawings import cross, scribble
 from linetopo import _internal, topologize
 
@@ -143,6 +142,12 @@ def test_tile_steps_leave_the_callers_options_alone():
               for p in _internal._run_tile(parts, widths, col, row, grid, options)]
     assert options == {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
     assert _internal._stitch(pieces, grid, tolerance) == _internal.topologize_tiled(cross(), **options)
+    # Lists where tuples are written read the same; anything else is a TypeError, not a crash.
+    as_lists = [[list(points), list(widths), start, end] for points, widths, start, end in pieces]
+    assert _internal._stitch(as_lists, list(grid), tolerance) == _internal._stitch(pieces, grid, tolerance)
+    for bad in ([pieces[0][:3]], 7):
+        with pytest.raises(TypeError, match="argument 'pieces'"):
+            _internal._stitch(bad, grid, tolerance)
 
 
 @pytest.mark.parametrize("tip, merge", [(None, None), (1.0, 0.5)])

@@ -7,9 +7,8 @@ import threading
 import time
 
 import pytest
-
-from linetopo import inflate_curves, topologize, triangulate_curves
 from drawings import circle, cross, in_threads, scribble, stroke, tee
+from linetopo import inflate_curves, topologize, triangulate_curves
 
 
 def degrees(ids):

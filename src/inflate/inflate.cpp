@@ -259,9 +259,7 @@ std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, InputCheck check,
-                                   const CancelCheck& cancelled) {
-  if (check == InputCheck::kRun) check_inflation_input(curves, widths, buffer_distance);
+                                   double feature_size, const CancelCheck& cancelled) {
   const double arc_tolerance = kArcToleranceFactor * feature_size;
 
   std::vector<UnionRing> rings;

@@ -1,7 +1,6 @@
 // Inflation of curves into buffer polygons with Clipper2: offset every curve, unite all shapes.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 
 #include "geometry/geometry.hpp"
@@ -20,25 +19,21 @@ inline constexpr double kMaxInflationMagnitude = [] {
 
 // Throws InputError, naming the curve and point, when a coordinate or a radius that inflation
 // would use is not finite or exceeds kMaxInflationMagnitude. Only curves of two or more points
-// are looked at; buffer_distance only when such a curve has no per-vertex radii. inflate runs
-// this itself unless told that its caller did, on the raw input before merging, so that messages
-// use the caller's indices.
+// are looked at; buffer_distance only when such a curve has no per-vertex radii. The entry points
+// run it once, on the raw input before merging and thinning, so that messages use the caller's
+// indices; inflate takes curves that passed it.
 void check_inflation_input(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
                            double buffer_distance);
 
-// Whether inflate still has to run check_inflation_input, or its caller already did (on these
-// curves or on those they were thinned from).
-enum class InputCheck : std::uint8_t { kRun, kDone };
-
-// Offsets every curve of two or more points by its radius (widths entry i when present and not
-// empty, buffer_distance otherwise), unites all shapes and returns the polygons in ascending
+// Offsets every curve of two or more points (which passed check_inflation_input, or were made
+// from curves that did) by its radius (widths entry i when present and not empty,
+// buffer_distance otherwise), unites all shapes and returns the polygons in ascending
 // order of outer open length, each hole attached to the first polygon that encloses it.
 // `cancelled` is asked for each curve's offset and each union of the tree or strips, so that a
 // large inflation stops soon after it says so (throwing Cancelled).
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, InputCheck check = InputCheck::kRun,
-                                   const CancelCheck& cancelled = {});
+                                   double feature_size, const CancelCheck& cancelled = {});
 
 // The per-vertex route for one curve; widths.size() must equal pts.size().
 std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,

@@ -1,7 +1,6 @@
 // The topologize driver: every stage in order, with the settings resolve() derives.
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 
 #include "boundary/boundary.hpp"
 #include "chains/chains.hpp"
@@ -282,10 +281,10 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
     const MergedCurves merged =
         merge_connected(curves, per_curve_widths, s.buffer_distance, s.merge_tolerance);
     return inflate(decimate_curves(merged.curves, merged.widths.has_value(), s.decimation_spacing),
-                   merged.widths, s.buffer_distance, s.feature_size, InputCheck::kDone, cancelled);
+                   merged.widths, s.buffer_distance, s.feature_size, cancelled);
   }
   return inflate(decimate_curves(curves, per_curve_widths.has_value(), s.decimation_spacing),
-                 per_curve_widths, s.buffer_distance, s.feature_size, InputCheck::kDone, cancelled);
+                 per_curve_widths, s.buffer_distance, s.feature_size, cancelled);
 }
 
 }  // namespace detail
@@ -317,13 +316,7 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
   TopologyResult result;
   result.chains.reserve(chains.size());
   result.chain_node_ids.reserve(chains.size());
-  std::unordered_map<std::size_t, std::size_t> node_table;  // looked up only
-  node_table.reserve(2 * chains.size());
-  const auto output_node = [&](std::size_t graph_node, const Point& position) {
-    const auto [it, inserted] = node_table.try_emplace(graph_node, result.nodes.size());
-    if (inserted) result.nodes.push_back(position);
-    return it->second;
-  };
+  NodeNumbering output_node(result.nodes, 2 * chains.size());
   // Chains are finished independently on the pool; nodes are numbered afterwards, in order.
   std::vector<FinishedChain> finished(chains.size());
   if (tree) result.widths.resize(chains.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "geometry/topology.hpp"
 
 namespace linetopo {
 
@@ -26,13 +27,6 @@ struct TopologizeParams {
   std::optional<double> boundary_simplification;
   std::optional<double> merge_tolerance;
   double tile_size = 0.0;  // topologize_tiled only
-};
-
-struct TopologyResult {
-  std::vector<Polyline> chains;
-  std::vector<Point> nodes;
-  std::vector<std::pair<std::size_t, std::size_t>> chain_node_ids;
-  Widths widths;
 };
 
 }  // namespace linetopo

@@ -101,9 +101,7 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const Topol
     }
   }
   throw_if_cancelled(cancelled);
-  StitchedResult stitched = stitch_pieces(std::move(pieces), plan.grid, plan.tolerance);
-  return {std::move(stitched.chains), std::move(stitched.nodes), std::move(stitched.chain_node_ids),
-          std::move(stitched.widths)};
+  return stitch_pieces(std::move(pieces), plan.grid, plan.tolerance);
 }
 
 }  // namespace linetopo

@@ -99,7 +99,7 @@ py::tuple stitch(py::handle pieces, py::handle grid, double tolerance) {
     native[i].end_cut = cv::to_bool(t[3], "pieces");
   }
   const TileGrid g = grid_of(grid);
-  StitchedResult r;
+  TopologyResult r;
   {
     py::gil_scoped_release unlocked;
     r = stitch_pieces(std::move(native), g, tolerance);

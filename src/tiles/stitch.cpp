@@ -167,7 +167,7 @@ Graph drop_stubs(const Graph& graph, const std::vector<Point>& loose, double max
 
 }  // namespace
 
-StitchedResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid,
+TopologyResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid,
                              double tolerance) {
   const std::vector<Point> loose = pair_cut_ends(pieces, grid, tolerance);
   bool with_widths = false;
@@ -182,13 +182,8 @@ StitchedResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid
   graph = merge_close_junctions(graph, tolerance);
   const std::vector<Chain> chains = extract_chains(graph);
 
-  StitchedResult out;
-  std::unordered_map<std::size_t, std::size_t> node_table;  // looked up only
-  const auto output_node = [&](std::size_t graph_node, const Point& position) {
-    const auto [it, inserted] = node_table.try_emplace(graph_node, out.nodes.size());
-    if (inserted) out.nodes.push_back(position);
-    return it->second;
-  };
+  TopologyResult out;
+  NodeNumbering output_node(out.nodes, 2 * chains.size());
   for (const Chain& chain : chains) {
     if (chain.points.size() < 2) throw InternalError("internal error: stitched chain too short");
     out.chain_node_ids.emplace_back(output_node(chain.start, chain.points.front()),

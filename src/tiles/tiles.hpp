@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "geometry/topology.hpp"
 
 namespace linetopo {
 
@@ -75,20 +76,14 @@ struct CorePiece {
 void clip_chains_to_core(const std::vector<Polyline>& chains, const Widths& widths, const Box& core,
                          std::vector<CorePiece>& out);
 
-struct StitchedResult {
-  std::vector<Polyline> chains;
-  std::vector<Point> nodes;
-  std::vector<std::pair<std::size_t, std::size_t>> chain_node_ids;
-  Widths widths;  // empty when the pieces have none
-};
-
 // Joins the pieces of all tiles of the grid. Cut points on the same border line from its two sides
 // are paired when within `tolerance`, nearest first, and both move to their midpoint. A path from a
 // cut point left unpaired to the next junction or tip is dropped when not longer than 2 x
 // tolerance: it is a stub of a feature that the neighbouring tile placed across the border.
 // Junctions closer than `tolerance` then become one (a junction on a border that both tiles kept),
 // and the chains are cut anew at junctions and tips, so that the result has the invariants of a
-// topologize result.
-StitchedResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid, double tolerance);
+// topologize result (its widths empty when the pieces have none), nodes numbered as topologize
+// numbers them.
+TopologyResult stitch_pieces(std::vector<CorePiece> pieces, const TileGrid& grid, double tolerance);
 
 }  // namespace linetopo

@@ -213,14 +213,20 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
       {{ok}, {}, kNan, "buffer_distance is NaN" + finite},
       {{ok}, Widths{}, 3e12, "buffer_distance is 3e+12" + limit},
   };
+  // As the entry points run them: the check on the input, then the inflation.
+  const auto checked = [](const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
+                          double buffer_distance) {
+    check_inflation_input(curves, widths, buffer_distance);
+    return inflate(curves, widths, buffer_distance, 1.0);
+  };
   for (const Case& c : cases) {
-    EXPECT_EQ(message_of<InputError>([&] { inflate(c.curves, c.widths, c.buffer_distance, 1.0); }),
+    EXPECT_EQ(message_of<InputError>([&] { checked(c.curves, c.widths, c.buffer_distance); }),
               c.message);
   }
   // Values that are never used are not checked; magnitudes at the limit pass.
-  EXPECT_NO_THROW(inflate({{{kNan, kInf}}}, std::nullopt, kNan, 1.0));
-  EXPECT_EQ(inflate({ok, {{5e12, 0}}}, Widths{{1, 1}}, kNan, 1.0).size(), 1u);
-  EXPECT_EQ(inflate({{{-1e12, 0}, {-1e12 + 10, 0}}}, std::nullopt, 1.0, 1.0).size(), 1u);
+  EXPECT_NO_THROW(checked({{{kNan, kInf}}}, std::nullopt, kNan));
+  EXPECT_EQ(checked({ok, {{5e12, 0}}}, Widths{{1, 1}}, kNan).size(), 1u);
+  EXPECT_EQ(checked({{{-1e12, 0}, {-1e12 + 10, 0}}}, std::nullopt, 1.0).size(), 1u);
   // Each value is at the limit, but the square cap's corner lands beyond the grid.
   const Polyline corner = {{1e12 - 10, 1e12 - 20}, {1e12, 1e12}};
   for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{1e12, 1e12}}}}) {

@@ -53,7 +53,7 @@ TEST(Tiles, StitchingJoinsCutsAndDropsStubs) {
       {{{10.3, 5.0}, {10.3, 9.0}}, {}, false, false},
       {{{10.0, 5.6}, {10.3, 5.0}}, {}, true, false},
   };
-  const StitchedResult r = stitch_pieces(pieces, grid, 0.5);
+  const TopologyResult r = stitch_pieces(pieces, grid, 0.5);
   ASSERT_EQ(r.chains.size(), 3u);
   ASSERT_EQ(r.nodes.size(), 4u);
   int through = 0;
@@ -71,8 +71,8 @@ TEST(Tiles, StitchingKeepsASegmentTwoTilesHoldOnce) {
   const TileGrid grid{0.0, 0.0, 10.0};
   const CorePiece along{{{10.0, 2.0}, {10.0, 6.0}, {14.0, 6.0}}, {}, false, false};
   const CorePiece twice{{{10.0, 2.0}, {10.0, 6.0}}, {}, false, false};
-  const StitchedResult once = stitch_pieces({along}, grid, 0.5);
-  const StitchedResult r = stitch_pieces({along, twice}, grid, 0.5);
+  const TopologyResult once = stitch_pieces({along}, grid, 0.5);
+  const TopologyResult r = stitch_pieces({along, twice}, grid, 0.5);
   EXPECT_EQ(r.chains, once.chains);
   EXPECT_EQ(r.chain_node_ids, once.chain_node_ids);
 }

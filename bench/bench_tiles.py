@@ -49,11 +49,11 @@ def measure(kind, points, tile):
 
 def halo_share(points, tile):
     """Input points the tiles get, over the input: what the halo adds."""
-    from linetopo import _internal
+    from linetopo import _tiles
 
     curves, r, fs = generators.gps(points)
     options = {"buffer_distance": r, "feature_size": fs, "tile_size": tile}
-    _, _, tiles = _internal._plan_tiles(curves, options, None, False)
+    _, _, tiles = _tiles.plan(curves, options, None, False)
     given = sum(len(c) for *_, parts, _ in tiles for c in parts)
     return given / sum(len(c) for c in curves) - 1.0
 

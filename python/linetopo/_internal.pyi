@@ -72,26 +72,5 @@ _PARAMETERS: list[dict[str, Any]]
 _SIGNATURES: dict[str, tuple[str, ...]]
 _VERSIONS: dict[str, str]
 
-# The steps of topologize_tiled, for runners that spread the tiles themselves (linetopo.dask).
-# grid: (origin x, origin y, tile size); a tile: (col, row, reached, parts, widths or None); a
-# piece: (points, widths, start cut, end cut).
-TileGrid: TypeAlias = tuple[float, float, float]
-def _plan_tiles(
-    curves: Sequence[Curve],
-    options: dict[str, Any],
-    origin: tuple[float, float] | None,
-    all_tiles: bool,
-) -> tuple[TileGrid, float, list[tuple[int, int, bool, list[list[Point]], list[list[float]] | None]]]: ...
-def _run_tile(
-    curves: Sequence[Curve],
-    widths: Sequence[Sequence[SupportsFloat]] | None,
-    col: int,
-    row: int,
-    grid: TileGrid,
-    options: dict[str, Any],
-) -> list[tuple[list[Point], list[float], bool, bool]]: ...
-def _stitch(
-    pieces: Sequence[tuple[Any, ...]],
-    grid: TileGrid,
-    tolerance: float,
-) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
+# The steps of topologize_tiled; linetopo._tiles gives them types and documentation.
+_tiles: Any

@@ -11,7 +11,7 @@ import importlib
 import re
 from typing import Any, Sequence
 
-from . import _internal
+from . import _internal, _tiles
 from ._extras import require
 
 _JOB_OPTIONS = tuple(_internal._SIGNATURES["topologize_batch job"][3:])
@@ -83,7 +83,7 @@ def _tile_options(buffer_distance: float, feature_size: float, tile_size: float,
 
 def _run(curves: list, widths: list | None, col: int, row: int, grid: tuple,
          options: dict) -> list:
-    return _internal._run_tile(curves, widths, col, row, grid, options)
+    return _tiles.run(curves, widths, col, row, grid, options)
 
 
 def _corner(curves: Sequence) -> list:
@@ -93,7 +93,7 @@ def _corner(curves: Sequence) -> list:
 
 
 def _partition_tiles(curves: Sequence, partition: int, origin: tuple, options: dict) -> list:
-    _, _, tiles = _internal._plan_tiles(list(curves), options, origin, True)
+    _, _, tiles = _tiles.plan(list(curves), options, origin, True)
     return [((col, row), [(partition, reached, parts)]) for col, row, reached, parts, _ in tiles]
 
 
@@ -143,7 +143,7 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
             return [], [], [], []
         corner = (min(c[0] for c in corners), min(c[1] for c in corners))
         # The grid of the curves' least corner, as a plan of the whole would place it.
-        grid, tolerance, _ = _internal._plan_tiles([[corner]], opts, None, False)
+        grid, tolerance, _ = _tiles.plan([[corner]], opts, None, False)
         origin = grid[:2]
         # Parts are gathered per tile and put back in partition order, so that a tile sees its
         # curves in the order a single plan would give them.
@@ -156,11 +156,11 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
         # The stitch takes the tiles in (row, col) order, as a local run does.
         pieces = [p for _, tile in sorted(done, key=lambda t: (t[0][1], t[0][0])) for p in tile]
     else:
-        grid, tolerance, tiles = _internal._plan_tiles(curves, opts, None, False)
+        grid, tolerance, tiles = _tiles.plan(curves, opts, None, False)
         tasks = [dask.delayed(_run)(parts, widths, col, row, grid, opts)
                  for col, row, _, parts, widths in tiles]
         pieces = [p for tile in _compute(dask, client, tasks) for p in tile]
-    return _internal._stitch(pieces, grid, tolerance)
+    return _tiles.stitch(pieces, grid, tolerance)
 
 
 def _run_gathered(item: tuple, grid: tuple, options: dict) -> tuple[tuple[int, int], list]:

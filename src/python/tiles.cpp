@@ -111,11 +111,14 @@ py::tuple stitch(py::handle pieces, py::handle grid, double tolerance) {
 }  // namespace
 
 void register_tiles(py::module_& m) {
-  m.def("_plan_tiles", &plan, py::arg("curves"), py::arg("options"), py::arg("origin"),
-        py::arg("all_tiles"));
-  m.def("_run_tile", &run, py::arg("curves"), py::arg("widths"), py::arg("col"), py::arg("row"),
-        py::arg("grid"), py::arg("options"));
-  m.def("_stitch", &stitch, py::arg("pieces"), py::arg("grid"), py::arg("tolerance"));
+  // A submodule of their own, so that _internal holds the entry points only; linetopo._tiles
+  // gives them types and documentation.
+  py::module_ tiles = m.def_submodule("_tiles", "The steps of topologize_tiled.");
+  tiles.def("plan", &plan, py::arg("curves"), py::arg("options"), py::arg("origin"),
+            py::arg("all_tiles"));
+  tiles.def("run", &run, py::arg("curves"), py::arg("widths"), py::arg("col"), py::arg("row"),
+            py::arg("grid"), py::arg("options"));
+  tiles.def("stitch", &stitch, py::arg("pieces"), py::arg("grid"), py::arg("tolerance"));
 }
 
 }  // namespace linetopo::py_tiles

@@ -8,7 +8,7 @@ import sys
 import numpy as np
 import pytest
 from drawings import cross, scribble
-from linetopo import _internal, topologize
+from linetopo import _internal, _tiles, topologize
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
 import generators  # noqa: E402
@@ -57,7 +57,7 @@ def test_tiled_matches_untiled(name):
     # Same invariants as topologize: ids index nodes, chains start and end at them.
     for chain, (s, e) in zip(tiled[0], tiled[2]):
         assert len(chain) >= 2 and chain[0] == tiled[1][s] and chain[-1] == tiled[1][e]
-    origin = _internal._plan_tiles(curves, {"buffer_distance": r, "feature_size": fs, "tile_size": tile}, None, False)[0][:2]
+    origin = _tiles.plan(curves, {"buffer_distance": r, "feature_size": fs, "tile_size": tile}, None, False)[0][:2]
     whole_deg, tiled_deg = degrees(whole), degrees(tiled)
     for node, degree in zip(tiled[1], tiled_deg):
         near = [i for i, q in enumerate(whole[1]) if math.dist(node, q) <= fs]
@@ -137,17 +137,17 @@ def test_tiles_far_smaller_than_their_halo_are_refused_before_any_work():
 
 def test_tile_steps_leave_the_callers_options_alone():
     options = {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
-    grid, tolerance, tiles = _internal._plan_tiles(cross(), options, None, False)
+    grid, tolerance, tiles = _tiles.plan(cross(), options, None, False)
     pieces = [p for col, row, _, parts, widths in tiles
-              for p in _internal._run_tile(parts, widths, col, row, grid, options)]
+              for p in _tiles.run(parts, widths, col, row, grid, options)]
     assert options == {"buffer_distance": 1.0, "feature_size": 2.0, "tile_size": 20.0}
-    assert _internal._stitch(pieces, grid, tolerance) == _internal.topologize_tiled(cross(), **options)
+    assert _tiles.stitch(pieces, grid, tolerance) == _internal.topologize_tiled(cross(), **options)
     # Lists where tuples are written read the same; anything else is a TypeError, not a crash.
     as_lists = [[list(points), list(widths), start, end] for points, widths, start, end in pieces]
-    assert _internal._stitch(as_lists, list(grid), tolerance) == _internal._stitch(pieces, grid, tolerance)
+    assert _tiles.stitch(as_lists, list(grid), tolerance) == _tiles.stitch(pieces, grid, tolerance)
     for bad in ([pieces[0][:3]], 7):
         with pytest.raises(TypeError, match="argument 'pieces'"):
-            _internal._stitch(bad, grid, tolerance)
+            _tiles.stitch(bad, grid, tolerance)
 
 
 @pytest.mark.parametrize("tip, merge", [(None, None), (1.0, 0.5)])
@@ -157,7 +157,7 @@ def test_each_tile_gets_the_curves_within_the_documented_halo(tip, merge):
     if tip is not None:
         options.update(min_tip_fraction=tip, junction_merge_fraction=merge)
     halo = 2 * r + 2 * fs * ((2.0 if tip is None else tip) + (1.5 if merge is None else merge)) + fs
-    grid, _, tiles = _internal._plan_tiles([[(-500.0, 10.0), (500.0, 10.0)]], options, None, False)
+    grid, _, tiles = _tiles.plan([[(-500.0, 10.0), (500.0, 10.0)]], options, None, False)
     inner = [(col, parts) for col, row, _, parts, _ in tiles if -400 < grid[0] + col * tile < 400]
     assert inner
     for col, parts in inner:

@@ -114,7 +114,7 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
         pp::batch_docstring(docs::kTopologizeBatchSummary, docs::kTopologizeBatchReturns).c_str(),
         py::arg("jobs"));
   m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
-        py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = 45.0,
+        py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,
         py::arg("tangent_reach") = py::none());
   linetopo::py_tiles::register_tiles(m);
   // The option table, for the command line and the consistency tests.

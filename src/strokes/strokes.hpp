@@ -16,10 +16,13 @@ namespace linetopo {
 // the local course of the line.
 inline constexpr double kDefaultReachSegments = 3.0;
 
+// The largest turn, in degrees, at which two chain ends continue each other unless told otherwise.
+inline constexpr double kDefaultMaxTurnDegrees = 45.0;
+
 struct StrokeSettings {
   // Two chain ends at a junction join only when the line turns by at most this many degrees
   // there; within [0, 180].
-  double max_turn_degrees = 45.0;
+  double max_turn_degrees = kDefaultMaxTurnDegrees;
   // Arc length from a chain end over which its direction is measured; positive and finite.
   // Absent: kDefaultReachSegments times the mean segment length, repeated points left out.
   std::optional<double> tangent_reach;

@@ -1,6 +1,9 @@
 """Strokes through the Python surface and the command line; the pairing rules are tested in C++."""
 
 import json
+import math
+import pathlib
+import re
 
 import pytest
 from drawings import cross, stroke, tee
@@ -49,3 +52,21 @@ def test_command_line_writes_strokes(tmp_path):
     # Chains are coloured by stroke: two colours for four chains.
     chains_group = picture.read_text().split('<g id="chains"', 1)[1].split("</g>", 1)[0]
     assert len({part.split('"', 1)[0] for part in chains_group.split('stroke="')[1:]}) == 2
+
+
+def test_the_documented_max_turn_is_the_one_used():
+    """The default that the docstring, the stub and the README state, and the one the call uses:
+    a 43° turn joins at 45 but not at 40.5."""
+    root = pathlib.Path(__file__).resolve().parents[2]
+    texts = [strokes.__doc__, (root / "python/linetopo/_internal.pyi").read_text(),
+             (root / "README.md").read_text()]
+    found = [re.findall(r"max_turn(?:: SupportsFloat)? ?= ?([\d.]+)", t) for t in texts]
+    assert all(found)
+    [default] = {float(v) for values in found for v in values}
+    bend = (10 * math.cos(math.radians(43)), 10 * math.sin(math.radians(43)))
+    chains = [[(-10.0, 0.0), (0.0, 0.0)], [(0.0, 0.0), bend], [(0.0, 0.0), (0.0, -10.0)]]
+    nodes, ids = [(-10.0, 0.0), (0.0, 0.0), bend, (0.0, -10.0)], [(0, 1), (1, 2), (1, 3)]
+    implicit = strokes(chains, nodes, ids)
+    assert strokes(chains, nodes, ids, max_turn=default) == implicit
+    assert len(implicit[0]) == 2
+    assert len(strokes(chains, nodes, ids, max_turn=0.9 * default)[0]) == 3

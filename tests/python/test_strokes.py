@@ -60,7 +60,8 @@ def test_the_documented_max_turn_is_the_one_used():
     root = pathlib.Path(__file__).resolve().parents[2]
     texts = [strokes.__doc__, (root / "python/linetopo/_internal.pyi").read_text(),
              (root / "README.md").read_text()]
-    found = [re.findall(r"max_turn(?:: SupportsFloat)? ?= ?([\d.]+)", t) for t in texts]
+    written = r"max_turn(?:: SupportsFloat)? ?= ?([\d.]+)|max_turn : float, default ([\d.]+)"
+    found = [[a or b for a, b in re.findall(written, t)] for t in texts]
     assert all(found)
     [default] = {float(v) for values in found for v in values}
     bend = (10 * math.cos(math.radians(43)), 10 * math.sin(math.radians(43)))

@@ -33,10 +33,14 @@ std::vector<const Ring*> ring_list(const std::vector<BufferPolygon>& polygons) {
 // Applies fn(index in ring_list order, ring) to every ring in parallel, keeping polygon and hole
 // counts and order.
 template <typename Fn>
-std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons, const Fn& fn) {
+std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons, const Fn& fn,
+                                     const CancelCheck& cancelled) {
   const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<Ring> mapped(rings.size());
-  parallel_for(rings.size(), [&](std::size_t i) { mapped[i] = fn(i, *rings[i]); });
+  parallel_for(rings.size(), [&](std::size_t i) {
+    throw_if_cancelled(cancelled);
+    mapped[i] = fn(i, *rings[i]);
+  });
   std::vector<BufferPolygon> out(polygons.size());
   std::size_t k = 0;
   for (std::size_t p = 0; p < polygons.size(); ++p) {
@@ -55,17 +59,21 @@ std::vector<BufferPolygon> map_rings(const std::vector<BufferPolygon>& polygons,
 // before, so that the failure and its message are those of a walk in order.
 template <typename Fn>
 std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& polygons,
-                                              const char* option, std::size_t limit, const Fn& fn) {
+                                              const char* option, std::size_t limit, const Fn& fn,
+                                              const CancelCheck& cancelled) {
   const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<char> failed(rings.size(), 0);
-  std::vector<BufferPolygon> out = map_rings(polygons, [&](std::size_t i, const Ring& ring) {
-    try {
-      return fn(ring, PointBudget{option, 0, limit});
-    } catch (const InputError&) {
-      failed[i] = 1;
-      return Ring{};
-    }
-  });
+  std::vector<BufferPolygon> out = map_rings(
+      polygons,
+      [&](std::size_t i, const Ring& ring) {
+        try {
+          return fn(ring, PointBudget{option, 0, limit});
+        } catch (const InputError&) {
+          failed[i] = 1;
+          return Ring{};
+        }
+      },
+      cancelled);
   const std::vector<const Ring*> results = ring_list(out);
   std::size_t used = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
@@ -83,11 +91,13 @@ std::vector<BufferPolygon> map_rings_budgeted(const std::vector<BufferPolygon>& 
 // are read on the pool and added in order, and a failure is that of the first ring that fails.
 template <typename RingFn>
 CurvatureIndex curvature_index(const std::vector<BufferPolygon>& polygons, double buffer_distance,
-                               double min_angle, const RingFn& ring) {
+                               double min_angle, const RingFn& ring,
+                               const CancelCheck& cancelled) {
   const std::vector<const Ring*> rings = ring_list(polygons);
   std::vector<std::vector<CurvatureEntry>> sharp(rings.size());
   std::vector<std::exception_ptr> failures(rings.size());
   parallel_for(rings.size(), [&](std::size_t i) {
+    throw_if_cancelled(cancelled);
     try {
       sharp[i] = CurvatureIndex::sharp_vertices(ring(*rings[i]), min_angle);
     } catch (...) {
@@ -105,22 +115,26 @@ CurvatureIndex curvature_index(const std::vector<BufferPolygon>& polygons, doubl
 }  // namespace
 
 RingPreparation::RingPreparation(const std::vector<BufferPolygon>& polygons,
-                                 const BoundarySettings& s)
+                                 const BoundarySettings& s, const CancelCheck& cancelled)
     : settings_(s), index_(s.buffer_distance) {
   if (!s.spacing) {
     shared_ = map_rings_budgeted(
-        polygons, "feature_size", s.max_points, [&](const Ring& ring, const PointBudget& budget) {
+        polygons, "feature_size", s.max_points,
+        [&](const Ring& ring, const PointBudget& budget) {
           return subdivide_ring(simplify(ring, s.tolerance), s.max_edge, budget);
-        });
+        },
+        cancelled);
     if (s.ratio) {
       // The rings themselves, which outlive the call.
-      index_ = curvature_index(  // NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter)
-          shared_, s.buffer_distance, kQuarterPi, [](const Ring& ring) -> const Ring& { return ring; });
+      // NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter)
+      const auto itself = [](const Ring& ring) -> const Ring& { return ring; };
+      index_ = curvature_index(shared_, s.buffer_distance, kQuarterPi, itself, cancelled);
     }
     return;
   }
-  shared_ = map_rings(polygons,
-                      [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); });
+  shared_ = map_rings(
+      polygons, [&](std::size_t, const Ring& ring) { return simplify(ring, s.tolerance); },
+      cancelled);
   if (!s.ratio) return;
   double min_angle = *s.spacing / (10.0 * s.buffer_distance);
   if (min_angle < 0.0) min_angle = 0.0;
@@ -128,9 +142,10 @@ RingPreparation::RingPreparation(const std::vector<BufferPolygon>& polygons,
   // The index records the sharp vertices of the uniformly resampled rings; those copies are
   // dropped at once and the rings are finished from the simplified ones.
   const PointBudget budget{"resample", 0, s.max_points};
-  index_ = curvature_index(shared_, s.buffer_distance, min_angle, [&](const Ring& ring) {
-    return resample_ring(ring, *s.spacing, kCornerAngle, budget);
-  });
+  index_ = curvature_index(
+      shared_, s.buffer_distance, min_angle,
+      [&](const Ring& ring) { return resample_ring(ring, *s.spacing, kCornerAngle, budget); },
+      cancelled);
 }
 
 const char* RingPreparation::option() const {
@@ -150,14 +165,15 @@ Ring RingPreparation::finish(const Ring& ring, const PointBudget& budget) const 
 }
 
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
-                                                 const BoundarySettings& s) {
-  RingPreparation preparation(polygons, s);
+                                                 const BoundarySettings& s,
+                                                 const CancelCheck& cancelled) {
+  RingPreparation preparation(polygons, s, cancelled);
   const char* option = preparation.option();
   if (!option) return std::move(preparation).shared();
-  return map_rings_budgeted(preparation.shared(), option, s.max_points,
-                            [&](const Ring& ring, const PointBudget& budget) {
-                              return preparation.finish(ring, budget);
-                            });
+  return map_rings_budgeted(
+      preparation.shared(), option, s.max_points,
+      [&](const Ring& ring, const PointBudget& budget) { return preparation.finish(ring, budget); },
+      cancelled);
 }
 
 }  // namespace linetopo

@@ -9,6 +9,7 @@
 #include "boundary/budget.hpp"
 #include "boundary/curvature.hpp"
 #include "geometry/geometry.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo {
 
@@ -23,9 +24,10 @@ struct BoundarySettings {
 };
 
 // Never fails on degenerate geometry; throws InputError when a setting would create more boundary
-// points than settings.max_points.
+// points than settings.max_points. `cancelled` is asked once per ring and step.
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,
-                                                 const BoundarySettings& settings);
+                                                 const BoundarySettings& settings,
+                                                 const CancelCheck& cancelled = {});
 
 // Boundary preparation in two steps, so that a caller may finish only some rings: the step all
 // rings share (simplified or subdivided rings, and the curvature index over every ring of every
@@ -33,7 +35,8 @@ std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon
 // finished on its own.
 class RingPreparation {
  public:
-  RingPreparation(const std::vector<BufferPolygon>& polygons, const BoundarySettings& settings);
+  RingPreparation(const std::vector<BufferPolygon>& polygons, const BoundarySettings& settings,
+                  const CancelCheck& cancelled = {});
 
   // The polygons after the shared step; preprocess_boundaries gives these finished ring by ring.
   const std::vector<BufferPolygon>& shared() const& { return shared_; }

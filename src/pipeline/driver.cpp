@@ -109,7 +109,7 @@ template <class R, class TryFn>
 std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
                            const std::vector<BufferPolygon>& inflated,
                            const BoundarySettings& boundary, detail::RejectionCount* count,
-                           TryFn try_fn) {
+                           const CancelCheck& cancelled, TryFn try_fn) {
   if (prepared.size() != inflated.size()) {
     throw InternalError("internal error: boundary preparation changed the polygon count");
   }
@@ -121,6 +121,7 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
   parallel_for(prepared.size(), [&](std::size_t i) {
     BufferPolygon& poly = prepared[i];
     if (poly.outer.size() < 3) return;
+    throw_if_cancelled(cancelled);
     // Rings that simplification made meet are found before the triangulation, which would
     // only fail on them after most of its work; they are prepared again unsimplified.
     if (boundary.tolerance > 0.0) {
@@ -133,6 +134,7 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
         }
       }
     }
+    throw_if_cancelled(cancelled);
     auto items = try_fn(poly.outer, poly.holes);
     if (!items) {
       rejected[i] = 1;
@@ -195,7 +197,8 @@ std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
                                        const std::vector<BufferPolygon>& inflated,
                                        const BoundarySettings& boundary, RejectionCount* count) {
   return joined(per_polygon<std::vector<Segment>>(
-      prepared, inflated, boundary, count, [](const Ring& outer, const std::vector<Ring>& holes) {
+      prepared, inflated, boundary, count, {},
+      [](const Ring& outer, const std::vector<Ring>& holes) {
         return try_skeletonize(outer, holes);
       }));
 }
@@ -204,7 +207,7 @@ std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count,
                                         const CancelCheck& cancelled) {
-  return per_polygon<Skeleton>(prepared, inflated, boundary, count,
+  return per_polygon<Skeleton>(prepared, inflated, boundary, count, cancelled,
                                [&](const Ring& outer, const std::vector<Ring>& holes) {
                                  return try_skeleton(outer, holes, cancelled);
                                });
@@ -215,7 +218,8 @@ std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
                                         const BoundarySettings& boundary, RejectionCount* count,
                                         const CancelCheck& cancelled) {
   return joined(per_polygon<std::vector<Triangle>>(
-      prepared, inflated, boundary, count, [&](const Ring& outer, const std::vector<Ring>& holes) {
+      prepared, inflated, boundary, count, cancelled,
+      [&](const Ring& outer, const std::vector<Ring>& holes) {
         return try_get_triangles(outer, holes, cancelled);
       }));
 }
@@ -302,7 +306,7 @@ std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
   const std::vector<BufferPolygon> inflated =
       detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled);
   throw_if_cancelled(cancelled);
-  std::vector<BufferPolygon> prepared = preprocess_boundaries(inflated, s.boundary);
+  std::vector<BufferPolygon> prepared = preprocess_boundaries(inflated, s.boundary, cancelled);
   throw_if_cancelled(cancelled);
   return detail::polygon_triangles(prepared, inflated, s.boundary, nullptr, cancelled);
 }
@@ -347,7 +351,7 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
     const std::vector<BufferPolygon> inflated =
         detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled);
     throw_if_cancelled(cancelled);
-    prepared = preprocess_boundaries(inflated, s.boundary);
+    prepared = preprocess_boundaries(inflated, s.boundary, cancelled);
     throw_if_cancelled(cancelled);
     skeletons = detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr, cancelled);
   }

@@ -67,7 +67,7 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   const double t_merge = seconds_since(t);
   t = Clock::now();
   const auto inflated =
-      linetopo::inflate(decimated, std::nullopt, s.buffer_distance, s.feature_size);
+      linetopo::inflate(decimated, std::nullopt, s.buffer_distance, s.inflation);
   const double t_inflate = seconds_since(t);
   t = Clock::now();
   const auto prepared = linetopo::preprocess_boundaries(inflated, s.boundary);

@@ -1,5 +1,5 @@
-// Times get_triangles and skeletonize on prepared scribble polygons against bare CGAL on the same
-// points and constraint edges, to show what the adapter adds on top of the library.
+// Times try_get_triangles and try_skeleton on prepared scribble polygons against bare CGAL on the
+// same points and constraint edges, to show what the adapter adds on top of the library.
 #include <CGAL/Constrained_Delaunay_triangulation_2.h>
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 
@@ -124,23 +124,29 @@ int main(int argc, char** argv) {
       for (const BareInput& in : bare) linetopo::triangulate_contours(in.plain, in.contours);
     });
     keep_best(t_triangles, [&] {
-      for (const auto& p : polygons) triangles += linetopo::get_triangles(p.outer, p.holes).size();
+      for (const auto& p : polygons) {
+        const auto found = linetopo::try_get_triangles(p.outer, p.holes);
+        triangles += found ? found->size() : 0;
+      }
     });
     keep_best(t_skeleton, [&] {
-      for (const auto& p : polygons) segments += linetopo::skeletonize(p.outer, p.holes).size();
+      for (const auto& p : polygons) {
+        const auto skeleton = linetopo::try_skeleton(p.outer, p.holes);
+        segments += skeleton ? skeleton->segments.size() : 0;
+      }
     });
   }
   std::printf("  first try, default-prepared rings  %8.1f ms  (once)\n", t_first_try);
   std::printf("  bare CGAL CDT (insert_constraints)  %8.1f ms  (%zu finite faces, %zu rejected)\n",
               t_cgal, faces, rejected);
   std::printf("  triangulate_contours, no jitter     %8.1f ms\n", t_contours);
-  std::printf("  get_triangles                       %8.1f ms  (%zu interior triangles)\n",
+  std::printf("  try_get_triangles                   %8.1f ms  (%zu interior triangles)\n",
               t_triangles, triangles);
-  std::printf("  skeletonize                         %8.1f ms  (%zu segments)\n", t_skeleton,
+  std::printf("  try_skeleton                        %8.1f ms  (%zu segments)\n", t_skeleton,
               segments);
   std::printf(
-      "  overhead over bare CGAL: triangulate_contours %+.1f%%, get_triangles %+.1f%% "
-      "(goal at most +30%%), skeletonize %+.1f%%\n",
+      "  overhead over bare CGAL: triangulate_contours %+.1f%%, try_get_triangles %+.1f%% "
+      "(goal at most +30%%), try_skeleton %+.1f%%\n",
       100.0 * (t_contours / t_cgal - 1.0), 100.0 * (t_triangles / t_cgal - 1.0),
       100.0 * (t_skeleton / t_cgal - 1.0));
   return 0;

@@ -13,7 +13,6 @@ namespace linetopo {
 
 namespace {
 
-constexpr double kCornerAngle = kPi / 3.0;
 constexpr double kQuarterPi = kPi / 4.0;
 
 Ring simplify(const Ring& ring, double tolerance) {
@@ -144,7 +143,7 @@ RingPreparation::RingPreparation(const std::vector<BufferPolygon>& polygons,
   const PointBudget budget{"resample", 0, s.max_points};
   index_ = curvature_index(
       shared_, s.buffer_distance, min_angle,
-      [&](const Ring& ring) { return resample_ring(ring, *s.spacing, kCornerAngle, budget); },
+      [&](const Ring& ring) { return resample_ring(ring, *s.spacing, s.corner_angle, budget); },
       cancelled);
 }
 
@@ -160,8 +159,8 @@ Ring RingPreparation::finish(const Ring& ring, const PointBudget& budget) const 
                    : ring;
   }
   return s.ratio ? resample_ring_adaptive(ring, index_, *s.spacing, s.buffer_distance, *s.ratio,
-                                          kCornerAngle, budget)
-                 : resample_ring(ring, *s.spacing, kCornerAngle, budget);
+                                          s.corner_angle, budget)
+                 : resample_ring(ring, *s.spacing, s.corner_angle, budget);
 }
 
 std::vector<BufferPolygon> preprocess_boundaries(const std::vector<BufferPolygon>& polygons,

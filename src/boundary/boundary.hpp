@@ -20,6 +20,7 @@ struct BoundarySettings {
   double max_edge = 0.0;          // subdivision mode cuts edges to at most this
   std::optional<double> ratio;    // refinement ratio; absent when refinement is off
   std::optional<double> spacing;  // even resampling spacing; absent in subdivision mode
+  double corner_angle = 0.0;      // resampling keeps vertices that turn more than this (radians)
   std::size_t max_points = kPointBudgetFloor;  // the most boundary points the call may create
 };
 

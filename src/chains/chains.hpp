@@ -20,8 +20,5 @@ std::vector<Point> smooth_chain_taubin(const std::vector<Point>& points, std::si
 // Smooths the chain with its ends fixed, straightens tip ends and simplifies with rdp when
 // simplification is positive.
 FinishedChain finish_chain(const Chain& chain, double simplification);
-// Twice the distance from every point to the nearest boundary vertex.
-std::vector<double> chain_widths(const std::vector<Point>& points,
-                                 const std::vector<Point>& boundary_cloud);
 
 }  // namespace linetopo

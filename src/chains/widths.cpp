@@ -126,9 +126,4 @@ std::vector<double> widths_against(const VertexTree& tree, const std::vector<Poi
 
 }  // namespace detail
 
-std::vector<double> chain_widths(const std::vector<Point>& points,
-                                 const std::vector<Point>& boundary_cloud) {
-  return detail::widths_against(detail::build_vertex_tree(boundary_cloud), points);
-}
-
 }  // namespace linetopo

@@ -40,10 +40,9 @@ struct WeldNeighbours {
   bool apart = false;
 };
 
-Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size);
 WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_size);
-// The graph segments_to_graph makes of the skeletons' segments, taken in order, given their
-// points' crowded flags (all set is always right).
+// The graph of the skeletons' segments welded in order, given their points' crowded flags (all
+// set is always right).
 Graph weld_skeletons(std::span<const Skeleton> skeletons,
                      std::span<const std::vector<char>> crowded, double cell_size);
 Graph merge_close_junctions(const Graph& graph, double merge_distance);

@@ -199,18 +199,4 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
   return out;
 }
 
-Graph segments_to_graph(const std::vector<Segment>& segments, double cell_size) {
-  // Each end its own point, in segment order, every one welded through the table.
-  Skeleton all;
-  all.points.reserve(2 * segments.size());
-  all.segments.reserve(segments.size());
-  for (const Segment& s : segments) {
-    all.points.push_back(s.a);
-    all.points.push_back(s.b);
-    all.segments.emplace_back(all.points.size() - 2, all.points.size() - 1);
-  }
-  const std::vector<char> crowded(all.points.size(), 1);
-  return weld_skeletons(std::span(&all, 1), std::span(&crowded, 1), cell_size);
-}
-
 }  // namespace linetopo

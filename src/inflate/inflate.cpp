@@ -22,11 +22,9 @@ namespace {
 
 using namespace inflate_parts;  // this stage's own parts
 
-constexpr double kArcToleranceFactor = 0.2;
 constexpr double kRepeatDist2 = 1e-10;
 // In grid units: the width of the repeats above, under which a spike counts as a crack.
 constexpr Wide kSpikeWidth = 10;
-constexpr double kMinHoleAreaFactor = 0.1;
 
 // Throws when v cannot be put on Clipper2's integer grid; `what()` names the value (built only
 // then: the check runs for every input point).
@@ -178,8 +176,7 @@ struct OuterCandidate {
 
 // Sorts the rings into polygons: outer rings in ascending order of open length, each hole (at
 // least the minimum area) with the outer ring that directly encloses it in the union's nesting.
-std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double feature_size) {
-  const double min_hole_area = kMinHoleAreaFactor * feature_size * feature_size;
+std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double min_hole_area) {
   std::vector<OuterCandidate> outers;
   std::vector<std::pair<Ring, double>> holes(rings.size());
   std::vector<bool> is_hole(rings.size(), false);
@@ -247,20 +244,11 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
   }
 }
 
-std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
-                                                       const std::vector<double>& widths,
-                                                       double arc_tolerance) {
-  std::vector<std::vector<Point>> out;
-  for (const c2::Path64& s : offset_variable(to_grid(pts), widths, arc_tolerance)) {
-    out.push_back(from_grid(s));
-  }
-  return out;
-}
-
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, const CancelCheck& cancelled) {
-  const double arc_tolerance = kArcToleranceFactor * feature_size;
+                                   const InflateSettings& settings,
+                                   const CancelCheck& cancelled) {
+  const double arc_tolerance = settings.arc_tolerance;
 
   std::vector<UnionRing> rings;
   try {
@@ -330,7 +318,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     sorted.push_back(
         {std::move(rings[i].path), parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
   }
-  return assemble(sorted, feature_size);
+  return assemble(sorted, settings.min_hole_area);
 }
 
 }  // namespace linetopo

@@ -17,6 +17,12 @@ inline constexpr double kMaxInflationMagnitude = [] {
   return v;
 }();
 
+// The tolerances of inflation, resolved from the feature size with the rest of the settings.
+struct InflateSettings {
+  double arc_tolerance = 0.0;  // largest gap between a round offset and its polygon
+  double min_hole_area = 0.0;  // holes of a smaller area are filled
+};
+
 // Throws InputError, naming the curve and point, when a coordinate or a radius that inflation
 // would use is not finite or exceeds kMaxInflationMagnitude. Only curves of two or more points
 // are looked at; buffer_distance only when such a curve has no per-vertex radii. The entry points
@@ -33,11 +39,7 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
 // large inflation stops soon after it says so (throwing Cancelled).
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
-                                   double feature_size, const CancelCheck& cancelled = {});
-
-// The per-vertex route for one curve; widths.size() must equal pts.size().
-std::vector<std::vector<Point>> inflate_curve_variable(const Polyline& pts,
-                                                       const std::vector<double>& widths,
-                                                       double arc_tolerance);
+                                   const InflateSettings& settings,
+                                   const CancelCheck& cancelled = {});
 
 }  // namespace linetopo

@@ -287,7 +287,7 @@ c2::Paths64 offset_variable(const c2::Path64& path, const std::vector<double>& w
   c2::ClipperOffset offsetter(kVariableMiterLimit, arc_tolerance * kIntegerScale, false, false);
   offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
   if (widths.size() != path.size()) {
-    throw InternalError("internal error: inflate_curve_variable got " +
+    throw InternalError("internal error: offset_variable got " +
                         std::to_string(widths.size()) + " radii for " +
                         std::to_string(path.size()) + " points");
   }

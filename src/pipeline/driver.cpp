@@ -193,16 +193,6 @@ std::vector<Point> boundary_cloud(const std::vector<BufferPolygon>& polygons) {
 
 namespace detail {
 
-std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
-                                       const std::vector<BufferPolygon>& inflated,
-                                       const BoundarySettings& boundary, RejectionCount* count) {
-  return joined(per_polygon<std::vector<Segment>>(
-      prepared, inflated, boundary, count, {},
-      [](const Ring& outer, const std::vector<Ring>& holes) {
-        return try_skeletonize(outer, holes);
-      }));
-}
-
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count,
@@ -285,10 +275,10 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
     const MergedCurves merged =
         merge_connected(curves, per_curve_widths, s.buffer_distance, s.merge_tolerance);
     return inflate(decimate_curves(merged.curves, merged.widths.has_value(), s.decimation_spacing),
-                   merged.widths, s.buffer_distance, s.feature_size, cancelled);
+                   merged.widths, s.buffer_distance, s.inflation, cancelled);
   }
   return inflate(decimate_curves(curves, per_curve_widths.has_value(), s.decimation_spacing),
-                 per_curve_widths, s.buffer_distance, s.feature_size, cancelled);
+                 per_curve_widths, s.buffer_distance, s.inflation, cancelled);
 }
 
 }  // namespace detail

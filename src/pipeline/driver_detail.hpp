@@ -24,16 +24,12 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
                                            const Settings& settings,
                                            const CancelCheck& cancelled = {});
 
-// Skeleton segments of every prepared polygon whose outer ring has at least 3 points, in order.
-// Rings that simplification made meet are prepared again unsimplified first. A polygon the
-// triangulation still rejects is prepared again from its inflated form without boundary
-// simplification and tried once more; on success it replaces the prepared polygon, so that the
-// widths measure against the rings actually triangulated.
-std::vector<Segment> skeleton_segments(std::vector<BufferPolygon>& prepared,
-                                       const std::vector<BufferPolygon>& inflated,
-                                       const BoundarySettings& boundary, RejectionCount* count);
-
-// The same as one skeleton per prepared polygon, empty for a polygon that gave none.
+// One skeleton per prepared polygon, empty for a polygon that gave none or whose outer ring has
+// fewer than 3 points. Rings that simplification made meet are prepared again unsimplified first.
+// A polygon the triangulation still rejects is prepared again from its inflated form without
+// boundary simplification and tried once more; on success it replaces the prepared polygon, so
+// that the widths measure against the rings actually triangulated. `count`, when given, adds up
+// how often each happened.
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count,

@@ -25,6 +25,7 @@ BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
   s.tolerance = boundary_simplification ? positive_or_zero(*boundary_simplification)
                                         : defaults::kBoundarySimplificationFraction * feature_size;
   s.max_edge = defaults::kMaxEdgeFraction * feature_size;
+  s.corner_angle = defaults::kCornerAngleDegrees * kPi / 180.0;
   std::optional<double> ratio;
   if (!subdivision_ratio) {
     ratio = defaults::kSubdivisionRatio;
@@ -39,6 +40,11 @@ BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
   return s;
 }
 
+InflateSettings resolve_inflation(double feature_size) {
+  return {.arc_tolerance = defaults::kArcToleranceFraction * feature_size,
+          .min_hole_area = defaults::kMinHoleAreaFraction * feature_size * feature_size};
+}
+
 Settings resolve(const TopologizeParams& p) {
   validate_feature_size(p.feature_size);
   const double fs = p.feature_size;
@@ -48,6 +54,7 @@ Settings resolve(const TopologizeParams& p) {
   s.merge_tolerance = p.merge_tolerance ? positive_or_zero(*p.merge_tolerance)
                                         : defaults::kMergeToleranceFraction * fs;
   s.decimation_spacing = defaults::kDecimationFraction * fs;
+  s.inflation = resolve_inflation(fs);
   s.boundary = resolve_boundary(fs, p.buffer_distance, p.subdivision_ratio, p.resample,
                                 p.boundary_simplification);
   s.weld_tolerance = fs / defaults::kWeldDivisor;

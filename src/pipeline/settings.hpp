@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "inflate/inflate.hpp"
 #include "pipeline/params.hpp"
 
 namespace linetopo {
@@ -37,6 +38,14 @@ inline constexpr double kMinTipFraction = 2.0;
 inline constexpr double kJunctionMergeFraction = 1.5;
 // Chains are simplified at fs / this.
 inline constexpr double kSimplificationDivisor = 10.0;
+// Round offsets stay within this x fs of the true arc.
+inline constexpr double kArcToleranceFraction = 0.2;
+// Holes of the union smaller than this x fs² are filled: too small to hold a centerline.
+inline constexpr double kMinHoleAreaFraction = 0.1;
+// An angle, not a multiple of fs: resampling keeps every vertex that turns more than this.
+inline constexpr double kCornerAngleDegrees = 60.0;
+// Cut ends on a tile border pair up within this x fs.
+inline constexpr double kStitchToleranceFraction = 0.5;
 // A count, not a multiple of fs: above kPointBudgetFloor a call may create this many boundary
 // points per input point, so that a large input is never refused for its size (the bench
 // generators make at most 2 per point at the defaults, and 7 with resample at fs / 10).
@@ -49,6 +58,7 @@ struct Settings {
   double buffer_distance = 0.0;
   double merge_tolerance = 0.0;  // 0 switches merging off
   double decimation_spacing = 0.0;
+  InflateSettings inflation;
   BoundarySettings boundary;
   double weld_tolerance = 0.0;
   double tip_length = 0.0;               // 0 switches pruning off
@@ -73,6 +83,9 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
 // kBoundaryPointsPerInputPoint per point. Throws InputError when the variable holds anything but a
 // positive integer.
 std::size_t boundary_point_limit(std::size_t input_points);
+
+// The inflation part of resolve().
+InflateSettings resolve_inflation(double feature_size);
 
 // The boundary part of resolve().
 BoundarySettings resolve_boundary(double feature_size, double buffer_distance,

@@ -13,8 +13,6 @@ namespace {
 // Tiles run per wave: enough to keep every worker busy, few enough that only a wave's tiles are
 // held at once.
 constexpr std::size_t kTilesPerWorker = 2;
-// Cut ends on a border pair up within this x fs.
-constexpr double kStitchTolerance = 0.5;
 // Pruning a tip can make its junction part of a longer tip, and merging two junctions can bring a
 // third within reach: decisions a tip's length or a merge distance away still reach the core
 // after one such round. Two rounds hold in every random tiling tried.
@@ -48,7 +46,7 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
     plan.grid.origin_x = origin->x;
     plan.grid.origin_y = origin->y;
   }
-  plan.tolerance = kStitchTolerance * s.feature_size;
+  plan.tolerance = defaults::kStitchToleranceFraction * s.feature_size;
   const double radius = largest_radius(params.per_curve_widths, params.buffer_distance);
   plan.tiles = split_into_tiles(curves, params.per_curve_widths, plan.grid, radius,
                                 tile_halo(s, radius), all_tiles);

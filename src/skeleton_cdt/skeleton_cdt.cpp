@@ -173,11 +173,6 @@ std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
   return out;
 }
 
-std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes) {
-  auto result = try_get_triangles(outer, holes);
-  return result ? std::move(*result) : std::vector<Triangle>{};
-}
-
 std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes,
                                      const CancelCheck& cancelled) {
   ContourInput in = assemble(outer, holes);
@@ -277,24 +272,6 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
     }
   }
   return out;
-}
-
-std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
-                                                    const std::vector<Ring>& holes,
-                                                    const CancelCheck& cancelled) {
-  const std::optional<Skeleton> skeleton = try_skeleton(outer, holes, cancelled);
-  if (!skeleton) return std::nullopt;
-  std::vector<Segment> out;
-  out.reserve(skeleton->segments.size());
-  for (const auto& [a, b] : skeleton->segments) {
-    out.push_back({skeleton->points[a], skeleton->points[b]});
-  }
-  return out;
-}
-
-std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes) {
-  auto result = try_skeletonize(outer, holes);
-  return result ? std::move(*result) : std::vector<Segment>{};
 }
 
 }  // namespace linetopo

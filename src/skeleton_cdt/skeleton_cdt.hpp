@@ -22,12 +22,9 @@ using IndexTriangle = std::array<std::size_t, 3>;
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours);
 
-// Interior triangles of one polygon in jittered coordinates; empty when the polygon has too few
-// vertices or the triangulation rejects it.
-std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes);
-
-// As get_triangles, but nullopt when the triangulation rejects the rings, so that the caller can
-// retry the polygon with other rings. `cancelled` is asked every few thousand insertions, and
+// Interior triangles of one polygon in jittered coordinates: empty when the polygon has too few
+// vertices, nullopt when the triangulation rejects the rings, so that the caller can retry the
+// polygon with other rings. `cancelled` is asked every few thousand insertions, and
 // Cancelled thrown when it says so (likewise below).
 std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
                                                        const std::vector<Ring>& holes,
@@ -45,14 +42,5 @@ struct Skeleton {
 // The skeleton, or nullopt when the triangulation rejects the rings.
 std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>& holes,
                                      const CancelCheck& cancelled = {});
-
-// Skeleton segments of one polygon, each as its two points; empty when the triangulation
-// rejects the polygon.
-std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes);
-
-// As skeletonize, but nullopt when the triangulation rejects the rings.
-std::optional<std::vector<Segment>> try_skeletonize(const Ring& outer,
-                                                    const std::vector<Ring>& holes,
-                                                    const CancelCheck& cancelled = {});
 
 }  // namespace linetopo

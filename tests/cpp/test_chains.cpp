@@ -8,6 +8,7 @@
 #include <random>
 
 #include "chains/chains.hpp"
+#include "chains/vertex_tree.hpp"
 #include "geometry/rdp.hpp"
 
 namespace linetopo {
@@ -114,6 +115,11 @@ std::vector<double> brute_widths(const Points& pts, const Points& cloud) {
     out.push_back(2.0 * std::sqrt(best));
   }
   return out;
+}
+
+// Twice the distance from every point to the nearest cloud point, through the vertex tree.
+std::vector<double> chain_widths(const Points& pts, const Points& cloud) {
+  return detail::widths_against(detail::build_vertex_tree(cloud), pts);
 }
 
 void expect_widths_match_brute_force(const Points& pts, const Points& cloud) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "graph/graph.hpp"
+#include "support/welding.hpp"
 
 namespace linetopo {
 namespace {

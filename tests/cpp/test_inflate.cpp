@@ -10,6 +10,8 @@
 #include <string>
 
 #include "inflate/inflate.hpp"
+#include "pipeline/settings.hpp"
+#include "support/inflation.hpp"
 
 namespace linetopo {
 namespace {
@@ -18,6 +20,9 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 using Box = std::array<double, 4>;  // x0, y0, x1, y1
 using Polys = std::vector<BufferPolygon>;
+
+// Inflation with the tolerances a call at this feature size resolves to.
+InflateSettings for_fs(double feature_size) { return resolve_inflation(feature_size); }
 
 double area(const Ring& r) {
   double twice = 0.0;
@@ -55,11 +60,11 @@ std::string message_of(const F& f) {
 }
 
 TEST(Inflate, ShortCurvesAndZeroRadius) {
-  EXPECT_TRUE(inflate({}, std::nullopt, 1.0, 1.0).empty());
-  EXPECT_TRUE(inflate({{}, {{1, 1}}}, std::nullopt, 1.0, 1.0).empty());
+  EXPECT_TRUE(inflate({}, std::nullopt, 1.0, for_fs(1.0)).empty());
+  EXPECT_TRUE(inflate({{}, {{1, 1}}}, std::nullopt, 1.0, for_fs(1.0)).empty());
   // At radius 0 the curve itself is read as a closed polygon.
-  EXPECT_TRUE(inflate({{{0, 0}, {5, 0}, {9, 0}}}, std::nullopt, 0.0, 1.0).empty());
-  const Polys tri = inflate({{{0, 0}, {4, 0}, {0, 3}}}, std::nullopt, 0.0, 1.0);
+  EXPECT_TRUE(inflate({{{0, 0}, {5, 0}, {9, 0}}}, std::nullopt, 0.0, for_fs(1.0)).empty());
+  const Polys tri = inflate({{{0, 0}, {4, 0}, {0, 3}}}, std::nullopt, 0.0, for_fs(1.0));
   ASSERT_EQ(tri.size(), 1u);
   EXPECT_NEAR(area(tri[0].outer), 6.0, 1e-9);
 }
@@ -84,7 +89,7 @@ TEST(Inflate, SingleHoleFreePolygons) {
       {{{{-5, 0}, {5, 0}}, {{0, -5}, {0, 5}}}, {}, 1.0, {-6, -6, 6, 6}, 2 * 12.0 * 2.0 - 4.0},
   };
   for (const Case& c : cases) {
-    const Polys polys = inflate(c.curves, c.widths, c.radius, 1.0);
+    const Polys polys = inflate(c.curves, c.widths, c.radius, for_fs(1.0));
     ASSERT_EQ(polys.size(), 1u);
     EXPECT_TRUE(polys[0].holes.empty());
     expect_box(polys[0].outer, c.box);
@@ -97,8 +102,9 @@ TEST(Inflate, ConstantRadiiMatchUniformRoute) {
        std::vector<Polyline>{{{0, 0}, {3, 1}, {4, 5}, {1.5, 2.25}, {-2, 4}},
                              square_loop(5),
                              {{0.1234567, -2}, {0.1234567, -2}, {7.7777777, 3.3}}}) {
-    const Polys uniform = inflate({curve}, std::nullopt, 0.7, 1.0);
-    const Polys variable = inflate({curve}, Widths{std::vector<double>(curve.size(), 0.7)}, 5, 1);
+    const Polys uniform = inflate({curve}, std::nullopt, 0.7, for_fs(1.0));
+    const Polys variable =
+        inflate({curve}, Widths{std::vector<double>(curve.size(), 0.7)}, 5, for_fs(1));
     ASSERT_EQ(uniform.size(), variable.size());
     for (std::size_t k = 0; k < uniform.size(); ++k) {
       ASSERT_EQ(uniform[k].outer.size(), variable[k].outer.size());
@@ -119,7 +125,7 @@ TEST(Inflate, RadiiFollowTheirVerticesAndCurveIndex) {
   const std::vector<Polyline> curves = {
       {{50, 50}}, {{0, 0}, {10, 0}}, {{0, 20}, {10, 20}}, {{0, 40}, {10, 40}}};
   std::vector<Box> boxes;
-  for (const BufferPolygon& p : inflate(curves, Widths{{9}, {2, 2}, {}}, 0.5, 1.0)) {
+  for (const BufferPolygon& p : inflate(curves, Widths{{9}, {2, 2}, {}}, 0.5, for_fs(1.0))) {
     boxes.push_back(bounds(p.outer));
   }
   ASSERT_EQ(boxes.size(), 3u);
@@ -134,7 +140,7 @@ TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
   const double at_limit = std::sqrt(810.0);
   for (const auto& [feature_size, keeps] :
        {std::pair{10.0, true}, {at_limit - 1e-9, true}, {at_limit + 1e-6, false}, {30.0, false}}) {
-    const Polys polys = inflate({square_loop(5)}, std::nullopt, 0.5, feature_size);
+    const Polys polys = inflate({square_loop(5)}, std::nullopt, 0.5, for_fs(feature_size));
     ASSERT_EQ(polys.size(), 1u);
     expect_box(polys[0].outer, {-5.5, -5.5, 5.5, 5.5});
     ASSERT_EQ(polys[0].holes.size(), keeps ? 1u : 0u) << feature_size;
@@ -145,7 +151,7 @@ TEST(Inflate, LoopHoleKeptOrDroppedByMinimumArea) {
 }
 
 TEST(Inflate, IslandComesFirstAndHolesGoToTheirOwnPolygon) {
-  const Polys polys = inflate({square_loop(10), square_loop(3)}, std::nullopt, 0.5, 1.0);
+  const Polys polys = inflate({square_loop(10), square_loop(3)}, std::nullopt, 0.5, for_fs(1.0));
   ASSERT_EQ(polys.size(), 2u);
   for (const auto& [k, h] : {std::pair{0, 3.0}, {1, 10.0}}) {
     expect_box(polys[k].outer, {-h - 0.5, -h - 0.5, h + 0.5, h + 0.5});
@@ -158,7 +164,7 @@ TEST(Inflate, PolygonsAscendByOpenLength) {
   const std::vector<Polyline> curves = {
       {{0, 0}, {20, 0}}, {{0, 10}, {2, 10}}, {{0, 20}, {5, 20}}, {{0, 30}, {1, 30}}};
   std::vector<double> lengths;
-  for (const auto& p : inflate(curves, std::nullopt, 0.5, 1.0)) {
+  for (const auto& p : inflate(curves, std::nullopt, 0.5, for_fs(1.0))) {
     lengths.push_back(bounds(p.outer)[2] - 0.5);
   }
   EXPECT_EQ(lengths, (std::vector<double>{1, 2, 5, 20}));
@@ -178,7 +184,7 @@ TEST(Inflate, RingsAreCleanAndOriented) {
   Widths widths(curves.size());
   widths.back() = {1, 0, -1, 0.5};  // zero and negative radii give a smaller result, no failure
   for (const double feature_size : {0.1, 1.0}) {
-    const Polys polys = inflate(curves, widths, 0.3, feature_size);
+    const Polys polys = inflate(curves, widths, 0.3, for_fs(feature_size));
     ASSERT_GT(polys.size(), 2u);
     for (const BufferPolygon& poly : polys) {
       EXPECT_GT(area(poly.outer), 0.0);
@@ -217,7 +223,7 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   const auto checked = [](const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
                           double buffer_distance) {
     check_inflation_input(curves, widths, buffer_distance);
-    return inflate(curves, widths, buffer_distance, 1.0);
+    return inflate(curves, widths, buffer_distance, for_fs(1.0));
   };
   for (const Case& c : cases) {
     EXPECT_EQ(message_of<InputError>([&] { checked(c.curves, c.widths, c.buffer_distance); }),
@@ -231,13 +237,13 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   const Polyline corner = {{1e12 - 10, 1e12 - 20}, {1e12, 1e12}};
   for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{1e12, 1e12}}}}) {
     EXPECT_NE(message_of<InputError>([&] {
-                inflate({corner}, widths, 1e12, 1.0);
+                inflate({corner}, widths, 1e12, for_fs(1.0));
               }).find("beyond about 2.3e12"),
               std::string::npos);
   }
   EXPECT_EQ(message_of<InternalError>(
                 [] { inflate_curve_variable({{0, 0}, {1, 0}, {2, 0}}, {1.0, 1.0}, 0.2); }),
-            "internal error: inflate_curve_variable got 2 radii for 3 points");
+            "internal error: offset_variable got 2 radii for 3 points");
 }
 
 // The region as one flat union of every curve's offset would give it: the reference the
@@ -333,7 +339,7 @@ std::vector<Polyline> tangle(unsigned seed) {
 // The region of inflate against one flat union: area, hole count and a sample of points.
 void expect_region_of_flat_union(const std::vector<Polyline>& curves, double r, double fs,
                                  unsigned seed) {
-  const Polys polys = inflate(curves, std::nullopt, r, fs);
+  const Polys polys = inflate(curves, std::nullopt, r, for_fs(fs));
   const Clipper2Lib::PathsD ref = flat_union(curves, r, fs);
   double want = 0.0;
   std::size_t want_holes = 0;
@@ -400,7 +406,7 @@ TEST(InflateUnion, AnIslandKeepsItsHoleWhenAnEnclosingPolygonComesFirst) {
     const double rad = i % 2 == 0 ? 8.0 : 3.0;
     star.push_back({rad * std::cos(i * 0.0785398), rad * std::sin(i * 0.0785398)});
   }
-  const Polys polys = inflate({square_loop(10.0), star}, std::nullopt, 0.3, 1.0);
+  const Polys polys = inflate({square_loop(10.0), star}, std::nullopt, 0.3, for_fs(1.0));
   ASSERT_EQ(polys.size(), 2u);
   EXPECT_LT(std::fabs(area(polys[0].outer)), 21.0 * 21.0);  // the frame
   ASSERT_EQ(polys[0].holes.size(), 1u);
@@ -412,7 +418,7 @@ TEST(InflateUnion, AnIslandKeepsItsHoleWhenAnEnclosingPolygonComesFirst) {
 // must land in the polygon directly around it.
 TEST(InflateUnion, EveryHoleGoesToThePolygonDirectlyAroundIt) {
   const Polys nested = inflate({square_loop(8), square_loop(2), square_loop(6), square_loop(4)},
-                               std::nullopt, 0.5, 1.0);
+                               std::nullopt, 0.5, for_fs(1.0));
   ASSERT_EQ(nested.size(), 4u);
   for (std::size_t k = 0; k < 4; ++k) {
     const double h = 2.0 * static_cast<double>(k + 1);
@@ -425,7 +431,7 @@ TEST(InflateUnion, EveryHoleGoesToThePolygonDirectlyAroundIt) {
     streets.push_back({{0.0, 10.0 * i}, {100.0, 10.0 * i}});
     streets.push_back({{10.0 * i, 0.0}, {10.0 * i, 100.0}});
   }
-  const Polys grid = inflate(streets, std::nullopt, 1.0, 0.5);
+  const Polys grid = inflate(streets, std::nullopt, 1.0, for_fs(0.5));
   ASSERT_EQ(grid.size(), 1u);
   EXPECT_EQ(grid[0].holes.size(), 100u);
   expect_region_of_flat_union(streets, 1.0, 0.5, 7);
@@ -433,9 +439,9 @@ TEST(InflateUnion, EveryHoleGoesToThePolygonDirectlyAroundIt) {
 
 TEST(InflateUnion, RingsStartAtTheirLeastVertexWhateverTheCurveOrder) {
   std::vector<Polyline> curves = tangle(4);
-  const Polys a = inflate(curves, std::nullopt, 0.3, 0.1);
+  const Polys a = inflate(curves, std::nullopt, 0.3, for_fs(0.1));
   std::reverse(curves.begin(), curves.end());
-  const Polys b = inflate(curves, std::nullopt, 0.3, 0.1);
+  const Polys b = inflate(curves, std::nullopt, 0.3, for_fs(0.1));
   ASSERT_EQ(a.size(), b.size());
   for (std::size_t i = 0; i < a.size(); ++i) {
     EXPECT_EQ(a[i].outer, b[i].outer);

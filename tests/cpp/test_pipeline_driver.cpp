@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
 #include "skeleton_cdt/skeleton_cdt.hpp"
+#include "support/welding.hpp"
 
 namespace linetopo {
 namespace {
@@ -210,7 +212,10 @@ TEST(Driver, ResolveDerivesTheDocumentedSettings) {
   const Settings s = resolve(params_of(0.5, 2.0));
   EXPECT_DOUBLE_EQ(s.merge_tolerance, 0.02);
   EXPECT_DOUBLE_EQ(s.decimation_spacing, 0.3);
+  EXPECT_DOUBLE_EQ(s.inflation.arc_tolerance, 0.4);
+  EXPECT_DOUBLE_EQ(s.inflation.min_hole_area, 0.4);
   EXPECT_DOUBLE_EQ(s.boundary.tolerance, 0.1);
+  EXPECT_NEAR(s.boundary.corner_angle, std::numbers::pi / 3, 1e-12);
   EXPECT_DOUBLE_EQ(s.boundary.max_edge, 3.0);
   EXPECT_DOUBLE_EQ(*s.boundary.ratio, 0.5);
   EXPECT_FALSE(s.boundary.spacing);
@@ -307,7 +312,7 @@ TEST(Driver, RejectedPolygonsAreRecovered) {
     const auto full = preprocess_boundaries(inflated, unsimplified);
     const std::size_t before = skeleton_count.recovered + skeleton_count.crossed;
     const auto original = prepared;
-    detail::skeleton_segments(prepared, inflated, boundary, &skeleton_count);
+    detail::polygon_skeletons(prepared, inflated, boundary, &skeleton_count);
     detail::polygon_triangles(for_triangles, inflated, boundary, &triangle_count);
     std::size_t changed = 0;
     for (std::size_t k = 0; k < prepared.size(); ++k) {

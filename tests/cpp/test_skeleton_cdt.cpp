@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "skeleton_cdt/skeleton_cdt.hpp"
+#include "support/skeletons.hpp"
 
 namespace linetopo {
 namespace {
@@ -91,7 +92,7 @@ TEST(GetTriangles, RejectedPolygonGivesFailureNotCrash) {
   for (const auto& [outer, holes] :
        std::vector<std::pair<Ring, std::vector<Ring>>>{{bowtie, {}}, {sq, {crossing_hole}}}) {
     EXPECT_FALSE(try_get_triangles(outer, holes).has_value());
-    EXPECT_FALSE(try_skeletonize(outer, holes).has_value());
+    EXPECT_FALSE(try_skeleton(outer, holes).has_value());
     EXPECT_TRUE(get_triangles(outer, holes).empty());
     EXPECT_TRUE(skeletonize(outer, holes).empty());
   }
@@ -161,9 +162,9 @@ TEST(GetTriangles, HoleTouchingOuterRingAtAVertexKeepsThePolygon) {
       const auto ts = try_get_triangles(moved_outer, {moved_hole});
       ASSERT_TRUE(ts.has_value());
       EXPECT_NEAR(area(*ts, shift), signed_area(outer) + signed_area(hole), 1e-6);
-      const auto segments = try_skeletonize(moved_outer, {moved_hole});
+      const auto segments = try_skeleton(moved_outer, {moved_hole});
       ASSERT_TRUE(segments.has_value());
-      EXPECT_FALSE(segments->empty());
+      EXPECT_FALSE(segments->segments.empty());
     }
   }
 }

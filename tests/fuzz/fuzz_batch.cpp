@@ -8,6 +8,8 @@
 
 #include "fuzz_input.hpp"
 #include "inflate/inflate.hpp"
+#include "pipeline/settings.hpp"
+#include "support/inflation.hpp"
 
 namespace {
 
@@ -53,7 +55,8 @@ void check_variable_inflation(const fuzz::Job& job) {
       continue;
     }
     const double fs = job.params.feature_size;
-    const double arc_tolerance = std::isfinite(fs) && fs > 0.0 ? 0.2 * fs : 1.0;
+    const double arc_tolerance =
+        std::isfinite(fs) && fs > 0.0 ? resolve_inflation(fs).arc_tolerance : 1.0;
     for (const std::vector<Point>& ring : inflate_curve_variable(curve, radii, arc_tolerance)) {
       for (const Point& p : ring) fuzz::require(fuzz::finite(p), "finite offset rings");
     }

@@ -73,6 +73,11 @@ inline constexpr double kLengthEpsilon = 1e-12;
 // form; NaN and the infinities read "NaN", "inf" and "-inf" either way.
 std::string number_text(double v, bool fixed = false);
 
+// Throws InputError: "<what> is (x, y); coordinates must be finite numbers".
+[[noreturn]] void throw_not_finite(const Point& p, const std::string& what);
+
+inline bool is_finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
 inline double dist(const Point& a, const Point& b) {
   const double dx = b.x - a.x;
   const double dy = b.y - a.y;

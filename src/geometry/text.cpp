@@ -20,4 +20,9 @@ std::string number_text(double v, bool fixed) {
   return std::string(buf.data(), res.ptr);
 }
 
+void throw_not_finite(const Point& p, const std::string& what) {
+  throw InputError(what + " is (" + number_text(p.x) + ", " + number_text(p.y) +
+                   "); coordinates must be finite numbers");
+}
+
 }  // namespace linetopo

@@ -25,10 +25,7 @@ constexpr double kLoopReachFraction = 0.25;
 std::size_t end_of(std::size_t chain, bool last) { return 2 * chain + (last ? 1 : 0); }
 
 void check_point(const Point& p, const std::string& what) {
-  if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-    throw InputError(what + " is (" + number_text(p.x) + ", " + number_text(p.y) +
-                     "); coordinates must be finite numbers");
-  }
+  if (!is_finite(p)) throw_not_finite(p, what);
 }
 
 void validate(const std::vector<Polyline>& chains, const std::vector<Point>& nodes,

@@ -1,0 +1,252 @@
+// Samples every chain and finds, through a grid of the curves' segments, the curves that pass
+// near each sample in about the same direction.
+#include "provenance/chain_sources.hpp"
+
+#include <oneapi/tbb/enumerable_thread_specific.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "parallel/parallel.hpp"
+
+namespace linetopo {
+namespace {
+
+// Chains are sampled at most this fraction of the radius apart.
+constexpr double kSampleSpacingFraction = 0.25;
+// A share this close below min_share still counts: a curve along the whole chain sums its
+// samples' lengths to the chain's length only up to rounding.
+constexpr double kShareSlack = 1e-9;
+// Grid cells are at least as wide as this many times the radius (so that the cells around a
+// sample's own hold every segment within the radius), and at least as wide as the longer
+// segments, so that a segment lies in few cells.
+constexpr double kCellRadii = 2.0;
+constexpr double kCellLengthQuantile = 0.75;
+// Cells are wide enough that the segments lie in at most about this many cells each on average.
+constexpr double kMeanCellsPerSegment = 8.0;
+// Cell indices stay well inside 32 bits.
+constexpr double kMaxCellsAcross = 1 << 30;
+
+struct CurveSegment {
+  Point a;
+  Point unit;  // from a towards b
+  double length = 0.0;
+  std::size_t curve = 0;
+};
+
+// The curves' segments listed per grid cell, each in the cells of its pieces' midpoints; a piece
+// is at most half a cell long, so every segment within the radius of a point has a piece in the
+// point's cell or one of the eight around it.
+class SegmentGrid {
+ public:
+  SegmentGrid(const std::vector<Polyline>& curves, double radius);
+
+  // Calls fn(segment) for every segment listed in the 3 x 3 cells around p; a segment may come
+  // more than once.
+  template <class Fn>
+  void near(const Point& p, const Fn& fn) const {
+    if (segments_.empty()) return;
+    const double fx = std::floor((p.x - x0_) / cell_);
+    const double fy = std::floor((p.y - y0_) / cell_);
+    if (!(fx >= -1.0 && fx <= columns_ && fy >= -1.0 && fy <= rows_)) return;
+    const auto cx = static_cast<std::int64_t>(fx);
+    const auto cy = static_cast<std::int64_t>(fy);
+    for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
+      for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
+        if (x < 0 || y < 0 || x >= columns_ || y >= rows_) continue;
+        const auto found = runs_.find(key(x, y));
+        if (found == runs_.end()) continue;
+        for (std::size_t k = found->second.first; k < found->second.second; ++k) {
+          fn(segments_[entries_[k].second]);
+        }
+      }
+    }
+  }
+
+ private:
+  static std::uint64_t key(std::int64_t x, std::int64_t y) {
+    return (static_cast<std::uint64_t>(y) << 32) | static_cast<std::uint64_t>(x);
+  }
+
+  std::vector<CurveSegment> segments_;
+  double x0_ = 0.0, y0_ = 0.0, cell_ = 1.0;
+  std::int64_t columns_ = 0, rows_ = 0;
+  std::vector<std::pair<std::uint64_t, std::size_t>> entries_;  // (cell, segment), sorted
+  // Only looked up, never iterated: the order of the results does not depend on hashing.
+  std::unordered_map<std::uint64_t, std::pair<std::size_t, std::size_t>> runs_;
+};
+
+SegmentGrid::SegmentGrid(const std::vector<Polyline>& curves, double radius) {
+  double x1 = 0.0, y1 = 0.0, total = 0.0;
+  for (std::size_t c = 0; c < curves.size(); ++c) {
+    const Polyline& curve = curves[c];
+    for (std::size_t k = 0; k + 1 < curve.size(); ++k) {
+      const double length = dist(curve[k], curve[k + 1]);
+      if (!(length > kLengthEpsilon)) continue;
+      const Point d{(curve[k + 1].x - curve[k].x) / length, (curve[k + 1].y - curve[k].y) / length};
+      if (segments_.empty()) {
+        x0_ = x1 = curve[k].x;
+        y0_ = y1 = curve[k].y;
+      }
+      for (const Point& p : {curve[k], curve[k + 1]}) {
+        x0_ = std::min(x0_, p.x), x1 = std::max(x1, p.x);
+        y0_ = std::min(y0_, p.y), y1 = std::max(y1, p.y);
+      }
+      segments_.push_back({curve[k], d, length, c});
+      total += length;
+    }
+  }
+  if (segments_.empty()) return;
+  std::vector<double> lengths(segments_.size());
+  for (std::size_t s = 0; s < segments_.size(); ++s) lengths[s] = segments_[s].length;
+  const auto quantile = lengths.begin() + static_cast<std::ptrdiff_t>(
+                                              kCellLengthQuantile * (lengths.size() - 1));
+  std::nth_element(lengths.begin(), quantile, lengths.end());
+  const double extent = std::max(x1 - x0_, y1 - y0_);
+  cell_ = std::max({kCellRadii * radius, *quantile,
+                    total / (kMeanCellsPerSegment * static_cast<double>(segments_.size())),
+                    extent / kMaxCellsAcross});
+  columns_ = static_cast<std::int64_t>(std::floor((x1 - x0_) / cell_)) + 1;
+  rows_ = static_cast<std::int64_t>(std::floor((y1 - y0_) / cell_)) + 1;
+
+  for (std::size_t s = 0; s < segments_.size(); ++s) {
+    const CurveSegment& seg = segments_[s];
+    const auto pieces = static_cast<std::size_t>(std::ceil(seg.length / (0.5 * cell_)));
+    std::uint64_t last = ~std::uint64_t{0};
+    for (std::size_t j = 0; j < pieces; ++j) {
+      const double t = seg.length * (static_cast<double>(j) + 0.5) / static_cast<double>(pieces);
+      const double x = std::floor((seg.a.x + t * seg.unit.x - x0_) / cell_);
+      const double y = std::floor((seg.a.y + t * seg.unit.y - y0_) / cell_);
+      const std::uint64_t k =
+          key(std::clamp<std::int64_t>(static_cast<std::int64_t>(x), 0, columns_ - 1),
+              std::clamp<std::int64_t>(static_cast<std::int64_t>(y), 0, rows_ - 1));
+      if (k != last) entries_.emplace_back(k, s);  // consecutive pieces often share a cell
+      last = k;
+    }
+  }
+  parallel_sort(entries_.begin(), entries_.end(), std::less<>());
+  entries_.erase(std::unique(entries_.begin(), entries_.end()), entries_.end());
+  for (std::size_t k = 0; k < entries_.size();) {
+    std::size_t end = k + 1;
+    while (end < entries_.size() && entries_[end].first == entries_[k].first) ++end;
+    runs_.emplace(entries_[k].first, std::make_pair(k, end));
+    k = end;
+  }
+}
+
+// Per worker thread: each curve's last sample and its summed length along the current chain.
+struct Scratch {
+  std::vector<std::uint64_t> seen;
+  std::vector<double> along;
+  std::vector<std::size_t> touched;
+  std::uint64_t sample = 0;
+};
+
+void check_settings(const SourceSettings& s) {
+  if (!(s.radius > 0.0) || !std::isfinite(s.radius)) {
+    throw InputError("radius must be a positive finite number, got " + number_text(s.radius));
+  }
+  if (!(s.max_angle_degrees >= 0.0 && s.max_angle_degrees <= 90.0)) {
+    throw InputError("max_angle must be a number of degrees from 0 to 90, got " +
+                     number_text(s.max_angle_degrees));
+  }
+  if (!(s.min_share >= 0.0 && s.min_share <= 1.0)) {
+    throw InputError("min_share must be a number from 0 to 1, got " + number_text(s.min_share));
+  }
+}
+
+void check_points(const std::vector<Polyline>& lines, const char* name) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (std::size_t k = 0; k < lines[i].size(); ++k) {
+      if (!is_finite(lines[i][k])) {
+        throw_not_finite(lines[i][k], std::string(name) + "[" + std::to_string(i) + "][" +
+                                          std::to_string(k) + "]");
+      }
+    }
+  }
+}
+
+// Squared distance from p to the segment from a along unit for length.
+double distance2(const Point& p, const CurveSegment& s) {
+  const double t = std::clamp((p.x - s.a.x) * s.unit.x + (p.y - s.a.y) * s.unit.y, 0.0, s.length);
+  return dist2(p, {s.a.x + t * s.unit.x, s.a.y + t * s.unit.y});
+}
+
+}  // namespace
+
+std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>& chains,
+                                                    const std::vector<Polyline>& curves,
+                                                    const SourceSettings& settings,
+                                                    const CancelCheck& cancelled) {
+  check_settings(settings);
+  check_points(chains, "chains");
+  check_points(curves, "curves");
+  const double radius = settings.radius;
+  const double radius2 = radius * radius;
+  // Undirected: a curve drawn the other way round runs along the chain as well.
+  const double min_cos = std::cos(settings.max_angle_degrees * kPi / 180.0);
+  const SegmentGrid grid(curves, radius);
+  const double spacing = kSampleSpacingFraction * radius;
+
+  tbb::enumerable_thread_specific<Scratch> scratches([&] {
+    Scratch s;
+    s.seen.assign(curves.size(), ~std::uint64_t{0});
+    s.along.assign(curves.size(), 0.0);
+    return s;
+  });
+  std::vector<std::vector<ChainSource>> out(chains.size());
+  parallel_for(chains.size(), [&](std::size_t i) {
+    throw_if_cancelled(cancelled);
+    const Polyline& chain = chains[i];
+    if (chain.empty()) return;
+    Scratch& s = scratches.local();
+    // Adds the sample's length to every curve that runs along it; a null direction takes any.
+    const auto sample = [&](const Point& p, const Point* unit, double length) {
+      const std::uint64_t id = s.sample++;
+      grid.near(p, [&](const CurveSegment& seg) {
+        if (s.seen[seg.curve] == id) return;
+        if (unit != nullptr && std::fabs(unit->x * seg.unit.x + unit->y * seg.unit.y) < min_cos) {
+          return;
+        }
+        if (distance2(p, seg) > radius2) return;
+        s.seen[seg.curve] = id;
+        if (s.along[seg.curve] == 0.0) s.touched.push_back(seg.curve);
+        s.along[seg.curve] += length;
+      });
+    };
+    double total = 0.0;
+    for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
+      const Point& a = chain[k];
+      const Point& b = chain[k + 1];
+      const double length = dist(a, b);
+      if (!(length > kLengthEpsilon)) continue;
+      const Point unit{(b.x - a.x) / length, (b.y - a.y) / length};
+      const auto n = static_cast<std::size_t>(std::clamp(
+          std::ceil(length / spacing), 1.0, static_cast<double>(kMaxSamplesPerSegment)));
+      const double piece = length / static_cast<double>(n);
+      for (std::size_t j = 0; j < n; ++j) {
+        const double t = piece * (static_cast<double>(j) + 0.5);
+        sample({a.x + t * unit.x, a.y + t * unit.y}, &unit, piece);
+      }
+      total += length;
+    }
+    if (total == 0.0) {
+      sample(chain.front(), nullptr, 1.0);
+      total = 1.0;
+    }
+    std::sort(s.touched.begin(), s.touched.end());
+    for (const std::size_t c : s.touched) {
+      const double share = std::min(1.0, s.along[c] / total);
+      if (share >= settings.min_share - kShareSlack) out[i].push_back({c, share});
+      s.along[c] = 0.0;
+    }
+    s.touched.clear();
+  });
+  return out;
+}
+
+}  // namespace linetopo

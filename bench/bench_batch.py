@@ -9,13 +9,12 @@ import subprocess
 import sys
 
 CHILD = r"""
-import sys, time
-sys.path.insert(0, {here!r})
-import generators
+import time
 from linetopo import topologize_batch
+from linetopo._generators import random_walks
 jobs = []
 for seed in range(32):
-    curves, r, fs = generators.random_walks(4000, seed=seed)
+    curves, r, fs = random_walks(4000, seed=seed)
     jobs.append((curves, r, fs) + (None,) * 8)
 topologize_batch(jobs[:2])  # warm the pool
 best = float("inf")
@@ -31,8 +30,7 @@ def run(threads):
     env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON")}
     if threads:
         env["RAYON_NUM_THREADS"] = str(threads)
-    code = CHILD.format(here=os.path.dirname(os.path.abspath(__file__)))
-    return float(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+    return float(subprocess.run([sys.executable, "-c", CHILD], env=env, capture_output=True,
                                 text=True, check=True).stdout)
 
 

@@ -7,21 +7,18 @@ Run: scripts/in-env .venv/bin/python bench/bench_interrupt.py [--points 1000000]
 import argparse
 import os
 import signal
-import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import generators  # noqa: E402
-from linetopo import topologize  # noqa: E402
+from linetopo import topologize
+from linetopo._generators import dense
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--points", type=int, default=1_000_000)
     args = parser.parse_args()
-    curves, buffer, fs = generators.dense(args.points)
+    curves, buffer, fs = dense(args.points)
     start = time.perf_counter()
     topologize(curves, buffer, fs)
     whole = time.perf_counter() - start

@@ -12,24 +12,20 @@ topologize call, and the growth from 100k to 1M points compares first calls.
 
 import argparse
 import json
-import os
 import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-
 CHILD = r"""
-import json, resource, sys, time
-sys.path.insert(0, {here!r})
-import generators
+import json, resource, time
 from linetopo import inflate_curves, topologize
+from linetopo._generators import SCALED, random_polylines, spiral
 name, size, repeat = {name!r}, {size!r}, {repeat!r}
 if name == "random polylines":
-    curves, r, fs = generators.random_polylines()
+    curves, r, fs = random_polylines()
 elif name == "spiral":
-    curves, r, fs = generators.spiral()
+    curves, r, fs = spiral()
 else:
-    curves, r, fs = generators.SCALED[name](size)
+    curves, r, fs = SCALED[name](size)
 points = sum(len(c) for c in curves)
 def rss():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
@@ -56,8 +52,7 @@ print(json.dumps(dict(points=points, topologize=topo, first=first, inflate=infl,
 
 
 def run(name, size, repeat):
-    code = CHILD.format(here=HERE, name=name, size=size,
-                        repeat=1 if size >= 1_000_000 else repeat)
+    code = CHILD.format(name=name, size=size, repeat=1 if size >= 1_000_000 else repeat)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
 

@@ -12,13 +12,13 @@ import multiprocessing as mp
 import resource
 import time
 
-import generators
+from linetopo._generators import gps
 
 
 def _run(kind, points, tile, queue):
     from linetopo import _internal
 
-    curves, r, fs = generators.gps(points)
+    curves, r, fs = gps(points)
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     started = time.perf_counter()
     if kind == "topologize":
@@ -51,7 +51,7 @@ def halo_share(points, tile):
     """Input points the tiles get, over the input: what the halo adds."""
     from linetopo import _tiles
 
-    curves, r, fs = generators.gps(points)
+    curves, r, fs = gps(points)
     options = {"buffer_distance": r, "feature_size": fs, "tile_size": tile}
     _, _, tiles = _tiles.plan(curves, options, None, False)
     given = sum(len(c) for *_, parts, _ in tiles for c in parts)

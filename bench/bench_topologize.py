@@ -12,7 +12,7 @@ import sys
 import time
 
 from linetopo import inflate_curves, topologize
-from scribble import scribble
+from linetopo._generators import scribble
 
 STROKES, POINTS, SIZE = 100, 1000, 400.0
 
@@ -35,7 +35,7 @@ def convert_only(curves):
 
 
 def main():
-    curves = scribble(1, STROKES, POINTS, size=SIZE)
+    curves = scribble(1, STROKES, POINTS, size=SIZE, noise=0.3)
     n = sum(len(c) for c in curves)
     rows = [("conversion (list of tuples)", best_of(lambda: convert_only(curves)))]
     try:

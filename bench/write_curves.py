@@ -6,17 +6,17 @@ NAME is one of the scale benchmark's inputs ("random walks", "drawing", "gps") o
 
 import sys
 
-import generators
+from linetopo._generators import SCALED, random_polylines, spiral
 
 
 def main():
     name, points, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
     if name == "spiral":
-        curves, r, fs = generators.spiral(points)
+        curves, r, fs = spiral(points)
     elif name == "random polylines":
-        curves, r, fs = generators.random_polylines()
+        curves, r, fs = random_polylines()
     else:
-        curves, r, fs = generators.SCALED[name](points)
+        curves, r, fs = SCALED[name](points)
     with open(path, "w") as out:
         out.write(f"{r!r} {fs!r}\n")
         for c in curves:

@@ -8,9 +8,10 @@ import os
 import sys
 from typing import Any, Callable
 
-from . import _frame, _targets, formats, geojson, lonlat, svg
+from . import _frame
 from ._extras import require
-from ._transaction import Transaction
+from .io import _targets, formats, geojson, lonlat, svg
+from .io._transaction import Transaction
 
 PROG = "linetopo"
 
@@ -176,16 +177,16 @@ def _targets_of(args: argparse.Namespace) -> list[_targets.Target]:
     for path, output, fmt in pairs:
         target = _targets.Target(path, output, fmt, svg=args.svg, layers=layers)
         if output != "-" and not args.strokes and fmt not in (formats.GEOJSON, formats.SVG):
-            from . import io_gis
+            from .io import gis
 
-            if io_gis.nodes_beside(fmt) is False:
+            if gis.nodes_beside(fmt) is False:
                 target.nodes_file = _targets.nodes_file(output)
         targets.append(target)
 
     def layers_read(path: str) -> list[str]:
-        from . import io_gis
+        from .io import gis
 
-        return io_gis.line_layers(path, args.layer)
+        return gis.line_layers(path, args.layer)
 
     _targets.check(targets, args.overwrite, layers_read)
     return targets

@@ -7,8 +7,8 @@ import math
 from dataclasses import dataclass, field
 from typing import Any, Sequence
 
-from . import lonlat
 from ._extras import MissingExtraError
+from .io import lonlat
 
 # Buffers above this many degrees are kilometres wide: metres taken for degrees, most likely.
 DEGREE_BUFFER = 0.01

@@ -10,9 +10,10 @@ import threading
 import time
 from typing import Any, Callable, Iterator, Sequence
 
-from . import formats, geojson, sample
+from . import _sample
 from ._centerline import PROG, UsageError, options, picture, run_centerline
 from ._extras import MissingExtraError
+from .io import formats, geojson
 
 DEFAULT_DEMO_SVG = "linetopo-demo.svg"
 
@@ -155,8 +156,8 @@ def _build_parser() -> argparse.ArgumentParser:
 def _demo(args: argparse.Namespace) -> int:
     from . import strokes, topologize
 
-    curves = sample.sample_curves()
-    fs, buffer = sample.SAMPLE_FEATURE_SIZE, sample.SAMPLE_BUFFER
+    curves = _sample.sample_curves()
+    fs, buffer = _sample.SAMPLE_FEATURE_SIZE, _sample.SAMPLE_BUFFER
     started = time.perf_counter()
     result = topologize(curves, buffer, fs)
     elapsed = time.perf_counter() - started

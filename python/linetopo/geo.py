@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Any
 
 from ._extras import require
-from .geojson import node_degrees
+from .io.geojson import node_degrees
 
 __all__ = ["centerline"]
 
@@ -69,7 +69,8 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     >>> sorted(frame[frame.kind == "node"].degree)  # doctest: +SKIP
     [1, 1, 1, 1, 4]
     """
-    from . import lonlat, topologize
+    from . import topologize
+    from .io import lonlat
 
     shapely = require("shapely", "linetopo.geo")
     np = require("numpy", "linetopo.geo")

@@ -1,7 +1,6 @@
 """Small curve sets and helpers shared by the Python tests."""
 
 import math
-import random
 from concurrent.futures import ThreadPoolExecutor
 
 
@@ -21,21 +20,6 @@ def tee():
 def circle(r=10.0, n=64):
     pts = [(r * math.cos(2 * math.pi * i / n), r * math.sin(2 * math.pi * i / n)) for i in range(n)]
     return pts + [pts[0]]
-
-
-def scribble(seed, strokes=6, points=40, size=50.0):
-    """Deterministic wandering strokes."""
-    rng = random.Random(seed)
-    out = []
-    for _ in range(strokes):
-        x, y, a = rng.uniform(0, size), rng.uniform(0, size), rng.uniform(0, 2 * math.pi)
-        curve = []
-        for _ in range(points):
-            a += rng.uniform(-0.4, 0.4)
-            x, y = x + math.cos(a), y + math.sin(a)
-            curve.append((x, y))
-        out.append(curve)
-    return out
 
 
 def in_threads(fn, count):

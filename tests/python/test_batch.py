@@ -6,8 +6,9 @@ import subprocess
 import sys
 
 import pytest
-from drawings import circle, cross, in_threads, scribble, tee
+from drawings import circle, cross, in_threads, tee
 from linetopo import topologize, topologize_batch
+from linetopo._generators import scribble
 
 # The job tuple's fields after (curves, buffer_distance, feature_size), in order.
 FIELDS = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes", "subdivision_ratio",

@@ -9,9 +9,9 @@ import xml.etree.ElementTree as ET
 
 import pytest
 from drawings import cross
-from linetopo import geojson
+from linetopo._sample import sample_curves
 from linetopo.cli import main
-from linetopo.sample import sample_curves
+from linetopo.io import geojson
 
 SVG_NS = "{http://www.w3.org/2000/svg}"
 H, V = cross(50.0, 41)

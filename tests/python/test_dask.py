@@ -1,8 +1,8 @@
 """linetopo.dask on a two-process LocalCluster on loopback: results equal the local ones."""
 
 import pytest
-from drawings import scribble
 from linetopo import _internal
+from linetopo._generators import scribble
 
 db = pytest.importorskip("dask.bag")
 distributed = pytest.importorskip("distributed")

@@ -11,8 +11,9 @@ import xml.etree.ElementTree as ET
 import numpy as np
 import pytest
 from drawings import cross
-from linetopo import formats, topologize
+from linetopo import topologize
 from linetopo.cli import main
+from linetopo.io import formats
 
 SVG_NS = "{http://www.w3.org/2000/svg}"
 H, V = cross(50.0, 41)
@@ -158,14 +159,14 @@ def bezier_and_arcs():
 
 def test_svg_curves_under_transforms_give_their_analytic_centerlines(tmp_path, capsys):
     pytest.importorskip("svgelements")
-    from linetopo import io_svg
+    from linetopo.io import svg
 
     text, curves = bezier_and_arcs()
     src, out = tmp_path / "drawing.svg", tmp_path / "clean.svg"
     src.write_text(text)
     # The flattened input lies on the curves, its chords within the tolerance, and no more
     # points are spent than the tolerance needs.
-    flat = io_svg.read_svg(str(src), "drawing").flatten(0.05)
+    flat = svg.read_svg(str(src), "drawing").flatten(0.05)
     for line, distance in zip(flat, curves):
         mids = [((p[0] + q[0]) / 2, (p[1] + q[1]) / 2) for p, q in zip(line[:-1], line[1:])]
         assert max(distance(*p) for p in line) < 1e-9

@@ -118,8 +118,8 @@ def test_centerline_refuses_areas():
 
 def test_web_mercator_geoseries_runs_in_ground_metres():
     geopandas, shapely = pytest.importorskip("geopandas"), pytest.importorskip("shapely")
-    from linetopo import lonlat
     from linetopo.geo import centerline
+    from linetopo.io import lonlat
 
     metres = cross(15000.0, 61, 458000.0, 5548000.0)  # Prague, where Mercator stretches 1.56x
     mercator = lonlat.reproject(metres, UTM, "EPSG:3857")

@@ -8,13 +8,13 @@ import sys
 import time
 
 import pytest
-from drawings import scribble
 from linetopo import (
     inflate_curves,
     topologize_batch,
     topologize_tiled,
     triangulate_curves,
 )
+from linetopo._generators import scribble
 
 CHILD = """
 import signal, sys, time

@@ -7,8 +7,8 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
-from drawings import scribble  # noqa: E402
 from linetopo import inflate_curves, topologize, topologize_batch, triangulate_curves  # noqa: E402
+from linetopo._generators import scribble  # noqa: E402
 
 CURVES = scribble(9)
 SHORTEST = min(len(c) for c in CURVES)

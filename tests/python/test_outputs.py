@@ -179,7 +179,7 @@ def test_a_buffer_that_is_not_positive_is_refused(tmp_path, capsys, buffer):
 def test_lengths_are_ground_metres_in_every_crs(tmp_path):
     """Web Mercator at 50° N stretches lengths 1.56 times, degrees are not lengths at all: each
     runs in its UTM zone and writes back in its own CRS."""
-    from linetopo import lonlat
+    from linetopo.io import lonlat
 
     pytest.importorskip("pyproj")
     totals = {}
@@ -202,7 +202,7 @@ def test_lengths_are_ground_metres_in_every_crs(tmp_path):
 @pytest.mark.parametrize("member, projected", [
     ("urn:ogc:def:crs:EPSG::32633", False), ("urn:ogc:def:crs:OGC:1.3:CRS84", True)])
 def test_a_geojson_crs_member_is_read_and_written(tmp_path, member, projected):
-    from linetopo import lonlat
+    from linetopo.io import lonlat
 
     pytest.importorskip("pyproj")
     lines = PRAGUE if not projected else lonlat.reproject(PRAGUE, UTM, "OGC:CRS84")
@@ -363,7 +363,7 @@ def test_bin_linetopo_runs_the_environment_with_the_extras(tmp_path):
 
 
 def test_what_is_written_reads_back(tmp_path):
-    from linetopo import _targets, lonlat
+    from linetopo.io import _targets, lonlat
 
     assert lonlat.geojson_crs_name("OGC:CRS84h") == "urn:ogc:def:crs:OGC::CRS84h"
     assert _targets.nodes_file("x.shp.zip") == "x_nodes.shp.zip"

@@ -5,8 +5,8 @@ import pathlib
 import re
 
 import pytest
-from drawings import scribble
 from linetopo import _internal, cli
+from linetopo._generators import scribble
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 TABLE = {p["name"]: p for p in _internal._PARAMETERS}

@@ -11,7 +11,7 @@ import re
 import time
 
 import pytest
-from drawings import cross, scribble
+from drawings import cross
 from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 from linetopo import (
@@ -20,6 +20,7 @@ from linetopo import (
     topologize,
     topologize_batch,
 )
+from linetopo._generators import scribble
 
 _QUIET = [HealthCheck.too_slow, HealthCheck.data_too_large]
 settings.register_profile("default", max_examples=15, deadline=None, database=None, suppress_health_check=_QUIET)

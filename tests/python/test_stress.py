@@ -7,7 +7,7 @@ import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
-from drawings import cross, scribble, tee
+from drawings import cross, tee
 from linetopo import (
     inflate_curves,
     strokes,
@@ -15,6 +15,7 @@ from linetopo import (
     topologize_batch,
     triangulate_curves,
 )
+from linetopo._generators import scribble
 
 
 def at_once(calls):

@@ -1,17 +1,13 @@
 """Tiled topologize against the untiled call: the same centerline, up to small differences."""
 
 import math
-import os
 import random
-import sys
 
 import numpy as np
 import pytest
-from drawings import cross, scribble
+from drawings import cross
 from linetopo import _internal, _tiles, topologize
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
-import generators  # noqa: E402
+from linetopo._generators import SCALED, gps, random_walks, scribble
 
 
 def distances(points, chains):
@@ -41,7 +37,7 @@ def border_distance(p, tile, origin):
 
 CASES = {
     "cross": lambda: (cross(10.0, 41), 1.0, 1.0, 7.0),
-    "gps": lambda: (*generators.gps(8_000), 900.0),
+    "gps": lambda: (*gps(8_000), 900.0),
     "scribble": lambda: (scribble(5, strokes=40, points=60, size=120.0), 1.0, 2.0, 35.0),
 }
 
@@ -82,8 +78,8 @@ def hausdorff(a, b, fs):
 
 def tiling_case(kind, seed, points):
     if kind == "walks":
-        return generators.random_walks(points, seed=seed)[0], 2.0, 4.0
-    return generators.gps(points, seed=seed)
+        return random_walks(points, seed=seed)[0], 2.0, 4.0
+    return gps(points, seed=seed)
 
 
 # The tiled result follows the untiled one within fs / 2, with as many chains give or take two.
@@ -129,7 +125,7 @@ def test_tile_errors_and_arguments():
 
 
 def test_tiles_far_smaller_than_their_halo_are_refused_before_any_work():
-    curves, r, fs = generators.SCALED["random walks"](4000)
+    curves, r, fs = SCALED["random walks"](4000)
     with pytest.raises(ValueError, match=r"more than 52000 tiles to visit \(the most for 4000 input"):
         _internal.topologize_tiled(curves, r, fs, tile_size=2.0)
     assert _internal.topologize_tiled(curves, r, fs, tile_size=4.0)[0]  # the same input, larger tiles

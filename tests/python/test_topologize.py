@@ -7,8 +7,9 @@ import threading
 import time
 
 import pytest
-from drawings import circle, cross, in_threads, scribble, stroke, tee
+from drawings import circle, cross, in_threads, stroke, tee
 from linetopo import inflate_curves, topologize, triangulate_curves
+from linetopo._generators import scribble
 
 
 def degrees(ids):

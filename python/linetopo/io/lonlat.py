@@ -7,7 +7,7 @@ import math
 import re
 from typing import Any, Sequence
 
-from ._extras import require
+from .._extras import require
 
 # RFC 7946 GeoJSON: WGS 84; read and written longitude first (always_xy below).
 GEOJSON_CRS = "EPSG:4326"

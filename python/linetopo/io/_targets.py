@@ -170,10 +170,10 @@ def _refuse_input_layers(target: Target, path: str, read: list[str]) -> None:
 def _existing_layers(target: Target, path: str, overwrite: bool) -> bool:
     """Whether our layers go into the existing ``path`` beside its own; TargetError when a layer
     of ours is there already and ``overwrite`` is not given."""
-    from . import io_gis
+    from . import gis
 
     try:
-        existing = {name.lower() for name, _ in io_gis.list_layers(path)}
+        existing = {name.lower() for name, _ in gis.list_layers(path)}
     except ValueError as err:
         if overwrite:
             return False  # not a file GDAL opens: replaced whole

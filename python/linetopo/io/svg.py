@@ -1,4 +1,5 @@
-"""SVG drawings in and out: stroked shapes flattened to curves, centerlines written over them."""
+"""SVG drawings in and out: stroked shapes flattened to curves, centerlines written over them,
+and the picture of a run (input strokes, buffer polygons, chains and their nodes)."""
 
 from __future__ import annotations
 
@@ -9,10 +10,11 @@ import statistics
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass, field
 from typing import Any, BinaryIO, Mapping, Sequence
-from xml.sax.saxutils import quoteattr
+from xml.sax.saxutils import escape, quoteattr
 
-from ._extras import require
-from .svg import _Formatter
+from .._extras import require
+from ._svg_format import Formatter, Point, fit
+from .geojson import node_degrees
 
 # The root attributes that place user units on the page; copied to the output so that it lays
 # exactly over the drawing it came from.
@@ -30,6 +32,15 @@ _MIN_WIDTH_SHARE = 1e-4
 # Curves are flattened at least this finely relative to the diagonal, however fine the tolerance.
 _MIN_TOLERANCE_SHARE = 1e-6
 _XLINK = "{http://www.w3.org/1999/xlink}href"
+# Distinct hues that stay readable on white and on the light buffer fill; no grey, which
+# belongs to the input strokes.
+_CHAIN_COLOURS = (
+    "#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
+    "#17becf", "#8c564b", "#e377c2", "#bcbd22", "#393b79",
+)
+_JUNCTION_COLOUR = "#000000"
+_TIP_COLOUR = "#d62728"
+_OTHER_NODE_COLOUR = "#555555"
 
 
 @dataclass
@@ -290,13 +301,8 @@ def dumps_svg(
     Without one, y is taken to grow upwards (map and GeoJSON data) and the page fits the lines.
     ``stroke_width`` defaults to a fraction of the extent.
     """
-    xs = [p[0] for line in lines for p in line]
-    ys = [p[1] for line in lines for p in line]
-    box = (min(xs), min(ys), max(xs), max(ys)) if xs else (0.0, 0.0, 1.0, 1.0)
-    extent = max(box[2] - box[0], box[3] - box[1])
-    if not extent > 0:
-        extent = max(abs(box[0]), abs(box[1]), 1.0)
-    fmt = _Formatter(extent)
+    box, extent = fit(lines)
+    fmt = Formatter(extent)
     flip = frame is None
     if frame is None:
         margin = 0.05 * extent
@@ -327,3 +333,81 @@ def _attribute(value: Any) -> str:
     if isinstance(value, (list, tuple)):
         return json.dumps(value, separators=(",", ":"))
     return str(value)
+
+
+def render_svg(
+    curves: Sequence[Sequence[Point]],
+    polygons: Sequence[tuple[Sequence[Point], Sequence[Sequence[Point]]]],
+    chains: Sequence[Sequence[Point]],
+    nodes: Sequence[Point],
+    chain_node_ids: Sequence[tuple[int, int]],
+    *,
+    size: int = 800,
+    title: str = "linetopo centerline",
+    colour_groups: Sequence[int] | None = None,
+) -> str:
+    """Returns an SVG document; data y grows upwards, so every y is negated on output.
+
+    Chains are coloured one by one, or by group when ``colour_groups[i]`` gives chain i's group
+    (its stroke, for instance).
+    """
+    rings = [outer for outer, _ in polygons] + [h for _, holes in polygons for h in holes]
+    (min_x, min_y, max_x, max_y), extent = fit([*curves, *rings, *chains, nodes])
+    margin = 0.05 * extent
+    # In flipped coordinates the top edge of the frame is -max_y.
+    vb_x, vb_y = min_x - margin, -max_y - margin
+    vb_w, vb_h = (max_x - min_x) + 2 * margin, (max_y - min_y) + 2 * margin
+    vb_w, vb_h = max(vb_w, 2 * margin), max(vb_h, 2 * margin)
+    scale = size / max(vb_w, vb_h)
+    fmt = Formatter(extent)
+    stroke = extent / 400  # line widths in data units, tied to the drawing's size
+
+    out: list[str] = [
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg"'
+        f' viewBox="{fmt.num(vb_x)} {fmt.num(vb_y)} {fmt.num(vb_w)} {fmt.num(vb_h)}"'
+        f' width="{round(vb_w * scale)}" height="{round(vb_h * scale)}">',
+        f"<title>{escape(title)}</title>",
+        f'<rect x="{fmt.num(vb_x)}" y="{fmt.num(vb_y)}" width="{fmt.num(vb_w)}"'
+        f' height="{fmt.num(vb_h)}" fill="#ffffff"/>',
+    ]
+
+    out.append('<g id="buffer" fill="#9ecae1" fill-opacity="0.35" fill-rule="evenodd"'
+               f' stroke="#6baed6" stroke-width="{fmt.num(stroke)}">')
+    for outer, holes in polygons:
+        d = " ".join(fmt.path(r, closed=True) for r in (outer, *holes) if len(r))
+        if d:
+            out.append(f'<path d="{d}"/>')
+    out.append("</g>")
+
+    out.append(f'<g id="input" fill="none" stroke="#999999" stroke-width="{fmt.num(stroke)}"'
+               ' stroke-linejoin="round" stroke-linecap="round">')
+    for curve in curves:
+        if len(curve):
+            out.append(f'<path d="{fmt.path(curve, closed=False)}"/>')
+    out.append("</g>")
+
+    out.append(f'<g id="chains" fill="none" stroke-width="{fmt.num(3 * stroke)}"'
+               ' stroke-linejoin="round" stroke-linecap="round">')
+    for i, chain in enumerate(chains):
+        group = i if colour_groups is None else colour_groups[i]
+        colour = _CHAIN_COLOURS[group % len(_CHAIN_COLOURS)]
+        out.append(f'<path stroke="{colour}" d="{fmt.path(chain, closed=False)}"/>')
+    out.append("</g>")
+
+    # Junctions (three or more chain ends) and tips (one) are what a reader looks for; the
+    # degree-2 start of a closed loop is drawn small so the loop is not mistaken for a break.
+    degrees = node_degrees(len(nodes), chain_node_ids)
+    out.append('<g id="nodes">')
+    for (x, y), degree in zip(nodes, degrees):
+        if degree >= 3:
+            colour, radius, kind = _JUNCTION_COLOUR, 5 * stroke, "junction"
+        elif degree == 1:
+            colour, radius, kind = _TIP_COLOUR, 4 * stroke, "tip"
+        else:
+            colour, radius, kind = _OTHER_NODE_COLOUR, 2.5 * stroke, "node"
+        out.append(f'<circle class="{kind}" cx="{fmt.num(x)}" cy="{fmt.num(-y)}"'
+                   f' r="{fmt.num(radius)}" fill="{colour}"/>')
+    out.append("</g>")
+    out.append("</svg>")
+    return "\n".join(out) + "\n"

@@ -23,7 +23,7 @@ class Source:
 
     curves: list[Any]
     crs: str | None = None
-    drawing: Any = None  # an io_svg.Drawing for SVG input
+    drawing: Any = None  # an svg.Drawing for SVG input
     notes: list[str] = field(default_factory=list)  # what the reader skipped, for the user
 
 
@@ -58,9 +58,9 @@ def is_svg(path: str, named: str | None) -> bool:
 def check_format_name(named: str | None) -> None:
     """Refuses a --format that names no format, before any work is done."""
     if named is not None and named.lower() not in (GEOJSON, SVG):
-        from . import io_gis
+        from . import gis
 
-        io_gis.driver_for("", named)
+        gis.driver_for("", named)
 
 
 def known_extension(path: str) -> bool:
@@ -92,9 +92,9 @@ def output_format(path: str, named: str | None) -> str:
         return fmt
     if path == "-":
         raise ValueError("standard output takes GeoJSON or SVG: give GIS files by name")
-    from . import io_gis
+    from . import gis
 
-    return io_gis.driver_for(path, fmt)
+    return gis.driver_for(path, fmt)
 
 
 def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = False) -> Source:
@@ -107,13 +107,13 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
         except geojson.GeoJSONError as err:
             raise ValueError(f"{'standard input' if path == '-' else path}: {err}") from None
     if fmt == SVG:
-        from . import io_svg
+        from . import svg
 
-        return Source([], drawing=io_svg.read_svg(sys.stdin.buffer if path == "-" else path,
-                                                  "standard input" if path == "-" else path))
-    from . import io_gis
+        return Source([], drawing=svg.read_svg(sys.stdin.buffer if path == "-" else path,
+                                               "standard input" if path == "-" else path))
+    from . import gis
 
-    curves, crs, notes = io_gis.read_gis(path, layer, skip_invalid)
+    curves, crs, notes = gis.read_gis(path, layer, skip_invalid)
     return Source(curves, crs, notes=notes)
 
 
@@ -157,12 +157,12 @@ def write(
             text = geojson.dumps(geojson.lines_to_geojson(table.lines, table.columns, table.nodes,
                                                           table.degrees, geojson_crs))
         else:
-            from . import io_svg
+            from . import svg
 
-            text = io_svg.dumps_svg(table.lines, table.columns, frame, stroke_width)
+            text = svg.dumps_svg(table.lines, table.columns, frame, stroke_width)
         stage_text(run, path, text)
         return []
-    from . import io_gis
+    from . import gis
 
     notes = []
     # A Shapefile's older parts go with it, whichever the new one has.
@@ -175,7 +175,7 @@ def write(
     staged = run.stage_copy(path) if target.update else run.stage(path)
     nodes = None
     if table.with_nodes:
-        beside = io_gis.nodes_beside(fmt)
+        beside = gis.nodes_beside(fmt)
         if beside is None:
             notes.append(f"{fmt} output takes the lines only: the {len(table.nodes)} nodes are "
                          f"not written to {path} (write GeoPackage to have them)")
@@ -190,8 +190,7 @@ def write(
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            io_gis.write_gis(staged, fmt, target.layers[0], table.lines, table.columns, crs,
-                             nodes)
+            gis.write_gis(staged, fmt, target.layers[0], table.lines, table.columns, crs, nodes)
     except RuntimeError as err:  # the base of pyogrio's errors
         raise ValueError(f"cannot write {path}: {run.hide_scratch(str(err))}") from None
     notes += [run.hide_scratch(str(w.message)) for w in caught]

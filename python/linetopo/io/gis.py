@@ -9,7 +9,7 @@ import struct
 import warnings
 from typing import Any, Mapping, Sequence
 
-from ._extras import require
+from .._extras import require
 
 # Short names for the formats people ask for most; any other GDAL driver name works too.
 DRIVERS = {"gpkg": "GPKG", "shp": "ESRI Shapefile", "fgb": "FlatGeobuf", "gpx": "GPX"}

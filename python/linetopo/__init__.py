@@ -7,7 +7,8 @@ The functions come from the compiled core ``linetopo._internal``:
 - :func:`topologize_tiled`: one large curve set tile by tile, stitched;
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
 - :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
-- :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line.
+- :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line;
+- :func:`chain_sources`: the input curves that run along each chain of a result.
 
 A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
 """
@@ -15,6 +16,7 @@ A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
 from importlib.metadata import version as _version
 
 from linetopo._internal import (
+    chain_sources,
     inflate_curves,
     strokes,
     topologize,
@@ -24,6 +26,7 @@ from linetopo._internal import (
 )
 
 __all__ = [
+    "chain_sources",
     "inflate_curves",
     "strokes",
     "topologize",

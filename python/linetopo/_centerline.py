@@ -5,10 +5,11 @@ from __future__ import annotations
 import argparse
 import math
 import os
+import statistics
 import sys
 from typing import Any, Callable
 
-from . import _frame
+from . import _frame, _provenance
 from ._extras import require
 from .io import _targets, formats, geojson, lonlat, svg
 from .io._transaction import Transaction
@@ -54,22 +55,56 @@ def _mirrored(curves: list, result: tuple) -> tuple[list, tuple]:
                                        widths)
 
 
-def _table(result: tuple, args: argparse.Namespace) -> tuple[formats.Table, list | None]:
-    """The lines to write with their attributes, and each stroke's chains with --strokes."""
+def _table(result: tuple, args: argparse.Namespace, curves: list, source: formats.Source,
+           radius: float) -> tuple[formats.Table, list | None, list[str]]:
+    """The lines to write with their attributes, each stroke's chains with --strokes, and notes
+    for the user. Each line carries its support and the input's attributes over its sources."""
     chains, nodes, chain_node_ids, widths = result
+    feature_of = source.feature_of
+    if feature_of is None:
+        feature_of = list(range(len(curves)))
+    along = _provenance.feature_sources(chains, curves, feature_of, radius)
+    line_widths: list | None = [list(w) for w in widths] if args.compute_widths else None
     if args.strokes:
         from . import strokes
 
         lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
         walks = [[[i, bool(r)] for i, r in walk] for walk in stroke_chains]
-        return formats.Table("strokes", lines, {"chains": walks}, with_nodes=False), stroke_chains
-    columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
-                                "end_node": [e for _, e in chain_node_ids],
-                                "length": formats.lengths(chains)}
-    if args.compute_widths:
-        columns["widths"] = [list(w) for w in widths]
-    degrees = geojson.node_degrees(len(nodes), chain_node_ids)
-    return formats.Table("chains", list(chains), columns, list(nodes), degrees), None
+        along = _provenance.joined(along, stroke_chains)
+        table = formats.Table("strokes", lines, {"chains": walks,
+                                                 "length": formats.lengths(lines)},
+                              with_nodes=False)
+        line_widths = None
+    else:
+        stroke_chains = None
+        columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
+                                    "end_node": [e for _, e in chain_node_ids],
+                                    "length": formats.lengths(chains)}
+        if line_widths is not None:
+            columns["widths"] = line_widths
+        degrees = geojson.node_degrees(len(nodes), chain_node_ids)
+        table = formats.Table("chains", list(chains), columns, list(nodes), degrees)
+    attributes, notes = _provenance.attribute_columns(along, source.attributes, args.attributes,
+                                                      list(table.columns))
+    table.columns.update(attributes)
+    if source.drawing is not None:
+        table.styles = _styles(along, source.drawing, line_widths)
+    return table, stroke_chains, notes
+
+
+def _styles(along: list[dict[int, float]], drawing: Any,
+            widths: list | None) -> list[tuple[str | None, float | None]]:
+    """Each line drawn as its main source path: its colour, and its width unless the line has
+    widths of its own."""
+    styles: list[tuple[str | None, float | None]] = []
+    for i, sources in enumerate(along):
+        main = _provenance.main_source(sources)
+        colour = drawing.colours[main] if main is not None else None
+        width = drawing.stroke_widths[main] if main is not None else None
+        if widths is not None and len(widths[i]):
+            width = statistics.median(widths[i])
+        styles.append((colour, width))
+    return styles
 
 
 def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
@@ -85,7 +120,9 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
             raise UsageError("the flattening tolerance (--flatten-tolerance, by default the "
                              "feature size / 20) must be a positive finite number, got "
                              f"{tolerance:g}")
-        curves = source.drawing.flatten(tolerance)
+        curves, source.feature_of = source.drawing.flatten_paths(tolerance)
+        source.attributes = {"stroke": source.drawing.colours,
+                             "stroke_width": source.drawing.stroke_widths}
     if not any(len(c) >= 2 for c in curves):
         raise UsageError(f"no line of two or more points in {args.input}")
     return fmt, source, fs, curves
@@ -259,8 +296,9 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         result = run(curves, buffer, fs, settings)
     except ValueError as err:
         raise ValueError(f"{err} (sizes are in {frame.units})") from None
-    table, stroke_chains = _table(result, args)
-    notes = [f"warning: {n}" for n in source.notes + frame.notes]
+    table, stroke_chains, column_notes = _table(result, args, curves, source,
+                                                _provenance.source_radius(buffer, fs))
+    notes = [f"warning: {n}" for n in source.notes + frame.notes] + column_notes
     if not result[0]:
         tips = args.min_tip_fraction
         if tips is None:

@@ -66,6 +66,14 @@ def strokes(
     max_turn: SupportsFloat = 45.0,
     tangent_reach: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[list[tuple[int, bool]]]]: ...
+def chain_sources(
+    chains: Sequence[Curve],
+    curves: Sequence[Curve],
+    radius: SupportsFloat,
+    *,
+    max_angle: SupportsFloat = 45.0,
+    min_share: SupportsFloat = 0.5,
+) -> list[list[tuple[int, float]]]: ...
 
 # The option table and the signatures built from it, and the versions the core was built with.
 _PARAMETERS: list[dict[str, Any]]

@@ -10,7 +10,7 @@ import threading
 import time
 from typing import Any, Callable, Iterator, Sequence
 
-from . import _sample
+from . import _provenance, _sample
 from ._centerline import PROG, UsageError, options, picture, run_centerline
 from ._extras import MissingExtraError
 from .io import formats, geojson
@@ -133,6 +133,12 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--strokes", action="store_true",
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
+    line.add_argument("--attributes", choices=_provenance.AGGREGATIONS,
+                      default=_provenance.DEFAULT_AGGREGATION,
+                      help="how a line takes each attribute of the input features it follows "
+                      "(its sources): the most common value, the first source's, a JSON list of "
+                      "the distinct values, or no attribute columns (default: %(default)s); "
+                      "every line also gets support, its number of sources")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
     line.add_argument("--dask-scheduler", metavar="ADDRESS",
                       help="run the work on the Dask cluster at ADDRESS (needs linetopo[dask]); "

@@ -13,27 +13,45 @@ _LINE_TYPES = (1, 2)  # LineString, LinearRing
 _COLLECTION_TYPES = (5, 7)  # MultiLineString, GeometryCollection
 
 
-def _curves(geoms: Any, shapely: Any, np: Any) -> list[Any]:
-    """The coordinates of every line part, one ``(n, 2)`` array each, without a loop per point."""
+def _curves(geoms: Any, shapely: Any, np: Any) -> tuple[list[Any], list[int]]:
+    """The coordinates of every line part, one ``(n, 2)`` array each, without a loop per point,
+    and the position of each part's geometry among ``geoms``."""
     if isinstance(geoms, shapely.Geometry):
         array = np.array([geoms], dtype=object)
     else:
         array = np.asarray(list(geoms), dtype=object).ravel()
-    array = array[~shapely.is_missing(array)]
+    owner = np.flatnonzero(~shapely.is_missing(array))
+    array = array[owner]
     kinds = shapely.get_type_id(array)  # also refuses objects that are not geometries
     while np.isin(kinds, _COLLECTION_TYPES).any():
-        array = shapely.get_parts(array)
+        array, part_of = shapely.get_parts(array, return_index=True)
+        owner = owner[part_of]
         kinds = shapely.get_type_id(array)
     wrong = ~np.isin(kinds, _LINE_TYPES) & ~shapely.is_empty(array)
     if wrong.any():
         raise TypeError(f"centerline takes line geometries, got a {array[wrong][0].geom_type}")
     coords, index = shapely.get_coordinates(array, return_index=True)
-    return np.split(coords, np.flatnonzero(np.diff(index)) + 1) if len(coords) else []
+    if not len(coords):
+        return [], []
+    starts = np.concatenate([[0], np.flatnonzero(np.diff(index)) + 1])
+    return np.split(coords, starts[1:]), owner[index[starts]].tolist()
+
+
+def _attributes(frame: Any) -> dict[str, list[Any]]:
+    """A GeoDataFrame's columns other than its geometry, missing values as None."""
+    columns = {}
+    for name in frame.columns:
+        if name == frame.geometry.name:
+            continue
+        values = frame[name]
+        columns[str(name)] = values.astype(object).where(values.notna(), None).tolist()
+    return columns
 
 
 def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: Any = None,
-               planar: bool = False, **options: Any) -> Any:
-    """The centerline of shapely line geometries: its chains, then their end nodes.
+               planar: bool = False, attributes: str = "mode", **options: Any) -> Any:
+    """The centerline of shapely line geometries: its chains, then their end nodes, each chain
+    with the attributes of the input rows it follows.
 
     Parameters
     ----------
@@ -49,6 +67,12 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
         is projected back.
     planar : bool
         Take the coordinates as they are, whatever the CRS.
+    attributes : {"mode", "first", "list", "none"}
+        How a chain takes each column of a GeoDataFrame from its sources, the input rows whose
+        lines run along at least half of it (within ``buffer_distance + feature_size / 2``, in
+        about its direction; see :func:`linetopo.chain_sources`): the most common value (ties:
+        the first source's), the first source's, the list of distinct values, or no columns. A
+        column whose name the result uses is given ``input_`` before its name.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.
 
@@ -56,7 +80,8 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     -------
     GeoDataFrame, or a dict of the same columns when GeoPandas is not installed
         One row per chain (``kind`` ``"chain"``, a LineString with ``start_node``, ``end_node``,
-        ``length`` and, with ``compute_widths``, ``widths``), then one per node (``kind``
+        ``length``, with ``compute_widths`` ``widths``, ``support``, its number of sources, and
+        the input's columns), then one per node (``kind``
         ``"node"``, a Point with ``id`` and ``degree``, the number of chain ends there). The CRS
         is the input's; lengths and widths are in ground metres where the run was in UTM.
 
@@ -69,22 +94,26 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     >>> sorted(frame[frame.kind == "node"].degree)  # doctest: +SKIP
     [1, 1, 1, 1, 4]
     """
-    from . import topologize
+    from . import _provenance, topologize
     from .io import lonlat
 
     shapely = require("shapely", "linetopo.geo")
     np = require("numpy", "linetopo.geo")
+    columns_in: dict[str, list[Any]] = {}
     if hasattr(geoms, "geometry") and hasattr(geoms, "columns"):
+        columns_in = _attributes(geoms)
         geoms = geoms.geometry  # a GeoDataFrame: its active geometry column
     if crs is None:
         crs = getattr(geoms, "crs", None)
-    curves = _curves(geoms, shapely, np)
+    curves, feature_of = _curves(geoms, shapely, np)
     utm = None
     if not planar and crs is not None and curves and lonlat.needs_local_metres(crs, curves):
         utm = lonlat.LocalUtm(curves, crs)
         curves = utm.forward(curves)
     chains, nodes, chain_node_ids, widths = topologize(curves, buffer_distance, feature_size,
                                                        **options)
+    along = _provenance.feature_sources(
+        chains, curves, feature_of, _provenance.source_radius(buffer_distance, feature_size))
 
     sizes = [len(c) for c in chains]
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
@@ -106,6 +135,10 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     }
     if options.get("compute_widths"):
         columns["widths"] = [np.asarray(w, dtype=float) for w in widths] + [None] * m
+    taken = list(columns) + ["id", "degree", "geometry"]
+    from_sources, _ = _provenance.attribute_columns(along, columns_in, attributes, taken)
+    for name, values in from_sources.items():
+        columns[name] = values + [None] * m
     columns["id"] = [None] * n + list(range(m))
     columns["degree"] = [None] * n + node_degrees(m, chain_node_ids)
     columns["geometry"] = lines + list(shapely.points(points))
@@ -114,6 +147,6 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     except ImportError:
         return columns
     frame = geopandas.GeoDataFrame(columns, geometry="geometry", crs=crs)
-    for name in ("start_node", "end_node", "id", "degree"):
+    for name in ("start_node", "end_node", "id", "degree", "support"):
         frame[name] = frame[name].astype("Int64")  # whole numbers with gaps on the other kind
     return frame

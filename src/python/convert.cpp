@@ -304,4 +304,16 @@ py::list from_stroke_chains(const std::vector<std::vector<StrokeChain>>& stroke_
   return out;
 }
 
+py::list from_chain_sources(const std::vector<std::vector<ChainSource>>& sources) {
+  py::list out(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    py::list chain(sources[i].size());
+    for (std::size_t k = 0; k < sources[i].size(); ++k) {
+      chain[k] = py::make_tuple(sources[i][k].curve, sources[i][k].share);
+    }
+    out[i] = std::move(chain);
+  }
+  return out;
+}
+
 }  // namespace linetopo::py_convert

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "pipeline/pipeline.hpp"
+#include "provenance/chain_sources.hpp"
 #include "strokes/strokes.hpp"
 
 namespace linetopo::py_convert {
@@ -35,5 +36,7 @@ py::list from_pairs(const std::vector<std::pair<std::size_t, std::size_t>>& pair
 py::list from_widths(const Widths& widths);
 // Per stroke, its chains as (index, reversed) tuples.
 py::list from_stroke_chains(const std::vector<std::vector<StrokeChain>>& stroke_chains);
+// Per chain, its sources as (curve index, share) tuples.
+py::list from_chain_sources(const std::vector<std::vector<ChainSource>>& sources);
 
 }  // namespace linetopo::py_convert

@@ -104,4 +104,40 @@ inline constexpr const char* kStrokes =
     "    Per stroke, its chains in walking order as (chain index, reversed)\n"
     "    pairs; a reversed chain is walked from its last point to its first.";
 
+
+inline constexpr const char* kChainSources =
+    "chain_sources(chains, curves, radius, *, max_angle=45.0, min_share=0.5)\n--\n\n"
+    "Find the input curves that made each chain: the curves that run along\n"
+    "it, so that their attributes, colours and counts can be handed on.\n"
+    "\n"
+    "A curve runs along a piece of a chain where it passes within `radius` of\n"
+    "it in a direction, either way round, within `max_angle` degrees of the\n"
+    "chain's there, so a street that crosses another is not one of its\n"
+    "sources. Chains are measured at points at most a quarter of `radius`\n"
+    "apart. A curve is a source of a chain when it runs along at least\n"
+    "`min_share` of the chain's length. The work runs on the worker threads\n"
+    "with the interpreter lock released.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "chains : list of curves\n"
+    "    The chains of a `topologize` result, or any polylines.\n"
+    "curves : list of curves\n"
+    "    The input curves, in the order whose indices are returned.\n"
+    "radius : float\n"
+    "    How near a curve must pass. The buffer distance plus half the feature\n"
+    "    size suits a `topologize` result.\n"
+    "max_angle : float, default 45.0\n"
+    "    The largest angle, in degrees from 0 to 90, between a curve and the\n"
+    "    chain where it runs along it.\n"
+    "min_share : float, default 0.5\n"
+    "    The least share of a chain's length, from 0 to 1, a source runs along.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "sources : list of list of (int, float)\n"
+    "    Per chain, its sources as (curve index, share) pairs, by ascending\n"
+    "    curve index; the share is that of the chain's length the curve runs\n"
+    "    along.";
+
 }  // namespace linetopo::docs

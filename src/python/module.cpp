@@ -1,7 +1,7 @@
 // The module root: registers topologize, topologize_tiled, topologize_batch, inflate_curves,
-// triangulate_curves and strokes (the tile steps register in tiles.cpp). Each one binds and
-// converts its arguments through the parameter table, releases the interpreter lock where the
-// work allows and calls the core.
+// triangulate_curves, strokes and chain_sources (the tile steps register in tiles.cpp). Each one
+// binds and converts its arguments (the first five through the parameter table), releases the
+// interpreter lock where the work allows and calls the core.
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -87,6 +87,20 @@ py::tuple strokes(py::handle chains, py::handle nodes, py::handle chain_node_ids
   return py::make_tuple(cv::from_chains(r.strokes), cv::from_stroke_chains(r.stroke_chains));
 }
 
+py::list chain_sources(py::handle chains, py::handle curves, py::handle radius,
+                       py::handle max_angle, py::handle min_share) {
+  const auto native_chains = cv::to_curves(chains, "chains");
+  const auto native_curves = cv::to_curves(curves, "curves");
+  linetopo::SourceSettings settings;
+  settings.radius = cv::to_double(radius, "radius");
+  settings.max_angle_degrees = cv::to_double(max_angle, "max_angle");
+  settings.min_share = cv::to_double(min_share, "min_share");
+  return cv::from_chain_sources(
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::chain_sources(native_chains, native_curves, settings, cancelled);
+      }));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
@@ -116,6 +130,10 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
         py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,
         py::arg("tangent_reach") = py::none());
+  m.def("chain_sources", &chain_sources, docs::kChainSources, py::arg("chains"), py::arg("curves"),
+        py::arg("radius"), py::kw_only(),
+        py::arg("max_angle") = linetopo::kDefaultSourceMaxAngleDegrees,
+        py::arg("min_share") = linetopo::kDefaultSourceMinShare);
   linetopo::py_tiles::register_tiles(m);
   // The option table, for the command line and the consistency tests.
   m.attr("_PARAMETERS") = pp::export_parameters();

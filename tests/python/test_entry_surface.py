@@ -20,6 +20,7 @@ SIGNATURES = {
     "merge_tolerance=None)",
     "topologize_batch": "(jobs)",
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
+    "chain_sources": "(chains, curves, radius, *, max_angle=45.0, min_share=0.5)",
 }
 
 

@@ -54,6 +54,13 @@ def write_lines(path, lines, crs="EPSG:32633"):
             layer="lines", geometry_type="LineString", crs=crs)
 
 
+def _json_or_text(value):
+    try:
+        return json.loads(value)
+    except json.JSONDecodeError:
+        return value  # an input attribute's text
+
+
 def read_back(path):
     """The lines of a written result and their attributes, read as a user of that format would."""
     ext = path.suffix[1:]
@@ -67,12 +74,12 @@ def read_back(path):
         paths = list(ET.parse(path).getroot().iter(f"{SVG_NS}path"))
         lines = [[tuple(map(float, p.lstrip("ML").split(","))) for p in e.get("d").split()]
                  for e in paths]
-        return lines, {k[5:].replace("-", "_"): [json.loads(e.get(k)) for e in paths]
+        return lines, {k[5:].replace("-", "_"): [_json_or_text(e.get(k)) for e in paths]
                        for k in paths[0].keys() if k.startswith("data-")}
     pyogrio = pytest.importorskip("pyogrio")
     layer = {"gpx": "routes", "gpkg": "chains"}.get(ext)
     meta, _, geoms, values = pyogrio.raw.read(str(path), layer=layer)
-    columns = {name.removeprefix("ogr_"): [json.loads(v) if isinstance(v, str) else v for v in col]
+    columns = {name.removeprefix("ogr_"): [_json_or_text(v) if isinstance(v, str) else v for v in col]
                for name, col in zip(meta["fields"], values)}
     return [unwkb(g) for g in geoms], columns
 

@@ -19,12 +19,15 @@ _EXTENSIONS = {".geojson": GEOJSON, ".json": GEOJSON, ".svg": SVG}
 
 @dataclass
 class Source:
-    """What a reader found: the curves (for SVG, the drawing to flatten first) and their CRS."""
+    """What a reader found: the curves (for SVG, the drawing to flatten first) and their CRS,
+    and, where the format has them, each curve's feature and the features' attribute columns."""
 
     curves: list[Any]
     crs: str | None = None
     drawing: Any = None  # an svg.Drawing for SVG input
     notes: list[str] = field(default_factory=list)  # what the reader skipped, for the user
+    feature_of: list[int] | None = None  # None: every curve a feature of its own
+    attributes: dict[str, list[Any]] = field(default_factory=dict)  # per feature
 
 
 @dataclass
@@ -37,6 +40,7 @@ class Table:
     nodes: list[Any] = field(default_factory=list)
     degrees: list[int] = field(default_factory=list)
     with_nodes: bool = True  # False for strokes, which have no nodes
+    styles: list[tuple[str | None, float | None]] | None = None  # stroke colour and width, SVG
 
 
 def _named(path: str, named: str | None) -> str | None:
@@ -103,7 +107,8 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
         raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
     if fmt == GEOJSON:
         try:
-            return Source(*geojson.loads(_read_text(path)))
+            (curves, feature_of, attributes), crs = geojson.loads_features(_read_text(path))
+            return Source(curves, crs, feature_of=feature_of, attributes=attributes)
         except geojson.GeoJSONError as err:
             raise ValueError(f"{'standard input' if path == '-' else path}: {err}") from None
     if fmt == SVG:
@@ -113,8 +118,9 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
                                                "standard input" if path == "-" else path))
     from . import gis
 
-    curves, crs, notes = gis.read_gis(path, layer, skip_invalid)
-    return Source(curves, crs, notes=notes)
+    lines = gis.read_features(path, layer, skip_invalid)
+    return Source(lines.curves, lines.crs, notes=lines.notes, feature_of=lines.feature_of,
+                  attributes=lines.columns)
 
 
 def _read_text(path: str) -> str:
@@ -159,7 +165,7 @@ def write(
         else:
             from . import svg
 
-            text = svg.dumps_svg(table.lines, table.columns, frame, stroke_width)
+            text = svg.dumps_svg(table.lines, table.columns, frame, stroke_width, table.styles)
         stage_text(run, path, text)
         return []
     from . import gis

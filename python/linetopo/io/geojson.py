@@ -31,12 +31,14 @@ def _line(value: Any, where: str) -> Curve:
     return [_position(p, where) for p in value]
 
 
-def _geometries(obj: Any) -> Iterator[tuple[dict, str]]:
-    """Yields every geometry object in a document, with a short path for error messages."""
+def _geometries(obj: Any, properties: list[dict]) -> Iterator[tuple[dict, str, int]]:
+    """Yields every geometry object in a document, with a short path for error messages and the
+    index of the feature it belongs to, appending each feature's properties to ``properties``;
+    a geometry outside any Feature is a feature of its own, without properties."""
     # An explicit stack keeps nested GeometryCollections from recursing on input depth.
-    stack: list[tuple[Any, str]] = [(obj, "document")]
+    stack: list[tuple[Any, str, int | None]] = [(obj, "document", None)]
     while stack:
-        node, where = stack.pop()
+        node, where, feature = stack.pop()
         if node is None:
             continue  # a Feature may have a null geometry
         if not isinstance(node, dict):
@@ -46,42 +48,59 @@ def _geometries(obj: Any) -> Iterator[tuple[dict, str]]:
             features = node.get("features")
             if not isinstance(features, list):
                 raise GeoJSONError(f"{where}: FeatureCollection without a features array")
-            stack.extend((f, f"feature {i}") for i, f in reversed(list(enumerate(features))))
-        elif kind == "Feature":
-            stack.append((node.get("geometry"), where))
+            stack.extend((f, f"feature {i}", None) for i, f in reversed(list(enumerate(features))))
+            continue
+        if feature is None:
+            feature = len(properties)
+            own = node.get("properties") if kind == "Feature" else None
+            properties.append(own if isinstance(own, dict) else {})
+        if kind == "Feature":
+            stack.append((node.get("geometry"), where, feature))
         elif kind == "GeometryCollection":
             members = node.get("geometries")
             if not isinstance(members, list):
                 raise GeoJSONError(f"{where}: GeometryCollection without a geometries array")
-            stack.extend((g, where) for g in reversed(members))
+            stack.extend((g, where, feature) for g in reversed(members))
         elif isinstance(kind, str):
-            yield node, where
+            yield node, where, feature
         else:
             raise GeoJSONError(f"{where}: object without a GeoJSON type")
 
 
-def curves_from_geojson(obj: Any) -> list[Curve]:
-    """Collects LineStrings and MultiLineString members as curves, in document order.
+def features_from_geojson(obj: Any) -> tuple[list[Curve], list[int], dict[str, list[Any]]]:
+    """Collects LineStrings and MultiLineString members as curves, in document order, with the
+    feature of each curve and every feature's properties, a column per property name (None
+    where a feature lacks it).
 
     Other geometry types are skipped; a document with no line geometry at all is an error,
     since running the pipeline on nothing almost always means the wrong file was given.
     """
     curves: list[Curve] = []
+    feature_of: list[int] = []
+    properties: list[dict] = []
     found = False
-    for geometry, where in _geometries(obj):
+    for geometry, where, feature in _geometries(obj, properties):
         kind = geometry["type"]
         coords = geometry.get("coordinates")
         if kind == "LineString":
             found = True
             curves.append(_line(coords, where))
+            feature_of.append(feature)
         elif kind == "MultiLineString":
             found = True
             if not isinstance(coords, list):
                 raise GeoJSONError(f"{where}: MultiLineString coordinates must be an array")
             curves.extend(_line(part, where) for part in coords)
+            feature_of.extend([feature] * len(coords))
     if not found:
         raise GeoJSONError("no LineString or MultiLineString geometry in the input")
-    return curves
+    names = list(dict.fromkeys(name for p in properties for name in p))
+    return curves, feature_of, {name: [p.get(name) for p in properties] for name in names}
+
+
+def curves_from_geojson(obj: Any) -> list[Curve]:
+    """The curves of :func:`features_from_geojson`."""
+    return features_from_geojson(obj)[0]
 
 
 def crs_of(obj: Any) -> str | None:
@@ -97,8 +116,10 @@ def crs_of(obj: Any) -> str | None:
     return name
 
 
-def loads(text: str) -> tuple[list[Curve], str | None]:
-    """Parses GeoJSON text into curves and the CRS its ``crs`` member names, if any."""
+def loads_features(text: str) -> tuple[tuple[list[Curve], list[int], dict[str, list[Any]]],
+                                         str | None]:
+    """Parses GeoJSON text into what :func:`features_from_geojson` gives and the CRS its ``crs``
+    member names, if any."""
     try:
         obj = json.loads(text)
     except json.JSONDecodeError as err:
@@ -106,7 +127,13 @@ def loads(text: str) -> tuple[list[Curve], str | None]:
     except RecursionError:
         # The standard decoder recurses once per level of nesting.
         raise GeoJSONError("invalid JSON: nested too deeply to read") from None
-    return curves_from_geojson(obj), crs_of(obj)
+    return features_from_geojson(obj), crs_of(obj)
+
+
+def loads(text: str) -> tuple[list[Curve], str | None]:
+    """Parses GeoJSON text into curves and the CRS its ``crs`` member names, if any."""
+    (curves, _, _), crs = loads_features(text)
+    return curves, crs
 
 
 def loads_curves(text: str) -> list[Curve]:

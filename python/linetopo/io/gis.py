@@ -7,6 +7,7 @@ import os
 import re
 import struct
 import warnings
+from dataclasses import dataclass, field
 from typing import Any, Mapping, Sequence
 
 from .._extras import require
@@ -130,6 +131,26 @@ def _type_name(wkb: bytes) -> str:
     return _TYPE_NAMES.get(code, f"type {code}")
 
 
+@dataclass
+class GisLines:
+    """What :func:`read_features` reads: the curves, their CRS and notes as :func:`read_gis`
+    gives them, each curve's feature (counted over the layers read) and every feature's
+    attributes, a column per field (None where a layer lacks the field or the value is null)."""
+
+    curves: list[Any]
+    crs: str | None
+    notes: list[str]
+    feature_of: list[int] = field(default_factory=list)
+    columns: dict[str, list[Any]] = field(default_factory=dict)
+
+
+def _plain_values(values: Any) -> list[Any]:
+    """A field's values as JSON-ready Python values: nulls (NaN where GDAL gives a float) as
+    None, bytes as hex; dates come as ISO text already."""
+    out = [v.hex() if isinstance(v, bytes) else v for v in values.tolist()]
+    return [None if isinstance(v, float) and v != v else v for v in out]
+
+
 def read_gis(path: str, layer: str | None,
              skip_invalid: bool = False) -> tuple[list[Any], str | None, list[str]]:
     """Reads the lines of a GIS file and its CRS as GDAL reports it.
@@ -159,19 +180,39 @@ def read_gis(path: str, layer: str | None,
     --------
     >>> curves, crs, notes = read_gis("traces.gpx", None)  # doctest: +SKIP
     """
+    read = read_features(path, layer, skip_invalid, attributes=False)
+    return read.curves, read.crs, read.notes
+
+
+def read_features(path: str, layer: str | None, skip_invalid: bool = False,
+                  attributes: bool = True) -> GisLines:
+    """Reads what :func:`read_gis` reads, with each curve's feature and, unless ``attributes``
+    is False, the features' attribute columns."""
     pyogrio = _pyogrio()
     layers = list_layers(path)
     chosen = line_layers(path, layer, layers)
     curves: list[Any] = []
+    feature_of: list[int] = []
+    columns: dict[str, list[Any]] = {}
+    features = 0
     crs_seen, notes, found = [], [], []
     try:
         for name in chosen:
-            meta, fids, geometries, _ = pyogrio.raw.read(path, layer=name, columns=[],
-                                                         force_2d=True, return_fids=True)
+            meta, fids, geometries, values = pyogrio.raw.read(
+                path, layer=name, columns=None if attributes else [], force_2d=True,
+                return_fids=True, datetime_as_string=True)
             crs_seen.append(meta["crs"])
+            for field_name, data in zip(meta["fields"], values):
+                column = columns.setdefault(str(field_name), [None] * features)
+                column += _plain_values(data)
+            features += len(fids)
+            for column in columns.values():
+                column += [None] * (features - len(column))
             kinds: dict[str, int] = {}
             skipped = []
-            for fid, wkb in zip(fids, geometries if geometries is not None else ()):
+            first = features - len(fids)
+            for k, (fid, wkb) in enumerate(zip(fids, geometries if geometries is not None
+                                               else ())):
                 try:
                     if wkb is None:
                         raise ValueError("no geometry GDAL could read (none, or a corrupt record)")
@@ -184,6 +225,7 @@ def read_gis(path: str, layer: str | None,
                     skipped.append(str(fid))
                     continue
                 curves.extend(lines)
+                feature_of.extend([first + k] * len(lines))
                 kind = _type_name(wkb)
                 kinds[kind] = kinds.get(kind, 0) + 1
             if skipped:
@@ -200,13 +242,38 @@ def read_gis(path: str, layer: str | None,
         found += [f"layer {name!r}: {kind}" for name, kind in layers if name not in chosen]
         raise ValueError(f"no LineString or MultiLineString geometry in {path} "
                          f"({'; '.join(found) or 'no layers'})")
-    return curves, crs_seen[0] if crs_seen else None, notes
+    return GisLines(curves, crs_seen[0] if crs_seen else None, notes, feature_of, columns)
 
 
 def _wkb_linestring(line: Any) -> bytes:
     np = require("numpy", "writing GIS formats")
     coords = np.ascontiguousarray(line, dtype="<f8").reshape(-1, 2)
     return struct.pack("<BII", 1, _LINESTRING, len(coords)) + coords.tobytes()
+
+
+def _field(name: str, values: Sequence[Any], driver: str, np: Any) -> tuple[Any, Any]:
+    """A column as a field's array and null mask: numbers and booleans keep their type, lists
+    and mappings (widths, a stroke's chains, listed attributes) become JSON text, anything else
+    text; None is null."""
+    present = [v for v in values if v is not None]
+    mask = np.array([v is None for v in values], dtype=bool)
+    if any(isinstance(v, (list, tuple, dict)) for v in present):
+        text = [None if v is None else json.dumps(v, separators=(",", ":")) for v in values]
+        longest = max((len(t) for t in text if t is not None), default=0)
+        if driver == "ESRI Shapefile" and longest > _SHAPEFILE_TEXT_LIMIT:
+            raise ValueError(
+                f"{name} of {longest} characters do not fit a Shapefile text field "
+                f"({_SHAPEFILE_TEXT_LIMIT}): write GeoPackage or FlatGeobuf instead")
+        return np.array(text, dtype=object), mask
+    kinds = {bool if isinstance(v, bool) else int if isinstance(v, int) else
+             float if isinstance(v, float) else str for v in present}
+    if kinds == {bool} or kinds <= {int} or kinds <= {int, float}:
+        fill = kinds.pop() if len(kinds) == 1 else float
+        array = np.array([fill(0) if v is None else v for v in values],
+                         dtype={bool: bool, int: np.int64, float: np.float64}[fill])
+    else:
+        array = np.array([None if v is None else str(v) for v in values], dtype=object)
+    return array, mask
 
 
 def nodes_beside(driver: str) -> bool | None:
@@ -242,27 +309,25 @@ def write_gis(
     """
     pyogrio = _pyogrio()
     np = require("numpy", "writing GIS formats")
-    fields, data = [], []
+    fields, data, masks = [], [], []
     for name, values in columns.items():
-        if values and isinstance(values[0], (list, tuple)):
-            text = [json.dumps(v, separators=(",", ":")) for v in values]
-            longest = max(map(len, text))
-            if driver == "ESRI Shapefile" and longest > _SHAPEFILE_TEXT_LIMIT:
-                raise ValueError(
-                    f"{name} of {longest} characters do not fit a Shapefile text field "
-                    f"({_SHAPEFILE_TEXT_LIMIT}): write GeoPackage or FlatGeobuf instead")
-            data.append(np.array(text, dtype=object))
-        else:
-            data.append(np.asarray(values))
+        if driver == "GPX" and all(v is None for v in values):
+            # A GPX input brings GPX's dozen standard fields, mostly empty; given all of them,
+            # GDAL's writer fills them with our columns in order.
+            continue
+        array, mask = _field(name, values, driver, np)
         fields.append(name)
+        data.append(array)
+        masks.append(mask)
     geometries = np.array([_wkb_linestring(line) for line in lines], dtype=object)
-    writes = [(path, layer, geometries, fields, data, "LineString")]
+    writes = [(path, layer, geometries, fields, data, masks, "LineString")]
     if nodes is not None:
         where, name, points, degrees = nodes
         blobs = np.array([struct.pack("<BIdd", 1, _POINT, x, y) for x, y in points],
                          dtype=object)
         writes.append((where, name, blobs, ["id", "degree"],
-                       [np.arange(len(points)), np.asarray(degrees, dtype=np.int64)], "Point"))
+                       [np.arange(len(points)), np.asarray(degrees, dtype=np.int64)], None,
+                       "Point"))
     options: dict[str, Any] = {}
     if driver == "GPX":
         options["dataset_options"] = {"GPX_USE_EXTENSIONS": "YES"}  # else GPX takes no fields
@@ -273,6 +338,6 @@ def write_gis(
         warnings.filterwarnings("ignore", message=".*'crs' was not provided")
         # Never append: in a file that exists, a layer of the same name is replaced whole and
         # the others are kept.
-        for where, name, geoms, names, values, kind in writes:
-            pyogrio.raw.write(where, geoms, values, names, layer=name, driver=driver,
-                              geometry_type=kind, crs=crs, **options)
+        for where, name, geoms, names, values, mask, kind in writes:
+            pyogrio.raw.write(where, geoms, values, names, field_mask=mask, layer=name,
+                              driver=driver, geometry_type=kind, crs=crs, **options)

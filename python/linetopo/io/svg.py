@@ -48,13 +48,15 @@ class Drawing:
     """The stroked shapes of an SVG document, in the user units of its root element.
 
     ``paths`` are svgelements Paths with every transform applied, ``stroke_widths`` one width per
-    path in the same units, and ``frame`` the root's sizing attributes as written.
+    path in the same units, ``frame`` the root's sizing attributes as written and ``colours``
+    each path's stroke colour as ``#rrggbb`` (``#rrggbbaa`` when not opaque).
     """
 
     paths: list[Any]
     stroke_widths: list[float]
     frame: dict[str, str] = field(default_factory=dict)
     name: str = "the drawing"
+    colours: list[str] = field(default_factory=list)
 
     def median_stroke_width(self) -> float:
         """The median of the shapes' stroke widths.
@@ -88,11 +90,21 @@ class Drawing:
     def flatten(self, tolerance: float) -> list[Any]:
         """Every subpath as an ``(n, 2)`` array of points within ``tolerance`` of the curve,
         and never closer than 1e-6 of the drawing's diagonal."""
+        return self.flatten_paths(tolerance)[0]
+
+    def flatten_paths(self, tolerance: float) -> tuple[list[Any], list[int]]:
+        """What :meth:`flatten` gives, with the index of each curve's path."""
         tolerance = max(tolerance, _MIN_TOLERANCE_SHARE * self.diagonal())
+        curves: list[Any] = []
+        path_of: list[int] = []
         try:
-            return [curve for path in self.paths for curve in _flatten(path, tolerance)]
+            for i, path in enumerate(self.paths):
+                pieces = _flatten(path, tolerance)
+                curves += pieces
+                path_of += [i] * len(pieces)
         except (ArithmeticError, ValueError) as err:
             raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
+        return curves, path_of
 
 
 def _check_expansion(data: bytes, name: str) -> None:
@@ -206,22 +218,22 @@ def read_svg(source: str | BinaryIO, name: str) -> Drawing:
     if not isinstance(root, svgelements.SVG):
         raise ValueError(f"cannot read {name}: not an SVG document")
     try:
-        paths, widths = _stroked_paths(root, svgelements)
+        paths, widths, colours = _stroked_paths(root, svgelements)
     except (ArithmeticError, ValueError, RecursionError) as err:
         raise ValueError(f"cannot read {name}: {_numeric_fault(err)}") from None
     if not paths:
         raise ValueError(f"no stroked {_SHAPES} in {name}")
     attributes = root.values.get("attributes", {})
     frame = {key: attributes[key] for key in _FRAME_ATTRIBUTES if key in attributes}
-    return Drawing(paths, widths, frame, name)
+    return Drawing(paths, widths, frame, name, colours)
 
 
-def _stroked_paths(root: Any, svgelements: Any) -> tuple[list[Any], list[float]]:
+def _stroked_paths(root: Any, svgelements: Any) -> tuple[list[Any], list[float], list[str]]:
     # svgelements maps the viewBox onto the page in pixels; undoing that keeps the numbers the
     # drawing was written in, which are the units the options are given in.
     to_user = ~svgelements.Matrix(root.viewbox_transform)
     scale = math.sqrt(abs(to_user.determinant))
-    paths, widths = [], []
+    paths, widths, colours = [], [], []
     for element in root.elements():
         if not isinstance(element, svgelements.Shape):
             continue
@@ -232,7 +244,8 @@ def _stroked_paths(root: Any, svgelements: Any) -> tuple[list[Any], list[float]]
         path *= to_user
         paths.append(path.reify())
         widths.append(width)
-    return paths, widths
+        colours.append(str(element.stroke.hex))
+    return paths, widths, colours
 
 
 def _numeric_fault(err: BaseException) -> str:
@@ -293,13 +306,15 @@ def dumps_svg(
     columns: Mapping[str, Sequence[Any]],
     frame: dict[str, str] | None,
     stroke_width: float | None,
+    styles: Sequence[tuple[str | None, float | None]] | None = None,
 ) -> str:
     """An SVG document with one ``path`` per line, its columns as ``data-`` attributes.
 
     With the ``frame`` of a drawing read by :func:`read_svg`, the coordinates are its user units
     and the root element gets the same size and viewBox, so the result lays over the drawing.
     Without one, y is taken to grow upwards (map and GeoJSON data) and the page fits the lines.
-    ``stroke_width`` defaults to a fraction of the extent.
+    ``stroke_width`` defaults to a fraction of the extent. ``styles`` gives a line its own
+    stroke colour and width where they are not None.
     """
     box, extent = fit(lines)
     fmt = Formatter(extent)
@@ -324,7 +339,14 @@ def dumps_svg(
         data = "".join(
             f" data-{name.replace('_', '-')}={quoteattr(_attribute(values[i]))}"
             for name, values in columns.items())
-        out.append(f'<path d="{d}"{data}/>')
+        style = ""
+        if styles is not None:
+            colour, width = styles[i]
+            if colour is not None:
+                style += f" stroke={quoteattr(colour)}"
+            if width is not None and width > 0 and math.isfinite(width):
+                style += f' stroke-width="{fmt.num(width)}"'
+        out.append(f'<path d="{d}"{style}{data}/>')
     out += ["</g>", "</svg>"]
     return "\n".join(out) + "\n"
 

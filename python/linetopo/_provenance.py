@@ -1,0 +1,113 @@
+"""What the lines of a result keep of their input: the features that made each line (its
+sources), how many there are (support), the main one, and one value per attribute column."""
+
+from __future__ import annotations
+
+import json
+import math
+from collections import Counter
+from typing import Any, Sequence
+
+# How a line's value of an input column is made from its sources' values: the most common one
+# (ties: the lowest source's), the lowest source's, the list of distinct values, or no columns.
+AGGREGATIONS = ("mode", "first", "list", "none")
+DEFAULT_AGGREGATION = "mode"
+
+
+def source_radius(buffer_distance: float, feature_size: float) -> float:
+    """How near an input curve must pass to run along a chain: the buffer, which bridges the
+    curves into one region, plus half the feature size the chains are smoothed at."""
+    return buffer_distance + feature_size / 2
+
+
+def feature_sources(chains: Sequence[Any], curves: Sequence[Any], feature_of: Sequence[int],
+                    radius: float) -> list[dict[int, float]]:
+    """Per chain, the length of it each source feature runs along, by feature index.
+
+    Features made of several curves (the parts of a MultiLineString) count once, with the
+    longest share of their curves."""
+    from . import chain_sources
+
+    lengths = [_length(c) for c in chains]
+    out: list[dict[int, float]] = []
+    for length, sources in zip(lengths, chain_sources(chains, curves, radius)):
+        along: dict[int, float] = {}
+        for curve, share in sources:
+            feature = feature_of[curve]
+            along[feature] = max(along.get(feature, 0.0), share * length)
+        out.append(along)
+    return out
+
+
+def joined(per_chain: Sequence[dict[int, float]],
+           walks: Sequence[Sequence[tuple[int, bool]]]) -> list[dict[int, float]]:
+    """The sources of lines made of chains (strokes): every source of their chains, with the
+    lengths each runs along summed."""
+    out = []
+    for walk in walks:
+        along: dict[int, float] = {}
+        for chain, _ in walk:
+            for feature, length in per_chain[chain].items():
+                along[feature] = along.get(feature, 0.0) + length
+        out.append(along)
+    return out
+
+
+def main_source(along: dict[int, float]) -> int | None:
+    """The source that runs along most of the line (ties: the lowest), None without one."""
+    return min(along, key=lambda f: (-along[f], f)) if along else None
+
+
+def _length(line: Any) -> float:
+    return sum(map(math.dist, line[:-1], line[1:])) if len(line) > 1 else 0.0
+
+
+def _key(value: Any) -> Any:
+    """A hashable stand-in for counting values equal, lists and mappings included."""
+    try:
+        hash(value)
+        return value
+    except TypeError:
+        return json.dumps(value, sort_keys=True, default=str)
+
+
+def aggregate(values: Sequence[Any], how: str) -> Any:
+    """One value from the sources' values, given in ascending source order; None (a missing
+    value) counts only when every source lacks the value."""
+    present = [v for v in values if v is not None]
+    if not present:
+        return None
+    if how == "first":
+        return present[0]
+    if how == "list":
+        distinct: dict[Any, Any] = {}
+        for v in present:
+            distinct.setdefault(_key(v), v)
+        return list(distinct.values())
+    counts = Counter(_key(v) for v in present)
+    most = max(counts.values())
+    return next(v for v in present if counts[_key(v)] == most)
+
+
+def attribute_columns(sources: Sequence[dict[int, float]], columns: dict[str, Sequence[Any]],
+                      how: str, taken: Sequence[str]) -> tuple[dict[str, list[Any]], list[str]]:
+    """``support`` and each input column aggregated per line, with notes for the user.
+
+    An input column whose name one of ``taken`` (or ``support``) already has is written with
+    ``input_`` before its name."""
+    if how not in AGGREGATIONS:
+        raise ValueError(f"attributes must be one of {', '.join(AGGREGATIONS)}, got {how!r}")
+    out: dict[str, list[Any]] = {"support": [len(s) for s in sources]}
+    notes: list[str] = []
+    if how == "none":
+        return out, notes
+    used = set(taken) | set(out)
+    for name, values in columns.items():
+        written = name
+        while written in used:
+            written = f"input_{written}"
+        if written != name:
+            notes.append(f"the input column {name!r} is written as {written!r}")
+        used.add(written)
+        out[written] = [aggregate([values[f] for f in sorted(s)], how) for s in sources]
+    return out, notes

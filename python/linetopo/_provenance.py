@@ -6,7 +6,7 @@ from __future__ import annotations
 import json
 import math
 from collections import Counter
-from typing import Any, Sequence
+from typing import Any, Mapping, Sequence
 
 # How a line's value of an input column is made from its sources' values: the most common one
 # (ties: the lowest source's), the lowest source's, the list of distinct values, or no columns.
@@ -89,7 +89,7 @@ def aggregate(values: Sequence[Any], how: str) -> Any:
     return next(v for v in present if counts[_key(v)] == most)
 
 
-def attribute_columns(sources: Sequence[dict[int, float]], columns: dict[str, Sequence[Any]],
+def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str, Sequence[Any]],
                       how: str, taken: Sequence[str]) -> tuple[dict[str, list[Any]], list[str]]:
     """``support`` and each input column aggregated per line, with notes for the user.
 

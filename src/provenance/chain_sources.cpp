@@ -1,5 +1,7 @@
 // Samples every chain and finds, through a grid of the curves' segments, the curves that pass
-// near each sample in about the same direction.
+// near each sample in about the same direction. The grid is read once per run of samples along a
+// chain segment, for the segments near the run in about its direction; each sample then tests
+// only those.
 #include "provenance/chain_sources.hpp"
 
 #include <oneapi/tbb/enumerable_thread_specific.h>
@@ -39,25 +41,29 @@ struct CurveSegment {
 };
 
 // The curves' segments listed per grid cell, each in the cells of its pieces' midpoints; a piece
-// is at most half a cell long, so every segment within the radius of a point has a piece in the
-// point's cell or one of the eight around it.
+// is at most half a cell long, so a segment that comes within a distance d of a point has a piece
+// midpoint within d plus a quarter of a cell of it.
 class SegmentGrid {
  public:
   SegmentGrid(const std::vector<Polyline>& curves, double radius);
 
-  // Calls fn(segment) for every segment listed in the 3 x 3 cells around p; a segment may come
-  // more than once.
+  double cell() const { return cell_; }
+
+  // Calls fn(segment) for every segment listed in a cell that the box [lo, hi] reaches, which
+  // holds every segment within a quarter of a cell of the box; a segment may come more than once.
   template <class Fn>
-  void near(const Point& p, const Fn& fn) const {
+  void within(const Point& lo, const Point& hi, const Fn& fn) const {
     if (segments_.empty()) return;
-    const double fx = std::floor((p.x - x0_) / cell_);
-    const double fy = std::floor((p.y - y0_) / cell_);
-    if (!(fx >= -1.0 && fx <= columns_ && fy >= -1.0 && fy <= rows_)) return;
-    const auto cx = static_cast<std::int64_t>(fx);
-    const auto cy = static_cast<std::int64_t>(fy);
-    for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
-      for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
-        if (x < 0 || y < 0 || x >= columns_ || y >= rows_) continue;
+    const auto columns = static_cast<double>(columns_);
+    const auto rows = static_cast<double>(rows_);
+    const auto column = [&](double v) { return std::clamp((v - x0_) / cell_, -1.0, columns); };
+    const auto row = [&](double v) { return std::clamp((v - y0_) / cell_, -1.0, rows); };
+    const auto x0 = static_cast<std::int64_t>(std::floor(column(lo.x - 0.25 * cell_)));
+    const auto x1 = static_cast<std::int64_t>(std::floor(column(hi.x + 0.25 * cell_)));
+    const auto y0 = static_cast<std::int64_t>(std::floor(row(lo.y - 0.25 * cell_)));
+    const auto y1 = static_cast<std::int64_t>(std::floor(row(hi.y + 0.25 * cell_)));
+    for (std::int64_t y = std::max<std::int64_t>(y0, 0); y <= std::min(y1, rows_ - 1); ++y) {
+      for (std::int64_t x = std::max<std::int64_t>(x0, 0); x <= std::min(x1, columns_ - 1); ++x) {
         const auto found = runs_.find(key(x, y));
         if (found == runs_.end()) continue;
         for (std::size_t k = found->second.first; k < found->second.second; ++k) {
@@ -103,8 +109,9 @@ SegmentGrid::SegmentGrid(const std::vector<Polyline>& curves, double radius) {
   if (segments_.empty()) return;
   std::vector<double> lengths(segments_.size());
   for (std::size_t s = 0; s < segments_.size(); ++s) lengths[s] = segments_[s].length;
-  const auto quantile = lengths.begin() + static_cast<std::ptrdiff_t>(
-                                              kCellLengthQuantile * (lengths.size() - 1));
+  const auto quantile =
+      lengths.begin() + static_cast<std::ptrdiff_t>(kCellLengthQuantile *
+                                                    static_cast<double>(lengths.size() - 1));
   std::nth_element(lengths.begin(), quantile, lengths.end());
   const double extent = std::max(x1 - x0_, y1 - y0_);
   cell_ = std::max({kCellRadii * radius, *quantile,
@@ -138,11 +145,13 @@ SegmentGrid::SegmentGrid(const std::vector<Polyline>& curves, double radius) {
   }
 }
 
-// Per worker thread: each curve's last sample and its summed length along the current chain.
+// Per worker thread: each curve's last sample and its summed length along the current chain, and
+// the segments near the current run of samples.
 struct Scratch {
   std::vector<std::uint64_t> seen;
   std::vector<double> along;
   std::vector<std::size_t> touched;
+  std::vector<CurveSegment> near;
   std::uint64_t sample = 0;
 };
 
@@ -204,20 +213,40 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
     const Polyline& chain = chains[i];
     if (chain.empty()) return;
     Scratch& s = scratches.local();
-    // Adds the sample's length to every curve that runs along it; a null direction takes any.
-    const auto sample = [&](const Point& p, const Point* unit, double length) {
-      const std::uint64_t id = s.sample++;
-      grid.near(p, [&](const CurveSegment& seg) {
-        if (s.seen[seg.curve] == id) return;
+    // Adds each sample's length to every curve that runs along it, for the samples at
+    // first + step * (j + 0.5) for j in [0, n); a null direction takes any.
+    const auto run = [&](const Point& first, const Point& step, std::size_t n, const Point* unit,
+                         double length) {
+      const Point last{first.x + step.x * (static_cast<double>(n) - 0.5),
+                       first.y + step.y * (static_cast<double>(n) - 0.5)};
+      const Point lo{std::min(first.x, last.x) - radius, std::min(first.y, last.y) - radius};
+      const Point hi{std::max(first.x, last.x) + radius, std::max(first.y, last.y) + radius};
+      s.near.clear();
+      grid.within(lo, hi, [&](const CurveSegment& seg) {
         if (unit != nullptr && std::fabs(unit->x * seg.unit.x + unit->y * seg.unit.y) < min_cos) {
           return;
         }
-        if (distance2(p, seg) > radius2) return;
-        s.seen[seg.curve] = id;
-        if (s.along[seg.curve] == 0.0) s.touched.push_back(seg.curve);
-        s.along[seg.curve] += length;
+        const Point b{seg.a.x + seg.length * seg.unit.x, seg.a.y + seg.length * seg.unit.y};
+        if (std::max(seg.a.x, b.x) < lo.x || std::min(seg.a.x, b.x) > hi.x ||
+            std::max(seg.a.y, b.y) < lo.y || std::min(seg.a.y, b.y) > hi.y) {
+          return;
+        }
+        s.near.push_back(seg);
       });
+      for (std::size_t j = 0; j < n; ++j) {
+        const double t = static_cast<double>(j) + 0.5;
+        const Point p{first.x + t * step.x, first.y + t * step.y};
+        const std::uint64_t id = s.sample++;
+        for (const CurveSegment& seg : s.near) {
+          if (s.seen[seg.curve] == id || distance2(p, seg) > radius2) continue;
+          s.seen[seg.curve] = id;
+          if (s.along[seg.curve] == 0.0) s.touched.push_back(seg.curve);
+          s.along[seg.curve] += length;
+        }
+      }
     };
+    // Runs reach at most half a cell along the chain, so that each reads a few cells.
+    const double reach = 0.5 * grid.cell();
     double total = 0.0;
     for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
       const Point& a = chain[k];
@@ -228,14 +257,16 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
       const auto n = static_cast<std::size_t>(std::clamp(
           std::ceil(length / spacing), 1.0, static_cast<double>(kMaxSamplesPerSegment)));
       const double piece = length / static_cast<double>(n);
-      for (std::size_t j = 0; j < n; ++j) {
-        const double t = piece * (static_cast<double>(j) + 0.5);
-        sample({a.x + t * unit.x, a.y + t * unit.y}, &unit, piece);
+      const Point step{piece * unit.x, piece * unit.y};
+      const auto per_run = static_cast<std::size_t>(std::max(1.0, std::floor(reach / piece)));
+      for (std::size_t j = 0; j < n; j += per_run) {
+        const auto d = static_cast<double>(j);
+        run({a.x + d * step.x, a.y + d * step.y}, step, std::min(per_run, n - j), &unit, piece);
       }
       total += length;
     }
     if (total == 0.0) {
-      sample(chain.front(), nullptr, 1.0);
+      run(chain.front(), {0.0, 0.0}, 1, nullptr, 1.0);
       total = 1.0;
     }
     std::sort(s.touched.begin(), s.touched.end());

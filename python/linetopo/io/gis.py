@@ -320,7 +320,8 @@ def write_gis(
         data.append(array)
         masks.append(mask)
     geometries = np.array([_wkb_linestring(line) for line in lines], dtype=object)
-    writes = [(path, layer, geometries, fields, data, masks, "LineString")]
+    writes: list[tuple[str, str, Any, list[str], list[Any], list[Any] | None, str]] = [
+        (path, layer, geometries, fields, data, masks, "LineString")]
     if nodes is not None:
         where, name, points, degrees = nodes
         blobs = np.array([struct.pack("<BIdd", 1, _POINT, x, y) for x, y in points],

@@ -5,6 +5,7 @@ The functions come from the compiled core ``linetopo._internal``:
 - :func:`topologize`: one curve set in; chains, nodes, chain-to-node ids and optional widths out;
 - :func:`topologize_batch`: many independent curve sets in parallel;
 - :func:`topologize_tiled`: one large curve set tile by tile, stitched;
+- :func:`topologize_polygons`: the centerline of polygons (rivers, road areas, glyphs);
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
 - :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
 - :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line;
@@ -21,6 +22,7 @@ from linetopo._internal import (
     strokes,
     topologize,
     topologize_batch,
+    topologize_polygons,
     topologize_tiled,
     triangulate_curves,
 )
@@ -31,6 +33,7 @@ __all__ = [
     "strokes",
     "topologize",
     "topologize_batch",
+    "topologize_polygons",
     "topologize_tiled",
     "triangulate_curves",
 ]

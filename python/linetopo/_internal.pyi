@@ -55,6 +55,20 @@ def topologize_tiled(
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
+def topologize_polygons(
+    polygons: Sequence[tuple[Curve, Sequence[Curve]]],
+    feature_size: SupportsFloat,
+    *,
+    buffer_distance: SupportsFloat | None = None,
+    simplification: SupportsFloat | None = None,
+    min_tip_fraction: SupportsFloat | None = None,
+    junction_merge_fraction: SupportsFloat | None = None,
+    compute_widths: bool = False,
+    subdivision_ratio: SupportsFloat | None = None,
+    max_nodes: int | None = None,
+    resample: SupportsFloat | None = None,
+    boundary_simplification: SupportsFloat | None = None,
+) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_batch(
     jobs: Sequence[tuple[Any, ...]],
 ) -> list[tuple[list[list[Point]], list[Point], list[tuple[int, int]]]]: ...

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "geometry/keys.hpp"
+#include "inflate/finish.hpp"
 #include "inflate/offsets.hpp"
 #include "inflate/pieces.hpp"
 #include "inflate/strips.hpp"
@@ -244,6 +245,25 @@ void check_inflation_input(const std::vector<Polyline>& curves, const std::optio
   }
 }
 
+void check_polygon_input(const std::vector<BufferPolygon>& polygons) {
+  for (std::size_t i = 0; i < polygons.size(); ++i) {
+    const auto check_ring = [&](const Ring& ring, const std::string& name) {
+      for (std::size_t k = 0; k < ring.size(); ++k) {
+        const auto where = [&] {
+          return " of polygon " + std::to_string(i) + ", " + name + ", point " +
+                 std::to_string(k);
+        };
+        check_value(ring[k].x, [&] { return "x coordinate" + where(); });
+        check_value(ring[k].y, [&] { return "y coordinate" + where(); });
+      }
+    };
+    check_ring(polygons[i].outer, "outer ring");
+    for (std::size_t h = 0; h < polygons[i].holes.size(); ++h) {
+      check_ring(polygons[i].holes[h], "hole " + std::to_string(h));
+    }
+  }
+}
+
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<Widths>& widths, double buffer_distance,
                                    const InflateSettings& settings,
@@ -295,6 +315,11 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   } catch (const c2::Clipper2Exception&) {
     off_grid();
   }
+  return polygons_of(std::move(rings), settings.min_hole_area);
+}
+
+std::vector<BufferPolygon> inflate_parts::polygons_of(std::vector<UnionRing> rings,
+                                                      double min_hole_area) {
   for (UnionRing& r : rings) {
     drop_spikes(r.path);
     make_canonical(r.path);
@@ -318,7 +343,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     sorted.push_back(
         {std::move(rings[i].path), parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
   }
-  return assemble(sorted, settings.min_hole_area);
+  return assemble(sorted, min_hole_area);
 }
 
 }  // namespace linetopo

@@ -31,6 +31,19 @@ struct InflateSettings {
 void check_inflation_input(const std::vector<Polyline>& curves, const std::optional<Widths>& widths,
                            double buffer_distance);
 
+// Throws InputError, naming the polygon, ring and point, when a coordinate is not finite or
+// exceeds kMaxInflationMagnitude.
+void check_polygon_input(const std::vector<BufferPolygon>& polygons);
+
+// The region the polygons cover, made valid: each polygon's outer ring filled by the non-zero
+// rule (so either orientation, self-touching and self-crossing rings all fill what they
+// enclose), its holes cut out by the same rule, and all polygons united; then sorted into
+// polygons as inflate sorts its union. Rings of fewer than 3 distinct points are skipped. The
+// polygons must have passed check_polygon_input. `cancelled` is asked per polygon and union.
+std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& polygons,
+                                          const InflateSettings& settings,
+                                          const CancelCheck& cancelled = {});
+
 // Offsets every curve of two or more points (which passed check_inflation_input, or were made
 // from curves that did) by its radius (widths entry i when present and not empty,
 // buffer_distance otherwise), unites all shapes and returns the polygons in ascending

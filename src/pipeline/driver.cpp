@@ -330,16 +330,13 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
   return result;
 }
 
-}  // namespace
-
-TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
-                                const CancelCheck& cancelled) {
-  const Settings s = resolve(params, curves);
+// Everything after the union: boundary preparation, skeletons, the graph and the finished chains.
+TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
+                           const CancelCheck& cancelled) {
   std::vector<Skeleton> skeletons;
   std::vector<BufferPolygon> prepared;
   {
-    const std::vector<BufferPolygon> inflated =
-        detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled);
+    const std::vector<BufferPolygon> inflated = std::move(united);
     throw_if_cancelled(cancelled);
     prepared = preprocess_boundaries(inflated, s.boundary, cancelled);
     throw_if_cancelled(cancelled);
@@ -362,6 +359,28 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
     }
   });
   return finish(chains, s, tree ? &*tree : nullptr);
+}
+
+}  // namespace
+
+TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled) {
+  const Settings s = resolve(params, curves);
+  return topology_of(detail::buffer_polygons(curves, params.per_curve_widths, s, cancelled), s,
+                     cancelled);
+}
+
+TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
+                                   const TopologizeParams& params, const CancelCheck& cancelled) {
+  Settings s = resolve(params);
+  check_polygon_input(polygons);
+  std::size_t points = 0;
+  for (const BufferPolygon& p : polygons) {
+    points += p.outer.size();
+    for (const Ring& h : p.holes) points += h.size();
+  }
+  s.boundary.max_points = boundary_point_limit(points);
+  return topology_of(unite_polygons(polygons, s.inflation, cancelled), s, cancelled);
 }
 
 }  // namespace linetopo

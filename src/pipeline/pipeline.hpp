@@ -34,6 +34,14 @@ std::vector<Triangle> triangulate_curves(const std::vector<Polyline>& curves,
 TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
                                 const CancelCheck& cancelled = {});
 
+// The same from polygons, as (outer, holes) in any orientation, valid or not: they are made valid
+// and united (unite_polygons), and the rest runs as for curves; params.buffer_distance is the
+// scale boundary refinement works at. Throws InputError naming the polygon and ring of a point
+// that is not finite.
+TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
+                                   const TopologizeParams& params,
+                                   const CancelCheck& cancelled = {});
+
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
 // the core is whole, plus two rounds of the reaches of tip pruning and junction merging, plus one
 // feature size for the smoothing and simplification of chain ends.

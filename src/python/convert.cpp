@@ -159,6 +159,30 @@ std::vector<Polyline> to_curves(py::handle obj, const char* arg) {
   return curves;
 }
 
+std::vector<BufferPolygon> to_polygons(py::handle obj, const char* arg) {
+  py::sequence seq = as_sequence(obj, arg, "polygons");
+  const auto n = static_cast<std::size_t>(py::len(seq));
+  std::vector<BufferPolygon> polygons(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string what = "polygon " + std::to_string(i);
+    const py::object item = seq[i];
+    if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2) {
+      type_error(arg, what + " must be an (outer, holes) tuple, not " +
+                          (PyTuple_Check(item.ptr())
+                               ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(item.ptr())) +
+                                     " items"
+                               : type_name(item.ptr())));
+    }
+    polygons[i].outer = to_curve(PyTuple_GET_ITEM(item.ptr(), 0), arg, what + ", outer ring");
+    const py::sequence holes = as_sequence(PyTuple_GET_ITEM(item.ptr(), 1), arg, what + " holes");
+    const auto m = static_cast<std::size_t>(py::len(holes));
+    for (std::size_t h = 0; h < m; ++h) {
+      polygons[i].holes.push_back(to_curve(holes[h], arg, what + ", hole " + std::to_string(h)));
+    }
+  }
+  return polygons;
+}
+
 namespace {
 
 // An option's number; a bool converts to 0 or 1 without complaint, which is never what a size,

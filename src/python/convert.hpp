@@ -16,6 +16,8 @@ namespace linetopo::py_convert {
 namespace py = pybind11;
 
 std::vector<Polyline> to_curves(py::handle obj, const char* arg);
+// A sequence of (outer, holes) tuples: a ring, and a sequence of rings.
+std::vector<BufferPolygon> to_polygons(py::handle obj, const char* arg);
 double to_double(py::handle obj, const char* arg);
 std::optional<double> to_optional_double(py::handle obj, const char* arg);
 std::optional<std::size_t> to_optional_size(py::handle obj, const char* arg);

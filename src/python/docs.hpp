@@ -39,6 +39,17 @@ inline constexpr const char* kTopologizeReturns =
     "widths : list of list of float\n"
     "    One width per point of each chain with `compute_widths`, else empty.";
 
+inline constexpr const char* kTopologizePolygonsSummary =
+    "Topologize polygons into their centerline: rivers, road areas, glyphs.\n"
+    "\n"
+    "The polygons take the place of the buffer polygons that `topologize`\n"
+    "makes of curves: they are made valid (each outer ring filled and each\n"
+    "hole cut out by the non-zero rule with Clipper2, and all polygons\n"
+    "united), and the rest runs as in `topologize`, with its threading,\n"
+    "interruption and errors. `inflate_curves` followed by this function, given\n"
+    "the same buffer_distance, feature_size and options, gives exactly the\n"
+    "result of `topologize`.";
+
 inline constexpr const char* kTopologizeTiledSummary =
     "Topologize one large curve set tile by tile, in bounded memory.\n"
     "\n"

@@ -1,7 +1,7 @@
-// The module root: registers topologize, topologize_tiled, topologize_batch, inflate_curves,
-// triangulate_curves, strokes and chain_sources (the tile steps register in tiles.cpp). Each one
-// binds and converts its arguments (the first five through the parameter table), releases the
-// interpreter lock where the work allows and calls the core.
+// The module root: registers topologize, topologize_tiled, topologize_polygons, topologize_batch,
+// inflate_curves, triangulate_curves, strokes and chain_sources (the tile steps register in
+// tiles.cpp). Each one binds and converts its arguments (the first six through the parameter
+// table), releases the interpreter lock where the work allows and calls the core.
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -25,7 +25,7 @@ py::list inflate_curves(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::inflate_curves_signature(), args, kwargs);
   return cv::from_polygons(
       linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
-        return linetopo::build_buffer_polygons(call.curves, call.params, cancelled);
+        return linetopo::build_buffer_polygons(call.job.curves, call.job.params, cancelled);
       }));
 }
 
@@ -33,7 +33,7 @@ py::list triangulate_curves(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::triangulate_curves_signature(), args, kwargs);
   return cv::from_triangles(
       linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
-        return linetopo::triangulate_curves(call.curves, call.params, cancelled);
+        return linetopo::triangulate_curves(call.job.curves, call.job.params, cancelled);
       }));
 }
 
@@ -41,7 +41,7 @@ py::tuple topologize(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::topologize_signature(), args, kwargs);
   const linetopo::TopologyResult r =
       linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
-        return linetopo::topologize_inner(call.curves, call.params, cancelled);
+        return linetopo::topologize_inner(call.job.curves, call.job.params, cancelled);
       });
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
@@ -51,7 +51,20 @@ py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
   const auto call = pp::bind_call(pp::topologize_tiled_signature(), args, kwargs);
   const linetopo::TopologyResult r =
       linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
-        return linetopo::topologize_tiled(call.curves, call.params, cancelled);
+        return linetopo::topologize_tiled(call.job.curves, call.job.params, cancelled);
+      });
+  return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
+                        cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
+}
+
+py::tuple topologize_polygons(const py::args& args, const py::kwargs& kwargs) {
+  auto call = pp::bind_call(pp::topologize_polygons_signature(), args, kwargs);
+  if (!kwargs.contains("buffer_distance")) {
+    call.job.params.buffer_distance = call.job.params.feature_size / 2;
+  }
+  const linetopo::TopologyResult r =
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::topologize_polygons(call.polygons, call.job.params, cancelled);
       });
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
@@ -122,6 +135,10 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
           .c_str());
   m.def("topologize_tiled", &topologize_tiled,
         pp::docstring(pp::topologize_tiled_signature(), docs::kTopologizeTiledSummary,
+                      docs::kTopologizeReturns)
+            .c_str());
+  m.def("topologize_polygons", &topologize_polygons,
+        pp::docstring(pp::topologize_polygons_signature(), docs::kTopologizePolygonsSummary,
                       docs::kTopologizeReturns)
             .c_str());
   m.def("topologize_batch", &topologize_batch,

@@ -14,12 +14,16 @@ namespace {
 namespace cv = py_convert;
 
 template <auto Member, auto Convert>
-void assign(BatchJob& call, py::handle value, const char* arg) {
-  call.params.*Member = Convert(value, arg);
+void assign(Call& call, py::handle value, const char* arg) {
+  call.job.params.*Member = Convert(value, arg);
 }
 
-void assign_curves(BatchJob& call, py::handle value, const char* arg) {
-  call.curves = cv::to_curves(value, arg);
+void assign_curves(Call& call, py::handle value, const char* arg) {
+  call.job.curves = cv::to_curves(value, arg);
+}
+
+void assign_polygons(Call& call, py::handle value, const char* arg) {
+  call.polygons = cv::to_polygons(value, arg);
 }
 
 // One row per kind, so that a kind always comes with its converter.
@@ -50,7 +54,8 @@ std::vector<Parameter> build_table() {
   t.push_back(number<&P::buffer_distance>(
       "buffer_distance",
       "Radius every curve is inflated by (curves with per-vertex widths use those instead); "
-      "curves closer than twice this merge into one line.",
+      "curves closer than twice this merge into one line. Boundary refinement near sharp turns "
+      "scales with it, for polygons too.",
       "--buffer", "D"));
   t.push_back(number<&P::feature_size>(
       "feature_size",
@@ -103,6 +108,14 @@ std::vector<Parameter> build_table() {
       "Side of the square tiles that topologize_tiled cuts the plane into; each tile runs on "
       "its own, with the curves within a halo around it.",
       "--tile-size", "S"));
+  t.push_back({"polygons", Kind::kPolygons, &assign_polygons, "required",
+               "The polygons: (outer, holes) pairs of rings, each ring a sequence of (x, y) "
+               "tuples or an (n, 2) float array, as inflate_curves returns them. Rings may be "
+               "closed or not, run either way round, repeat points, touch or cross themselves; "
+               "holes may touch the outer ring and polygons overlap: each outer ring is filled "
+               "and each hole cut out by the non-zero rule, and the polygons united, before "
+               "the boundary is prepared. Rings of fewer than 3 distinct points are skipped.",
+               "", ""});
   t.push_back(optional_number<&P::merge_tolerance>(
       "merge_tolerance", fs_times(d::kMergeToleranceFraction),
       "Curves whose ends meet within this are joined before inflating; <= 0 switches it off.",
@@ -124,7 +137,17 @@ py::handle default_of(const Parameter& p) {
   return p.kind == Kind::kBool ? py::handle(Py_False) : py::handle(Py_None);
 }
 
-bool is_required(const Parameter& p) { return p.kind == Kind::kCurves || p.kind == Kind::kFloat; }
+bool is_required(const Parameter& p) {
+  return p.kind == Kind::kCurves || p.kind == Kind::kFloat || p.kind == Kind::kPolygons;
+}
+
+// The default a signature states for an option it may go without, or nullptr.
+const std::string* optional_rule(const Signature& signature, std::string_view name) {
+  for (const auto& [option, rule] : signature.optional) {
+    if (option == name) return &rule;
+  }
+  return nullptr;
+}
 
 // How a kind reads in the exported table and in a numpydoc parameter line.
 struct KindText {
@@ -141,8 +164,9 @@ const KindText& text_of(Kind kind) {
       {"optional int", "int, optional"},
       {"bool", "bool, default False"},
       {"optional widths", "list of lists of float, optional"},
+      {"polygons", "sequence of (outer, holes)"},
   };
-  static_assert(std::size(kTexts) == static_cast<std::size_t>(Kind::kOptionalWidths) + 1);
+  static_assert(std::size(kTexts) == static_cast<std::size_t>(Kind::kPolygons) + 1);
   return kTexts[static_cast<std::size_t>(kind)];
 }
 
@@ -170,7 +194,9 @@ std::string text_signature(const Signature& signature) {
     const Parameter& p = find(signature.params[i]);
     if (i == signature.positional) out += ", *";
     out += (i ? ", " : "") + p.name;
-    if (!is_required(p)) out += p.kind == Kind::kBool ? "=False" : "=None";
+    if (!is_required(p) || optional_rule(signature, p.name)) {
+      out += p.kind == Kind::kBool ? "=False" : "=None";
+    }
   }
   return out + ")";
 }
@@ -201,7 +227,7 @@ const Signature& topologize_signature() {
   static const Signature s = [] {
     Signature all{"topologize", {}};
     for (const Parameter& p : parameters()) {
-      if (p.name != "tile_size") all.params.push_back(p.name);
+      if (p.name != "tile_size" && p.kind != Kind::kPolygons) all.params.push_back(p.name);
     }
     return all;
   }();
@@ -220,6 +246,21 @@ const Signature& topologize_tiled_signature() {
   return s;
 }
 
+const Signature& topologize_polygons_signature() {
+  static const Signature s = [] {
+    Signature polygons{"topologize_polygons", {"polygons", "feature_size"}, 2};
+    polygons.params.push_back("buffer_distance");
+    polygons.optional.emplace_back("buffer_distance", "feature_size / 2");
+    for (const Parameter& p : parameters()) {
+      if (!is_required(p) && p.name != "per_curve_widths" && p.name != "merge_tolerance") {
+        polygons.params.push_back(p.name);
+      }
+    }
+    return polygons;
+  }();
+  return s;
+}
+
 const Signature& batch_job_fields() {
   static const Signature s{
       "topologize_batch job",
@@ -229,7 +270,7 @@ const Signature& batch_job_fields() {
   return s;
 }
 
-BatchJob bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs) {
+Call bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs) {
   const std::size_t n = signature.params.size();
   const auto given = static_cast<std::size_t>(py::len(args));
   const std::string who = signature.name + "()";
@@ -256,14 +297,16 @@ BatchJob bind_call(const Signature& signature, const py::args& args, const py::k
     slot = value;
   }
   for (std::size_t i = 0; i < n; ++i) {
-    if (!bound[i] && is_required(find(signature.params[i]))) {
+    const Parameter& p = find(signature.params[i]);
+    if (!bound[i] && is_required(p) && !optional_rule(signature, p.name)) {
       throw py::type_error(who + " missing required argument '" + std::string(signature.params[i]) +
                            "'");
     }
   }
-  BatchJob call;
+  Call call;
   for (std::size_t i = 0; i < n; ++i) {
     const Parameter& p = find(signature.params[i]);
+    if (!bound[i] && optional_rule(signature, p.name)) continue;
     p.assign(call, bound[i] ? bound[i] : default_of(p), p.name.c_str());
   }
   return call;
@@ -280,12 +323,12 @@ BatchJob to_job(py::handle job, std::size_t index) {
              ? "a tuple of " + std::to_string(PyTuple_GET_SIZE(job.ptr())) + " items"
              : std::string(Py_TYPE(job.ptr())->tp_name)));
   }
-  BatchJob out;
+  Call out;
   for (std::size_t i = 0; i < n; ++i) {
     find(fields.params[i])
         .assign(out, PyTuple_GET_ITEM(job.ptr(), static_cast<Py_ssize_t>(i)), "jobs");
   }
-  return out;
+  return std::move(out.job);
 }
 
 std::string docstring(const Signature& signature, std::string_view summary,
@@ -294,9 +337,14 @@ std::string docstring(const Signature& signature, std::string_view summary,
   out += "Parameters\n----------\n";
   for (std::string_view name : signature.params) {
     const Parameter& p = find(name);
-    out += p.name + " : " + text_of(p.kind).doc_type + "\n";
+    const bool optional = optional_rule(signature, p.name) != nullptr;
+    out += p.name + " : " + text_of(p.kind).doc_type + (optional ? ", optional\n" : "\n");
     std::string text = p.help;
-    if (!is_required(p) && p.kind != Kind::kBool) text += " Default: " + p.rule + ".";
+    if (const std::string* rule = optional_rule(signature, p.name)) {
+      text += " Default: " + *rule + ".";
+    } else if (!is_required(p) && p.kind != Kind::kBool) {
+      text += " Default: " + p.rule + ".";
+    }
     out += wrap(text, 4);
   }
   return out + "\nReturns\n-------\n" + std::string(returns);
@@ -337,7 +385,7 @@ py::dict export_signatures() {
   py::dict out;
   for (const Signature* s :
        {&inflate_curves_signature(), &triangulate_curves_signature(), &topologize_signature(),
-        &topologize_tiled_signature(), &batch_job_fields()}) {
+        &topologize_tiled_signature(), &topologize_polygons_signature(), &batch_job_fields()}) {
     py::tuple names(s->params.size());
     for (std::size_t i = 0; i < s->params.size(); ++i) names[i] = std::string(s->params[i]);
     out[py::str(s->name)] = std::move(names);

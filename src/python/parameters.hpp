@@ -17,13 +17,27 @@ namespace linetopo::py_params {
 namespace py = pybind11;
 
 // What a value is, which fixes its converter; text_of in parameters.cpp follows this order.
-enum class Kind : std::uint8_t { kCurves, kFloat, kOptionalFloat, kOptionalInt, kBool, kOptionalWidths };
+enum class Kind : std::uint8_t {
+  kCurves,
+  kFloat,
+  kOptionalFloat,
+  kOptionalInt,
+  kBool,
+  kOptionalWidths,
+  kPolygons
+};
+
+// One call's converted arguments: the input and the options.
+struct Call {
+  BatchJob job;
+  std::vector<BufferPolygon> polygons;  // topologize_polygons' input
+};
 
 struct Parameter {
   std::string name;
   Kind kind;
   // Converts a Python value into its place in the call; failures name `arg`.
-  void (*assign)(BatchJob& call, py::handle value, const char* arg);
+  void (*assign)(Call& call, py::handle value, const char* arg);
   std::string rule;  // the default as the docs state it ("required" when there is none)
   std::string help;  // one sentence or two, without the default
   std::string cli;   // the command-line flag; empty when the command line does not take it
@@ -38,18 +52,22 @@ struct Signature {
   std::string name;
   std::vector<std::string_view> params;
   std::size_t positional = static_cast<std::size_t>(-1);  // the rest are keyword-only
+  // Options required elsewhere that this function may go without, with the default the docs
+  // state; the binding leaves them unset and the function fills them in.
+  std::vector<std::pair<std::string_view, std::string>> optional = {};
 };
 
 const Signature& inflate_curves_signature();
 const Signature& triangulate_curves_signature();
 const Signature& topologize_signature();
 const Signature& topologize_tiled_signature();
+const Signature& topologize_polygons_signature();
 // The fields of one topologize_batch job tuple, in order.
 const Signature& batch_job_fields();
 
 // Converts one call's arguments, bound by Python's rules for positional and keyword arguments;
 // omitted options keep their None or False. Wrong calls raise TypeError as Python functions do.
-BatchJob bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs);
+Call bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs);
 
 // Converts one job tuple of topologize_batch.
 BatchJob to_job(py::handle job, std::size_t index);

@@ -38,7 +38,8 @@ TileGrid grid_of(py::handle grid) {
 
 // `options` are topologize_tiled's keyword arguments, without the curves.
 BatchJob bind_options(py::handle curves, const py::dict& options) {
-  return pp::bind_call(pp::topologize_tiled_signature(), py::make_tuple(curves), options);
+  pp::Call call = pp::bind_call(pp::topologize_tiled_signature(), py::make_tuple(curves), options);
+  return std::move(call.job);
 }
 
 py::tuple plan(py::handle curves, const py::dict& options, py::handle origin, bool all_tiles) {

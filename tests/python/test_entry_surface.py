@@ -18,6 +18,9 @@ SIGNATURES = {
     "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
     "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
     "merge_tolerance=None)",
+    "topologize_polygons": "(polygons, feature_size, *, buffer_distance=None, simplification=None, "
+    "min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, "
+    "max_nodes=None, resample=None, boundary_simplification=None)",
     "topologize_batch": "(jobs)",
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
     "chain_sources": "(chains, curves, radius, *, max_angle=45.0, min_share=0.5)",

@@ -1,0 +1,74 @@
+// Polygons given as they are (rivers, road areas, glyphs) made into the valid region the rest of
+// the pipeline takes: each polygon filled and holed by the non-zero rule, then all united.
+#include <clipper2/clipper.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "inflate/finish.hpp"
+#include "inflate/inflate.hpp"
+#include "inflate/nesting.hpp"
+#include "inflate/offsets.hpp"
+#include "inflate/union_tree.hpp"
+#include "parallel/parallel.hpp"
+
+namespace linetopo {
+namespace {
+
+using namespace inflate_parts;  // this stage's own parts
+
+// The ring on the grid, or nothing when it has fewer than 3 distinct points.
+void add_ring(const Ring& ring, c2::Paths64& out) {
+  c2::Path64 path = to_grid(ring);
+  c2::Path64 distinct = path;
+  std::sort(distinct.begin(), distinct.end(), [](const c2::Point64& a, const c2::Point64& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+  });
+  if (std::unique(distinct.begin(), distinct.end()) - distinct.begin() >= 3) {
+    out.push_back(std::move(path));
+  }
+}
+
+// One polygon's region: what its outer ring encloses less what its holes do, as clean pieces.
+Pieces region_of(const BufferPolygon& polygon) {
+  c2::Paths64 outer;
+  add_ring(polygon.outer, outer);
+  if (outer.empty()) return {};
+  c2::Paths64 holes;
+  for (const Ring& hole : polygon.holes) add_ring(hole, holes);
+  c2::Clipper64 clipper;
+  clipper.AddSubject(outer);
+  clipper.AddClip(holes);
+  c2::Paths64 answer;
+  clipper.Execute(holes.empty() ? c2::ClipType::Union : c2::ClipType::Difference,
+                  c2::FillRule::NonZero, answer);
+  return pieces_of(std::move(answer));
+}
+
+}  // namespace
+
+std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& polygons,
+                                          const InflateSettings& settings,
+                                          const CancelCheck& cancelled) {
+  std::vector<UnionRing> rings;
+  try {
+    std::vector<Pieces> regions(polygons.size());
+    parallel_for(polygons.size(), [&](std::size_t i) {
+      throw_if_cancelled(cancelled);
+      regions[i] = region_of(polygons[i]);
+    });
+    Pieces leaves;
+    for (Pieces& region : regions) {
+      for (Piece& piece : region) leaves.push_back(std::move(piece));
+    }
+    if (leaves.empty()) return {};
+    Pieces united = unite_in_tree(std::move(leaves), cancelled);
+    append_rings(united, rings);
+  } catch (const c2::Clipper2Exception&) {
+    throw InputError("the polygons reach beyond about 2.3e12, the range of Clipper2's integer "
+                     "grid; coordinates must stay below it");
+  }
+  return polygons_of(std::move(rings), settings.min_hole_area);
+}
+
+}  // namespace linetopo

@@ -29,11 +29,14 @@ def options() -> list[dict[str, Any]]:
 
 
 def picture(curves: list, result: tuple, buffer: float, feature_size: float,
-            merge_tolerance: float | None, title: str, stroke_chains: list | None = None) -> str:
-    """The SVG picture of a run: input, buffer, chains and nodes."""
+            merge_tolerance: float | None, title: str, stroke_chains: list | None = None,
+            polygons: list | None = None) -> str:
+    """The SVG picture of a run: input, buffer (and the input's polygons), chains and nodes."""
     from . import inflate_curves
 
-    polygons = inflate_curves(curves, buffer, feature_size, merge_tolerance=merge_tolerance)
+    polygons = list(polygons or []) + inflate_curves(
+        [c for c in curves if len(c) >= 2], buffer, feature_size,
+        merge_tolerance=merge_tolerance)
     chains, nodes, chain_node_ids, _ = result
     groups = None
     if stroke_chains is not None:
@@ -64,6 +67,9 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
     if feature_of is None:
         feature_of = list(range(len(curves)))
     along = _provenance.feature_sources(chains, curves, feature_of, radius)
+    if source.polygons:
+        inside = _provenance.polygon_sources(chains, source.polygons, source.polygon_feature_of)
+        along = [{**a, **b} for a, b in zip(along, inside)]
     line_widths: list | None = [list(w) for w in widths] if args.compute_widths else None
     if args.strokes:
         from . import strokes
@@ -120,12 +126,48 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
             raise UsageError("the flattening tolerance (--flatten-tolerance, by default the "
                              "feature size / 20) must be a positive finite number, got "
                              f"{tolerance:g}")
-        curves, source.feature_of = source.drawing.flatten_paths(tolerance)
-        source.attributes = {"stroke": source.drawing.colours,
-                             "stroke_width": source.drawing.stroke_widths}
-    if not any(len(c) >= 2 for c in curves):
+        drawing = source.drawing
+        curves, source.feature_of = drawing.flatten_paths(tolerance)
+        source.polygons, filled_of = drawing.flatten_fills(tolerance)
+        # The filled shapes are the features after the stroked ones.
+        source.polygon_feature_of = [len(drawing.paths) + i for i in filled_of]
+        strokes, fills = len(drawing.paths), len(drawing.filled)
+        source.attributes = {"stroke": drawing.colours + [None] * fills,
+                             "stroke_width": drawing.stroke_widths + [None] * fills,
+                             "fill": [None] * strokes + drawing.fill_colours}
+    if not any(len(c) >= 2 for c in curves) and not source.polygons:
         raise UsageError(f"no line of two or more points in {args.input}")
     return fmt, source, fs, curves
+
+
+def _check_polygons(args: argparse.Namespace, source: formats.Source, curves: list) -> list[str]:
+    """Refuses what does not apply to polygons; the note for input of both kinds."""
+    if not source.polygons:
+        return []
+    lines = any(len(c) >= 2 for c in curves)
+    if not lines and args.buffer_distance is not None:
+        raise UsageError(f"--buffer applies to lines, and {args.input} holds polygons only")
+    for flag, value in (("--tile-size", args.tile_size), ("--dask-scheduler",
+                                                          args.dask_scheduler)):
+        if value is not None:
+            raise UsageError(f"{flag} applies to lines only, and {args.input} holds polygons")
+    if not lines:
+        return []
+    return [f"{args.input} holds lines and polygons: the lines are buffered and united with the "
+            "polygons, whose centerline follows their own outline"]
+
+
+def _run_polygons(polygons: list, curves: list, buffer: float, fs: float,
+                  settings: dict) -> tuple:
+    """The centerline of polygons, and of lines buffered and united with them."""
+    from . import inflate_curves, topologize_polygons
+
+    options = dict(settings)
+    merge = options.pop("merge_tolerance", None)
+    lines = [c for c in curves if len(c) >= 2]
+    shapes = list(polygons) + (inflate_curves(lines, buffer, fs, merge_tolerance=merge)
+                               if lines else [])
+    return topologize_polygons(shapes, fs, buffer_distance=buffer, **options)
 
 
 def _local_runner(args: argparse.Namespace) -> Callable[..., tuple]:
@@ -282,24 +324,30 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         raise UsageError("--rfc7946 applies to GeoJSON output")
     in_fmt, source, fs, curves = _read(args)
     buffer = args.buffer_distance
+    notes = _check_polygons(args, source, curves)
     if buffer is None:
         buffer = fs / 2
+    rings = [ring for outer, holes in source.polygons for ring in [outer, *holes]]
     try:
-        frame = _frame.choose(in_fmt, source.crs, curves, buffer, planar=args.planar,
-                              geographic=args.geographic, name=args.input)
+        frame = _frame.choose(in_fmt, source.crs, list(curves) + rings, buffer,
+                              planar=args.planar, geographic=args.geographic, name=args.input)
     except ValueError as err:
         raise UsageError(str(err)) from None
     out_crs = _output_crs(args, target, frame)
     curves = frame.to_work(curves)
+    source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
     settings = {p["name"]: getattr(args, p["name"]) for p in options() if not p["required"]}
     try:
-        result = run(curves, buffer, fs, settings)
+        if source.polygons:
+            result = _run_polygons(source.polygons, curves, buffer, fs, settings)
+        else:
+            result = run(curves, buffer, fs, settings)
     except ValueError as err:
         raise ValueError(f"{err} (sizes are in {frame.units})") from None
     table, stroke_chains, column_notes = _table(result, args, curves, source,
                                                 _provenance.source_radius(buffer, fs))
-    notes = [f"warning: {n}" for n in source.notes + frame.notes] + column_notes
-    if not result[0]:
+    notes += [f"warning: {n}" for n in source.notes + frame.notes] + column_notes
+    if not result[0] and not source.polygons:
         tips = args.min_tip_fraction
         if tips is None:
             tips = float(next(p["rule"] for p in options() if p["name"] == "min_tip_fraction"))
@@ -308,9 +356,14 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     if args.svg:
         shown, shown_result = (curves, result) if source.drawing is None else _mirrored(curves,
                                                                                          result)
+        shapes = source.polygons
+        if source.drawing is not None:
+            shapes = [([(x, -y) for x, y in outer], [[(x, -y) for x, y in h] for h in holes])
+                      for outer, holes in shapes]
         formats.stage_text(transaction, args.svg, picture(
             shown, shown_result, buffer, fs, args.merge_tolerance,
-            title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains))
+            title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains,
+            polygons=shapes))
     # Back to the input's CRS (or GPX's longitude/latitude); lengths and widths stay metres.
     table.lines = [_plain(line) for line in frame.to_output(table.lines, out_crs)]
     if table.nodes:

@@ -10,12 +10,15 @@ from .io.geojson import node_degrees
 __all__ = ["centerline"]
 
 _LINE_TYPES = (1, 2)  # LineString, LinearRing
-_COLLECTION_TYPES = (5, 7)  # MultiLineString, GeometryCollection
+_POLYGON_TYPE = 3
+_COLLECTION_TYPES = (5, 6, 7)  # MultiLineString, MultiPolygon, GeometryCollection
 
 
-def _curves(geoms: Any, shapely: Any, np: Any) -> tuple[list[Any], list[int]]:
+def _parts(geoms: Any, shapely: Any, np: Any) -> tuple[list[Any], list[int], list[Any],
+                                                       list[int]]:
     """The coordinates of every line part, one ``(n, 2)`` array each, without a loop per point,
-    and the position of each part's geometry among ``geoms``."""
+    and the position of each part's geometry among ``geoms``; then the polygon parts as
+    (outer, holes) and theirs."""
     if isinstance(geoms, shapely.Geometry):
         array = np.array([geoms], dtype=object)
     else:
@@ -27,14 +30,22 @@ def _curves(geoms: Any, shapely: Any, np: Any) -> tuple[list[Any], list[int]]:
         array, part_of = shapely.get_parts(array, return_index=True)
         owner = owner[part_of]
         kinds = shapely.get_type_id(array)
-    wrong = ~np.isin(kinds, _LINE_TYPES) & ~shapely.is_empty(array)
+    empty = shapely.is_empty(array)
+    areas = (kinds == _POLYGON_TYPE) & ~empty
+    wrong = ~np.isin(kinds, _LINE_TYPES) & ~areas & ~empty
     if wrong.any():
-        raise TypeError(f"centerline takes line geometries, got a {array[wrong][0].geom_type}")
-    coords, index = shapely.get_coordinates(array, return_index=True)
+        raise TypeError("centerline takes line and polygon geometries, got a "
+                        f"{array[wrong][0].geom_type}")
+    polygons = [(shapely.get_coordinates(shapely.get_exterior_ring(g)),
+                 [shapely.get_coordinates(shapely.get_interior_ring(g, k))
+                  for k in range(shapely.get_num_interior_rings(g))]) for g in array[areas]]
+    polygon_of = owner[areas].tolist()
+    lines, line_of = array[~areas], owner[~areas]
+    coords, index = shapely.get_coordinates(lines, return_index=True)
     if not len(coords):
-        return [], []
+        return [], [], polygons, polygon_of
     starts = np.concatenate([[0], np.flatnonzero(np.diff(index)) + 1])
-    return np.split(coords, starts[1:]), owner[index[starts]].tolist()
+    return np.split(coords, starts[1:]), line_of[index[starts]].tolist(), polygons, polygon_of
 
 
 def _attributes(frame: Any) -> dict[str, list[Any]]:
@@ -50,17 +61,20 @@ def _attributes(frame: Any) -> dict[str, list[Any]]:
 
 def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: Any = None,
                planar: bool = False, attributes: str = "mode", **options: Any) -> Any:
-    """The centerline of shapely line geometries: its chains, then their end nodes, each chain
-    with the attributes of the input rows it follows.
+    """The centerline of shapely line and polygon geometries: its chains, then their end nodes,
+    each chain with the attributes of the input rows it comes from.
 
     Parameters
     ----------
     geoms : shapely geometry, sequence of geometries, GeoSeries or GeoDataFrame
-        LineStrings, LinearRings and MultiLineStrings, or collections of them; missing and empty
-        geometries are skipped, any other kind is a TypeError.
+        LineStrings, LinearRings, MultiLineStrings, Polygons and MultiPolygons, or collections
+        of them; missing and empty geometries are skipped, any other kind is a TypeError.
+        Polygons (rivers, road areas) give the centerline of their area, through
+        :func:`linetopo.topologize_polygons`; lines are buffered and united with them.
     buffer_distance, feature_size : float
         As for :func:`linetopo.topologize`; in ground metres when the CRS is longitude/latitude
-        or its unit is not a ground metre at the data (Web Mercator, feet).
+        or its unit is not a ground metre at the data (Web Mercator, feet). For polygons the
+        buffer only sets the scale of boundary refinement (half the feature size suits).
     crs : optional
         The CRS of the geometries (anything pyproj reads); by default the GeoSeries' own. With
         such a CRS the run happens in metres in the UTM zone of the data's centre and the result
@@ -70,9 +84,10 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     attributes : {"mode", "first", "list", "none"}
         How a chain takes each column of a GeoDataFrame from its sources, the input rows whose
         lines run along at least half of it (within ``buffer_distance + feature_size / 2``, in
-        about its direction; see :func:`linetopo.chain_sources`): the most common value (ties:
-        the first source's), the first source's, the list of distinct values, or no columns. A
-        column whose name the result uses is given ``input_`` before its name.
+        about its direction; see :func:`linetopo.chain_sources`) and whose polygons hold its
+        middle point: the most common value (ties: the first source's), the first source's, the
+        list of distinct values, or no columns. A column whose name the result uses is given
+        ``input_`` before its name.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.
 
@@ -94,7 +109,7 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     >>> sorted(frame[frame.kind == "node"].degree)  # doctest: +SKIP
     [1, 1, 1, 1, 4]
     """
-    from . import _provenance, topologize
+    from . import _provenance, inflate_curves, topologize, topologize_polygons
     from .io import lonlat
 
     shapely = require("shapely", "linetopo.geo")
@@ -105,15 +120,30 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
         geoms = geoms.geometry  # a GeoDataFrame: its active geometry column
     if crs is None:
         crs = getattr(geoms, "crs", None)
-    curves, feature_of = _curves(geoms, shapely, np)
+    curves, feature_of, polygons, polygon_of = _parts(geoms, shapely, np)
+    rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
+    everything = curves + rings
     utm = None
-    if not planar and crs is not None and curves and lonlat.needs_local_metres(crs, curves):
-        utm = lonlat.LocalUtm(curves, crs)
-        curves = utm.forward(curves)
-    chains, nodes, chain_node_ids, widths = topologize(curves, buffer_distance, feature_size,
-                                                       **options)
+    if (not planar and crs is not None and everything
+            and lonlat.needs_local_metres(crs, everything)):
+        utm = lonlat.LocalUtm(everything, crs)
+        curves = utm.forward(curves) if curves else []
+        polygons = lonlat.map_polygons(utm.forward, polygons)
+    if polygons:
+        shapes = polygons + (inflate_curves(curves, buffer_distance, feature_size,
+                                            merge_tolerance=options.get("merge_tolerance"))
+                             if curves else [])
+        rest = {k: v for k, v in options.items() if k != "merge_tolerance"}
+        result = topologize_polygons(shapes, feature_size, buffer_distance=buffer_distance,
+                                     **rest)
+    else:
+        result = topologize(curves, buffer_distance, feature_size, **options)
+    chains, nodes, chain_node_ids, widths = result
     along = _provenance.feature_sources(
         chains, curves, feature_of, _provenance.source_radius(buffer_distance, feature_size))
+    if polygons:
+        inside = _provenance.polygon_sources(chains, polygons, polygon_of)
+        along = [{**a, **b} for a, b in zip(along, inside)]
 
     sizes = [len(c) for c in chains]
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])

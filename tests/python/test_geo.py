@@ -108,12 +108,12 @@ def test_centerline_of_shapely_geometries(monkeypatch, form):
     assert sorted(r["degree"] for r in rows[n:]) == [1, 1, 1, 1, 4]
 
 
-def test_centerline_refuses_areas():
+def test_centerline_refuses_points():
     shapely = pytest.importorskip("shapely")
     from linetopo.geo import centerline
 
-    with pytest.raises(TypeError, match="line geometries, got a Polygon"):
-        centerline([shapely.LineString(H), shapely.box(0, 0, 1, 1)], 2.5, 5.0)
+    with pytest.raises(TypeError, match="line and polygon geometries, got a Point"):
+        centerline([shapely.LineString(H), shapely.Point(0, 0)], 2.5, 5.0)
 
 
 def test_web_mercator_geoseries_runs_in_ground_metres():

@@ -294,10 +294,10 @@ def test_several_inputs_go_into_a_folder_by_stem(tmp_path, capsys):
 
 def test_messages_name_the_layer_types_and_units(tmp_path, capsys):
     src, empty = tmp_path / "parcels.gpkg", tmp_path / "empty.gpkg"
-    write_layer(src, "parcels", [square(0, 0, 10)], "Polygon")
+    write_layer(src, "parcels", [point(0, 0)], "Point")
     empty.write_bytes(b"")
     assert run(src, "-o", tmp_path / "a.geojson", *FS) == 2
-    assert "layer 'parcels': Polygon" in capsys.readouterr().err
+    assert "layer 'parcels': Point" in capsys.readouterr().err
     assert run(empty, "-o", tmp_path / "b.geojson", *FS) == 2
     err = capsys.readouterr().err
     assert "the file is empty" in err and "DRIVER" not in err

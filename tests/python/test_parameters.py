@@ -36,12 +36,13 @@ def test_stub_matches_the_table(name):
 
 
 def test_batch_jobs_and_signatures_use_only_table_options():
-    assert list(_internal._SIGNATURES["topologize"]) == [n for n in TABLE if n != "tile_size"]
+    assert list(_internal._SIGNATURES["topologize"]) == [
+        n for n in TABLE if n not in ("tile_size", "polygons")]
     for names in _internal._SIGNATURES.values():
         assert set(names) <= set(TABLE)
     # A job has no per-vertex widths and returns no widths; every other option is there.
     assert set(TABLE) - set(_internal._SIGNATURES["topologize_batch job"]) == {
-        "per_curve_widths", "compute_widths", "tile_size"}
+        "per_curve_widths", "compute_widths", "tile_size", "polygons"}
 
 
 def test_command_line_takes_every_option_but_the_data():
@@ -51,7 +52,8 @@ def test_command_line_takes_every_option_but_the_data():
     for p in TABLE.values():
         if p["cli"]:
             assert flags[p["name"]] == p["cli"]
-    assert {name for name, p in TABLE.items() if not p["cli"]} == {"curves", "per_curve_widths"}
+    assert {name for name, p in TABLE.items() if not p["cli"]} == {"curves", "per_curve_widths",
+                                                                  "polygons"}
 
 
 def test_readme_table_matches():
@@ -90,6 +92,8 @@ CALLS = {
     "topologize_tiled": lambda **kw: _internal.topologize_tiled(CURVES, 1.0, FS, tile_size=30.0, **kw),
     "inflate_curves": lambda **kw: _internal.inflate_curves(CURVES, 1.0, FS, **kw),
     "triangulate_curves": lambda **kw: _internal.triangulate_curves(CURVES, 1.0, FS, **kw),
+    "topologize_polygons": lambda **kw: _internal.topologize_polygons(
+        _internal.inflate_curves(CURVES, 1.0, FS), FS, buffer_distance=1.0, **kw),
     "topologize_batch job": lambda **kw: _internal.topologize_batch(
         [(CURVES, 1.0, FS) + tuple(kw.get(n) for n in _internal._SIGNATURES["topologize_batch job"][3:])])[0],
 }

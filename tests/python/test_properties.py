@@ -33,15 +33,17 @@ settings.load_profile(os.environ.get("LINETOPO_HYPOTHESIS", "default"))
 SIGNATURES = _internal._SIGNATURES
 OPTIONS = [p for p in _internal._PARAMETERS if not p["required"] and p["name"] in SIGNATURES["topologize"]]
 JOB_FIELDS = SIGNATURES["topologize_batch job"]
-# Required besides the drawing and its two scales (buffer_distance, feature_size): a tile size.
+# Required besides the drawing and its two scales (buffer_distance, feature_size): a tile size,
+# and the polygons in place of the curves.
 OTHER_REQUIRED = [p["name"] for p in _internal._PARAMETERS if p["required"]][3:]
 ENTRY_POINTS = {name: getattr(_internal, name) for name in SIGNATURES if name != "topologize_batch job"}
 
 # Every text an entry point raises with; anything else (or any other exception) is a fault.
 _VALUE = [r"\w+ must be a positive finite number, got \S+$",
-          r"(buffer_distance|[xy] coordinate of curve \d+, point \d+|radius of curve \d+, point \d+) is \S+; "
+          r"(buffer_distance|[xy] coordinate of curve \d+, point \d+|radius of curve \d+, point \d+|"
+          r"[xy] coordinate of polygon \d+, (outer ring|hole \d+), point \d+) is \S+; "
           r"(it must be a finite number|its magnitude must be at most 1e12)$",
-          r"the buffer around the curves reaches beyond about 2\.3e12",
+          r"the (buffer around the curves|polygons) reach(es)? beyond about 2\.3e12",
           r"\w+ is too small: boundary preparation would create at least \d+ boundary points",
           r"skeleton has \d+ nodes, exceeding max_nodes limit of \d+$",
           r"tile_size \S+ with a halo of \S+ gives the curves more than \d+ tiles to visit",
@@ -375,10 +377,13 @@ EXTREME = {
               1.7976931348623157e308, -1e300, 2**64, True, "1", []],
     "optional int": [0, 1, -1, 2**63, 2**64 - 1, 2**64, -(2**70), 1.0, math.nan, True, "3"],
     "bool": [None, 0, 1, "yes"],
+    "polygons": [[], [([], [])], [([(0, 0), (1, 0), (math.nan, 1)], [])], [([(0, 0), (1e300, 0), (0, 1)], [])],
+                 [([(0, 0), (4, 0), (0, 4)], [[(1, 1), (1, 1)]])], [((0, 0), [])], "ab", [None], [[]]],
     "optional widths": [[], [[]], [[math.nan] * 20], [[-1.0] * 20], [[0.0] * 20], [[1e300] * 20], [[math.inf] * 20],
                         [[5e-324] * 20], [[1.0] * 19], [[], [], [1.0]], "ab", [None], [[None] * 20]],
 }
-DEFAULTS = {"curves": cross(), "buffer_distance": 1.0, "feature_size": 1.0}
+DEFAULTS = {"curves": cross(), "buffer_distance": 1.0, "feature_size": 1.0,
+            "polygons": [([(0, 0), (20, 0), (20, 3), (0, 3)], [])]}
 
 
 @pytest.mark.parametrize("name, value", [(p["name"], v) for p in _internal._PARAMETERS if p["kind"] != "curves"

@@ -28,6 +28,8 @@ class Source:
     notes: list[str] = field(default_factory=list)  # what the reader skipped, for the user
     feature_of: list[int] | None = None  # None: every curve a feature of its own
     attributes: dict[str, list[Any]] = field(default_factory=dict)  # per feature
+    polygons: list[tuple[Any, list[Any]]] = field(default_factory=list)  # (outer, holes)
+    polygon_feature_of: list[int] = field(default_factory=list)
 
 
 @dataclass
@@ -107,8 +109,9 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
         raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
     if fmt == GEOJSON:
         try:
-            (curves, feature_of, attributes), crs = geojson.loads_features(_read_text(path))
-            return Source(curves, crs, feature_of=feature_of, attributes=attributes)
+            found, crs = geojson.loads_features(_read_text(path))
+            return Source(found.curves, crs, feature_of=found.feature_of, attributes=found.columns,
+                          polygons=found.polygons, polygon_feature_of=found.polygon_feature_of)
         except geojson.GeoJSONError as err:
             raise ValueError(f"{'standard input' if path == '-' else path}: {err}") from None
     if fmt == SVG:
@@ -120,7 +123,8 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
 
     lines = gis.read_features(path, layer, skip_invalid)
     return Source(lines.curves, lines.crs, notes=lines.notes, feature_of=lines.feature_of,
-                  attributes=lines.columns)
+                  attributes=lines.columns, polygons=lines.polygons,
+                  polygon_feature_of=lines.polygon_feature_of)
 
 
 def _read_text(path: str) -> str:

@@ -4,10 +4,25 @@ from __future__ import annotations
 
 import json
 import math
+from dataclasses import dataclass, field
 from typing import Any, Iterator, Mapping, Sequence
 
 Point = tuple[float, float]
 Curve = list[Point]
+Polygon = tuple[Curve, list[Curve]]
+
+
+@dataclass
+class Features:
+    """The lines and polygons of a document: LineStrings and MultiLineString members as curves,
+    Polygons and MultiPolygon members as (outer, holes), each with its feature, and every
+    feature's properties, a column per property name (None where a feature lacks it)."""
+
+    curves: list[Curve] = field(default_factory=list)
+    feature_of: list[int] = field(default_factory=list)
+    polygons: list[Polygon] = field(default_factory=list)
+    polygon_feature_of: list[int] = field(default_factory=list)
+    columns: dict[str, list[Any]] = field(default_factory=dict)
 
 
 class GeoJSONError(ValueError):
@@ -67,40 +82,54 @@ def _geometries(obj: Any, properties: list[dict]) -> Iterator[tuple[dict, str, i
             raise GeoJSONError(f"{where}: object without a GeoJSON type")
 
 
-def features_from_geojson(obj: Any) -> tuple[list[Curve], list[int], dict[str, list[Any]]]:
-    """Collects LineStrings and MultiLineString members as curves, in document order, with the
-    feature of each curve and every feature's properties, a column per property name (None
-    where a feature lacks it).
+def _polygon(value: Any, where: str) -> Polygon | None:
+    """(outer, holes), or None for a polygon without rings."""
+    if not isinstance(value, list):
+        raise GeoJSONError(f"{where}: Polygon coordinates must be an array of rings")
+    rings = [_line(ring, where) for ring in value]
+    return (rings[0], rings[1:]) if rings else None
 
-    Other geometry types are skipped; a document with no line geometry at all is an error,
-    since running the pipeline on nothing almost always means the wrong file was given.
+
+def features_from_geojson(obj: Any) -> Features:
+    """Collects the lines and polygons of a document in document order, with their features.
+
+    Other geometry types are skipped; a document with no line or polygon geometry at all is an
+    error, since running the pipeline on nothing almost always means the wrong file was given.
     """
-    curves: list[Curve] = []
-    feature_of: list[int] = []
+    out = Features()
     properties: list[dict] = []
     found = False
     for geometry, where, feature in _geometries(obj, properties):
         kind = geometry["type"]
         coords = geometry.get("coordinates")
+        if kind in ("MultiLineString", "MultiPolygon") and not isinstance(coords, list):
+            raise GeoJSONError(f"{where}: {kind} coordinates must be an array")
         if kind == "LineString":
             found = True
-            curves.append(_line(coords, where))
-            feature_of.append(feature)
+            out.curves.append(_line(coords, where))
+            out.feature_of.append(feature)
         elif kind == "MultiLineString":
             found = True
-            if not isinstance(coords, list):
-                raise GeoJSONError(f"{where}: MultiLineString coordinates must be an array")
-            curves.extend(_line(part, where) for part in coords)
-            feature_of.extend([feature] * len(coords))
+            out.curves.extend(_line(part, where) for part in coords)
+            out.feature_of.extend([feature] * len(coords))
+        elif kind in ("Polygon", "MultiPolygon"):
+            found = True
+            for part in [coords] if kind == "Polygon" else coords:
+                polygon = _polygon(part, where)
+                if polygon is not None:
+                    out.polygons.append(polygon)
+                    out.polygon_feature_of.append(feature)
     if not found:
-        raise GeoJSONError("no LineString or MultiLineString geometry in the input")
+        raise GeoJSONError("no LineString, MultiLineString, Polygon or MultiPolygon geometry in "
+                           "the input")
     names = list(dict.fromkeys(name for p in properties for name in p))
-    return curves, feature_of, {name: [p.get(name) for p in properties] for name in names}
+    out.columns = {name: [p.get(name) for p in properties] for name in names}
+    return out
 
 
 def curves_from_geojson(obj: Any) -> list[Curve]:
     """The curves of :func:`features_from_geojson`."""
-    return features_from_geojson(obj)[0]
+    return features_from_geojson(obj).curves
 
 
 def crs_of(obj: Any) -> str | None:
@@ -116,8 +145,7 @@ def crs_of(obj: Any) -> str | None:
     return name
 
 
-def loads_features(text: str) -> tuple[tuple[list[Curve], list[int], dict[str, list[Any]]],
-                                         str | None]:
+def loads_features(text: str) -> tuple[Features, str | None]:
     """Parses GeoJSON text into what :func:`features_from_geojson` gives and the CRS its ``crs``
     member names, if any."""
     try:
@@ -132,8 +160,8 @@ def loads_features(text: str) -> tuple[tuple[list[Curve], list[int], dict[str, l
 
 def loads(text: str) -> tuple[list[Curve], str | None]:
     """Parses GeoJSON text into curves and the CRS its ``crs`` member names, if any."""
-    (curves, _, _), crs = loads_features(text)
-    return curves, crs
+    features, crs = loads_features(text)
+    return features.curves, crs
 
 
 def loads_curves(text: str) -> list[Curve]:

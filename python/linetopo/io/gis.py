@@ -23,8 +23,9 @@ _COLLECTIONS = (4, 5, 6, 7)  # MultiPoint, MultiLineString, MultiPolygon, Geomet
 _KNOWN = (_POINT, _LINESTRING, _POLYGON) + _COLLECTIONS
 _TYPE_NAMES = {1: "Point", 2: "LineString", 3: "Polygon", 4: "MultiPoint", 5: "MultiLineString",
                6: "MultiPolygon", 7: "GeometryCollection"}
-# Layers of these geometry types hold no lines (GDAL names them so, with " Z" and the like added).
-_NOT_LINES = ("Point", "MultiPoint", "Polygon", "MultiPolygon", "None")
+# Layers of these geometry types hold neither lines nor polygons (GDAL names them so, with " Z"
+# and the like added).
+_NOT_LINES = ("Point", "MultiPoint", "None")
 
 
 def _pyogrio() -> Any:
@@ -48,15 +49,23 @@ def driver_for(path: str, named: str | None) -> str:
         raise ValueError(f"unknown format of {path}: name it with --format") from None
 
 
-def _lines_of(wkb: bytes) -> list[Any]:
-    """The LineString parts of one 2-D WKB geometry, also those in multi-part geometries and
-    collections, in order; nothing for a geometry of another kind. ValueError for a part inside a
-    collection that WKB cannot tell the size of (a curved one), which would hide the rest."""
+def _parts_of(wkb: bytes) -> tuple[list[Any], list[tuple[Any, list[Any]]]]:
+    """The LineString and Polygon parts of one 2-D WKB geometry, also those in multi-part
+    geometries and collections, in order: lines, and polygons as (outer, holes); nothing for a
+    geometry of another kind. ValueError for a part inside a collection that WKB cannot tell the
+    size of (a curved one), which would hide the rest."""
     np = require("numpy", "reading GIS formats")
     lines: list[Any] = []
+    polygons: list[tuple[Any, list[Any]]] = []
     order = "<" if wkb[0] == 1 else ">"
     if struct.unpack_from(order + "I", wkb, 1)[0] not in _KNOWN:
-        return lines
+        return lines, polygons
+
+    def points(at: int) -> tuple[Any, int]:
+        (n,) = struct.unpack_from(order + "I", wkb, at)
+        coords = np.frombuffer(wkb, dtype=order + "f8", count=2 * n, offset=at + 4)
+        return coords.reshape(n, 2).astype(float), at + 4 + 16 * n
+
     # A stack of how many parts each open collection has still to give, so that nesting depth
     # never turns into recursion.
     stack = [1]
@@ -72,21 +81,23 @@ def _lines_of(wkb: bytes) -> list[Any]:
         if kind == _POINT:
             offset += 16
         elif kind == _LINESTRING:
-            (n,) = struct.unpack_from(order + "I", wkb, offset)
-            coords = np.frombuffer(wkb, dtype=order + "f8", count=2 * n, offset=offset + 4)
-            lines.append(coords.reshape(n, 2).astype(float))
-            offset += 4 + 16 * n
+            line, offset = points(offset)
+            lines.append(line)
         elif kind == _POLYGON:
-            (rings,) = struct.unpack_from(order + "I", wkb, offset)
+            (count,) = struct.unpack_from(order + "I", wkb, offset)
             offset += 4
-            for _ in range(rings):
-                offset += 4 + 16 * struct.unpack_from(order + "I", wkb, offset)[0]
+            rings = []
+            for _ in range(count):
+                ring, offset = points(offset)
+                rings.append(ring)
+            if rings:
+                polygons.append((rings[0], rings[1:]))
         elif kind in _COLLECTIONS:
             stack.append(struct.unpack_from(order + "I", wkb, offset)[0])
             offset += 4
         else:
             raise ValueError(f"cannot read a part of WKB geometry type {kind} in a collection")
-    return lines
+    return lines, polygons
 
 
 def _clean(err: Exception) -> str:
@@ -111,7 +122,8 @@ def list_layers(path: str) -> list[tuple[str, str]]:
 
 def line_layers(path: str, layer: str | None,
                 layers: list[tuple[str, str]] | None = None) -> list[str]:
-    """The layers :func:`read_gis` reads: ``layer``, or every one whose type may hold lines.
+    """The layers :func:`read_features` reads: ``layer``, or every one whose type may hold
+    lines or polygons.
     ``layers`` is the file's :func:`list_layers` when the caller has it already."""
     if layers is None:
         layers = list_layers(path)
@@ -134,14 +146,17 @@ def _type_name(wkb: bytes) -> str:
 @dataclass
 class GisLines:
     """What :func:`read_features` reads: the curves, their CRS and notes as :func:`read_gis`
-    gives them, each curve's feature (counted over the layers read) and every feature's
-    attributes, a column per field (None where a layer lacks the field or the value is null)."""
+    gives them, the polygons as (outer, holes), each curve's and polygon's feature (counted over
+    the layers read) and every feature's attributes, a column per field (None where a layer
+    lacks the field or the value is null)."""
 
     curves: list[Any]
     crs: str | None
     notes: list[str]
     feature_of: list[int] = field(default_factory=list)
     columns: dict[str, list[Any]] = field(default_factory=dict)
+    polygons: list[tuple[Any, list[Any]]] = field(default_factory=list)
+    polygon_feature_of: list[int] = field(default_factory=list)
 
 
 def _plain_values(values: Any) -> list[Any]:
@@ -180,19 +195,22 @@ def read_gis(path: str, layer: str | None,
     --------
     >>> curves, crs, notes = read_gis("traces.gpx", None)  # doctest: +SKIP
     """
-    read = read_features(path, layer, skip_invalid, attributes=False)
+    read = read_features(path, layer, skip_invalid, attributes=False, polygons=False)
     return read.curves, read.crs, read.notes
 
 
 def read_features(path: str, layer: str | None, skip_invalid: bool = False,
-                  attributes: bool = True) -> GisLines:
-    """Reads what :func:`read_gis` reads, with each curve's feature and, unless ``attributes``
-    is False, the features' attribute columns."""
+                  attributes: bool = True, polygons: bool = True) -> GisLines:
+    """Reads what :func:`read_gis` reads, with each curve's feature, the polygons (unless
+    ``polygons`` is False) and, unless ``attributes`` is False, the features' attribute
+    columns."""
     pyogrio = _pyogrio()
     layers = list_layers(path)
     chosen = line_layers(path, layer, layers)
     curves: list[Any] = []
     feature_of: list[int] = []
+    shapes: list[tuple[Any, list[Any]]] = []
+    shape_of: list[int] = []
     columns: dict[str, list[Any]] = {}
     features = 0
     crs_seen, notes, found = [], [], []
@@ -216,7 +234,7 @@ def read_features(path: str, layer: str | None, skip_invalid: bool = False,
                 try:
                     if wkb is None:
                         raise ValueError("no geometry GDAL could read (none, or a corrupt record)")
-                    lines = _lines_of(wkb)
+                    lines, rings = _parts_of(wkb)
                 except (ValueError, struct.error, IndexError) as err:
                     if not skip_invalid:
                         raise ValueError(
@@ -226,6 +244,9 @@ def read_features(path: str, layer: str | None, skip_invalid: bool = False,
                     continue
                 curves.extend(lines)
                 feature_of.extend([first + k] * len(lines))
+                if polygons:
+                    shapes.extend(rings)
+                    shape_of.extend([first + k] * len(rings))
                 kind = _type_name(wkb)
                 kinds[kind] = kinds.get(kind, 0) + 1
             if skipped:
@@ -238,11 +259,13 @@ def read_features(path: str, layer: str | None, skip_invalid: bool = False,
         raise _open_error(path, err) from None
     if len(set(crs_seen)) > 1:
         raise ValueError(f"the layers of {path} have different CRS: pick one with --layer")
-    if not curves:
+    if not curves and not shapes:
         found += [f"layer {name!r}: {kind}" for name, kind in layers if name not in chosen]
-        raise ValueError(f"no LineString or MultiLineString geometry in {path} "
-                         f"({'; '.join(found) or 'no layers'})")
-    return GisLines(curves, crs_seen[0] if crs_seen else None, notes, feature_of, columns)
+        wanted = "LineString, MultiLineString, Polygon or MultiPolygon" if polygons else (
+            "LineString or MultiLineString")
+        raise ValueError(f"no {wanted} geometry in {path} ({'; '.join(found) or 'no layers'})")
+    return GisLines(curves, crs_seen[0] if crs_seen else None, notes, feature_of, columns, shapes,
+                    shape_of)
 
 
 def _wkb_linestring(line: Any) -> bytes:

@@ -137,6 +137,20 @@ def needs_local_metres(crs: Any, curves: Sequence[Any]) -> bool:
     return scale is not None and abs(scale - 1) > GROUND_SCALE_TOLERANCE
 
 
+def map_polygons(fn: Any, polygons: Sequence[tuple[Any, Sequence[Any]]]) -> list[Any]:
+    """``fn`` (which maps a list of curves, such as :meth:`LocalUtm.forward`) applied to every
+    ring of the polygons in one call, and the polygons made again of what it returns."""
+    rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
+    if not rings:
+        return []
+    mapped = fn(rings)
+    out, k = [], 0
+    for _, holes in polygons:
+        out.append((mapped[k], list(mapped[k + 1:k + 1 + len(holes)])))
+        k += 1 + len(holes)
+    return out
+
+
 class LocalUtm:
     """The UTM zone around curves of any CRS with a place on the ground, on that CRS's datum.
 

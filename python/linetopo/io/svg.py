@@ -14,6 +14,7 @@ from xml.sax.saxutils import escape, quoteattr
 
 from .._extras import require
 from ._svg_format import Formatter, Point, fit
+from ._svg_shapes import area, flatten, length, polygons_of
 from .geojson import node_degrees
 
 # The root attributes that place user units on the page; copied to the output so that it lays
@@ -49,7 +50,8 @@ class Drawing:
 
     ``paths`` are svgelements Paths with every transform applied, ``stroke_widths`` one width per
     path in the same units, ``frame`` the root's sizing attributes as written and ``colours``
-    each path's stroke colour as ``#rrggbb`` (``#rrggbbaa`` when not opaque).
+    each path's stroke colour as ``#rrggbb`` (``#rrggbbaa`` when not opaque). ``filled`` are
+    the shapes painted with a fill and no stroke, and ``fill_colours`` their fill colours.
     """
 
     paths: list[Any]
@@ -57,6 +59,8 @@ class Drawing:
     frame: dict[str, str] = field(default_factory=dict)
     name: str = "the drawing"
     colours: list[str] = field(default_factory=list)
+    filled: list[Any] = field(default_factory=list)
+    fill_colours: list[str] = field(default_factory=list)
 
     def median_stroke_width(self) -> float:
         """The median of the shapes' stroke widths.
@@ -64,7 +68,7 @@ class Drawing:
         Raises ValueError when it is below 1e-4 of the drawing's diagonal: flattened at such a
         scale, its curves would take more points than any drawing needs.
         """
-        width = statistics.median(self.stroke_widths)
+        width = statistics.median(self.stroke_widths) if self.paths else self._fill_width()
         diagonal = self.diagonal()
         if not width >= _MIN_WIDTH_SHARE * diagonal:
             raise ValueError(f"the median stroke width of {self.name}, {width:g}, is below "
@@ -72,10 +76,24 @@ class Drawing:
                              "feature size instead")
         return width
 
+    def _fill_width(self) -> float:
+        """For a drawing of filled shapes only: the median of twice each shape's area over its
+        outline's length, the width of a long thin shape."""
+        widths = []
+        for polygons in self._fill_polygons(1e-3 * self.diagonal()):
+            rings = [r for outer, holes in polygons for r in [outer, *holes]]
+            outline = sum(length(r) for r in rings)
+            covered = sum(abs(area(outer)) - sum(abs(area(h)) for h in holes)
+                          for outer, holes in polygons)
+            if outline > 0 and covered > 0:
+                widths.append(2 * covered / outline)
+        return statistics.median(widths) if widths else 0.0
+
     def diagonal(self) -> float:
         """The diagonal of the box round every path."""
         try:
-            boxes = [box for box in (path.bbox() for path in self.paths) if box is not None]
+            boxes = [box for box in (path.bbox() for path in self.paths + self.filled)
+                     if box is not None]
         except (ArithmeticError, ValueError) as err:
             raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
         if not boxes:
@@ -99,12 +117,29 @@ class Drawing:
         path_of: list[int] = []
         try:
             for i, path in enumerate(self.paths):
-                pieces = _flatten(path, tolerance)
+                pieces = flatten(path, tolerance)
                 curves += pieces
                 path_of += [i] * len(pieces)
         except (ArithmeticError, ValueError) as err:
             raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
         return curves, path_of
+
+    def flatten_fills(self, tolerance: float) -> tuple[list[Any], list[int]]:
+        """The filled shapes as polygons ``(outer, holes)`` of ``(n, 2)`` arrays, flattened as
+        :meth:`flatten` does, with the index of each polygon's shape in ``filled``."""
+        tolerance = max(tolerance, _MIN_TOLERANCE_SHARE * self.diagonal())
+        polygons: list[Any] = []
+        shape_of: list[int] = []
+        for i, found in enumerate(self._fill_polygons(tolerance)):
+            polygons += found
+            shape_of += [i] * len(found)
+        return polygons, shape_of
+
+    def _fill_polygons(self, tolerance: float) -> list[list[Any]]:
+        try:
+            return [polygons_of(flatten(path, tolerance)) for path in self.filled]
+        except (ArithmeticError, ValueError) as err:
+            raise ValueError(f"cannot read {self.name}: {_numeric_fault(err)}") from None
 
 
 def _check_expansion(data: bytes, name: str) -> None:
@@ -218,34 +253,44 @@ def read_svg(source: str | BinaryIO, name: str) -> Drawing:
     if not isinstance(root, svgelements.SVG):
         raise ValueError(f"cannot read {name}: not an SVG document")
     try:
-        paths, widths, colours = _stroked_paths(root, svgelements)
+        paths, widths, colours, filled, fills = _shapes(root, svgelements)
     except (ArithmeticError, ValueError, RecursionError) as err:
         raise ValueError(f"cannot read {name}: {_numeric_fault(err)}") from None
-    if not paths:
-        raise ValueError(f"no stroked {_SHAPES} in {name}")
+    if not paths and not filled:
+        raise ValueError(f"no stroked or filled {_SHAPES} in {name}")
     attributes = root.values.get("attributes", {})
     frame = {key: attributes[key] for key in _FRAME_ATTRIBUTES if key in attributes}
-    return Drawing(paths, widths, frame, name, colours)
+    return Drawing(paths, widths, frame, name, colours, filled, fills)
 
 
-def _stroked_paths(root: Any, svgelements: Any) -> tuple[list[Any], list[float], list[str]]:
+def _shapes(root: Any, svgelements: Any) -> tuple[list[Any], list[float], list[str], list[Any],
+                                                  list[str]]:
+    """The stroked shapes with their widths and colours, then the filled ones (a fill and no
+    stroke) with their fill colours. White fills are taken for backgrounds and left out."""
     # svgelements maps the viewBox onto the page in pixels; undoing that keeps the numbers the
     # drawing was written in, which are the units the options are given in.
     to_user = ~svgelements.Matrix(root.viewbox_transform)
     scale = math.sqrt(abs(to_user.determinant))
-    paths, widths, colours = [], [], []
+    paths, widths, colours, filled, fills = [], [], [], [], []
     for element in root.elements():
         if not isinstance(element, svgelements.Shape):
             continue
         width = (element.stroke_width or 0.0) * scale
-        if element.stroke is None or element.stroke.value is None or not width > 0:
-            continue  # unstroked shapes are fills or backgrounds, not lines
+        stroked = element.stroke is not None and element.stroke.value is not None and width > 0
+        fill = element.fill
+        painted = fill is not None and fill.value is not None and fill.alpha > 0
+        if not stroked and not (painted and fill.hexrgb != "#ffffff"):
+            continue
         path = svgelements.Path(element)
         path *= to_user
-        paths.append(path.reify())
-        widths.append(width)
-        colours.append(str(element.stroke.hex))
-    return paths, widths, colours
+        if stroked:
+            paths.append(path.reify())
+            widths.append(width)
+            colours.append(str(element.stroke.hex))
+        else:
+            filled.append(path.reify())
+            fills.append(str(fill.hex))
+    return paths, widths, colours, filled, fills
 
 
 def _numeric_fault(err: BaseException) -> str:
@@ -254,51 +299,6 @@ def _numeric_fault(err: BaseException) -> str:
         return "nested too deeply to read"
     detail = str(err).splitlines()[0] if str(err) else type(err).__name__
     return f"a size, transform or path in it is out of range ({detail})"
-
-
-def _pieces(segment: Any, tolerance: float, svgelements: Any) -> int:
-    """How many equal parameter steps keep the chords within ``tolerance`` of a curved segment."""
-    def size(p: Any) -> float:
-        return math.hypot(p.x, p.y)
-
-    if isinstance(segment, svgelements.QuadraticBezier):
-        # Chord error over a step h is at most max|B''| h² / 8.
-        bend = 2 * size(segment.start - 2 * segment.control + segment.end)
-    elif isinstance(segment, svgelements.CubicBezier):
-        bend = 6 * max(size(segment.start - 2 * segment.control1 + segment.control2),
-                       size(segment.control1 - 2 * segment.control2 + segment.end))
-    else:
-        # An arc is c + u cos t + v sin t, with |second derivative| <= sqrt(|u|² + |v|²).
-        u, v = segment.prx - segment.center, segment.pry - segment.center
-        radius = math.hypot(size(u), size(v))
-        if not radius > 0:
-            return 1
-        x = tolerance / radius
-        # Near 0, acos(1 - x) is sqrt(2x); 1 - x itself would round to 1 for a huge radius.
-        step = 2 * math.acos(max(-1.0, 1 - x)) if x > 1e-8 else 2 * math.sqrt(2 * x)
-        return max(1, math.ceil(abs(segment.sweep) / step))
-    return max(1, math.ceil(math.sqrt(bend / (8 * tolerance))))
-
-
-def _flatten(path: Any, tolerance: float) -> list[Any]:
-    np = require("numpy", "reading SVG")
-    svgelements = require("svgelements", "reading SVG")
-    curves: list[Any] = []
-    pieces: list[Any] = []
-    for segment in path:
-        if isinstance(segment, svgelements.Move):
-            if pieces:
-                curves.append(np.concatenate(pieces))
-            pieces = [np.array([[segment.end.x, segment.end.y]], dtype=float)]
-        elif isinstance(segment, (svgelements.Line, svgelements.Close)):
-            pieces.append(np.array([[segment.end.x, segment.end.y]], dtype=float))
-        elif isinstance(segment, (svgelements.QuadraticBezier, svgelements.CubicBezier,
-                                  svgelements.Arc)):
-            n = _pieces(segment, tolerance, svgelements)
-            pieces.append(np.asarray(segment.npoint(np.linspace(0.0, 1.0, n + 1)[1:]), float))
-    if pieces:
-        curves.append(np.concatenate(pieces))
-    return curves
 
 
 def dumps_svg(

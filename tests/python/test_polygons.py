@@ -1,0 +1,73 @@
+"""The centerline of polygons: topologize_polygons on shapes with a known answer, and on the
+buffer polygons of curves, where it must give topologize's result."""
+
+import math
+
+import pytest
+from drawings import cross
+from linetopo import inflate_curves, topologize, topologize_polygons
+from linetopo._generators import scribble
+
+RECTANGLE = [(0.0, 0.0), (100.0, 0.0), (100.0, 10.0), (0.0, 10.0)]
+T_SHAPE = [(0, 0), (100, 0), (100, 10), (55, 10), (55, 60), (45, 60), (45, 10), (0, 10)]
+
+
+def length(line):
+    return sum(map(math.dist, line, line[1:]))
+
+
+@pytest.mark.parametrize("curves, buffer, fs", [(cross(), 1.0, 2.0), (scribble(4), 0.8, 1.5),
+                                                (scribble(5, strokes=9), 1.2, 3.0)])
+@pytest.mark.parametrize("options", [{}, {"compute_widths": True, "resample": 0.3},
+                                     {"boundary_simplification": 0.0, "min_tip_fraction": 1.0}])
+def test_the_buffer_polygons_give_topologize_exactly(curves, buffer, fs, options):
+    polygons = inflate_curves(curves, buffer, fs)
+    assert topologize_polygons(polygons, fs, buffer_distance=buffer, **options) == topologize(
+        curves, buffer, fs, **options)
+
+
+def test_shapes_with_a_known_centerline():
+    chains, nodes, ids, _ = topologize_polygons([(RECTANGLE, [])], 4.0)
+    assert len(chains) == 1 and length(chains[0]) >= 85
+    assert all(abs(y - 5) < 0.5 for _, y in chains[0])
+
+    circle = [(math.cos(2 * math.pi * k / 60), math.sin(2 * math.pi * k / 60)) for k in range(60)]
+    outer, inner = [(50 * x, 50 * y) for x, y in circle], [(40 * x, 40 * y) for x, y in circle]
+    chains, nodes, ids, _ = topologize_polygons([(outer, [inner])], 4.0)
+    assert len(chains) == 1 and ids[0][0] == ids[0][1] and chains[0][0] == chains[0][-1]
+    assert all(abs(math.hypot(*p) - 45) < 0.5 for p in chains[0])
+
+    chains, nodes, ids, _ = topologize_polygons([(T_SHAPE, [])], 4.0)
+    assert len(chains) == 3
+    [junction] = {s for s, _ in ids} & {e for _, e in ids} or [None]
+    assert sum((s, e).count(junction) for s, e in ids) == 3
+
+
+def test_polygons_as_users_have_them():
+    """Closed or not, either way round, with repeated points, as arrays, overlapping: the same
+    region gives the same centerline; a ring of fewer than 3 distinct points is skipped."""
+    numpy = pytest.importorskip("numpy")
+    clean = topologize_polygons([(T_SHAPE, [])], 4.0)
+    messy = [(list(reversed(T_SHAPE)) + [T_SHAPE[-1]], []),
+             (numpy.array([(0, 0), (50, 0), (50, 0), (50, 10), (0, 10), (0, 0)], float), []),
+             ([(1, 1), (2, 2), (1, 1)], [])]
+    chains, nodes, ids, _ = topologize_polygons(messy, 4.0)
+    assert len(chains) == 3
+    for got, want in zip(sorted(chains, key=length), sorted(clean[0], key=length)):
+        assert length(got) == pytest.approx(length(want), abs=1e-6)
+
+
+@pytest.mark.parametrize("polygons, error, message", [
+    ([(RECTANGLE, [[(1, 1), (2, 1), (math.nan, 2)]])], ValueError,
+     "x coordinate of polygon 0, hole 0, point 2 is NaN; it must be a finite number"),
+    ([(RECTANGLE, [])] * 2 + [([(0, 0), (1, math.inf), (1, 1)], [])], ValueError,
+     "y coordinate of polygon 2, outer ring, point 1 is inf; it must be a finite number"),
+    ([RECTANGLE], TypeError, "polygon 0 must be an (outer, holes) tuple"),
+    ([(RECTANGLE, [[(1, 1, 1)]])], TypeError, "polygon 0, hole 0, point 0 must be a tuple"),
+])
+def test_errors_name_the_polygon_and_ring(polygons, error, message):
+    with pytest.raises(error) as caught:
+        topologize_polygons(polygons, 4.0)
+    assert message in str(caught.value)
+    with pytest.raises(ValueError, match="feature_size"):
+        topologize_polygons([(RECTANGLE, [])], 0.0)

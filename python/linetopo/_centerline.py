@@ -100,13 +100,15 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
 
 def _styles(along: list[dict[int, float]], drawing: Any,
             widths: list | None) -> list[tuple[str | None, float | None]]:
-    """Each line drawn as its main source path: its colour, and its width unless the line has
-    widths of its own."""
+    """Each line drawn as its main source shape: its stroke (or, for a filled shape, fill)
+    colour, and its stroke width unless the line has widths of its own."""
+    colours = drawing.colours + drawing.fill_colours
+    strokes = drawing.stroke_widths + [None] * len(drawing.filled)
     styles: list[tuple[str | None, float | None]] = []
     for i, sources in enumerate(along):
         main = _provenance.main_source(sources)
-        colour = drawing.colours[main] if main is not None else None
-        width = drawing.stroke_widths[main] if main is not None else None
+        colour = colours[main] if main is not None else None
+        width = strokes[main] if main is not None else None
         if widths is not None and len(widths[i]):
             width = statistics.median(widths[i])
         styles.append((colour, width))
@@ -379,7 +381,9 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         frame=source.drawing.frame if source.drawing is not None else None,
         stroke_width=2 * buffer if frame.utm is None else None, geojson_crs=geojson_crs)]
     if args.feature_size is None:
-        notes.append(f"feature size {fs:g}, the median stroke width of {args.input}")
+        what = ("the median stroke width" if source.drawing is None or source.drawing.paths else
+                "the median width (twice the area over the outline) of the filled shapes")
+        notes.append(f"feature size {fs:g}, {what} of {args.input}")
     return notes
 
 

@@ -71,3 +71,62 @@ def test_errors_name_the_polygon_and_ring(polygons, error, message):
     assert message in str(caught.value)
     with pytest.raises(ValueError, match="feature_size"):
         topologize_polygons([(RECTANGLE, [])], 0.0)
+
+
+def polygon_wkb(outer, holes=()):
+    import struct
+
+    numpy = pytest.importorskip("numpy")
+    rings = [list(outer) + [outer[0]]] + [list(h) + [h[0]] for h in holes]
+    return struct.pack("<BII", 1, 3, len(rings)) + b"".join(
+        struct.pack("<I", len(r)) + numpy.array(r, "<f8").tobytes() for r in rings)
+
+
+def test_command_line_on_a_polygon_geopackage(tmp_path, capsys):
+    pyogrio, numpy = pytest.importorskip("pyogrio"), pytest.importorskip("numpy")
+    from linetopo.cli import main
+    from test_formats import read_back
+
+    src, out = tmp_path / "areas.gpkg", tmp_path / "out.gpkg"
+    road = [(200 + x, y) for x, y in T_SHAPE]
+    pyogrio.raw.write(str(src), numpy.array([polygon_wkb(RECTANGLE), polygon_wkb(road)], object),
+                      [numpy.array(["river", "road"], object), numpy.array([30, 50])],
+                      ["name", "speed"], layer="areas", geometry_type="Polygon",
+                      crs="EPSG:32633")
+    assert main(["centerline", str(src), "-o", str(out), "--feature-size", "4"]) == 0
+    lines, columns = read_back(out)
+    assert sorted(zip(columns["name"], columns["speed"], columns["support"])) == [
+        ("river", 30, 1), ("road", 50, 1), ("road", 50, 1), ("road", 50, 1)]
+    assert main(["centerline", str(src), "-o", str(tmp_path / "b.gpkg"), "--feature-size", "4",
+                 "--buffer", "2"]) == 2
+    assert "--buffer applies to lines, and " in capsys.readouterr().err
+
+
+def test_command_line_on_lines_and_polygons_and_filled_drawings(tmp_path, capsys):
+    import json
+    import xml.etree.ElementTree as ET
+
+    from linetopo.cli import main
+
+    src, out = tmp_path / "mixed.geojson", tmp_path / "out.geojson"
+    src.write_text(json.dumps({"type": "FeatureCollection", "features": [
+        {"type": "Feature", "properties": {"kind": "area"},
+         "geometry": {"type": "Polygon", "coordinates": [RECTANGLE]}},
+        {"type": "Feature", "properties": {"kind": "line"},
+         "geometry": {"type": "LineString", "coordinates": [[0, 60], [100, 60]]}}]}))
+    assert main(["centerline", str(src), "-o", str(out), "--feature-size", "4"]) == 0
+    assert "holds lines and polygons" in capsys.readouterr().err
+    kinds = sorted(f["properties"]["kind"] for f in json.loads(out.read_text())["features"]
+                   if f["geometry"]["type"] == "LineString")
+    assert kinds == ["area", "line"]
+
+    pytest.importorskip("svgelements")
+    drawing, picture = tmp_path / "in.svg", tmp_path / "out.svg"
+    drawing.write_text('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 200 200">'
+                       '<rect width="200" height="200" fill="white"/>'
+                       '<rect x="10" y="10" width="100" height="10" fill="#ff0000"/></svg>')
+    assert main(["centerline", str(drawing), "-o", str(picture)]) == 0
+    # The width of the filled shape sets the feature size: twice its area over its outline.
+    assert "feature size 9.09091," in capsys.readouterr().err
+    [path] = ET.parse(picture).getroot().iter("{http://www.w3.org/2000/svg}path")
+    assert path.get("stroke") == "#ff0000"

@@ -248,8 +248,7 @@ const Signature& topologize_tiled_signature() {
 
 const Signature& topologize_polygons_signature() {
   static const Signature s = [] {
-    Signature polygons{"topologize_polygons", {"polygons", "feature_size"}, 2};
-    polygons.params.push_back("buffer_distance");
+    Signature polygons{"topologize_polygons", {"polygons", "feature_size", "buffer_distance"}, 2};
     polygons.optional.emplace_back("buffer_distance", "feature_size / 2");
     for (const Parameter& p : parameters()) {
       if (!is_required(p) && p.name != "per_curve_widths" && p.name != "merge_tolerance") {

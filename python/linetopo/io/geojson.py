@@ -101,7 +101,7 @@ def features_from_geojson(obj: Any) -> Features:
     found = False
     for geometry, where, feature in _geometries(obj, properties):
         kind = geometry["type"]
-        coords = geometry.get("coordinates")
+        coords: Any = geometry.get("coordinates")
         if kind in ("MultiLineString", "MultiPolygon") and not isinstance(coords, list):
             raise GeoJSONError(f"{where}: {kind} coordinates must be an array")
         if kind == "LineString":

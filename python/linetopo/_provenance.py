@@ -43,23 +43,12 @@ def polygon_sources(chains: Sequence[Any], polygons: Sequence[tuple[Any, Sequenc
                     feature_of: Sequence[int]) -> list[dict[int, float]]:
     """Per chain, the features of the polygons it lies in (as taken at its middle point), each
     with the chain's whole length: a polygon's centerline runs along all of it."""
-    boxes = []
-    for outer, _ in polygons:
-        xs, ys = [float(p[0]) for p in outer], [float(p[1]) for p in outer]
-        boxes.append((min(xs), min(ys), max(xs), max(ys)) if xs else None)
-    out: list[dict[int, float]] = []
-    for chain in chains:
-        length = _length(chain)
-        x, y = _middle(chain, length)
-        along: dict[int, float] = {}
-        for i, (outer, holes) in enumerate(polygons):
-            box = boxes[i]
-            if box is None or not (box[0] <= x <= box[2] and box[1] <= y <= box[3]):
-                continue
-            if _inside(x, y, outer) and not any(_inside(x, y, h) for h in holes):
-                along[feature_of[i]] = length
-        out.append(along)
-    return out
+    from ._internal import _regions
+
+    lengths = [_length(c) for c in chains]
+    middles = [_middle(c, length) for c, length in zip(chains, lengths)]
+    return [{feature_of[p]: length for p in found}
+            for length, found in zip(lengths, _regions.polygons_at(middles, polygons))]
 
 
 def _middle(line: Any, length: float) -> tuple[float, float]:
@@ -73,16 +62,6 @@ def _middle(line: Any, length: float) -> tuple[float, float]:
                     float(p[1]) + t * (float(q[1]) - float(p[1])))
         left -= step
     return float(line[0][0]), float(line[0][1])
-
-
-def _inside(x: float, y: float, ring: Any) -> bool:
-    """Whether (x, y) lies inside a ring, by the even-odd rule."""
-    inside = False
-    points = [(float(p[0]), float(p[1])) for p in ring]
-    for (x0, y0), (x1, y1) in zip(points, points[1:] + points[:1]):
-        if (y0 > y) != (y1 > y) and x < x0 + (y - y0) * (x1 - x0) / (y1 - y0):
-            inside = not inside
-    return inside
 
 
 def joined(per_chain: Sequence[dict[int, float]],

@@ -9,6 +9,7 @@
 
 #include "pipeline/pipeline.hpp"
 #include "pipeline/versions.hpp"
+#include "provenance/polygons_at.hpp"
 #include "python/convert.hpp"
 #include "python/docs.hpp"
 #include "python/interrupt.hpp"
@@ -68,6 +69,23 @@ py::tuple topologize_polygons(const py::args& args, const py::kwargs& kwargs) {
       });
   return py::make_tuple(cv::from_chains(r.chains), cv::from_points(r.nodes),
                         cv::from_pairs(r.chain_node_ids), cv::from_widths(r.widths));
+}
+
+py::list polygons_at(py::handle points, py::handle polygons) {
+  const auto native_points = cv::to_points(points, "points");
+  const auto native_polygons = cv::to_polygons(polygons, "polygons");
+  std::vector<std::vector<std::size_t>> found;
+  {
+    py::gil_scoped_release unlocked;
+    found = linetopo::polygons_at(native_points, native_polygons);
+  }
+  py::list out(found.size());
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    py::list polygons_here(found[i].size());
+    for (std::size_t k = 0; k < found[i].size(); ++k) polygons_here[k] = found[i][k];
+    out[i] = std::move(polygons_here);
+  }
+  return out;
 }
 
 py::list topologize_batch(py::handle jobs) {
@@ -152,6 +170,9 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
         py::arg("max_angle") = linetopo::kDefaultSourceMaxAngleDegrees,
         py::arg("min_share") = linetopo::kDefaultSourceMinShare);
   linetopo::py_tiles::register_tiles(m);
+  // Not an entry point: linetopo's own readers use it to give polygon chains their sources.
+  py::module_ regions = m.def_submodule("_regions", "Point in polygon for provenance.");
+  regions.def("polygons_at", &polygons_at, py::arg("points"), py::arg("polygons"));
   // The option table, for the command line and the consistency tests.
   m.attr("_PARAMETERS") = pp::export_parameters();
   m.attr("_SIGNATURES") = pp::export_signatures();

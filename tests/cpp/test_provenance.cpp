@@ -8,6 +8,7 @@
 #include <string>
 
 #include "provenance/chain_sources.hpp"
+#include "provenance/polygons_at.hpp"
 
 namespace linetopo {
 namespace {
@@ -157,6 +158,55 @@ TEST(ChainSources, GridAgreesWithEveryPair) {
       }
     }
   }
+}
+
+// The bands of edges find what testing every ring of every polygon finds, for polygons with holes
+// that overlap, and tall edges beside short ones.
+TEST(PolygonsAt, AgreesWithEveryRing) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> at(0.0, 100.0);
+  const auto star = [&](Point c, double r, int n) {
+    Ring ring;
+    for (int k = 0; k < n; ++k) {
+      const double a = 2 * kPi * k / n, s = r * (0.5 + 0.5 * (k % 2));
+      ring.push_back({c.x + s * std::cos(a), c.y + s * std::sin(a)});
+    }
+    return ring;
+  };
+  std::vector<BufferPolygon> polygons;
+  for (int i = 0; i < 40; ++i) {
+    const Point c{at(rng), at(rng)};
+    polygons.push_back({star(c, 5 + i % 20, 6 + 2 * (i % 9)), {}});
+    if (i % 3 == 0) polygons.back().holes.push_back(star(c, 1 + i % 4, 6));
+  }
+  polygons.push_back({{{0, 0}, {1, 0}, {1, 100}, {0, 100}}, {}});  // one tall, narrow one
+  std::vector<Point> points;
+  for (int i = 0; i < 2000; ++i) points.push_back({at(rng), at(rng)});
+  const auto inside = [](const Point& q, const Ring& ring) {
+    bool in = false;
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      const Point& a = ring[k];
+      const Point& b = ring[(k + 1) % ring.size()];
+      if ((a.y > q.y) != (b.y > q.y) && q.x < a.x + (q.y - a.y) * (b.x - a.x) / (b.y - a.y)) {
+        in = !in;
+      }
+    }
+    return in;
+  };
+  const auto found = polygons_at(points, polygons);
+  std::size_t hits = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    std::vector<std::size_t> want;
+    for (std::size_t p = 0; p < polygons.size(); ++p) {
+      bool in = inside(points[i], polygons[p].outer);
+      for (const Ring& h : polygons[p].holes) in = in != inside(points[i], h);
+      if (in) want.push_back(p);
+    }
+    ASSERT_EQ(found[i], want) << i;
+    hits += want.size();
+  }
+  EXPECT_GT(hits, 500u);
+  EXPECT_THROW(polygons_at({{std::nan(""), 0}}, polygons), InputError);
 }
 
 }  // namespace

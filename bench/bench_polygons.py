@@ -2,52 +2,69 @@
 
 Run:     scripts/in-env .venv-extras/bin/python bench/bench_polygons.py [--rivers 3] [--scale 1]
              [--repeat 3] [--methods ours,centerline,pygeoops] [--cl-interp F] [--pg-densify F]
-             [--fs-factor 1] [--min-tip-fraction F] [--simplification F]
-             [--junction-merge-fraction F]
+             [--fs-factor 0.5] [--min-tip-fraction 4] [--simplification 0]
+             [--junction-merge-fraction F] [--boundary-simplification 0]
 Install: scripts/in-env .venv-extras/bin/pip install -r bench/requirements-peers.txt
 The peers (the `centerline` package and pygeoops) are bench-only, never runtime dependencies.
 
 Inputs. River i (seed 1000 + i) has a main channel whose centerline is a Kinoshita-style
 meandering curve of arc length 3000 x --scale, sampled every 2 units, with a half-width r(s)
 varying smoothly between about 5 and 20 (|dr/ds| < 0.1), and 2 to 4 (x --scale) tributaries:
-smaller gently meandering curves, 400 to 900 long, that join the main curve at 45 to 75 degrees
-at a point where its half-width is at least 12, each with a half-width varying between 3 and
-min(8, half the main one at the mouth). Each channel is the union of the disks of radius r(s)
-centered on its curve: the outline is the analytic envelope c + r (-r' t +- sqrt(1 - r'^2) n)
-of that disk family plus the two end disks. Every such disk is maximal, so the curve is exactly
-the medial axis of the channel (near a mouth the union moves it slightly: at most about 0.06 of
-the local width for these angles and width ratios). The known centerline is the main curve plus
-each tributary curve from its free end to the point of the main curve it joins. Channels are
-redrawn until none comes closer to another (or to itself) than their half-widths plus 10, and
-the union is one polygon without holes. Its free ends are the main curve's two ends and each
-tributary's upstream end; the full width W(e) at a free end e is 2 r there.
+smaller gently meandering curves, 400 to 900 long, each with a half-width varying between 3 and
+min(8, half the main one at the mouth), joining the main curve where its half-width is at least
+12. Each channel is the union of the disks of radius r(s) centered on its curve: the outline is
+the analytic envelope c + r (-r' t +- sqrt(1 - r'^2) n) of that disk family plus the two end
+disks. Every such disk is maximal, so the curve is exactly the medial axis of the channel. A
+tributary meets the main curve square and straight: inside the main channel the true axis of an
+oblique tributary turns square to the bank, up to half the main width away from the tributary's
+own curve, so a known answer needs square mouths. There the true junction lies r_t^2 / (4 R)
+from the main curve (r_t <= R / 2: the tributary's and the main half-width), at most 1/32 of the
+local width; a dense Voronoi diagram of the outline confirms the known curves to within about 0.3
+units at the mouths. The known centerline is the main curve plus each tributary curve from its
+free end to the point J of the main curve it joins. Channels are redrawn until none comes closer
+to another (or to itself) than their half-widths plus 10, away from the mouths, and the union is
+one polygon without holes. Its free ends are the main curve's two ends and each tributary's
+upstream end; the full width W(e) at a free end e is 2 r there.
 
 Methods. All get the same shapely polygon (ours as its rings, as numpy arrays, converted once
 outside the timing).
-- ours: linetopo.topologize_polygons(polygons, fs) with fs = --fs-factor x the median full
-  width 2 r over the known centerline (sampled evenly by arc length), other options default
-  unless given on the command line.
+- ours: linetopo.topologize_polygons(polygons, fs, ...) with fs = --fs-factor x the median full
+  width 2 r over the known centerline (sampled evenly by arc length) and the settings for an
+  accurate axis of a channel of varying width: half its typical width as the feature size, no
+  simplification of the chains or the boundary (their defaults, fs / 10 and 0.05 x fs, stray
+  up to a quarter of a narrow tributary's width), and tips pruned below 4 x fs, about twice
+  the typical width, so that a wide rounded end gives no forked tip. The options are passed on
+  as given; --simplification etc. change them.
 - centerline: centerline.geometry.Centerline(polygon, interpolation_distance=d), a Voronoi
   diagram of the border densified every d; d = --cl-interp x the narrowest full width of the
-  river (default 0.25: four border points across the narrowest place, so that the Voronoi ridges
-  inside stay close to the true axis; coarser values leave zig-zags there).
+  river (default 0.25: four border points across the narrowest place, which keeps it within
+  0.05 of the width here; at 1 it takes about 1/4 of the time and strays up to 0.15).
 - pygeoops: pygeoops.centerline(polygon, densify_distance=d) with d = --pg-densify x the
-  narrowest full width (default 1: its documentation advises "the typical minimal width"; its
-  own default, the average width, leaves gaps at narrow places), the other parameters at their
-  automatic defaults (min_branch_length = the average width, simplifytolerance = 0.25 x it).
+  narrowest full width (default 1: its documentation advises "the typical minimal width"; the
+  outline's points lie closer than that already, so here it gives the result of its own default,
+  the average width), the other parameters at their automatic defaults (min_branch_length = the
+  average width, simplifytolerance = 0.25 x it).
 
 Measures, per river and method.
-- time: median wall time of --repeat calls, after one untimed call whose result is the one
-  measured (so imports and first-call costs are left out); ratio = method time / our time.
+- time: median wall time of one call over --repeat samples, after one untimed call whose result
+  is the one measured (so imports and first-call costs are left out); a sample of a call quicker
+  than 50 ms times enough calls back to back to last about 50 ms and divides. ratio = method
+  time / our time.
+- local width W(k) of a known point k: twice its distance to the river's boundary. That is 2 r(s)
+  away from the mouths (the disks are maximal); on the part of a tributary's curve inside the
+  main channel it is the width of the water there, not the tributary's own.
 - result->known: the result lines are sampled every 0.5 units; for each sample p, d(p) is its
-  distance to the known centerline (to its segments) and W(p) the full width 2 r at the nearest
+  distance to the known centerline (to its segments) and W(p) the local width at the nearest
   known point; samples within W(e) of a free end e (Euclidean) are left out; the column is the
   max of d(p) / W(p).
 - known->result: the same the other way round, for the known centerline sampled every 0.5 units,
-  with its own width, against the result lines; also leaving out the free-end zones. A missing
-  branch shows here.
+  with its own local width, against the result lines; also leaving out the free-end zones. A
+  missing branch shows here.
+- off mouths: the larger of the two above when points within the local width W(J) of a mouth J
+  are left out as well: it tells errors at the junctions from errors along the channels.
 - spurious: the result is made a graph (line end points within 1e-6 x the river's extent are one
-  node, zero-length lines dropped; ours uses its own node ids), and its branches are the maximal
+  node, lines from a node back to it shorter than 10 times that dropped, as Voronoi leaves them
+  at the centre of a round cap; ours uses its own node ids), and its branches are the maximal
   paths through nodes of degree 2. A dead-end branch has a tip, an end node of degree 1. It is
   spurious when any of its tips is farther than W(e) from every free end e, or when more than half
   of its samples are farther than 0.25 W(p) from the known centerline. "dead ends" counts all
@@ -64,12 +81,11 @@ import statistics
 import time
 from dataclasses import dataclass, field
 
+import linetopo
 import numpy as np
 import shapely
 from scipy.spatial import cKDTree
-from shapely.geometry import LineString, Point, Polygon
-
-import linetopo
+from shapely.geometry import Point, Polygon
 
 STEP = 2.0  # curve sampling along arc length
 SAMPLE = 0.5  # spacing of the samples that distances are measured on
@@ -87,6 +103,7 @@ class River:
     polygon: Polygon
     curves: list
     free_ends: list  # (point, full width) pairs
+    mouths: list  # (point, local width) pairs, where tributaries meet the main curve
     rings: list = field(default_factory=list)
 
 
@@ -216,9 +233,11 @@ def make_river(seed, scale):
         raise RuntimeError(f"no clean river for seed {seed}")
     free = [(main.points[0], 2 * main.half[0]), (main.points[-1], 2 * main.half[-1])]
     free += [(c.points[0], 2 * c.half[0]) for c in curves[1:]]
+    mouths = [(c.points[-1], 2 * polygon.exterior.distance(Point(c.points[-1])))
+              for c in curves[1:]]
     rings = [(np.asarray(polygon.exterior.coords), [np.asarray(h.coords)
                                                     for h in polygon.interiors])]
-    return River(polygon, curves, free, rings)
+    return River(polygon, curves, free, mouths, rings)
 
 
 # ---- measuring -----------------------------------------------------------------------------
@@ -267,7 +286,8 @@ class Sampled:
                 continue
             p0, p1, qq = self.points[a[ok]], self.points[a[ok] + 1], q[ok]
             v = p1 - p0
-            u = np.clip(np.einsum("ij,ij->i", qq - p0, v) / np.einsum("ij,ij->i", v, v), 0, 1)
+            vv = np.maximum(np.einsum("ij,ij->i", v, v), 1e-300)  # repeated points
+            u = np.clip(np.einsum("ij,ij->i", qq - p0, v) / vv, 0, 1)
             seg_d = np.hypot(*(qq - p0 - u[:, None] * v).T)
             best[ok] = np.minimum(best[ok], seg_d)
         return best, i
@@ -279,11 +299,12 @@ def local_width(river, points):
     return 2.0 * Sampled(rings).nearest(points)[0]
 
 
-def near_free_end(points, river):
-    near = np.zeros(len(points), bool)
-    for e, w in river.free_ends:
-        near |= np.hypot(*(points - e).T) < w
-    return near
+def near(points, zones):
+    """Whether each point lies within the radius of one of the (center, radius) zones."""
+    inside = np.zeros(len(points), bool)
+    for e, w in zones:
+        inside |= np.hypot(*(points - e).T) < w
+    return inside
 
 
 @dataclass
@@ -368,20 +389,22 @@ def lines_of(geometry):
 
 def measure(river, known, lines, edges, degree):
     """Max relative distance both ways (outside the free-end zones) and the branch counts."""
-    out = {"fwd": math.inf, "rev": math.inf, "spurious": 0, "dead": 0}
+    out = {"fwd": math.inf, "rev": math.inf, "off": math.inf, "spurious": 0, "dead": 0}
     if not lines:
         return out
     result = Sampled(lines)
     q = result.points
     d, i = known.nearest(q)
     rel = d / known.values[i]
-    keep = ~near_free_end(q, river)
-    out["fwd"] = float(rel[keep].max()) if keep.any() else 0.0
+    keep = ~near(q, river.free_ends)
+    out["fwd"] = float(rel[keep].max(initial=0.0))
+    off = float(rel[keep & ~near(q, river.mouths)].max(initial=0.0))
     k = known.points
     d, _ = result.nearest(k)
     rel_k = d / known.values
-    keep = ~near_free_end(k, river)
-    out["rev"] = float(rel_k[keep].max()) if keep.any() else 0.0
+    keep = ~near(k, river.free_ends)
+    out["rev"] = float(rel_k[keep].max(initial=0.0))
+    out["off"] = max(off, float(rel_k[keep & ~near(k, river.mouths)].max(initial=0.0)))
     for b in branches(edges, degree):
         if not b.tips:
             continue
@@ -389,7 +412,7 @@ def measure(river, known, lines, edges, degree):
         p, _ = densify(b.points)
         d, i = known.nearest(p)
         far = np.mean(d / known.values[i] > 0.25) > 0.5
-        loose = not near_free_end(np.asarray(b.tips), river).all()
+        loose = not near(np.asarray(b.tips), river.free_ends).all()
         out["spurious"] += bool(far or loose)
     return out
 
@@ -413,12 +436,44 @@ def ours_graph(result):
     return lines, edges, degree
 
 
-def median_time(fn, repeat):
+def method_calls(river, fs, opts, cl_interp, pg_densify, tol):
+    """Per method: the call to time, and how to make its result a graph."""
+    calls = {"ours": (lambda: run_ours(river, fs, opts), ours_graph)}
+    try:
+        from centerline.geometry import Centerline
+
+        calls["centerline"] = (
+            lambda: Centerline(river.polygon, interpolation_distance=cl_interp),
+            lambda res: shapely_graph(res.geometry, tol))
+    except ImportError:
+        pass
+    try:
+        import pygeoops
+
+        calls["pygeoops"] = (
+            lambda: pygeoops.centerline(river.polygon, densify_distance=pg_densify),
+            lambda res: shapely_graph(res, tol))
+    except ImportError:
+        pass
+    return calls
+
+
+def shapely_graph(geometry, tol):
+    lines = lines_of(geometry)
+    edges, degree = graph_of_lines(lines, tol)
+    return lines, edges, degree
+
+
+def median_time(fn, repeat, first):
+    """Median over `repeat` samples; a sample runs fn often enough to last 50 ms, when fn is
+    that quick, so that timer and scheduler noise stay small beside it."""
+    loops = max(1, math.ceil(0.05 / max(first, 1e-6)))
     times = []
     for _ in range(repeat):
         t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
+        for _ in range(loops):
+            fn()
+        times.append((time.perf_counter() - t) / loops)
     return statistics.median(times)
 
 
@@ -430,20 +485,17 @@ def main():
     ap.add_argument("--methods", default="ours,centerline,pygeoops")
     ap.add_argument("--cl-interp", type=float, default=0.25)
     ap.add_argument("--pg-densify", type=float, default=1.0)
-    ap.add_argument("--fs-factor", type=float, default=1.0)
-    ap.add_argument("--min-tip-fraction", type=float)
-    ap.add_argument("--simplification", type=float)
+    ap.add_argument("--fs-factor", type=float, default=0.5)
+    ap.add_argument("--min-tip-fraction", type=float, default=4.0)
+    ap.add_argument("--simplification", type=float, default=0.0)
     ap.add_argument("--junction-merge-fraction", type=float)
+    ap.add_argument("--boundary-simplification", type=float, default=0.0)
     args = ap.parse_args()
     methods = args.methods.split(",")
     opts = {k: getattr(args, k) for k in
-            ("min_tip_fraction", "simplification", "junction_merge_fraction")
+            ("min_tip_fraction", "simplification", "junction_merge_fraction",
+             "boundary_simplification")
             if getattr(args, k) is not None}
-    if "centerline" in methods:
-        from centerline.geometry import Centerline
-    if "pygeoops" in methods:
-        import pygeoops
-
     met = {"accuracy": [], "spurious": [], "centerline": [], "pygeoops": []}
     for r in range(args.rivers):
         seed = 1000 + r
@@ -461,34 +513,31 @@ def main():
         print(f"\nriver {r} (seed {seed}): {len(river.curves) - 1} tributaries, known centerline "
               f"{length:.0f} long, {boundary} boundary points, full width "
               f"{narrow:.1f}..{widths.max():.1f}, median {np.median(even):.1f}")
-        print(f"  ours: feature_size {fs:.2f}{'' if not opts else ', ' + str(opts)}; "
+        extra = "".join(f", {k}={v:g}" for k, v in opts.items())
+        print(f"  ours: feature_size {fs:.2f}{extra}; "
               f"centerline: interpolation_distance {args.cl_interp * narrow:.2f}; "
               f"pygeoops: densify_distance {args.pg_densify * narrow:.2f}")
 
-        calls = {
-            "ours": (lambda: run_ours(river, fs, opts), ours_graph),
-            "centerline": (
-                lambda: Centerline(river.polygon, interpolation_distance=args.cl_interp * narrow),
-                lambda res: _shapely_graph(res.geometry, tol)),
-            "pygeoops": (
-                lambda: pygeoops.centerline(river.polygon,
-                                            densify_distance=args.pg_densify * narrow),
-                lambda res: _shapely_graph(res, tol)),
-        }
+        calls = method_calls(river, fs, opts, args.cl_interp * narrow,
+                             args.pg_densify * narrow, tol)
         rows = {}
         for name in methods:
+            if name not in calls:
+                raise SystemExit(f"{name} is not installed: see the install line at the top")
             call, graph = calls[name]
+            t = time.perf_counter()
             result = call()
-            seconds = median_time(call, args.repeat)
+            seconds = median_time(call, args.repeat, time.perf_counter() - t)
             lines, edges, degree = graph(result)
             rows[name] = dict(measure(river, known, lines, edges, degree), time=seconds)
         base = rows.get("ours", {}).get("time")
         print(f"  {'method':<11} {'time ms':>9} {'x ours':>7} {'result->known':>14} "
-              f"{'known->result':>14} {'spurious':>9} {'dead ends':>10}")
+              f"{'known->result':>14} {'off mouths':>11} {'spurious':>9} {'dead ends':>10}")
         for name, row in rows.items():
             ratio = f"{row['time'] / base:7.1f}" if base else f"{'-':>7}"
             print(f"  {name:<11} {row['time'] * 1000:9.1f} {ratio} {row['fwd']:14.3f} "
-                  f"{row['rev']:14.3f} {row['spurious']:9d} {row['dead']:10d}")
+                  f"{row['rev']:14.3f} {row['off']:11.3f} {row['spurious']:9d} "
+                  f"{row['dead']:10d}")
         if "ours" in rows:
             ours = rows["ours"]
             met["accuracy"].append(max(ours["fwd"], ours["rev"]) <= 0.1)
@@ -510,12 +559,6 @@ def main():
             verdict = "met" if all(met[key]) else "NOT met"
             marks = " ".join("yes" if m else "no" for m in met[key])
             print(f"  {label}: {verdict} ({marks})")
-
-
-def _shapely_graph(geometry, tol):
-    lines = lines_of(geometry)
-    edges, degree = graph_of_lines(lines, tol)
-    return lines, edges, degree
 
 
 if __name__ == "__main__":

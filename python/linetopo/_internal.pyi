@@ -96,3 +96,5 @@ _VERSIONS: dict[str, str]
 
 # The steps of topologize_tiled; linetopo._tiles gives them types and documentation.
 _tiles: Any
+# Point in polygon, with which the readers give a polygon's chains their sources.
+_regions: Any

@@ -9,7 +9,10 @@ The functions come from the compiled core ``linetopo._internal``:
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
 - :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
 - :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line;
-- :func:`chain_sources`: the input curves that run along each chain of a result.
+- :func:`chain_sources`: the input curves that run along each chain of a result;
+- :func:`fit_curves`: a chain as smooth cubic Bézier pieces within a tolerance.
+
+:mod:`linetopo.raster` takes scans: the centerline of an image's ink.
 
 A curve is a sequence of ``(x, y)`` tuples or an ``(n, 2)`` float NumPy array.
 """
@@ -18,6 +21,7 @@ from importlib.metadata import version as _version
 
 from linetopo._internal import (
     chain_sources,
+    fit_curves,
     inflate_curves,
     strokes,
     topologize,
@@ -29,6 +33,7 @@ from linetopo._internal import (
 
 __all__ = [
     "chain_sources",
+    "fit_curves",
     "inflate_curves",
     "strokes",
     "topologize",

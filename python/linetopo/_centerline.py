@@ -9,16 +9,13 @@ import statistics
 import sys
 from typing import Any, Callable
 
-from . import _frame, _provenance
+from . import _frame, _provenance, _shapes
+from ._shapes import UsageError
 from ._extras import require
 from .io import _targets, formats, geojson, lonlat, svg
 from .io._transaction import Transaction
 
 PROG = "linetopo"
-
-
-class UsageError(Exception):
-    """A problem with what the user asked for, reported as one line and exit status 2."""
 
 
 def options() -> list[dict[str, Any]]:
@@ -90,9 +87,11 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
             columns["widths"] = line_widths
         degrees = geojson.node_degrees(len(nodes), chain_node_ids)
         table = formats.Table("chains", list(chains), columns, list(nodes), degrees)
-    attributes, notes = _provenance.attribute_columns(along, source.attributes, args.attributes,
-                                                      list(table.columns))
-    table.columns.update(attributes)
+    notes: list[str] = []
+    if source.image is None:  # a scan's ink is one source, which tells nothing
+        attributes, notes = _provenance.attribute_columns(along, source.attributes,
+                                                          args.attributes, list(table.columns))
+        table.columns.update(attributes)
     if source.drawing is not None:
         table.styles = _styles(along, source.drawing, line_widths)
     return table, stroke_chains, notes
@@ -137,39 +136,9 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
         source.attributes = {"stroke": drawing.colours + [None] * fills,
                              "stroke_width": drawing.stroke_widths + [None] * fills,
                              "fill": [None] * strokes + drawing.fill_colours}
-    if not any(len(c) >= 2 for c in curves) and not source.polygons:
+    if not any(len(c) >= 2 for c in curves) and not source.polygons and source.image is None:
         raise UsageError(f"no line of two or more points in {args.input}")
     return fmt, source, fs, curves
-
-
-def _check_polygons(args: argparse.Namespace, source: formats.Source, curves: list) -> list[str]:
-    """Refuses what does not apply to polygons; the note for input of both kinds."""
-    if not source.polygons:
-        return []
-    lines = any(len(c) >= 2 for c in curves)
-    if not lines and args.buffer_distance is not None:
-        raise UsageError(f"--buffer applies to lines, and {args.input} holds polygons only")
-    for flag, value in (("--tile-size", args.tile_size), ("--dask-scheduler",
-                                                          args.dask_scheduler)):
-        if value is not None:
-            raise UsageError(f"{flag} applies to lines only, and {args.input} holds polygons")
-    if not lines:
-        return []
-    return [f"{args.input} holds lines and polygons: the lines are buffered and united with the "
-            "polygons, whose centerline follows their own outline"]
-
-
-def _run_polygons(polygons: list, curves: list, buffer: float, fs: float,
-                  settings: dict) -> tuple:
-    """The centerline of polygons, and of lines buffered and united with them."""
-    from . import inflate_curves, topologize_polygons
-
-    options = dict(settings)
-    merge = options.pop("merge_tolerance", None)
-    lines = [c for c in curves if len(c) >= 2]
-    shapes = list(polygons) + (inflate_curves(lines, buffer, fs, merge_tolerance=merge)
-                               if lines else [])
-    return topologize_polygons(shapes, fs, buffer_distance=buffer, **options)
 
 
 def _local_runner(args: argparse.Namespace) -> Callable[..., tuple]:
@@ -326,30 +295,35 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         raise UsageError("--rfc7946 applies to GeoJSON output")
     in_fmt, source, fs, curves = _read(args)
     buffer = args.buffer_distance
-    notes = _check_polygons(args, source, curves)
-    if buffer is None:
-        buffer = fs / 2
-    rings = [ring for outer, holes in source.polygons for ring in [outer, *holes]]
-    try:
-        frame = _frame.choose(in_fmt, source.crs, list(curves) + rings, buffer,
-                              planar=args.planar, geographic=args.geographic, name=args.input)
-    except ValueError as err:
-        raise UsageError(str(err)) from None
-    out_crs = _output_crs(args, target, frame)
-    curves = frame.to_work(curves)
-    source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
+    notes = _shapes.check_polygons(args, source, curves)
     settings = {p["name"]: getattr(args, p["name"]) for p in options() if not p["required"]}
-    try:
-        if source.polygons:
-            result = _run_polygons(source.polygons, curves, buffer, fs, settings)
-        else:
-            result = run(curves, buffer, fs, settings)
-    except ValueError as err:
-        raise ValueError(f"{err} (sizes are in {frame.units})") from None
+    if source.image is not None:
+        result, fs = _shapes.run_image(args, source.image, settings)
+        buffer, frame = fs / 2, _frame.Frame(None, units="pixels")
+    else:
+        if buffer is None:
+            buffer = fs / 2
+        rings = [ring for outer, holes in source.polygons for ring in [outer, *holes]]
+        try:
+            frame = _frame.choose(in_fmt, source.crs, list(curves) + rings, buffer,
+                                  planar=args.planar, geographic=args.geographic,
+                                  name=args.input)
+        except ValueError as err:
+            raise UsageError(str(err)) from None
+        curves = frame.to_work(curves)
+        source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
+        try:
+            if source.polygons:
+                result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
+            else:
+                result = run(curves, buffer, fs, settings)
+        except ValueError as err:
+            raise ValueError(f"{err} (sizes are in {frame.units})") from None
+    out_crs = _output_crs(args, target, frame)
     table, stroke_chains, column_notes = _table(result, args, curves, source,
                                                 _provenance.source_radius(buffer, fs))
     notes += [f"warning: {n}" for n in source.notes + frame.notes] + column_notes
-    if not result[0] and not source.polygons:
+    if not result[0] and not source.polygons and source.image is None:
         tips = args.min_tip_fraction
         if tips is None:
             tips = float(next(p["rule"] for p in options() if p["name"] == "min_tip_fraction"))
@@ -376,14 +350,17 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
             geojson_crs = lonlat.geojson_crs_name(out_crs)
         except ValueError as err:
             raise UsageError(f"cannot write {target.output}: {err}") from None
+    svg_frame = source.drawing.frame if source.drawing is not None else None
+    if source.image is not None:
+        svg_frame = _shapes.image_frame(source.image)
+    if target.fmt == formats.SVG:
+        table.curves = _shapes.fitted(table.lines, args, source, fs)
     notes += [f"warning: {n}" for n in formats.write(
-        target, table, transaction, crs=out_crs,
-        frame=source.drawing.frame if source.drawing is not None else None,
+        target, table, transaction, crs=out_crs, frame=svg_frame,
         stroke_width=2 * buffer if frame.utm is None else None, geojson_crs=geojson_crs)]
     if args.feature_size is None:
-        what = ("the median stroke width" if source.drawing is None or source.drawing.paths else
-                "the median width (twice the area over the outline) of the filled shapes")
-        notes.append(f"feature size {fs:g}, {what} of {args.input}")
+        notes.append(f"feature size {fs:g}, {_shapes.feature_size_source(source)} of "
+                     f"{args.input}")
     return notes
 
 

@@ -80,6 +80,9 @@ def strokes(
     max_turn: SupportsFloat = 45.0,
     tangent_reach: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[list[tuple[int, bool]]]]: ...
+def fit_curves(
+    chain: Curve, tolerance: SupportsFloat
+) -> list[tuple[Point, Point, Point, Point]]: ...
 def chain_sources(
     chains: Sequence[Curve],
     curves: Sequence[Curve],
@@ -98,3 +101,5 @@ _VERSIONS: dict[str, str]
 _tiles: Any
 # Point in polygon, with which the readers give a polygon's chains their sources.
 _regions: Any
+# The centerline of a grey image's ink; linetopo.raster reads the image.
+_raster: Any

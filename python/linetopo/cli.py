@@ -37,11 +37,12 @@ def _non_negative_int(text: str) -> int:
 
 
 # Facts that belong to the command line alone: buffer_distance may be left out, and so may
-# feature_size for SVG input (main requires it for the rest).
+# feature_size for SVG and image input (main requires it for the rest).
 _CLI_DEFAULTS = {
     "buffer_distance": "half the feature size",
     "tile_size": "no tiles, one call for the whole input",
-    "feature_size": "the median stroke width for SVG input, required otherwise",
+    "feature_size": "the median stroke width for SVG input, the mean width of the ink for an "
+                    "image, required otherwise",
 }
 # Said in --help, and in every message about sizes of such data.
 _SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
@@ -91,10 +92,11 @@ def _build_parser() -> argparse.ArgumentParser:
         "centerline",
         prog=f"{PROG} centerline",
         usage=f"{PROG} centerline INPUT -o OUTPUT --feature-size F [options]",
-        help="compute the centerline of the lines in a GeoJSON, SVG or GIS file",
-        description="Reads the lines of a GeoJSON, SVG or GIS file (GeoPackage, Shapefile, "
-        "FlatGeobuf, GPX, ...), writes the centerline chains and their nodes. The format follows "
-        "from the extension: .geojson or .json, .svg, anything else through GDAL. " + _SIZES,
+        help="compute the centerline of the lines and areas in a GeoJSON, SVG, GIS or image file",
+        description="Reads the lines and polygons of a GeoJSON, SVG or GIS file (GeoPackage, "
+        "Shapefile, FlatGeobuf, GPX, ...) or the ink of a scan (.png, .jpg, .tif), writes the "
+        "centerline chains and their nodes. The format follows from the extension: .geojson or "
+        ".json, .svg, an image's, anything else through GDAL. " + _SIZES,
     )
     line.set_defaults(command_parser=line)
     line.add_argument("input", metavar="INPUT", nargs="+",
@@ -133,6 +135,15 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--strokes", action="store_true",
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
+    line.add_argument("--threshold", metavar="T", type=float,
+                      help="for an image: the grey level (0 to 255) between ink and paper "
+                      "(default: Otsu's, which splits the grey levels best)")
+    line.add_argument("--invert", action="store_true",
+                      help="for an image: the ink is light on dark paper")
+    line.add_argument("--curves", metavar="TOL", type=float,
+                      help="write SVG chains as cubic Bézier curves within TOL of their points "
+                      "(default for SVG and image input: the feature size / 10; 0 writes "
+                      "polylines)")
     line.add_argument("--attributes", choices=_provenance.AGGREGATIONS,
                       default=_provenance.DEFAULT_AGGREGATION,
                       help="how a line takes each attribute of the input features it follows "
@@ -189,7 +200,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         args = parser.parse_args(argv)
         if (args.command == "centerline" and args.feature_size is None
-                and not all(formats.is_svg(p, args.format) for p in args.input)):
+                and not all(formats.is_svg(p, args.format) or formats.is_raster(p)
+                            for p in args.input)):
             args.command_parser.error("the following arguments are required: --feature-size")
     except SystemExit as stop:
         # argparse has already printed its usage and message (or the help, for status 0).

@@ -44,6 +44,13 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
                                           const InflateSettings& settings,
                                           const CancelCheck& cancelled = {});
 
+// The region that rings of consistent orientation bound together, by the non-zero rule: outer
+// rings one way round, the rings of their holes the other (as an outline tracer gives them).
+// Sorted into polygons as unite_polygons does.
+std::vector<BufferPolygon> unite_rings(const std::vector<Ring>& rings,
+                                       const InflateSettings& settings,
+                                       const CancelCheck& cancelled = {});
+
 // Offsets every curve of two or more points (which passed check_inflation_input, or were made
 // from curves that did) by its radius (widths entry i when present and not empty,
 // buffer_distance otherwise), unites all shapes and returns the polygons in ascending

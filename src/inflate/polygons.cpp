@@ -71,4 +71,20 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
   return polygons_of(std::move(rings), settings.min_hole_area);
 }
 
+std::vector<BufferPolygon> unite_rings(const std::vector<Ring>& rings,
+                                       const InflateSettings& settings,
+                                       const CancelCheck& cancelled) {
+  c2::Paths64 paths;
+  for (const Ring& ring : rings) add_ring(ring, paths);
+  throw_if_cancelled(cancelled);
+  std::vector<UnionRing> united;
+  try {
+    Pieces pieces = unite(paths);
+    append_rings(pieces, united);
+  } catch (const c2::Clipper2Exception&) {
+    throw InputError("the rings reach beyond about 2.3e12, the range of Clipper2's integer grid");
+  }
+  return polygons_of(std::move(united), settings.min_hole_area);
+}
+
 }  // namespace linetopo

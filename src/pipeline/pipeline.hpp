@@ -42,6 +42,11 @@ TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
                                    const TopologizeParams& params,
                                    const CancelCheck& cancelled = {});
 
+// The same from rings bounding a region by the non-zero rule (unite_rings), as traced outlines
+// are; the rings must be finite.
+TopologyResult topologize_rings(const std::vector<Ring>& rings, const TopologizeParams& params,
+                                const CancelCheck& cancelled = {});
+
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
 // the core is whole, plus two rounds of the reaches of tip pruning and junction merging, plus one
 // feature size for the smoothing and simplification of chain ends.

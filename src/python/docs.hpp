@@ -116,6 +116,29 @@ inline constexpr const char* kStrokes =
     "    pairs; a reversed chain is walked from its last point to its first.";
 
 
+inline constexpr const char* kFitCurves =
+    "fit_curves(chain, tolerance)\n--\n\n"
+    "Fit one chain with a piecewise cubic Bezier curve, as vector editors draw\n"
+    "curves: few control points, every chain point within `tolerance` of the\n"
+    "curve, tangents continuous between pieces except at corners, where the\n"
+    "chain turns sharply. The interpreter lock is released while it fits.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "chain : curve\n"
+    "    A chain of a `topologize` result, or any polyline; closed when its\n"
+    "    last point repeats its first.\n"
+    "tolerance : float\n"
+    "    The largest distance from a chain point to the curve; positive and\n"
+    "    finite.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "pieces : list of ((x, y), (x, y), (x, y), (x, y))\n"
+    "    The cubic pieces in order, each its start point, two control points\n"
+    "    and end point; the end point of one piece is the start of the next.\n"
+    "    Empty for a chain of fewer than two distinct points.";
+
 inline constexpr const char* kChainSources =
     "chain_sources(chains, curves, radius, *, max_angle=45.0, min_share=0.5)\n--\n\n"
     "Find the input curves that made each chain: the curves that run along\n"

@@ -8,12 +8,14 @@
 #include <utility>
 
 #include "pipeline/pipeline.hpp"
+#include "bezier/fit.hpp"
 #include "pipeline/versions.hpp"
 #include "provenance/polygons_at.hpp"
 #include "python/convert.hpp"
 #include "python/docs.hpp"
 #include "python/interrupt.hpp"
 #include "python/parameters.hpp"
+#include "python/raster.hpp"
 #include "python/tiles.hpp"
 
 namespace py = pybind11;
@@ -84,6 +86,23 @@ py::list polygons_at(py::handle points, py::handle polygons) {
     py::list polygons_here(found[i].size());
     for (std::size_t k = 0; k < found[i].size(); ++k) polygons_here[k] = found[i][k];
     out[i] = std::move(polygons_here);
+  }
+  return out;
+}
+
+py::list fit_curves(py::handle chain, py::handle tolerance) {
+  const auto points = cv::to_points(chain, "chain");
+  const double tol = cv::to_double(tolerance, "tolerance");
+  std::vector<linetopo::CubicPiece> pieces;
+  {
+    py::gil_scoped_release unlocked;
+    pieces = linetopo::fit_curves(points, tol);
+  }
+  py::list out(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const linetopo::CubicPiece& c = pieces[i];
+    out[i] = py::make_tuple(py::make_tuple(c.p0.x, c.p0.y), py::make_tuple(c.p1.x, c.p1.y),
+                            py::make_tuple(c.p2.x, c.p2.y), py::make_tuple(c.p3.x, c.p3.y));
   }
   return out;
 }
@@ -165,11 +184,13 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
         py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,
         py::arg("tangent_reach") = py::none());
+  m.def("fit_curves", &fit_curves, docs::kFitCurves, py::arg("chain"), py::arg("tolerance"));
   m.def("chain_sources", &chain_sources, docs::kChainSources, py::arg("chains"), py::arg("curves"),
         py::arg("radius"), py::kw_only(),
         py::arg("max_angle") = linetopo::kDefaultSourceMaxAngleDegrees,
         py::arg("min_share") = linetopo::kDefaultSourceMinShare);
   linetopo::py_tiles::register_tiles(m);
+  linetopo::py_raster::register_raster(m);
   // Not an entry point: linetopo's own readers use it to give polygon chains their sources.
   py::module_ regions = m.def_submodule("_regions", "Point in polygon for provenance.");
   regions.def("polygons_at", &polygons_at, py::arg("points"), py::arg("polygons"));

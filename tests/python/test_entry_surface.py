@@ -23,6 +23,7 @@ SIGNATURES = {
     "max_nodes=None, resample=None, boundary_simplification=None)",
     "topologize_batch": "(jobs)",
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
+    "fit_curves": "(chain, tolerance)",
     "chain_sources": "(chains, curves, radius, *, max_angle=45.0, min_share=0.5)",
 }
 

@@ -12,7 +12,9 @@ from typing import Any, Sequence
 from . import _targets, geojson
 from ._transaction import Transaction
 
-GEOJSON, SVG, GIS = "geojson", "svg", "gis"
+GEOJSON, SVG, GIS, RASTER = "geojson", "svg", "gis", "raster"
+# Images read through Pillow, as scans whose ink is traced.
+_RASTER_EXTENSIONS = (".png", ".jpg", ".jpeg", ".tif", ".tiff")
 # Extensions read and written without GDAL; every other one is left to it.
 _EXTENSIONS = {".geojson": GEOJSON, ".json": GEOJSON, ".svg": SVG}
 
@@ -30,6 +32,7 @@ class Source:
     attributes: dict[str, list[Any]] = field(default_factory=dict)  # per feature
     polygons: list[tuple[Any, list[Any]]] = field(default_factory=list)  # (outer, holes)
     polygon_feature_of: list[int] = field(default_factory=list)
+    image: tuple[bytes, int, int] | None = None  # a scan's grey levels, width and height
 
 
 @dataclass
@@ -43,6 +46,7 @@ class Table:
     degrees: list[int] = field(default_factory=list)
     with_nodes: bool = True  # False for strokes, which have no nodes
     styles: list[tuple[str | None, float | None]] | None = None  # stroke colour and width, SVG
+    curves: list[Any] | None = None  # per line, its cubic Bézier pieces, for SVG
 
 
 def _named(path: str, named: str | None) -> str | None:
@@ -61,6 +65,11 @@ def is_svg(path: str, named: str | None) -> bool:
     return _named(path, named) == SVG
 
 
+def is_raster(path: str) -> bool:
+    """Whether ``path`` is read as an image, by its extension."""
+    return path != "-" and os.path.splitext(path)[1].lower() in _RASTER_EXTENSIONS
+
+
 def check_format_name(named: str | None) -> None:
     """Refuses a --format that names no format, before any work is done."""
     if named is not None and named.lower() not in (GEOJSON, SVG):
@@ -72,18 +81,22 @@ def check_format_name(named: str | None) -> None:
 def known_extension(path: str) -> bool:
     """Whether ``path`` ends in the extension of a format we know (so names a file)."""
     ext = os.path.splitext(path)[1].lower()
-    return bool(ext) and (ext in _EXTENSIONS or ext in _targets.SHAPEFILE_PARTS
+    return bool(ext) and (ext in _EXTENSIONS or ext in _RASTER_EXTENSIONS
+                          or ext in _targets.SHAPEFILE_PARTS
                           or ext in _targets.EXTENSIONS.values())
 
 
 def input_format(path: str, named: str | None) -> str:
-    """``"geojson"``, ``"svg"`` or ``"gis"`` (GDAL then tells the format from the content).
+    """``"geojson"``, ``"svg"``, ``"raster"`` (an image, by its extension) or ``"gis"`` (GDAL then
+    tells the format from the content).
 
     ``named`` (--format) counts only where the name does not tell: it may be meant for the
     output alone.
     """
     if path != "-" and known_extension(path):
         named = None
+    if is_raster(path):
+        return RASTER
     fmt = _named(path, named)
     fmt = fmt if fmt in (GEOJSON, SVG) else GIS
     if path == "-" and fmt == GIS:
@@ -107,6 +120,10 @@ def read(path: str, fmt: str, layer: str | None = None, skip_invalid: bool = Fal
     """Reads ``path`` (``-`` for standard input) in format ``fmt`` from :func:`input_format`."""
     if layer is not None and fmt != GIS:
         raise ValueError(f"--layer applies to GIS files, not to {fmt} input")
+    if fmt == RASTER:
+        from .. import raster
+
+        return Source([], image=raster.read_grey(path))
     if fmt == GEOJSON:
         try:
             found, crs = geojson.loads_features(_read_text(path))
@@ -169,7 +186,8 @@ def write(
         else:
             from . import svg
 
-            text = svg.dumps_svg(table.lines, table.columns, frame, stroke_width, table.styles)
+            text = svg.dumps_svg(table.lines, table.columns, frame, stroke_width, table.styles,
+                                 table.curves)
         stage_text(run, path, text)
         return []
     from . import gis

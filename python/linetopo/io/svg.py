@@ -308,6 +308,7 @@ def dumps_svg(
     frame: dict[str, str] | None,
     stroke_width: float | None,
     styles: Sequence[tuple[str | None, float | None]] | None = None,
+    curves: Sequence[Any] | None = None,
 ) -> str:
     """An SVG document with one ``path`` per line, its columns as ``data-`` attributes.
 
@@ -315,7 +316,8 @@ def dumps_svg(
     and the root element gets the same size and viewBox, so the result lays over the drawing.
     Without one, y is taken to grow upwards (map and GeoJSON data) and the page fits the lines.
     ``stroke_width`` defaults to a fraction of the extent. ``styles`` gives a line its own
-    stroke colour and width where they are not None.
+    stroke colour and width where they are not None. ``curves`` draws each line as its cubic
+    Bézier pieces (from :func:`linetopo.fit_curves`) instead of its points.
     """
     box, extent = fit(lines)
     fmt = Formatter(extent)
@@ -335,8 +337,16 @@ def dumps_svg(
         f'<g id="centerline" fill="none" stroke="#000000" stroke-width="{fmt.num(stroke_width)}"'
         ' stroke-linecap="round" stroke-linejoin="round">',
     ]
+
+    def xy(p: Any) -> str:
+        return f"{fmt.num(p[0])},{fmt.num(-p[1] if flip else p[1])}"
+
     for i, line in enumerate(lines):
-        d = "M" + " L".join(f"{fmt.num(x)},{fmt.num(-y if flip else y)}" for x, y in line)
+        if curves is not None and curves[i]:
+            d = "M" + xy(curves[i][0][0]) + "".join(
+                f" C{xy(a)} {xy(b)} {xy(c)}" for _, a, b, c in curves[i])
+        else:
+            d = "M" + " L".join(xy(p) for p in line)
         data = "".join(
             f" data-{name.replace('_', '-')}={quoteattr(_attribute(values[i]))}"
             for name, values in columns.items())

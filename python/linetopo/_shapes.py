@@ -1,0 +1,102 @@
+"""What the centerline command does for areas rather than lines: polygons, scans, and drawings
+written back as smooth curves."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+from .io import formats
+
+
+class UsageError(Exception):
+    """A problem with what the user asked for, reported as one line and exit status 2."""
+
+
+# Drawings and scans are written as Bézier curves within this share of the feature size, unless
+# told otherwise.
+CURVE_TOLERANCE_SHARE = 0.1
+
+
+def check_polygons(args: argparse.Namespace, source: formats.Source, curves: list) -> list[str]:
+    """Refuses what does not apply to polygons and scans; the note for input of both lines and
+    polygons."""
+    areas_only = source.image is not None or (
+        bool(source.polygons) and not any(len(c) >= 2 for c in curves))
+    what = "an image" if source.image is not None else "polygons"
+    if source.image is None:
+        for flag in ("--threshold", "--invert"):
+            if getattr(args, flag[2:]) not in (None, False):
+                raise UsageError(f"{flag} applies to images (.png, .jpg, .tif)")
+        if not source.polygons:
+            return []
+    if areas_only and args.buffer_distance is not None:
+        raise UsageError(f"--buffer applies to lines, and {args.input} holds {what} only")
+    for flag, value in (("--tile-size", args.tile_size),
+                        ("--dask-scheduler", args.dask_scheduler)):
+        if value is not None:
+            raise UsageError(f"{flag} applies to lines only, and {args.input} holds {what}")
+    if areas_only:
+        return []
+    return [f"{args.input} holds lines and polygons: the lines are buffered and united with the "
+            "polygons, whose centerline follows their own outline"]
+
+
+def run_polygons(polygons: list, curves: list, buffer: float, fs: float,
+                 settings: dict) -> tuple:
+    """The centerline of polygons, and of lines buffered and united with them."""
+    from . import inflate_curves, topologize_polygons
+
+    options = dict(settings)
+    merge = options.pop("merge_tolerance", None)
+    lines = [c for c in curves if len(c) >= 2]
+    shapes = list(polygons) + (inflate_curves(lines, buffer, fs, merge_tolerance=merge)
+                               if lines else [])
+    return topologize_polygons(shapes, fs, buffer_distance=buffer, **options)
+
+
+def run_image(args: argparse.Namespace, image: tuple[bytes, int, int],
+              settings: dict) -> tuple[tuple, float]:
+    """The centerline of a scan's ink, and the feature size it took."""
+    from . import raster
+    from ._internal import _raster
+
+    pixels, width, height = image
+    threshold = raster.otsu_threshold(pixels) if args.threshold is None else args.threshold
+    options = {k: v for k, v in settings.items() if k != "merge_tolerance" and v is not None}
+    result, fs = _raster.centerline(pixels, width, height, threshold, bool(args.invert),
+                                    args.feature_size, options)
+    if result is None:
+        side = "lighter" if args.invert else "darker"
+        raise UsageError(f"no ink in {args.input}: no pixel is {side} than the threshold "
+                         f"{threshold:g}" + ("" if args.invert else " (--invert takes light ink)"))
+    return result, fs
+
+
+def image_frame(image: tuple[bytes, int, int]) -> dict[str, str]:
+    """The SVG root's size of a scan's result: the image's, in pixels, so that it lays over it."""
+    _, width, height = image
+    return {"width": str(width), "height": str(height), "viewBox": f"0 0 {width} {height}"}
+
+
+def fitted(lines: list, args: argparse.Namespace, source: formats.Source,
+           fs: float) -> list | None:
+    """Each line as cubic Bézier pieces for SVG output: within --curves, by default a tenth of
+    the feature size for drawings and scans; None for straight polylines."""
+    from . import fit_curves
+
+    tolerance = args.curves
+    if tolerance is None and (source.drawing is not None or source.image is not None):
+        tolerance = CURVE_TOLERANCE_SHARE * fs
+    if tolerance is None or not tolerance > 0:
+        return None
+    return [fit_curves(line, tolerance) for line in lines]
+
+
+def feature_size_source(source: formats.Source) -> str:
+    """Where the feature size came from when none was given, for the note that says so."""
+    if source.image is not None:
+        return "the mean stroke width (twice the ink's area over its outline)"
+    if source.drawing is None or source.drawing.paths:
+        return "the median stroke width"
+    return "the median width (twice the area over the outline) of the filled shapes"

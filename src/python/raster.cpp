@@ -1,0 +1,90 @@
+// A grey image's ink traced and run through the polygon pipeline without going through Python
+// objects, so that a large scan stays in bounded memory.
+#include "python/raster.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "python/convert.hpp"
+#include "python/interrupt.hpp"
+#include "python/parameters.hpp"
+#include "raster/trace.hpp"
+
+namespace py = pybind11;
+namespace cv = linetopo::py_convert;
+namespace pp = linetopo::py_params;
+
+namespace linetopo::py_raster {
+namespace {
+
+double ring_length(const Ring& r) {
+  double total = 0.0;
+  for (std::size_t k = 0; k < r.size(); ++k) total += dist(r[k], r[(k + 1) % r.size()]);
+  return total;
+}
+
+double ring_area(const Ring& r) {
+  double twice = 0.0;
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const Point& a = r[k];
+    const Point& b = r[(k + 1) % r.size()];
+    twice += a.x * b.y - b.x * a.y;
+  }
+  return twice / 2.0;
+}
+
+// Traces the ink of the image (width x height bytes, row by row) and returns the centerline
+// result with the feature size used: the one given, else the ink's mean stroke width, twice its
+// area over the length of its outline.
+py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t height,
+                     double threshold, bool light_ink, py::handle feature_size,
+                     const py::dict& options) {
+  const py::buffer_info info = pixels.request();
+  if (info.itemsize != 1 || static_cast<std::size_t>(info.size) != width * height) {
+    throw py::value_error("pixels must hold width x height bytes");
+  }
+  const GreyView view{static_cast<const std::uint8_t*>(info.ptr), width, height, width};
+  std::vector<Ring> rings = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
+    InkOutline ink = trace_ink(view, threshold, light_ink, cancelled);
+    std::vector<Ring> all = std::move(ink.outer);
+    for (Ring& hole : ink.holes) all.push_back(std::move(hole));
+    return all;
+  });
+  double fs = 0.0;
+  if (feature_size.is_none()) {
+    double area = 0.0;
+    double outline = 0.0;
+    for (const Ring& r : rings) {
+      area += ring_area(r);
+      outline += ring_length(r);
+    }
+    if (!(outline > 0.0 && area > 0.0)) return py::make_tuple(py::none(), 0.0);
+    fs = 2.0 * area / outline;
+  } else {
+    fs = cv::to_double(feature_size, "feature_size");
+  }
+  py::dict given(options);
+  if (!given.contains("buffer_distance")) given["buffer_distance"] = fs / 2;
+  const pp::Call call =
+      pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);
+  const TopologyResult result =
+      py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
+        return topologize_rings(rings, call.job.params, cancelled);
+      });
+  py::tuple topology =
+      py::make_tuple(cv::from_chains(result.chains), cv::from_points(result.nodes),
+                     cv::from_pairs(result.chain_node_ids), cv::from_widths(result.widths));
+  return py::make_tuple(std::move(topology), fs);
+}
+
+}  // namespace
+
+void register_raster(py::module_& m) {
+  // Not an entry point: linetopo.raster reads the image and chooses the threshold.
+  py::module_ raster = m.def_submodule("_raster", "The centerline of a grey image's ink.");
+  raster.def("centerline", &centerline, py::arg("pixels"), py::arg("width"), py::arg("height"),
+             py::arg("threshold"), py::arg("light_ink"), py::arg("feature_size"),
+             py::arg("options"));
+}
+
+}  // namespace linetopo::py_raster

@@ -1,0 +1,212 @@
+// Marching squares over the pixel centres, cell rows in bands on the pool, then the segments
+// linked into rings through the grid edges they cross.
+#include "raster/trace.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "parallel/parallel.hpp"
+
+namespace linetopo {
+namespace {
+
+// Cell rows per band: enough work per task, and a band's segments are few against the image.
+constexpr std::size_t kRowsPerBand = 64;
+// The level is kept this far from any grey level, so that no sample lies on it and every
+// crossing falls strictly inside its grid edge.
+constexpr double kLevelOffset = 1e-3;
+
+// One piece of outline in one cell: from the crossing on grid edge `from` to that on `to`, ink
+// on its left.
+struct Step {
+  std::uint64_t from = 0;
+  std::uint64_t to = 0;
+  Point at;  // the crossing on `from`
+};
+
+class Tracer {
+ public:
+  Tracer(const GreyView& image, double threshold, bool light_ink)
+      : image_(image), light_(light_ink) {
+    level_ = light_ink ? threshold + 0.5 : threshold - 0.5;
+    if (level_ == std::round(level_)) level_ += kLevelOffset;
+    // Beyond the border lies paper of the lightest (or, for light ink, darkest) grey, so that
+    // ink at the border ends as it would inside; never ink, whatever the level.
+    paper_ = std::min(-1.0, light_ink ? -level_ : level_ - 255.0);
+  }
+
+  // The segments of the cells whose top-left sample lies in rows [first, last), counted from
+  // -1 (the paper above the image).
+  std::vector<Step> band(std::int64_t first, std::int64_t last) const {
+    std::vector<Step> out;
+    const auto columns = static_cast<std::int64_t>(image_.width);
+    for (std::int64_t r = first; r < last; ++r) {
+      for (std::int64_t c = -1; c < columns; ++c) cell(c, r, out);
+    }
+    return out;
+  }
+
+ private:
+  // Positive inside the ink, never zero.
+  double field(std::int64_t c, std::int64_t r) const {
+    if (c < 0 || r < 0 || c >= static_cast<std::int64_t>(image_.width) ||
+        r >= static_cast<std::int64_t>(image_.height)) {
+      return paper_;
+    }
+    const double v = image_.pixels[static_cast<std::size_t>(r) * image_.row_stride +
+                                   static_cast<std::size_t>(c)];
+    return light_ ? v - level_ : level_ - v;
+  }
+
+  // Grid edges: horizontal from sample (c, r) to (c + 1, r), vertical from (c, r) to (c, r + 1),
+  // numbered from the padded corner.
+  std::uint64_t edge_id(std::int64_t c, std::int64_t r, bool vertical) const {
+    const auto cc = static_cast<std::uint64_t>(c + 1);
+    const auto rr = static_cast<std::uint64_t>(r + 1);
+    return ((rr * (image_.width + 2) + cc) << 1) | (vertical ? 1U : 0U);
+  }
+
+  void cell(std::int64_t c, std::int64_t r, std::vector<Step>& out) const {
+    // Corners 0 top-left, 1 top-right, 2 bottom-right, 3 bottom-left; edge k runs from corner k
+    // to corner k + 1.
+    static constexpr std::array<std::array<int, 2>, 4> kCorner{{{0, 0}, {1, 0}, {1, 1}, {0, 1}}};
+    std::array<double, 4> s{};
+    std::array<bool, 4> in{};
+    int inside = 0;
+    for (int k = 0; k < 4; ++k) {
+      s[k] = field(c + kCorner[k][0], r + kCorner[k][1]);
+      in[k] = s[k] > 0.0;
+      inside += in[k] ? 1 : 0;
+    }
+    if (inside == 0 || inside == 4) return;
+    std::array<Point, 4> point{};
+    std::array<std::uint64_t, 4> id{};
+    std::array<bool, 4> crossed{};
+    for (int k = 0; k < 4; ++k) {
+      const int j = (k + 1) % 4;
+      crossed[k] = in[k] != in[j];
+      if (!crossed[k]) continue;
+      const double t = s[k] / (s[k] - s[j]);
+      const double xk = static_cast<double>(c + kCorner[k][0]) + 0.5;
+      const double yk = static_cast<double>(r + kCorner[k][1]) + 0.5;
+      const double xj = static_cast<double>(c + kCorner[j][0]) + 0.5;
+      const double yj = static_cast<double>(r + kCorner[j][1]) + 0.5;
+      point[k] = {xk + t * (xj - xk), yk + t * (yj - yk)};
+      // The edge from the lower-numbered sample: top and bottom are horizontal.
+      const bool vertical = k % 2 == 1;
+      const std::int64_t ec = k == 1 ? c + 1 : c;
+      const std::int64_t er = k == 2 ? r + 1 : r;
+      id[k] = edge_id(ec, er, vertical);
+    }
+    const auto emit = [&](int e1, int e2) {
+      // The corner between adjacent edges, else the top-left one: ink must lie on the left.
+      const int x = (e2 == (e1 + 1) % 4) ? e2 : (e1 == (e2 + 1) % 4) ? e1 : 0;
+      const Point corner{static_cast<double>(c + kCorner[x][0]) + 0.5,
+                         static_cast<double>(r + kCorner[x][1]) + 0.5};
+      const Point& p = point[e1];
+      const Point& q = point[e2];
+      const double cross = (q.x - p.x) * (corner.y - p.y) - (q.y - p.y) * (corner.x - p.x);
+      if ((cross > 0.0) == in[x]) {
+        out.push_back({id[e1], id[e2], p});
+      } else {
+        out.push_back({id[e2], id[e1], q});
+      }
+    };
+    if (inside == 2 && in[0] == in[2]) {
+      // A saddle: the mean decides whether the ink corners meet through the middle, and the
+      // segments cut off the two corners that do not.
+      const bool middle = s[0] + s[1] + s[2] + s[3] > 0.0;
+      if (in[1] != middle) {
+        emit(0, 1);
+        emit(2, 3);
+      } else {
+        emit(3, 0);
+        emit(1, 2);
+      }
+      return;
+    }
+    std::array<int, 2> ends{};
+    int n = 0;
+    for (int k = 0; k < 4; ++k) {
+      if (crossed[k]) ends[static_cast<std::size_t>(n++)] = k;
+    }
+    if (n != 2) throw InternalError("internal error: a cell crossed " + std::to_string(n) + " times");
+    emit(ends[0], ends[1]);
+  }
+
+  GreyView image_;
+  bool light_ = false;
+  double level_ = 0.0;
+  double paper_ = -1.0;
+};
+
+double shoelace(const Ring& ring) {
+  double twice = 0.0;
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    const Point& a = ring[k];
+    const Point& b = ring[(k + 1) % ring.size()];
+    twice += a.x * b.y - b.x * a.y;
+  }
+  return twice / 2.0;
+}
+
+}  // namespace
+
+InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
+                     const CancelCheck& cancelled) {
+  if (!std::isfinite(threshold)) {
+    throw InputError("threshold must be a finite number, got " + number_text(threshold));
+  }
+  InkOutline out;
+  if (image.width == 0 || image.height == 0) return out;
+  if (image.pixels == nullptr || image.row_stride < image.width) {
+    throw InternalError("internal error: an image view without its pixels");
+  }
+  const Tracer tracer(image, threshold, light_ink);
+  const auto rows = static_cast<std::int64_t>(image.height) + 1;  // from -1 to height - 1
+  const auto band_rows = static_cast<std::int64_t>(kRowsPerBand);
+  const auto bands = static_cast<std::size_t>((rows + band_rows - 1) / band_rows);
+  std::vector<std::vector<Step>> per_band(bands);
+  parallel_for(bands, [&](std::size_t b) {
+    throw_if_cancelled(cancelled);
+    const std::int64_t first = -1 + static_cast<std::int64_t>(b) * band_rows;
+    per_band[b] = tracer.band(first, std::min(first + band_rows, rows - 1));
+  });
+  std::vector<Step> segments;
+  for (std::vector<Step>& band : per_band) {
+    segments.insert(segments.end(), band.begin(), band.end());
+    band = {};
+  }
+  parallel_sort(segments.begin(), segments.end(),
+                [](const Step& a, const Step& b) { return a.from < b.from; });
+  throw_if_cancelled(cancelled);
+
+  // Every crossing starts one segment and ends another, so following `to` closes each ring.
+  std::vector<char> used(segments.size(), 0);
+  const auto find = [&](std::uint64_t from) {
+    const auto it = std::lower_bound(
+        segments.begin(), segments.end(), from,
+        [](const Step& s, std::uint64_t id) { return s.from < id; });
+    if (it == segments.end() || it->from != from) {
+      throw InternalError("internal error: an outline that does not close");
+    }
+    return static_cast<std::size_t>(it - segments.begin());
+  };
+  for (std::size_t start = 0; start < segments.size(); ++start) {
+    if (used[start]) continue;
+    Ring ring;
+    std::size_t k = start;
+    while (!used[k]) {
+      used[k] = 1;
+      ring.push_back(segments[k].at);
+      k = find(segments[k].to);
+    }
+    if (k != start) throw InternalError("internal error: outline segments that branch");
+    (shoelace(ring) > 0.0 ? out.outer : out.holes).push_back(std::move(ring));
+  }
+  return out;
+}
+
+}  // namespace linetopo

@@ -14,6 +14,7 @@ EXTRAS = {
     "shapely": "geo",
     "distributed": "dask",
     "dask": "dask",
+    "PIL.Image": "raster",
 }
 
 

@@ -54,13 +54,15 @@ def read_grey(image: Any) -> tuple[bytes, int, int]:
 
 def otsu_threshold(pixels: bytes) -> float:
     """Otsu's threshold of the grey levels: the level that best splits them into two classes
-    (the largest variance between the classes); ink is darker than it."""
+    (the largest variance between the classes); ink is darker than it. Where several levels
+    split them equally well (no grey between the classes), the middle one, so that the outline
+    runs halfway between ink and paper."""
     counts = [0] * 256
     for level, count in enumerate(_histogram(pixels)):
         counts[level] = count
     total = sum(counts)
     weighted = sum(level * count for level, count in enumerate(counts))
-    best, best_level = -1.0, 128.0
+    best, first, last = -1.0, 127, 127
     below = below_weighted = 0.0
     for level in range(256):
         below += counts[level]
@@ -71,9 +73,11 @@ def otsu_threshold(pixels: bytes) -> float:
         mean_below = below_weighted / below
         mean_above = (weighted - below_weighted) / above
         spread = below * above * (mean_below - mean_above) ** 2
-        if spread > best:
-            best, best_level = spread, level + 0.5
-    return best_level
+        if spread > best * (1 + 1e-12):
+            best, first, last = spread, level, level
+        elif spread >= best * (1 - 1e-12):
+            last = level
+    return (first + last) / 2 + 0.5
 
 
 def _histogram(pixels: bytes) -> list[int]:

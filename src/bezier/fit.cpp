@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,9 +89,11 @@ Chain make_chain(const Polyline& points, double tolerance) {
   c.n = points.size();
   c.closed = c.n >= 3 && points.front() == points.back();
   const std::size_t laps = c.closed ? 3 : 1;
-  c.p.reserve(laps * c.n);
   c.p = points;
-  for (std::size_t lap = 1; lap < laps; ++lap) c.p.insert(c.p.end(), points.begin() + 1, points.end());
+  c.p.reserve(laps * c.n);
+  for (std::size_t lap = 1; lap < laps; ++lap) {
+    c.p.insert(c.p.end(), points.begin() + 1, points.end());
+  }
   c.s.assign(c.p.size(), 0.0);
   for (std::size_t k = 1; k < c.p.size(); ++k) c.s[k] = c.s[k - 1] + dist(c.p[k - 1], c.p[k]);
   c.laps_offset = c.closed ? c.n - 1 : 0;
@@ -159,10 +162,12 @@ std::vector<std::size_t> find_corners(const Chain& c) {
   std::set<std::size_t> corners;
   for (const auto& [turn, v] : candidates) {
     const auto next = corners.lower_bound(v);
+    // Past the last corner the next one round a closed chain is the first, and the other way.
     const bool clear_after =
         next != corners.end() ? apart(v, *next) : corners.empty() || apart(v, *corners.begin());
-    const bool clear_before = next != corners.begin() ? apart(v, *std::prev(next))
-                                                      : corners.empty() || apart(v, *corners.rbegin());
+    const bool clear_before = next != corners.begin()
+                                  ? apart(v, *std::prev(next))
+                                  : corners.empty() || apart(v, *corners.rbegin());
     if (clear_after && clear_before) corners.insert(v);
   }
   return {corners.begin(), corners.end()};
@@ -186,7 +191,8 @@ struct Span {
 Point end_estimate(const Chain& c, std::size_t first, std::size_t last, bool at_last) {
   const double r = std::min(c.reach, 0.5 * (c.s[last] - c.s[first]));
   const std::size_t k = at_last ? last : first;
-  const std::size_t j = at_last ? back_vertex(c, last, first, r) : forward_vertex(c, first, last, r);
+  const std::size_t j =
+      at_last ? back_vertex(c, last, first, r) : forward_vertex(c, first, last, r);
   return unit(c.p[j] - c.p[k]);
 }
 
@@ -199,8 +205,8 @@ struct Fit {
 // Least squares for the handles given the parameters u (one per span point): each handle is a
 // length along its end's tangent, or both coordinates when the end is free and free_ends is set.
 // nullopt when the equations are singular or the handles come out degenerate.
-std::optional<CubicPiece> solve_handles(const Chain& c, const Span& sp, const std::vector<double>& u,
-                                        bool free_ends) {
+std::optional<CubicPiece> solve_handles(const Chain& c, const Span& sp,
+                                        const std::vector<double>& u, bool free_ends) {
   const Point& p0 = c.p[sp.first];
   const Point& p3 = c.p[sp.last];
   const bool free_start = free_ends && !sp.start.fixed;
@@ -273,12 +279,16 @@ void measure(const Chain& c, const Span& sp, const std::vector<double>& u, Fit& 
   fit.worst = sp.first + 1;
   for (std::size_t i = 1; i + 1 < u.size(); ++i) {
     const double d = dist(at(fit.piece, u[i]), c.p[sp.first + i]);
-    if (d > fit.error) fit.error = d, fit.worst = sp.first + i;
+    if (d > fit.error) {
+      fit.error = d;
+      fit.worst = sp.first + i;
+    }
   }
 }
 
 // One Newton step per point towards the parameter of its nearest curve point.
-void reparametrise(const Chain& c, const Span& sp, const CubicPiece& piece, std::vector<double>& u) {
+void reparametrise(const Chain& c, const Span& sp, const CubicPiece& piece,
+                   std::vector<double>& u) {
   for (std::size_t i = 1; i + 1 < u.size(); ++i) {
     const Point d = at(piece, u[i]) - c.p[sp.first + i];
     const Point d1 = first_derivative(piece, u[i]);
@@ -317,7 +327,11 @@ std::optional<Fit> fit_span(const Chain& c, const Span& sp, bool free_ends, doub
   return fit;
 }
 
-// Two points: a straight piece (handles at thirds) unless a neighbour fixes a tangent.
+CubicPiece straight_piece(const Point& a, const Point& b) {
+  return with_handles(a, kFallbackHandleFraction * (b - a), kFallbackHandleFraction * (a - b), b);
+}
+
+// Two points: a straight piece unless a neighbour fixes a tangent, whose handle then follows it.
 CubicPiece two_point_piece(const Chain& c, const Span& sp) {
   const Point& a = c.p[sp.first];
   const Point& b = c.p[sp.last];
@@ -331,6 +345,7 @@ CubicPiece two_point_piece(const Chain& c, const Span& sp) {
 CubicPiece three_point_piece(const Polyline& p) {
   const double a = dist(p[0], p[1]);
   const double t = a / (a + dist(p[1], p[2]));
+  if (!(t > 0.0 && t < 1.0)) return straight_piece(p[0], p[2]);  // a middle point on an end
   const Point control =
       p[0] + (1.0 / (2.0 * t * (1.0 - t))) * ((p[1] - p[0]) - (t * t) * (p[2] - p[0]));
   return {p[0], p[0] + (2.0 / 3.0) * (control - p[0]), p[2] + (2.0 / 3.0) * (control - p[2]),
@@ -421,7 +436,7 @@ std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance) {
     if (points.empty() || chain[k] != points.back()) points.push_back(chain[k]);
   }
   if (points.size() < 2) return {};
-  if (points.size() == 2) return {two_point_piece(make_chain(points, tolerance), {0, 1, {}, {}})};
+  if (points.size() == 2) return {straight_piece(points[0], points[1])};
   if (points.size() == 3) return {three_point_piece(points)};
   const Chain c = make_chain(points, tolerance);
   std::vector<CubicPiece> out;

@@ -31,7 +31,8 @@ class Tracer {
   Tracer(const GreyView& image, double threshold, bool light_ink)
       : image_(image), light_(light_ink) {
     level_ = light_ink ? threshold + 0.5 : threshold - 0.5;
-    if (level_ == std::round(level_)) level_ += kLevelOffset;
+    // Away from the ink, so that an image and its negative trace alike.
+    if (level_ == std::round(level_)) level_ += light_ink ? kLevelOffset : -kLevelOffset;
     // Beyond the border lies paper of the lightest (or, for light ink, darkest) grey, so that
     // ink at the border ends as it would inside; never ink, whatever the level.
     paper_ = std::min(-1.0, light_ink ? -level_ : level_ - 255.0);

@@ -1,0 +1,79 @@
+"""Scans in: the centerline of an image's ink, through the library and the command line."""
+
+import math
+import xml.etree.ElementTree as ET
+
+import pytest
+
+PIL = pytest.importorskip("PIL.Image")
+from PIL import ImageDraw  # noqa: E402
+
+from linetopo.raster import centerline, otsu_threshold  # noqa: E402
+
+WIDTH = 12
+
+
+def drawing(ink=0, paper=255, mode="L"):
+    """A T of two strokes and a ring, 12 pixels wide, drawn with Pillow."""
+    image = PIL.new(mode, (400, 300), paper)
+    pen = ImageDraw.Draw(image)
+    pen.line([(50, 50), (350, 50)], fill=ink, width=WIDTH)
+    pen.line([(200, 50), (200, 250)], fill=ink, width=WIDTH)
+    pen.ellipse([(60, 120), (160, 220)], outline=ink, width=WIDTH)
+    return image
+
+
+def test_the_centerline_of_a_drawn_t_and_ring():
+    (chains, nodes, ids, _), fs = centerline(drawing())
+    assert fs == pytest.approx(WIDTH, rel=0.2)  # the ink's mean width
+    loops = [c for c, (s, e) in zip(chains, ids) if s == e]
+    assert len(loops) == 1 and all(abs(math.dist(p, (110.5, 170.5)) - 44.5) < 2 for p in loops[0])
+    degrees = {}
+    for s, e in ids:
+        degrees[s] = degrees.get(s, 0) + 1
+        degrees[e] = degrees.get(e, 0) + 1
+    [junction] = [n for n, d in degrees.items() if d == 3]
+    assert math.dist(nodes[junction], (200.5, 50.5)) < WIDTH / 2
+    ends = sorted(nodes[n] for n, d in degrees.items() if d == 1)
+    for end, want in zip(ends, [(50, 50), (200, 250), (350, 50)]):
+        assert math.dist(end, want) < WIDTH
+
+
+@pytest.mark.parametrize("variant", ["array", "invert", "colour"])
+def test_the_same_ink_whatever_form_the_image_takes(variant):
+    numpy = pytest.importorskip("numpy")
+    want = centerline(drawing())
+    if variant == "array":
+        got = centerline(numpy.asarray(drawing()))
+    elif variant == "invert":
+        got = centerline(drawing(ink=255, paper=0), invert=True)
+    else:
+        got = centerline(drawing(ink=(0, 0, 0), paper=(255, 255, 255), mode="RGB"))
+    assert got == want
+
+
+def test_threshold_and_empty_images():
+    pixels = bytes([20] * 700 + [230] * 300)
+    assert 20 < otsu_threshold(pixels) < 230
+    assert centerline(PIL.new("L", (50, 40), 255)) == (None, 0.0)
+    with pytest.raises(ValueError, match="2-D grey levels"):
+        centerline(pytest.importorskip("numpy").zeros((4, 4, 3)))
+
+
+def test_command_line_on_a_scan(tmp_path, capsys):
+    from linetopo.cli import main
+
+    scan, out = tmp_path / "scan.png", tmp_path / "out.svg"
+    drawing().save(scan)
+    assert main(["centerline", str(scan), "-o", str(out)]) == 0
+    root = ET.parse(out).getroot()
+    assert [root.get(k) for k in ("width", "height", "viewBox")] == ["400", "300", "0 0 400 300"]
+    paths = list(root.iter("{http://www.w3.org/2000/svg}path"))
+    assert len(paths) == 4 and all(" C" in p.get("d") for p in paths)
+    assert "feature size" in capsys.readouterr().err
+    assert main(["centerline", str(scan), "-o", str(tmp_path / "b.svg"), "--buffer", "3"]) == 2
+    blank = tmp_path / "blank.png"
+    PIL.new("L", (30, 30), 255).save(blank)
+    assert main(["centerline", str(blank), "-o", str(tmp_path / "c.svg")]) == 2
+    err = capsys.readouterr().err
+    assert "--buffer applies to lines" in err and "no ink in" in err

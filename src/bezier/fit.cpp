@@ -1,5 +1,6 @@
 // Fits a chain with cubic Bézier pieces: least squares on chord-length parameters refined by
-// Newton steps, split at the worst point, tangent-continuous except at sharp corners.
+// Newton steps, split at the worst point (or in two where two pieces fit), tangent-continuous
+// except at sharp corners.
 #include "bezier/fit.hpp"
 
 #include <algorithm>
@@ -11,8 +12,12 @@
 #include <string>
 #include <utility>
 
+#include "bezier/parts.hpp"
+
 namespace linetopo {
 namespace {
+
+using namespace bezier_parts;  // this stage's own parts
 
 // A vertex where the chain turns by more than this is a drawn corner: its pieces meet there with
 // independent tangents. Smooth curves sampled as the chains are turn far less at a vertex.
@@ -24,65 +29,11 @@ constexpr double kReachTolerances = 2.0;
 // On a closed chain a direction looks at most this fraction of its length away, so that the two
 // sides of a point never overlap.
 constexpr double kLoopReachFraction = 0.25;
-// Newton reparametrisation steps tried on a piece before it is split; they only run when the
-// piece misses by at most kNewtonErrorTolerances, since a piece further off needs a split anyway.
-constexpr int kNewtonIterations = 4;
-constexpr double kNewtonErrorTolerances = 4.0;
-// A handle shorter than kMinHandleFraction of its span's length would lose the tangent, and one
-// longer than the span loops: such a solve is ill-conditioned and the span falls back on handles
-// of a third of its length.
-constexpr double kMinHandleFraction = 1e-6;
-constexpr double kMaxHandleFraction = 1.0;
-constexpr double kFallbackHandleFraction = 1.0 / 3.0;
-// Pivots below this fraction of the largest diagonal entry make the normal equations singular.
-constexpr double kSingularPivot = 1e-10;
-// Unknowns of the least squares: two handles, each either a length along a fixed tangent or free.
-constexpr std::size_t kMaxUnknowns = 4;
-
-Point operator+(const Point& a, const Point& b) { return {a.x + b.x, a.y + b.y}; }
-Point operator-(const Point& a, const Point& b) { return {a.x - b.x, a.y - b.y}; }
-Point operator*(double k, const Point& a) { return {k * a.x, k * a.y}; }
-double dot(const Point& a, const Point& b) { return a.x * b.x + a.y * b.y; }
-double cross(const Point& a, const Point& b) { return a.x * b.y - a.y * b.x; }
-double norm(const Point& a) { return std::hypot(a.x, a.y); }
-
-Point unit(const Point& v) {
-  const double n = norm(v);
-  if (!(n > kLengthEpsilon) || !std::isfinite(n)) return {0.0, 0.0};
-  return (1.0 / n) * v;
-}
-
-Point at(const CubicPiece& c, double u) {
-  const double v = 1.0 - u;
-  return (v * v * v) * c.p0 + (3.0 * v * v * u) * c.p1 + (3.0 * v * u * u) * c.p2 +
-         (u * u * u) * c.p3;
-}
-
-Point first_derivative(const CubicPiece& c, double u) {
-  const double v = 1.0 - u;
-  return (3.0 * v * v) * (c.p1 - c.p0) + (6.0 * v * u) * (c.p2 - c.p1) +
-         (3.0 * u * u) * (c.p3 - c.p2);
-}
-
-Point second_derivative(const CubicPiece& c, double u) {
-  return (6.0 * (1.0 - u)) * (c.p2 - 2.0 * c.p1 + c.p0) + (6.0 * u) * (c.p3 - 2.0 * c.p2 + c.p1);
-}
-
-CubicPiece with_handles(const Point& p0, const Point& h1, const Point& h2, const Point& p3) {
-  return {p0, p0 + h1, p3 + h2, p3};
-}
-
-// The chain without repeated points and its arc lengths. A closed chain is stored as three laps
-// (seam points shared), so that directions across the seam are plain index ranges: its vertex i
-// is also at index laps_offset + i, with a whole lap on either side.
-struct Chain {
-  Polyline p;
-  std::vector<double> s;
-  std::size_t n = 0;  // points of one lap, the seam counted at both ends
-  std::size_t laps_offset = 0;
-  bool closed = false;
-  double reach = 0.0;
-};
+// A span missing by at most this many tolerances looks for a split into two pieces that fit,
+// among this many points (all of them on shorter spans): the worst point is often near an end,
+// and splitting there leaves a long rest that needs two more.
+constexpr double kTwoPieceErrorTolerances = 16.0;
+constexpr std::size_t kSplitCandidates = 16;
 
 Chain make_chain(const Polyline& points, double tolerance) {
   Chain c;
@@ -173,20 +124,6 @@ std::vector<std::size_t> find_corners(const Chain& c) {
   return {corners.begin(), corners.end()};
 }
 
-// One end of a span: its tangent pointing into the span, fixed where a neighbouring piece shares
-// it, an estimate the fit may improve on where the end is free (a chain end or a corner).
-struct End {
-  Point tangent;
-  bool fixed = false;
-};
-
-struct Span {
-  std::size_t first = 0;
-  std::size_t last = 0;
-  End start;
-  End end;
-};
-
 // Free end tangents: towards the farthest vertex within a reach and half the span.
 Point end_estimate(const Chain& c, std::size_t first, std::size_t last, bool at_last) {
   const double r = std::min(c.reach, 0.5 * (c.s[last] - c.s[first]));
@@ -196,161 +133,6 @@ Point end_estimate(const Chain& c, std::size_t first, std::size_t last, bool at_
   return unit(c.p[j] - c.p[k]);
 }
 
-struct Fit {
-  CubicPiece piece;
-  double error = 0.0;
-  std::size_t worst = 0;  // the span point furthest from its curve point
-};
-
-// Least squares for the handles given the parameters u (one per span point): each handle is a
-// length along its end's tangent, or both coordinates when the end is free and free_ends is set.
-// nullopt when the equations are singular or the handles come out degenerate.
-std::optional<CubicPiece> solve_handles(const Chain& c, const Span& sp,
-                                        const std::vector<double>& u, bool free_ends) {
-  const Point& p0 = c.p[sp.first];
-  const Point& p3 = c.p[sp.last];
-  const bool free_start = free_ends && !sp.start.fixed;
-  const bool free_end = free_ends && !sp.end.fixed;
-  const std::size_t unknowns = (free_start ? 2 : 1) + (free_end ? 2 : 1);
-  std::array<std::array<double, kMaxUnknowns + 1>, kMaxUnknowns> m{};  // normal equations | rhs
-  std::array<Point, kMaxUnknowns> column{};
-  for (std::size_t i = 1; i + 1 < u.size(); ++i) {
-    const double t = u[i];
-    const double v = 1.0 - t;
-    const double b1 = 3.0 * v * v * t;
-    const double b2 = 3.0 * v * t * t;
-    std::size_t j = 0;
-    if (free_start) {
-      column[j++] = {b1, 0.0};
-      column[j++] = {0.0, b1};
-    } else {
-      column[j++] = b1 * sp.start.tangent;
-    }
-    if (free_end) {
-      column[j++] = {b2, 0.0};
-      column[j++] = {0.0, b2};
-    } else {
-      column[j++] = b2 * sp.end.tangent;
-    }
-    const Point rest = c.p[sp.first + i] - ((v * v * v + b1) * p0 + (b2 + t * t * t) * p3);
-    for (std::size_t a = 0; a < unknowns; ++a) {
-      for (std::size_t b = 0; b < unknowns; ++b) m[a][b] += dot(column[a], column[b]);
-      m[a][unknowns] += dot(column[a], rest);
-    }
-  }
-  double scale = 0.0;
-  for (std::size_t a = 0; a < unknowns; ++a) scale = std::max(scale, m[a][a]);
-  // Gaussian elimination with partial pivoting, then back substitution.
-  for (std::size_t col = 0; col < unknowns; ++col) {
-    std::size_t pivot = col;
-    for (std::size_t r = col + 1; r < unknowns; ++r) {
-      if (std::abs(m[r][col]) > std::abs(m[pivot][col])) pivot = r;
-    }
-    if (!(std::abs(m[pivot][col]) > kSingularPivot * scale)) return std::nullopt;
-    std::swap(m[col], m[pivot]);
-    for (std::size_t r = col + 1; r < unknowns; ++r) {
-      const double f = m[r][col] / m[col][col];
-      for (std::size_t k = col; k <= unknowns; ++k) m[r][k] -= f * m[col][k];
-    }
-  }
-  std::array<double, kMaxUnknowns> x{};
-  for (std::size_t row = unknowns; row-- > 0;) {
-    double sum = m[row][unknowns];
-    for (std::size_t k = row + 1; k < unknowns; ++k) sum -= m[row][k] * x[k];
-    x[row] = sum / m[row][row];
-  }
-  const Point h1 = free_start ? Point{x[0], x[1]} : x[0] * sp.start.tangent;
-  const std::size_t second = free_start ? 2 : 1;
-  const Point h2 = free_end ? Point{x[second], x[second + 1]} : x[second] * sp.end.tangent;
-  // A free handle must still head into the span as the estimate does, or the piece could loop.
-  const double length = c.s[sp.last] - c.s[sp.first];
-  const auto sound = [&](const Point& h, const Point& tangent) {
-    const double along = dot(h, tangent);
-    const double size = norm(h);
-    return along > 0.0 && size >= kMinHandleFraction * length &&
-           size <= kMaxHandleFraction * length;
-  };
-  if (!sound(h1, sp.start.tangent) || !sound(h2, sp.end.tangent)) return std::nullopt;
-  return with_handles(p0, h1, h2, p3);
-}
-
-void measure(const Chain& c, const Span& sp, const std::vector<double>& u, Fit& fit) {
-  fit.error = 0.0;
-  fit.worst = sp.first + 1;
-  for (std::size_t i = 1; i + 1 < u.size(); ++i) {
-    const double d = dist(at(fit.piece, u[i]), c.p[sp.first + i]);
-    if (d > fit.error) {
-      fit.error = d;
-      fit.worst = sp.first + i;
-    }
-  }
-}
-
-// One Newton step per point towards the parameter of its nearest curve point.
-void reparametrise(const Chain& c, const Span& sp, const CubicPiece& piece,
-                   std::vector<double>& u) {
-  for (std::size_t i = 1; i + 1 < u.size(); ++i) {
-    const Point d = at(piece, u[i]) - c.p[sp.first + i];
-    const Point d1 = first_derivative(piece, u[i]);
-    const double denominator = dot(d1, d1) + dot(d, second_derivative(piece, u[i]));
-    if (denominator > 0.0) u[i] = std::clamp(u[i] - dot(d, d1) / denominator, 0.0, 1.0);
-  }
-}
-
-// The fit of a span of at least three points from chord-length parameters and Newton steps;
-// nullopt when free handles were asked for and come out unsound.
-std::optional<Fit> fit_span(const Chain& c, const Span& sp, bool free_ends, double tolerance) {
-  const std::size_t count = sp.last - sp.first + 1;
-  const double length = c.s[sp.last] - c.s[sp.first];
-  std::vector<double> u(count);
-  for (std::size_t i = 0; i < count; ++i) u[i] = (c.s[sp.first + i] - c.s[sp.first]) / length;
-  u.back() = 1.0;
-  const auto solve = [&]() -> std::optional<CubicPiece> {
-    std::optional<CubicPiece> piece = solve_handles(c, sp, u, free_ends);
-    if (piece || free_ends) return piece;
-    const double h = kFallbackHandleFraction * length;
-    return with_handles(c.p[sp.first], h * sp.start.tangent, h * sp.end.tangent, c.p[sp.last]);
-  };
-  std::optional<CubicPiece> piece = solve();
-  if (!piece) return std::nullopt;
-  Fit fit{*piece};
-  measure(c, sp, u, fit);
-  for (int it = 0; it < kNewtonIterations && fit.error > tolerance &&
-                   fit.error <= kNewtonErrorTolerances * tolerance;
-       ++it) {
-    reparametrise(c, sp, fit.piece, u);
-    piece = solve();
-    if (!piece) break;
-    fit.piece = *piece;
-    measure(c, sp, u, fit);
-  }
-  return fit;
-}
-
-CubicPiece straight_piece(const Point& a, const Point& b) {
-  return with_handles(a, kFallbackHandleFraction * (b - a), kFallbackHandleFraction * (a - b), b);
-}
-
-// Two points: a straight piece unless a neighbour fixes a tangent, whose handle then follows it.
-CubicPiece two_point_piece(const Chain& c, const Span& sp) {
-  const Point& a = c.p[sp.first];
-  const Point& b = c.p[sp.last];
-  const double h = kFallbackHandleFraction * dist(a, b);
-  const Point h1 = sp.start.fixed ? h * sp.start.tangent : kFallbackHandleFraction * (b - a);
-  const Point h2 = sp.end.fixed ? h * sp.end.tangent : kFallbackHandleFraction * (a - b);
-  return with_handles(a, h1, h2, b);
-}
-
-// Three points: the quadratic through them at chord-length parameters, raised to a cubic.
-CubicPiece three_point_piece(const Polyline& p) {
-  const double a = dist(p[0], p[1]);
-  const double t = a / (a + dist(p[1], p[2]));
-  if (!(t > 0.0 && t < 1.0)) return straight_piece(p[0], p[2]);  // a middle point on an end
-  const Point control =
-      p[0] + (1.0 / (2.0 * t * (1.0 - t))) * ((p[1] - p[0]) - (t * t) * (p[2] - p[0]));
-  return {p[0], p[0] + (2.0 / 3.0) * (control - p[0]), p[2] + (2.0 / 3.0) * (control - p[2]),
-          p[2]};
-}
 
 // Spans between corners (and the chain ends); the seam of a closed chain that is no corner gets
 // one tangent through it.
@@ -379,47 +161,70 @@ std::vector<Span> corner_spans(const Chain& c) {
   return spans;
 }
 
-// Fits each span, splitting at its worst point until every piece is within the tolerance. A
-// work stack instead of recursion: every split shortens a span, and two points always fit.
+// The two halves of a span split at w, sharing the tangent through w (or meeting as at a corner
+// where the chain doubles back at w and there is none).
+std::pair<Span, Span> split_at(const Chain& c, const Span& sp, std::size_t w) {
+  if (w <= sp.first || w >= sp.last) throw InternalError("internal error: split at a span end");
+  const Point t = through_tangent(c, w, sp.first, sp.last);
+  const End left_end =
+      t == Point{} ? End{end_estimate(c, sp.first, w, true), false} : End{-1.0 * t, true};
+  const End right_start =
+      t == Point{} ? End{end_estimate(c, w, sp.last, false), false} : End{t, true};
+  return {{sp.first, w, sp.start, left_end}, {w, sp.last, right_start, sp.end}};
+}
+
+// The split of a span into two pieces within the tolerance that leaves the most room, among
+// kSplitCandidates points spread over the span and its worst point; nullopt when none fits.
+std::optional<std::pair<Fit, Fit>> split_in_two(const Chain& c, const Span& sp,
+                                                std::size_t worst, double tolerance) {
+  const std::size_t inner = sp.last - sp.first - 1;
+  std::vector<std::size_t> candidates;
+  if (inner <= kSplitCandidates) {
+    for (std::size_t w = sp.first + 1; w < sp.last; ++w) candidates.push_back(w);
+  } else {
+    for (std::size_t j = 0; j < kSplitCandidates; ++j) {
+      candidates.push_back(sp.first + 1 + j * (inner - 1) / (kSplitCandidates - 1));
+    }
+    candidates.push_back(worst);
+  }
+  std::optional<std::pair<Fit, Fit>> best;
+  double room = tolerance;
+  for (const std::size_t w : candidates) {
+    const auto [left, right] = split_at(c, sp, w);
+    const Fit a = best_fit(c, left, tolerance);
+    if (!(a.error <= room)) continue;  // NaN too, from coordinates whose differences overflow
+    const Fit b = best_fit(c, right, tolerance);
+    if (!(b.error <= room)) continue;
+    room = std::max(a.error, b.error);
+    best = {a, b};
+  }
+  return best;
+}
+
+// Fits each span, splitting at its worst point until every piece is within the tolerance, but
+// in two at once where two pieces do. A work stack instead of recursion: every split shortens a
+// span, and two points always fit.
 void fit_spans(const Chain& c, const std::vector<Span>& spans, double tolerance,
                std::vector<CubicPiece>& out) {
   std::vector<Span> stack(spans.rbegin(), spans.rend());
   while (!stack.empty()) {
     const Span sp = stack.back();
     stack.pop_back();
-    if (sp.first >= sp.last || sp.last >= c.n) {
-      throw InternalError("internal error: span " + std::to_string(sp.first) + ".." +
-                          std::to_string(sp.last) + " of a chain of " + std::to_string(c.n));
-    }
-    if (sp.last - sp.first == 1) {
-      out.push_back(two_point_piece(c, sp));
+    const Fit fit = best_fit(c, sp, tolerance);
+    if (fit.error <= tolerance) {
+      out.push_back(fit.piece);
       continue;
     }
-    // Free handles where no neighbour fixes them: fewer pieces, when the points determine them.
-    const std::size_t unknowns = (sp.start.fixed ? 1 : 2) + (sp.end.fixed ? 1 : 2);
-    if (unknowns > 2 && unknowns <= 2 * (sp.last - sp.first - 1)) {
-      const std::optional<Fit> free = fit_span(c, sp, true, tolerance);
-      if (free && free->error <= tolerance) {
-        out.push_back(free->piece);
+    if (fit.error <= kTwoPieceErrorTolerances * tolerance) {
+      if (const auto two = split_in_two(c, sp, fit.worst, tolerance)) {
+        out.push_back(two->first.piece);
+        out.push_back(two->second.piece);
         continue;
       }
     }
-    const std::optional<Fit> fit = fit_span(c, sp, false, tolerance);
-    if (!fit) throw InternalError("internal error: no fit with fixed tangents");
-    if (fit->error <= tolerance) {
-      out.push_back(fit->piece);
-      continue;
-    }
-    const std::size_t w = fit->worst;
-    if (w <= sp.first || w >= sp.last) throw InternalError("internal error: split at a span end");
-    const Point t = through_tangent(c, w, sp.first, sp.last);
-    // Where the chain doubles back there is no tangent to share: the halves meet as at a corner.
-    const End right_start = t == Point{} ? End{end_estimate(c, w, sp.last, false), false}
-                                         : End{t, true};
-    const End left_end = t == Point{} ? End{end_estimate(c, sp.first, w, true), false}
-                                      : End{-1.0 * t, true};
-    stack.push_back({w, sp.last, right_start, sp.end});
-    stack.push_back({sp.first, w, sp.start, left_end});
+    const auto [left, right] = split_at(c, sp, fit.worst);
+    stack.push_back(right);
+    stack.push_back(left);
   }
 }
 

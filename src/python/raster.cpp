@@ -63,7 +63,8 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
   } else {
     fs = cv::to_double(feature_size, "feature_size");
   }
-  py::dict given(options);
+  py::dict given;  // a copy: the caller's options stay as they were
+  for (const auto& [key, value] : options) given[key] = value;
   if (!given.contains("buffer_distance")) given["buffer_distance"] = fs / 2;
   const pp::Call call =
       pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);

@@ -133,7 +133,9 @@ class Tracer {
     for (int k = 0; k < 4; ++k) {
       if (crossed[k]) ends[static_cast<std::size_t>(n++)] = k;
     }
-    if (n != 2) throw InternalError("internal error: a cell crossed " + std::to_string(n) + " times");
+    if (n != 2) {
+      throw InternalError("internal error: a cell crossed " + std::to_string(n) + " times");
+    }
     emit(ends[0], ends[1]);
   }
 

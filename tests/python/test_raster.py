@@ -77,3 +77,4 @@ def test_command_line_on_a_scan(tmp_path, capsys):
     assert main(["centerline", str(blank), "-o", str(tmp_path / "c.svg")]) == 2
     err = capsys.readouterr().err
     assert "--buffer applies to lines" in err and "no ink in" in err
+

@@ -10,8 +10,8 @@ import sys
 from typing import Any, Callable
 
 from . import _frame, _provenance, _shapes
-from ._shapes import UsageError
 from ._extras import require
+from ._shapes import UsageError
 from .io import _targets, formats, geojson, lonlat, svg
 from .io._transaction import Transaction
 

@@ -4,7 +4,6 @@ written back as smooth curves."""
 from __future__ import annotations
 
 import argparse
-from typing import Any
 
 from .io import formats
 

@@ -6,9 +6,8 @@ import xml.etree.ElementTree as ET
 import pytest
 
 PIL = pytest.importorskip("PIL.Image")
-from PIL import ImageDraw  # noqa: E402
-
 from linetopo.raster import centerline, otsu_threshold  # noqa: E402
+from PIL import ImageDraw  # noqa: E402
 
 WIDTH = 12
 

@@ -107,7 +107,7 @@ def test_drawing_keeps_its_colours(tmp_path):
                    '<path d="M10 50 L90 50" stroke="red" stroke-width="4" fill="none"/>'
                    '<path d="M50 10 C 40 40, 60 60, 50 90" stroke="#0000ff" stroke-width="2" '
                    'fill="none"/></svg>')
-    assert main(["centerline", str(src), "-o", str(out)]) == 0
+    assert main(["centerline", str(src), "-o", str(out), "--curves", "0"]) == 0
     paths = list(ET.parse(out).getroot().iter("{http://www.w3.org/2000/svg}path"))
     assert len(paths) == 4
     for path in paths:

@@ -73,6 +73,12 @@ inline constexpr double kLengthEpsilon = 1e-12;
 // form; NaN and the infinities read "NaN", "inf" and "-inf" either way.
 std::string number_text(double v, bool fixed = false);
 
+// The shoelace area of a ring: positive when it runs counter-clockwise with y up.
+double signed_area(const Ring& ring);
+
+// The length of a ring's outline, its closing edge included.
+double ring_length(const Ring& ring);
+
 // Throws InputError: "<what> is (x, y); coordinates must be finite numbers".
 [[noreturn]] void throw_not_finite(const Point& p, const std::string& what);
 

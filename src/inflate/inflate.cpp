@@ -142,17 +142,6 @@ Polyline from_grid(const c2::Path64& p) {
   return out;
 }
 
-double signed_area(const Polyline& p) {
-  double twice = 0.0;
-  const std::size_t n = p.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const Point& a = p[k];
-    const Point& b = p[(k + 1) % n];
-    twice += a.x * b.y - b.x * a.y;
-  }
-  return 0.5 * twice;
-}
-
 Ring without_repeats(const Polyline& p) {
   Ring r;
   r.reserve(p.size());

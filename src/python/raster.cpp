@@ -17,22 +17,6 @@ namespace pp = linetopo::py_params;
 namespace linetopo::py_raster {
 namespace {
 
-double ring_length(const Ring& r) {
-  double total = 0.0;
-  for (std::size_t k = 0; k < r.size(); ++k) total += dist(r[k], r[(k + 1) % r.size()]);
-  return total;
-}
-
-double ring_area(const Ring& r) {
-  double twice = 0.0;
-  for (std::size_t k = 0; k < r.size(); ++k) {
-    const Point& a = r[k];
-    const Point& b = r[(k + 1) % r.size()];
-    twice += a.x * b.y - b.x * a.y;
-  }
-  return twice / 2.0;
-}
-
 // Traces the ink of the image (width x height bytes, row by row) and returns the centerline
 // result with the feature size used: the one given, else the ink's mean stroke width, twice its
 // area over the length of its outline.
@@ -55,7 +39,7 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
     double area = 0.0;
     double outline = 0.0;
     for (const Ring& r : rings) {
-      area += ring_area(r);
+      area += signed_area(r);
       outline += ring_length(r);
     }
     if (!(outline > 0.0 && area > 0.0)) return py::make_tuple(py::none(), 0.0);

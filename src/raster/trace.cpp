@@ -145,16 +145,6 @@ class Tracer {
   double paper_ = -1.0;
 };
 
-double shoelace(const Ring& ring) {
-  double twice = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[(k + 1) % ring.size()];
-    twice += a.x * b.y - b.x * a.y;
-  }
-  return twice / 2.0;
-}
-
 }  // namespace
 
 InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
@@ -207,7 +197,7 @@ InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
       k = find(segments[k].to);
     }
     if (k != start) throw InternalError("internal error: outline segments that branch");
-    (shoelace(ring) > 0.0 ? out.outer : out.holes).push_back(std::move(ring));
+    (signed_area(ring) > 0.0 ? out.outer : out.holes).push_back(std::move(ring));
   }
   return out;
 }

@@ -20,16 +20,6 @@ Image paper(std::size_t width, std::size_t height) {
   return {width, height, std::vector<std::uint8_t>(width * height, 255)};
 }
 
-double area(const Ring& r) {
-  double twice = 0.0;
-  for (std::size_t k = 0; k < r.size(); ++k) {
-    const Point& a = r[k];
-    const Point& b = r[(k + 1) % r.size()];
-    twice += a.x * b.y - b.x * a.y;
-  }
-  return twice / 2;
-}
-
 TEST(TraceInk, InkAndItsHolesAtSubPixelPositions) {
   // A 5 x 5 block of ink with a hole of one pixel, and one pixel of ink on the border.
   Image im = paper(12, 9);
@@ -42,11 +32,11 @@ TEST(TraceInk, InkAndItsHolesAtSubPixelPositions) {
   ASSERT_EQ(ink.outer.size(), 2u);
   ASSERT_EQ(ink.holes.size(), 1u);
   double outer = 0.0;
-  for (const Ring& r : ink.outer) outer += area(r);
+  for (const Ring& r : ink.outer) outer += signed_area(r);
   // Crossings halfway between ink and paper centres (level 127.5 between 0 and 255): a 5 x 5
   // block loses its four corner triangles of 1/8, a lone pixel is a diamond of 1/2.
   EXPECT_NEAR(outer, 25 - 0.5 + 0.5, 1e-9);
-  EXPECT_NEAR(area(ink.holes[0]), -0.5, 1e-9);
+  EXPECT_NEAR(signed_area(ink.holes[0]), -0.5, 1e-9);
   // Light ink on dark paper is the same picture inverted.
   for (std::uint8_t& v : im.pixels) v = static_cast<std::uint8_t>(255 - v);
   const InkOutline light = trace_ink(im.view(), 128, true);

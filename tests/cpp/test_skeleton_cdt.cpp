@@ -14,16 +14,6 @@
 namespace linetopo {
 namespace {
 
-double signed_area(const Ring& r) {
-  double a = 0.0;
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    const Point& p = r[i];
-    const Point& q = r[(i + 1) % r.size()];
-    a += p.x * q.y - q.x * p.y;
-  }
-  return a / 2.0;
-}
-
 // Sum of signed triangle areas, taken relative to `origin` to keep precision at large coordinates.
 double area(const std::vector<Triangle>& ts, Point o = {}) {
   double sum = 0.0;

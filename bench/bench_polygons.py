@@ -84,6 +84,7 @@ from dataclasses import dataclass, field
 import linetopo
 import numpy as np
 import shapely
+from branch_walk import branches
 from scipy.spatial import cKDTree
 from shapely.geometry import Point, Polygon
 
@@ -307,52 +308,11 @@ def near(points, zones):
     return inside
 
 
-@dataclass
-class Branch:
-    points: np.ndarray
-    tips: list  # end points of degree 1
-
-
-def branches(edges, degree):
-    """Maximal paths through degree-2 nodes of a graph given as (u, v, points) edges."""
-    adjacent = {}
-    for k, (u, v, _) in enumerate(edges):
-        adjacent.setdefault(u, []).append(k)
-        adjacent.setdefault(v, []).append(k)
-    used = np.zeros(len(edges), bool)
-    out = []
-    for start in adjacent:
-        if degree[start] == 2:
-            continue
-        for k in adjacent[start]:
-            if used[k]:
-                continue
-            node, parts = start, []
-            while True:
-                used[k] = True
-                u, v, pts = edges[k]
-                pts = np.asarray(pts, dtype=float)
-                if u != node:
-                    pts = pts[::-1]
-                parts.append(pts if not parts else pts[1:])
-                node = v if u == node else u
-                if degree[node] != 2:
-                    break
-                nxt = [e for e in adjacent[node] if not used[e]]
-                if not nxt:
-                    break
-                k = nxt[0]
-            path = np.vstack(parts)
-            tips = [path[i] for i, n in ((0, start), (-1, node)) if degree[n] == 1]
-            out.append(Branch(path, tips))
-    return out
-
-
 def graph_of_lines(lines, tol):
-    """Edges and node degrees of lines whose end points within tol are one node."""
+    """Edges of lines whose end points within tol are one node."""
     lines = [np.asarray(line, dtype=float) for line in lines if len(line) >= 2]
     if not lines:
-        return [], {}
+        return []
     ends = np.vstack([[line[0], line[-1]] for line in lines])
     parent = np.arange(len(ends))
 
@@ -366,15 +326,13 @@ def graph_of_lines(lines, tol):
         ra, rb = find(a), find(b)
         if ra != rb:
             parent[max(ra, rb)] = min(ra, rb)
-    edges, degree = [], {}
+    edges = []
     for k, line in enumerate(lines):
         u, v = find(2 * k), find(2 * k + 1)
         if u == v and arc(line)[-1] < 10 * tol:
             continue  # a degenerate line, as Voronoi leaves at the center of a circular arc
         edges.append((u, v, line))
-        degree[u] = degree.get(u, 0) + 1
-        degree[v] = degree.get(v, 0) + 1
-    return edges, degree
+    return edges
 
 
 def lines_of(geometry):
@@ -387,7 +345,7 @@ def lines_of(geometry):
     return []
 
 
-def measure(river, known, lines, edges, degree):
+def measure(river, known, lines, edges):
     """Max relative distance both ways (outside the free-end zones) and the branch counts."""
     out = {"fwd": math.inf, "rev": math.inf, "off": math.inf, "spurious": 0, "dead": 0}
     if not lines:
@@ -405,14 +363,14 @@ def measure(river, known, lines, edges, degree):
     keep = ~near(k, river.free_ends)
     out["rev"] = float(rel_k[keep].max(initial=0.0))
     out["off"] = max(off, float(rel_k[keep & ~near(k, river.mouths)].max(initial=0.0)))
-    for b in branches(edges, degree):
-        if not b.tips:
+    for points, tips in branches(edges)[0]:
+        if not tips:
             continue
         out["dead"] += 1
-        p, _ = densify(b.points)
+        p, _ = densify(points)
         d, i = known.nearest(p)
         far = np.mean(d / known.values[i] > 0.25) > 0.5
-        loose = not near(np.asarray(b.tips), river.free_ends).all()
+        loose = not near(np.asarray(tips), river.free_ends).all()
         out["spurious"] += bool(far or loose)
     return out
 
@@ -428,12 +386,7 @@ def run_ours(river, fs, opts):
 def ours_graph(result):
     chains, ids = result
     lines = [np.asarray(c, dtype=float) for c in chains]
-    degree = {}
-    for a, b in ids:
-        degree[a] = degree.get(a, 0) + 1
-        degree[b] = degree.get(b, 0) + 1
-    edges = [(a, b, line) for (a, b), line in zip(ids, lines)]
-    return lines, edges, degree
+    return lines, [(a, b, line) for (a, b), line in zip(ids, lines)]
 
 
 def method_calls(river, fs, opts, cl_interp, pg_densify, tol):
@@ -460,8 +413,7 @@ def method_calls(river, fs, opts, cl_interp, pg_densify, tol):
 
 def shapely_graph(geometry, tol):
     lines = lines_of(geometry)
-    edges, degree = graph_of_lines(lines, tol)
-    return lines, edges, degree
+    return lines, graph_of_lines(lines, tol)
 
 
 def median_time(fn, repeat, first):
@@ -528,8 +480,8 @@ def main():
             t = time.perf_counter()
             result = call()
             seconds = median_time(call, args.repeat, time.perf_counter() - t)
-            lines, edges, degree = graph(result)
-            rows[name] = dict(measure(river, known, lines, edges, degree), time=seconds)
+            lines, edges = graph(result)
+            rows[name] = dict(measure(river, known, lines, edges), time=seconds)
         base = rows.get("ours", {}).get("time")
         print(f"  {'method':<11} {'time ms':>9} {'x ours':>7} {'result->known':>14} "
               f"{'known->result':>14} {'off mouths':>11} {'spurious':>9} {'dead ends':>10}")

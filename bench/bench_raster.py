@@ -80,6 +80,7 @@ from pathlib import Path
 
 import linetopo
 import numpy as np
+from branch_walk import branches
 from linetopo import raster
 from PIL import Image, ImageDraw
 from scipy.spatial import cKDTree
@@ -199,40 +200,6 @@ class Near:
         if self.tree is None:
             return np.full(len(q), math.inf)
         return self.tree.query(q)[0] * self.scale
-
-
-def branches(edges):
-    """Maximal paths through nodes of degree 2 of a graph of (u, v, points) edges, each with
-    its number of tips (end nodes of degree 1)."""
-    degree, adjacent = {}, {}
-    for k, (u, v, _) in enumerate(edges):
-        for n in (u, v):
-            degree[n] = degree.get(n, 0) + 1
-            adjacent.setdefault(n, []).append(k)
-    used = np.zeros(len(edges), bool)
-    out = []
-    for start in adjacent:
-        if degree[start] == 2:
-            continue
-        for k in adjacent[start]:
-            if used[k]:
-                continue
-            node, parts = start, []
-            while True:
-                used[k] = True
-                u, v, pts = edges[k]
-                pts = np.asarray(pts, dtype=float)
-                if u != node:
-                    pts = pts[::-1]
-                parts.append(pts if not parts else pts[1:])
-                node = v if u == node else u
-                nxt = [e for e in adjacent[node] if not used[e]] if degree[node] == 2 else []
-                if not nxt:
-                    break
-                k = nxt[0]
-            out.append((np.vstack(parts), int(degree[start] == 1) + int(degree[node] == 1)))
-    tips = sum(1 for n in degree if degree[n] == 1)
-    return out, tips
 
 
 @dataclass

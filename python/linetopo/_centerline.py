@@ -63,10 +63,9 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
     feature_of = source.feature_of
     if feature_of is None:
         feature_of = list(range(len(curves)))
-    along = _provenance.feature_sources(chains, curves, feature_of, radius)
-    if source.polygons:
-        inside = _provenance.polygon_sources(chains, source.polygons, source.polygon_feature_of)
-        along = [{**a, **b} for a, b in zip(along, inside)]
+    lengths = formats.lengths(chains)
+    along = _provenance.sources(chains, lengths, curves, feature_of, radius, source.polygons,
+                                source.polygon_feature_of)
     line_widths: list | None = [list(w) for w in widths] if args.compute_widths else None
     if args.strokes:
         from . import strokes
@@ -82,7 +81,7 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
         stroke_chains = None
         columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
                                     "end_node": [e for _, e in chain_node_ids],
-                                    "length": formats.lengths(chains)}
+                                    "length": lengths}
         if line_widths is not None:
             columns["widths"] = line_widths
         degrees = geojson.node_degrees(len(nodes), chain_node_ids)

@@ -20,15 +20,26 @@ def source_radius(buffer_distance: float, feature_size: float) -> float:
     return buffer_distance + feature_size / 2
 
 
-def feature_sources(chains: Sequence[Any], curves: Sequence[Any], feature_of: Sequence[int],
-                    radius: float) -> list[dict[int, float]]:
-    """Per chain, the length of it each source feature runs along, by feature index.
+def sources(chains: Sequence[Any], lengths: Sequence[float], curves: Sequence[Any],
+            feature_of: Sequence[int], radius: float,
+            polygons: Sequence[tuple[Any, Sequence[Any]]] = (),
+            polygon_of: Sequence[int] = ()) -> list[dict[int, float]]:
+    """Per chain (of the given lengths), the length of it each source feature runs along, by
+    feature index: the features of the curves that run along it, and of the polygons that
+    hold it."""
+    along = _curve_sources(chains, lengths, curves, feature_of, radius)
+    if polygons:
+        inside = _polygon_sources(chains, lengths, polygons, polygon_of)
+        along = [{**a, **b} for a, b in zip(along, inside)]
+    return along
 
-    Features made of several curves (the parts of a MultiLineString) count once, with the
+
+def _curve_sources(chains: Sequence[Any], lengths: Sequence[float], curves: Sequence[Any],
+                   feature_of: Sequence[int], radius: float) -> list[dict[int, float]]:
+    """Features made of several curves (the parts of a MultiLineString) count once, with the
     longest share of their curves."""
     from . import chain_sources
 
-    lengths = [_length(c) for c in chains]
     out: list[dict[int, float]] = []
     for length, sources in zip(lengths, chain_sources(chains, curves, radius)):
         along: dict[int, float] = {}
@@ -39,13 +50,13 @@ def feature_sources(chains: Sequence[Any], curves: Sequence[Any], feature_of: Se
     return out
 
 
-def polygon_sources(chains: Sequence[Any], polygons: Sequence[tuple[Any, Sequence[Any]]],
-                    feature_of: Sequence[int]) -> list[dict[int, float]]:
-    """Per chain, the features of the polygons it lies in (as taken at its middle point), each
-    with the chain's whole length: a polygon's centerline runs along all of it."""
+def _polygon_sources(chains: Sequence[Any], lengths: Sequence[float],
+                     polygons: Sequence[tuple[Any, Sequence[Any]]],
+                     feature_of: Sequence[int]) -> list[dict[int, float]]:
+    """The polygons a chain lies in (as taken at its middle point), each with the chain's whole
+    length: a polygon's centerline runs along all of it."""
     from ._internal import _regions
 
-    lengths = [_length(c) for c in chains]
     middles = [_middle(c, length) for c, length in zip(chains, lengths)]
     return [{feature_of[p]: length for p in found}
             for length, found in zip(lengths, _regions.polygons_at(middles, polygons))]
@@ -81,10 +92,6 @@ def joined(per_chain: Sequence[dict[int, float]],
 def main_source(along: dict[int, float]) -> int | None:
     """The source that runs along most of the line (ties: the lowest), None without one."""
     return min(along, key=lambda f: (-along[f], f)) if along else None
-
-
-def _length(line: Any) -> float:
-    return sum(map(math.dist, line[:-1], line[1:])) if len(line) > 1 else 0.0
 
 
 def _key(value: Any) -> Any:

@@ -139,11 +139,6 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     else:
         result = topologize(curves, buffer_distance, feature_size, **options)
     chains, nodes, chain_node_ids, widths = result
-    along = _provenance.feature_sources(
-        chains, curves, feature_of, _provenance.source_radius(buffer_distance, feature_size))
-    if polygons:
-        inside = _provenance.polygon_sources(chains, polygons, polygon_of)
-        along = [{**a, **b} for a, b in zip(along, inside)]
 
     sizes = [len(c) for c in chains]
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
@@ -151,6 +146,9 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     indices = np.repeat(np.arange(len(chains)), sizes)
     lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
     lengths = shapely.length(lines) if chains else []  # in metres when the run was in UTM
+    along = _provenance.sources(chains, lengths, curves, feature_of,
+                                _provenance.source_radius(buffer_distance, feature_size),
+                                polygons, polygon_of)
     points = np.asarray(nodes, dtype=float).reshape(-1, 2)
     if utm is not None:
         coords, points = utm.back([coords, points])

@@ -57,9 +57,7 @@ def otsu_threshold(pixels: bytes) -> float:
     (the largest variance between the classes); ink is darker than it. Where several levels
     split them equally well (no grey between the classes), the middle one, so that the outline
     runs halfway between ink and paper."""
-    counts = [0] * 256
-    for level, count in enumerate(_histogram(pixels)):
-        counts[level] = count
+    counts = _histogram(pixels)
     total = sum(counts)
     weighted = sum(level * count for level, count in enumerate(counts))
     best, first, last = -1.0, 127, 127
@@ -131,6 +129,4 @@ def centerline(image: Any, *, threshold: float | None = None,
 
     pixels, width, height = read_grey(image)
     level = otsu_threshold(pixels) if threshold is None else float(threshold)
-    result, fs = _raster.centerline(pixels, width, height, level, bool(invert), feature_size,
-                                    options)
-    return result, fs
+    return _raster.centerline(pixels, width, height, level, bool(invert), feature_size, options)

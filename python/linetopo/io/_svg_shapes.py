@@ -66,25 +66,19 @@ def length(ring: Any) -> float:
     return sum(map(math.dist, ring.tolist(), ring.tolist()[1:] + ring.tolist()[:1]))
 
 
-def _inside(point: Any, ring: Any) -> bool:
-    """Whether a point lies inside a ring, by the even-odd rule."""
-    x, y = float(point[0]), float(point[1])
-    inside = False
-    for (x0, y0), (x1, y1) in zip(ring.tolist(), ring.tolist()[1:] + ring.tolist()[:1]):
-        if (y0 > y) != (y1 > y) and x < x0 + (y - y0) * (x1 - x0) / (y1 - y0):
-            inside = not inside
-    return inside
-
-
 def polygons_of(rings: list[Any]) -> list[tuple[Any, list[Any]]]:
     """One filled shape's closed subpaths as (outer, holes): a ring inside an even number of the
     others is an outer ring, one inside an odd number a hole of the smallest outer ring around
     it. That is the even-odd rule's region, and the non-zero rule's for shapes whose inner
     subpaths run the other way round (glyphs, donuts), as drawing programs write them."""
+    from .._internal import _regions
+
     rings = [r for r in rings if len(r) >= 3 and abs(area(r)) > 0]
     areas = [abs(area(r)) for r in rings]
-    around = [[j for j in range(len(rings)) if j != i and areas[j] > areas[i]
-               and _inside(rings[i][0], rings[j])] for i in range(len(rings))]
+    # The rings each ring's first point lies in, found by the core in one pass.
+    holding = _regions.polygons_at([tuple(r[0]) for r in rings], [(r, []) for r in rings])
+    around = [[j for j in found if j != i and areas[j] > areas[i]]
+              for i, found in enumerate(holding)]
     outers = [i for i in range(len(rings)) if len(around[i]) % 2 == 0]
     holes: dict[int, list[Any]] = {i: [] for i in outers}
     for i in range(len(rings)):

@@ -137,24 +137,55 @@ struct Merged {
   std::vector<char> removed;
 };
 
-// Merges the two ends of every candidate, shortest first, unless they are already one.
-Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidates) {
+// Whether every junction of both groups lies within reach of `at`.
+bool all_within(const std::vector<Point>& pos, const std::vector<std::size_t>& a,
+                const std::vector<std::size_t>& b, const Point& at, double reach) {
+  const auto near = [&](std::size_t v) { return dist(pos[v], at) <= reach; };
+  return std::all_of(a.begin(), a.end(), near) && std::all_of(b.begin(), b.end(), near);
+}
+
+// Merges the two ends of every candidate, shortest first, unless they are already one, or the
+// merged node would lie farther than the merge distance from one of the junctions it stands for:
+// a run of junctions each close to the next (thin holes in a wide stroke make them) would
+// otherwise become one node far from most of them, its chains cut across the region.
+Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidates,
+                   double merge_distance) {
   const std::size_t n = graph.nodes.size();
   std::vector<std::size_t> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = v;
+  std::vector<std::vector<std::size_t>> members(n);  // filled at roots that took part in a merge
+  const auto members_of = [&](std::size_t root) -> std::vector<std::size_t>& {
+    if (members[root].empty()) members[root].push_back(root);
+    return members[root];
+  };
   Merged m{{}, graph.nodes, std::vector<char>(n, 0)};
   for (const JunctionPath& c : candidates) {
     const std::size_t ra = find_root(parent, c.start);
     const std::size_t rb = find_root(parent, c.end);
     if (ra == rb) continue;
     // Running pairwise midpoint: a node merged several times is not the mean of its members.
-    m.position[ra] = Point{(m.position[ra].x + m.position[rb].x) * 0.5,
-                           (m.position[ra].y + m.position[rb].y) * 0.5};
+    const Point at{(m.position[ra].x + m.position[rb].x) * 0.5,
+                   (m.position[ra].y + m.position[rb].y) * 0.5};
+    std::vector<std::size_t>& kept = members_of(ra);
+    std::vector<std::size_t>& joined = members_of(rb);
+    if (!all_within(graph.nodes, kept, joined, at, merge_distance)) continue;
+    kept.insert(kept.end(), joined.begin(), joined.end());
+    joined = {};
+    m.position[ra] = at;
     parent[rb] = ra;
     for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) m.removed[c.nodes[k]] = 1;
   }
   m.root.resize(n);
   for (std::size_t v = 0; v < n; ++v) m.root[v] = find_root(parent, v);
+  // A node whose two neighbours merged would hang off the merged node by its edge, doubled: a
+  // small loop round a hole collapsed into a spur, which goes with the loop.
+  const Adjacency adj = build_neighbours(graph);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (m.removed[v] || adj.degree(v) != 2) continue;
+    const std::size_t a = adj.at(v, 0);
+    const std::size_t b = adj.at(v, 1);
+    if (a != b && m.root[a] == m.root[b]) m.removed[v] = 1;
+  }
   return m;
 }
 
@@ -210,7 +241,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
     return l.length < r.length;
   };
   std::stable_sort(candidates.begin(), candidates.end(), shorter);
-  return compact(graph, merge_paths(graph, candidates));
+  return compact(graph, merge_paths(graph, candidates, merge_distance));
 }
 
 Graph prune_short_tips(const Graph& graph, double min_tip_length) {

@@ -81,13 +81,23 @@ TEST(MergeCloseJunctions, Cases) {
                                      2.0),
                {{(p0.x + mid.x) * 0.5, (p0.y + mid.y) * 0.5}, {-1, 0}, {2, 0}, {1, 1}},
                {{0, 1}, {0, 2}, {0, 3}});
-  // Equal lengths keep search order: A(0,0)-B(1,0) merges before B-C(2,0), ending at 1.25.
-  expect_graph(
-      merge_close_junctions({{{0, 0}, {1, 0}, {2, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
-                             {{0, 1}, {1, 2}, {0, 3}, {0, 4}, {1, 5}, {2, 6}, {2, 7}}},
-                            1.0),
-      {{1.25, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
-      {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}});
+  // Equal lengths keep search order: A(0,0)-B(1,0) merges before B-C(2,0). C would then join at
+  // 1.25, out of reach of A, so it stays; with reach 1.25 it joins.
+  const Graph run{{{0, 0}, {1, 0}, {2, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
+                  {{0, 1}, {1, 2}, {0, 3}, {0, 4}, {1, 5}, {2, 6}, {2, 7}}};
+  expect_graph(merge_close_junctions(run, 1.0),
+               {{0.5, 0}, {2, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
+               {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 5}, {1, 6}});
+  expect_graph(merge_close_junctions(run, 1.25),
+               {{1.25, 0}, {0, 1}, {0, -1}, {1, 1}, {2, 1}, {2, -1}},
+               {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}});
+  // A second path between merged junctions through one node would hang off the merged node as
+  // a doubled edge: a spur, so it goes.
+  expect_graph(merge_close_junctions({{{0, 0}, {1, 0}, {0.5, 0.3}, {-1, 1}, {-1, -1}, {2, 1},
+                                       {2, -1}},
+                                      {{0, 1}, {0, 2}, {2, 1}, {0, 3}, {0, 4}, {1, 5}, {1, 6}}},
+                                     1.0),
+               {{0.5, 0}, {-1, 1}, {-1, -1}, {2, 1}, {2, -1}}, {{0, 1}, {0, 2}, {0, 3}, {0, 4}});
   // A junction path back to itself changes nothing.
   const Graph back{{{0, 0}, {0.1, 0.1}, {0.2, 0}, {-1, 0}, {0, -1}},
                    {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {0, 4}}};

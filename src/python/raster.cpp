@@ -2,11 +2,13 @@
 // objects, so that a large scan stays in bounded memory.
 #include "python/raster.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include "python/convert.hpp"
 #include "python/interrupt.hpp"
+#include "pipeline/settings.hpp"
 #include "python/parameters.hpp"
 #include "raster/trace.hpp"
 
@@ -19,7 +21,7 @@ namespace {
 
 // Traces the ink of the image (width x height bytes, row by row) and returns the centerline
 // result with the feature size used: the one given, else the ink's mean stroke width, twice its
-// area over the length of its outline.
+// area over the length of its outline. Options given as None take the scan's defaults.
 py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t height,
                      double threshold, bool light_ink, py::handle feature_size,
                      const py::dict& options) {
@@ -48,8 +50,14 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
     fs = cv::to_double(feature_size, "feature_size");
   }
   py::dict given;  // a copy: the caller's options stay as they were
-  for (const auto& [key, value] : options) given[key] = value;
+  for (const auto& [key, value] : options) {
+    if (!value.is_none()) given[key] = value;
+  }
   if (!given.contains("buffer_distance")) given["buffer_distance"] = fs / 2;
+  if (!given.contains("simplification")) {
+    given["simplification"] = std::min(fs / defaults::kSimplificationDivisor,
+                                       defaults::kScanSimplificationPixels);
+  }
   const pp::Call call =
       pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);
   const TopologyResult result =

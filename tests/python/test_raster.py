@@ -38,6 +38,20 @@ def test_the_centerline_of_a_drawn_t_and_ring():
         assert math.dist(end, want) < WIDTH
 
 
+@pytest.mark.parametrize("options", [{}, {"simplification": None}])
+def test_a_wide_stroke_keeps_its_centerline_to_a_pixel(options):
+    # fs / 10 would be near 4 px here: chords of the simplified ring would stray 3 px.
+    image = PIL.new("L", (400, 400), 255)
+    ImageDraw.Draw(image).ellipse([(50, 50), (350, 350)], outline=0, width=40)
+    (chains, _, _, _), fs = centerline(image, **options)
+    assert fs / 10 > 3 and len(chains) == 1
+    ring = chains[0]
+    for p, q in zip(ring, ring[1:]):
+        for t in (0, 0.25, 0.5, 0.75):
+            at = (p[0] + t * (q[0] - p[0]), p[1] + t * (q[1] - p[1]))
+            assert abs(math.dist(at, (200.5, 200.5)) - 130.5) < 1.5
+
+
 @pytest.mark.parametrize("variant", ["array", "invert", "colour"])
 def test_the_same_ink_whatever_form_the_image_takes(variant):
     numpy = pytest.importorskip("numpy")

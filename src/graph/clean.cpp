@@ -92,10 +92,10 @@ std::size_t find_root(std::vector<std::size_t>& parent, std::size_t v) {
 
 // Every path of degree-2 nodes between two junctions (degree 3 or more) no longer than
 // merge_distance, once per junction pair, in the order the walks from each junction find them.
-std::vector<JunctionPath> close_junction_paths(const Graph& graph, double merge_distance) {
+std::vector<JunctionPath> close_junction_paths(const Graph& graph, const Adjacency& adj,
+                                               double merge_distance) {
   const std::size_t n = graph.nodes.size();
   const std::vector<Point>& pos = graph.nodes;
-  const Adjacency adj = build_neighbours(graph);
   // Every walk step consumes a distinct (previous, current) adjacency entry.
   const std::size_t max_walk = 2 * graph.edges.size() + 2;
   std::vector<JunctionPath> candidates;
@@ -137,27 +137,28 @@ struct Merged {
   std::vector<char> removed;
 };
 
-// Whether every junction of both groups lies within reach of `at`.
-bool all_within(const std::vector<Point>& pos, const std::vector<std::size_t>& a,
-                const std::vector<std::size_t>& b, const Point& at, double reach) {
-  const auto near = [&](std::size_t v) { return dist(pos[v], at) <= reach; };
-  return std::all_of(a.begin(), a.end(), near) && std::all_of(b.begin(), b.end(), near);
+// Whether every member of the group whose circular member list holds `start` lies within reach
+// of `at`.
+bool all_within(const std::vector<Point>& pos, const std::vector<std::size_t>& next,
+                std::size_t start, const Point& at, double reach) {
+  std::size_t v = start;
+  do {
+    if (!(dist(pos[v], at) <= reach)) return false;
+    v = next[v];
+  } while (v != start);
+  return true;
 }
 
 // Merges the two ends of every candidate, shortest first, unless they are already one, or the
 // merged node would lie farther than the merge distance from one of the junctions it stands for:
 // a run of junctions each close to the next (thin holes in a wide stroke make them) would
 // otherwise become one node far from most of them, its chains cut across the region.
-Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidates,
-                   double merge_distance) {
+Merged merge_paths(const Graph& graph, const Adjacency& adj,
+                   const std::vector<JunctionPath>& candidates, double merge_distance) {
   const std::size_t n = graph.nodes.size();
   std::vector<std::size_t> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = v;
-  std::vector<std::vector<std::size_t>> members(n);  // filled at roots that took part in a merge
-  const auto members_of = [&](std::size_t root) -> std::vector<std::size_t>& {
-    if (members[root].empty()) members[root].push_back(root);
-    return members[root];
-  };
+  std::vector<std::size_t> next = parent;  // each group's members as a circular list
   Merged m{{}, graph.nodes, std::vector<char>(n, 0)};
   for (const JunctionPath& c : candidates) {
     const std::size_t ra = find_root(parent, c.start);
@@ -166,11 +167,11 @@ Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidat
     // Running pairwise midpoint: a node merged several times is not the mean of its members.
     const Point at{(m.position[ra].x + m.position[rb].x) * 0.5,
                    (m.position[ra].y + m.position[rb].y) * 0.5};
-    std::vector<std::size_t>& kept = members_of(ra);
-    std::vector<std::size_t>& joined = members_of(rb);
-    if (!all_within(graph.nodes, kept, joined, at, merge_distance)) continue;
-    kept.insert(kept.end(), joined.begin(), joined.end());
-    joined = {};
+    if (!all_within(graph.nodes, next, ra, at, merge_distance) ||
+        !all_within(graph.nodes, next, rb, at, merge_distance)) {
+      continue;
+    }
+    std::swap(next[ra], next[rb]);  // splices the two lists into one
     m.position[ra] = at;
     parent[rb] = ra;
     for (std::size_t k = 1; k + 1 < c.nodes.size(); ++k) m.removed[c.nodes[k]] = 1;
@@ -179,7 +180,6 @@ Merged merge_paths(const Graph& graph, const std::vector<JunctionPath>& candidat
   for (std::size_t v = 0; v < n; ++v) m.root[v] = find_root(parent, v);
   // A node whose two neighbours merged would hang off the merged node by its edge, doubled: a
   // small loop round a hole collapsed into a spur, which goes with the loop.
-  const Adjacency adj = build_neighbours(graph);
   for (std::size_t v = 0; v < n; ++v) {
     if (m.removed[v] || adj.degree(v) != 2) continue;
     const std::size_t a = adj.at(v, 0);
@@ -236,12 +236,13 @@ Graph compact(const Graph& graph, const Merged& m) {
 Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   check_edges(graph);
   if (graph.nodes.empty()) return {};
-  std::vector<JunctionPath> candidates = close_junction_paths(graph, merge_distance);
+  const Adjacency adj = build_neighbours(graph);
+  std::vector<JunctionPath> candidates = close_junction_paths(graph, adj, merge_distance);
   const auto shorter = [](const JunctionPath& l, const JunctionPath& r) {
     return l.length < r.length;
   };
   std::stable_sort(candidates.begin(), candidates.end(), shorter);
-  return compact(graph, merge_paths(graph, candidates, merge_distance));
+  return compact(graph, merge_paths(graph, adj, candidates, merge_distance));
 }
 
 Graph prune_short_tips(const Graph& graph, double min_tip_length) {

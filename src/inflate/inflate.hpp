@@ -44,12 +44,12 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
                                           const InflateSettings& settings,
                                           const CancelCheck& cancelled = {});
 
-// The region that rings of consistent orientation bound together, by the non-zero rule: outer
-// rings one way round, the rings of their holes the other (as an outline tracer gives them).
-// Sorted into polygons as unite_polygons does.
-std::vector<BufferPolygon> unite_rings(const std::vector<Ring>& rings,
-                                       const InflateSettings& settings,
-                                       const CancelCheck& cancelled = {});
+// The region that rings bound which neither cross nor touch, outer rings counter-clockwise and
+// the rings of their holes clockwise (positive and negative shoelace area), as marching squares
+// traces them: such rings need no union, only to know which holds which. Sorted into polygons
+// as unite_polygons sorts its union. The rings are consumed.
+std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSettings& settings,
+                                      const CancelCheck& cancelled = {});
 
 // Offsets every curve of two or more points (which passed check_inflation_input, or were made
 // from curves that did) by its radius (widths entry i when present and not empty,

@@ -1,5 +1,6 @@
 // Polygons given as they are (rivers, road areas, glyphs) made into the valid region the rest of
-// the pipeline takes: each polygon filled and holed by the non-zero rule, then all united.
+// the pipeline takes: each polygon filled and holed by the non-zero rule, then all united; and
+// traced outlines, already valid, sorted into polygons.
 #include <clipper2/clipper.h>
 
 #include <algorithm>
@@ -71,20 +72,23 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
   return polygons_of(std::move(rings), settings.min_hole_area);
 }
 
-std::vector<BufferPolygon> unite_rings(const std::vector<Ring>& rings,
-                                       const InflateSettings& settings,
-                                       const CancelCheck& cancelled) {
+std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSettings& settings,
+                                      const CancelCheck& cancelled) {
   c2::Paths64 paths;
-  for (const Ring& ring : rings) add_ring(ring, paths);
+  paths.reserve(rings.size());
+  for (Ring& ring : rings) {
+    add_ring(ring, paths);
+    ring = Ring{};  // freed as it goes: a large scan's outline is most of its memory
+  }
   throw_if_cancelled(cancelled);
-  std::vector<UnionRing> united;
+  std::vector<UnionRing> nested;
   try {
-    Pieces pieces = unite(paths);
-    append_rings(pieces, united);
+    Pieces pieces = pieces_of(std::move(paths));
+    append_rings(pieces, nested);
   } catch (const c2::Clipper2Exception&) {
     throw InputError("the rings reach beyond about 2.3e12, the range of Clipper2's integer grid");
   }
-  return polygons_of(std::move(united), settings.min_hole_area);
+  return polygons_of(std::move(nested), settings.min_hole_area);
 }
 
 }  // namespace linetopo

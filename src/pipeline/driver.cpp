@@ -370,13 +370,13 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
                      cancelled);
 }
 
-TopologyResult topologize_rings(const std::vector<Ring>& rings, const TopologizeParams& params,
+TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
                                 const CancelCheck& cancelled) {
   Settings s = resolve(params);
   std::size_t points = 0;
   for (const Ring& r : rings) points += r.size();
   s.boundary.max_points = boundary_point_limit(points);
-  return topology_of(unite_rings(rings, s.inflation, cancelled), s, cancelled);
+  return topology_of(nest_rings(std::move(rings), s.inflation, cancelled), s, cancelled);
 }
 
 TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,

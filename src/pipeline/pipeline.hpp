@@ -42,9 +42,9 @@ TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
                                    const TopologizeParams& params,
                                    const CancelCheck& cancelled = {});
 
-// The same from rings bounding a region by the non-zero rule (unite_rings), as traced outlines
-// are; the rings must be finite.
-TopologyResult topologize_rings(const std::vector<Ring>& rings, const TopologizeParams& params,
+// The same from traced outlines (nest_rings: rings that neither cross nor touch, holes the
+// other way round); the rings must be finite, and are consumed.
+TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
                                 const CancelCheck& cancelled = {});
 
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into

@@ -62,7 +62,7 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
       pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);
   const TopologyResult result =
       py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
-        return topologize_rings(rings, call.job.params, cancelled);
+        return topologize_rings(std::move(rings), call.job.params, cancelled);
       });
   py::tuple topology =
       py::make_tuple(cv::from_chains(result.chains), cv::from_points(result.nodes),

@@ -83,6 +83,21 @@ TEST(UnitePolygons, MakesWhatUsersHaveValid) {
   }
 }
 
+TEST(NestRings, SortsTracedRingsIntoPolygons) {
+  // A frame round a hole that holds an island, a blob apart, and a hole too small to keep.
+  const std::vector<BufferPolygon> got =
+      nest_rings({square(4, 4, 2), reversed(square(2, 2, 6)), square(0, 0, 10), square(20, 0, 3),
+                  reversed(square(0.5, 0.5, 0.2))},
+                 kSettings);
+  ASSERT_EQ(got.size(), 3U);
+  const double areas[] = {4, 9, 100};
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_NEAR(ring_area(got[k].outer), areas[k], 1e-9);
+    EXPECT_EQ(got[k].holes.size(), k == 2 ? 1U : 0U);
+  }
+  EXPECT_NEAR(ring_area(got[2].holes[0]), 36, 1e-9);
+}
+
 TEST(UnitePolygons, NamesThePolygonAndRingOfABadPoint) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<BufferPolygon> polygons{

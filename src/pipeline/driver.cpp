@@ -346,6 +346,7 @@ TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
                                [](const Skeleton& k) { return !k.segments.empty(); });
   if (!any) return {};
   throw_if_cancelled(cancelled);
+  if (!s.compute_widths) prepared = {};  // only the widths read the boundary from here on
 
   // The widths' tree is built beside the graph stages, which run one huge polygon on one thread.
   std::optional<detail::VertexTree> tree;

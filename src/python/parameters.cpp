@@ -72,7 +72,8 @@ std::vector<Parameter> build_table() {
       "--min-tip-fraction", "K"));
   t.push_back(optional_number<&P::junction_merge_fraction>(
       "junction_merge_fraction", number_text(d::kJunctionMergeFraction),
-      "Junctions closer than fs × this merge into one; <= 0 switches merging off.",
+      "Junctions closer than fs × this merge into one, which stays as close to each of them; "
+      "<= 0 switches merging off.",
       "--junction-merge-fraction", "K"));
   t.push_back({"per_curve_widths", Kind::kOptionalWidths,
                &assign<&P::per_curve_widths, &cv::to_optional_widths>, "none",

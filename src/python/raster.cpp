@@ -6,9 +6,9 @@
 #include <cmath>
 #include <utility>
 
+#include "pipeline/settings.hpp"
 #include "python/convert.hpp"
 #include "python/interrupt.hpp"
-#include "pipeline/settings.hpp"
 #include "python/parameters.hpp"
 #include "raster/trace.hpp"
 

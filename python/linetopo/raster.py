@@ -109,8 +109,9 @@ def centerline(image: Any, *, threshold: float | None = None,
         Light ink on dark paper: ink is lighter than the threshold.
     **options
         Any option of :func:`linetopo.topologize_polygons`, such as ``compute_widths=True``;
-        ``buffer_distance`` defaults to half the feature size, and ``simplification`` to one
-        pixel, a scan's precision, or a tenth of the feature size if that is smaller.
+        ``buffer_distance`` defaults to half the feature size, and ``simplification`` to half
+        a pixel, the precision of the traced outline, or a tenth of the feature size if that is
+        smaller.
 
     Returns
     -------

@@ -39,8 +39,8 @@ inline constexpr double kJunctionMergeFraction = 1.5;
 // Chains are simplified at fs / this.
 inline constexpr double kSimplificationDivisor = 10.0;
 // Pixels, not a multiple of fs: chains traced from a scan are simplified at no more than this,
-// the scan's own precision, so that a wide stroke's centerline stays on its pixels.
-inline constexpr double kScanSimplificationPixels = 1.0;
+// the precision of a traced outline, so that a wide stroke's centerline stays on its pixels.
+inline constexpr double kScanSimplificationPixels = 0.5;
 // Round offsets stay within this x fs of the true arc.
 inline constexpr double kArcToleranceFraction = 0.2;
 // Holes of the union smaller than this x fs² are filled: too small to hold a centerline.

@@ -116,6 +116,20 @@ TEST(Driver, ClosedStrokeGivesLoopChain) {
   EXPECT_EQ(r.chain_node_ids[0], (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
+TEST(Driver, TracedRingsThatThinningMakesMeetStillGiveTheirCenterline) {
+  // At fs 24 the rings are thinned to 1.2: the outer ring's dip below the hole's tip goes, and
+  // the chord left passes above the tip.
+  const Ring outer{{0, 0.4}, {9, 0.4}, {9.6, 0.2}, {10.4, 0.4}, {200, 0.4}, {200, 60}, {0, 60}};
+  const Ring hole{{9.6, 0.3}, {9, 1}, {9, 30}, {30, 30}, {30, 1}, {10.4, 1}};
+  const TopologyResult r = topologize_rings({outer, hole}, params_of(12.0, 24.0));
+  expect_consistent(r);
+  double length = 0.0;
+  for (const Polyline& c : r.chains) {
+    for (std::size_t k = 1; k < c.size(); ++k) length += dist(c[k - 1], c[k]);
+  }
+  EXPECT_GT(length, 150.0);
+}
+
 TEST(Driver, WidthsOfStraightBandAreAboutTwiceRadius) {
   TopologizeParams p = params_of(1.0, 1.0);
   p.compute_widths = true;

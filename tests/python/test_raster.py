@@ -52,6 +52,23 @@ def test_a_wide_stroke_keeps_its_centerline_to_a_pixel(options):
             assert abs(math.dist(at, (200.5, 200.5)) - 130.5) < 1.5
 
 
+@pytest.mark.parametrize("options", [{}, {"boundary_simplification": 0}])
+def test_a_noisy_scan_keeps_the_topology_of_its_ink(options):
+    # Unthinned, the pixel-fine outline of a wide noisy stroke welds into loops and spurs.
+    numpy = pytest.importorskip("numpy")
+    from PIL import ImageFilter
+
+    image = PIL.new("L", (400, 300), 255)
+    pen = ImageDraw.Draw(image)
+    pen.line([(40, 50), (360, 50)], fill=0, width=30)
+    pen.line([(200, 50), (200, 270)], fill=0, width=30)
+    grey = numpy.asarray(image.filter(ImageFilter.GaussianBlur(1.5)), dtype=float)
+    noise = numpy.random.default_rng(0).normal(0, 40, grey.shape)
+    (chains, _, ids, _), _ = centerline(numpy.clip(grey + noise, 0, 255).astype(numpy.uint8),
+                                        **options)
+    assert len(chains) == 3 and all(start != end for start, end in ids)
+
+
 @pytest.mark.parametrize("variant", ["array", "invert", "colour"])
 def test_the_same_ink_whatever_form_the_image_takes(variant):
     numpy = pytest.importorskip("numpy")

@@ -4,7 +4,8 @@ Run:     scripts/in-env .venv-extras/bin/python bench/bench_raster.py [--scales 
              [--repeat 3] [--buffer 3] [--fs 6] [--supersample 4] [--margin 8]
              [--prune-fraction 2] [--min-tip-fraction F] [--simplification F]
              [--junction-merge-fraction F] [--boundary-simplification F] [--raster-fs F]
-             [--vector-simplification F|default] [--per-sketch] [--data DIR]
+             [--vector-simplification F|default] [--blur R] [--noise SD] [--jpeg Q]
+             [--per-sketch] [--data DIR]
 Install: scripts/in-env .venv-extras/bin/pip install -r bench/requirements-peers.txt
 The peers (scikit-image and skan) are bench-only, never runtime dependencies of linetopo.
 
@@ -35,6 +36,8 @@ supersample output pixels (0.125 at the default 4), and also fills the pixels an
 touches, which widens the ink by about 0.4 of a supersampled pixel on each side: the radius is
 drawn that much smaller. The ink's area then matches that of the exact union of the buffers to
 within 0.03 px x the outline's length on these sketches (0.1 px without the correction).
+A poor scan, on request: --blur R (Gaussian, px), --noise SD (Gaussian, grey levels, seeded)
+and --jpeg Q (saved as a JPEG of quality Q and read back), in that order.
 
 Methods, on the same array at each scale s (pixels a unit).
 - ours: linetopo.raster.centerline(img, feature_size=fs x s) (threshold: its default, Otsu),
@@ -74,6 +77,7 @@ fewer spurious branches than skimage pruned at the same fs; less time than skima
 """
 
 import argparse
+import io
 import math
 import statistics
 import sys
@@ -86,7 +90,7 @@ import linetopo
 import numpy as np
 from branch_walk import branches
 from linetopo import raster
-from PIL import Image, ImageDraw
+from PIL import Image, ImageDraw, ImageFilter
 from scipy.spatial import cKDTree
 
 TOL = 1.5  # pixels: the distance within which a result follows V
@@ -165,6 +169,20 @@ def render(strokes, half, scale, supersample, margin):
                          fill=255)
     ink = np.asarray(big.reduce(supersample), dtype=np.uint8)
     return 255 - ink, corner
+
+
+def scanned(img, blur, noise, jpeg, rng):
+    """The image as a poor scan: blurred (Gaussian, radius in px), Gaussian noise of that
+    standard deviation in grey levels, then saved as a JPEG of that quality and read back."""
+    if blur:
+        img = np.asarray(Image.fromarray(img).filter(ImageFilter.GaussianBlur(blur)))
+    if noise:
+        img = np.clip(img + rng.normal(0, noise, img.shape), 0, 255).astype(np.uint8)
+    if jpeg:
+        buffer = io.BytesIO()
+        Image.fromarray(img).save(buffer, "JPEG", quality=jpeg)
+        img = np.asarray(Image.open(buffer).convert("L"))
+    return img
 
 
 # ---- measuring -----------------------------------------------------------------------------
@@ -335,6 +353,9 @@ def main():
     ap.add_argument("--vector-simplification", default=0.0,
                     type=lambda v: None if v == "default" else float(v),
                     help="V: topologize's simplification (default 0; 'default': fs / 10)")
+    ap.add_argument("--blur", type=float, default=0.0, help="scan: Gaussian blur radius, px")
+    ap.add_argument("--noise", type=float, default=0.0, help="scan: noise, grey levels (sd)")
+    ap.add_argument("--jpeg", type=int, default=0, help="scan: JPEG quality (0: none)")
     ap.add_argument("--per-sketch", action="store_true")
     ap.add_argument("--data", type=Path, default=DATA)
     args = ap.parse_args()
@@ -389,6 +410,7 @@ def main():
           f"supersample {args.supersample}, margin {args.margin:g} px, repeat {args.repeat}")
 
     names = ("ours", "ours default fs", "skimage pruned", "skeleton unpruned")
+    rng = np.random.default_rng(1)  # the scan's noise, the same every run
     verdicts = {}
     for scale in scales:
         total = {name: Row() for name in names}
@@ -398,6 +420,7 @@ def main():
             print(f"\n{scale:g} px/unit, per sketch:")
         for k, (sk, vector_edges, exact_lines) in enumerate(zip(sketches, vectors, exact)):
             img, corner = render(sk.strokes, args.buffer, scale, args.supersample, args.margin)
+            img = scanned(img, args.blur, args.noise, args.jpeg, rng)
             pixels += img.size
             v_lines = [pts for _, _, pts in vector_edges]
             vector = Near(v_lines, scale)

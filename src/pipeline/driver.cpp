@@ -11,6 +11,7 @@
 #include "parallel/parallel.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
+#include "pipeline/traced.hpp"
 
 namespace linetopo {
 namespace {
@@ -362,37 +363,6 @@ TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
   return finish(chains, s, tree ? &*tree : nullptr);
 }
 
-// A traced outline has a point every pixel or so. Closer together than the weld tolerance, the
-// points of a noisy outline make skeleton points that the weld joins across branches, into
-// loops; so the rings are thinned to that spacing, as curves are thinned. A polygon whose
-// thinned rings meet (where they nearly touched) is made valid again by a union of its own.
-std::vector<BufferPolygon> thinned(std::vector<BufferPolygon> polygons, const Settings& s,
-                                   const CancelCheck& cancelled) {
-  const auto too_small = [](const Ring& r) { return r.size() < 3; };
-  std::vector<std::vector<BufferPolygon>> parts(polygons.size());
-  parallel_for(polygons.size(), [&](std::size_t i) {
-    throw_if_cancelled(cancelled);
-    const BufferPolygon traced = std::move(polygons[i]);  // freed as it goes
-    BufferPolygon p{decimate_curve(traced.outer, s.weld_tolerance), {}};
-    if (too_small(p.outer)) return;
-    for (const Ring& h : traced.holes) {
-      Ring thin = decimate_curve(h, s.weld_tolerance);
-      if (!too_small(thin)) p.holes.push_back(std::move(thin));
-    }
-    const std::vector<char> meets = meeting_rings(p);
-    if (std::find(meets.begin(), meets.end(), 1) == meets.end()) {
-      parts[i].push_back(std::move(p));
-    } else {
-      parts[i] = unite_polygons({p}, s.inflation, cancelled);
-    }
-  });
-  std::vector<BufferPolygon> out;
-  for (std::vector<BufferPolygon>& part : parts) {
-    for (BufferPolygon& p : part) out.push_back(std::move(p));
-  }
-  return out;
-}
-
 }  // namespace
 
 TopologyResult topologize_inner(const std::vector<Polyline>& curves, const TopologizeParams& params,
@@ -408,8 +378,8 @@ TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams&
   std::size_t points = 0;
   for (const Ring& r : rings) points += r.size();
   s.boundary.max_points = boundary_point_limit(points);
-  return topology_of(thinned(nest_rings(std::move(rings), s.inflation, cancelled), s, cancelled),
-                     s, cancelled);
+  std::vector<BufferPolygon> nested = nest_rings(std::move(rings), s.inflation, cancelled);
+  return topology_of(thinned_outlines(std::move(nested), s, cancelled), s, cancelled);
 }
 
 TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,

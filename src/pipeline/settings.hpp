@@ -41,6 +41,9 @@ inline constexpr double kSimplificationDivisor = 10.0;
 // Pixels, not a multiple of fs: chains traced from a scan are simplified at no more than this,
 // the precision of a traced outline, so that a wide stroke's centerline stays on its pixels.
 inline constexpr double kScanSimplificationPixels = 0.5;
+// Pixels: a traced outline whose points lie, at the median, farther than this from the midpoint
+// of their neighbours is noisy, and smoothed once.
+inline constexpr double kScanJitterPixels = 0.25;
 // Round offsets stay within this x fs of the true arc.
 inline constexpr double kArcToleranceFraction = 0.2;
 // Holes of the union smaller than this x fs² are filled: too small to hold a centerline.

@@ -4,9 +4,10 @@ Run:     scripts/in-env .venv-extras/bin/python bench/bench_scan_memory.py [--wi
              [--height 4961] [--strokes 400] [--pen 8] [--seed 1]
 Needs Pillow (pip install linetopo[raster]).
 
-The page (35 megapixels by default) holds random pen strokes, each a smooth random walk drawn
---pen pixels wide, seeded. It is written as a PNG to a temporary folder, then each measured
-command runs in a child process of its own, whose peak resident memory the kernel reports:
+The page (35 megapixels by default) holds random pen strokes, linetopo._generators' seeded
+scribbles of 50 steps drawn --pen pixels wide. It is written as a PNG to a temporary folder,
+then each measured command runs in a child process of its own, whose peak resident memory the
+kernel reports:
 - reference: the interpreter reading the page into grey levels (Pillow), and nothing else;
 - ours: `python -m linetopo centerline page.png -o page.geojson`.
 Memory is reported in MB and as bytes per pixel over the reference's; time as a ratio to the
@@ -14,14 +15,14 @@ reference's. The machine is shared: read the ratios.
 """
 
 import argparse
-import math
 import os
-import random
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
+
+from linetopo._generators import scribble
 
 READ = ("import sys; from linetopo.raster import read_grey; "
         "pixels, w, h = read_grey(sys.argv[1]); print(w * h)")
@@ -30,19 +31,13 @@ READ = ("import sys; from linetopo.raster import read_grey; "
 def page(width, height, strokes, pen, seed):
     from PIL import Image, ImageDraw
 
-    rng = random.Random(seed)
     image = Image.new("L", (width, height), 255)
     draw = ImageDraw.Draw(image)
-    for _ in range(strokes):
-        x, y = rng.uniform(0, width), rng.uniform(0, height)
-        heading = rng.uniform(0, 2 * math.pi)
-        points = [(x, y)]
-        for _ in range(rng.randint(20, 80)):
-            heading += rng.gauss(0, 0.25)
-            x += 12 * math.cos(heading)
-            y += 12 * math.sin(heading)
-            points.append((x, y))
-        draw.line(points, fill=0, width=pen, joint="curve")
+    # The project's seeded scribbles, 12 px steps on a square the page's width, pressed to its
+    # height.
+    for stroke in scribble(seed, strokes, 50, size=width, step=12.0, noise=0.4):
+        draw.line([(x, y * height / width) for x, y in stroke], fill=0, width=pen,
+                  joint="curve")
     return image
 
 

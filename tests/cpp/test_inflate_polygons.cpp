@@ -13,15 +13,7 @@ namespace {
 
 const InflateSettings kSettings{.arc_tolerance = 0.2, .min_hole_area = 0.1};
 
-double ring_area(const Ring& r) {
-  double twice = 0.0;
-  for (std::size_t k = 0; k < r.size(); ++k) {
-    const Point& a = r[k];
-    const Point& b = r[(k + 1) % r.size()];
-    twice += a.x * b.y - b.x * a.y;
-  }
-  return std::fabs(twice) / 2;
-}
+double ring_area(const Ring& r) { return std::fabs(signed_area(r)); }
 
 // Polygon count, hole count and covered area.
 struct Covered {

@@ -1,6 +1,6 @@
 """Batch speed-up: 32 jobs of 4k random-walk points on one worker thread against two.
 
-Run: scripts/in-env .venv/bin/python bench/bench_batch.py
+Run: .venv/bin/python bench/bench_batch.py
 Each pool size runs in its own process, because the pool is sized once per process.
 """
 

@@ -1,7 +1,7 @@
 """How soon Ctrl-C stops topologize: SIGINT at several moments of a run on dense random walks,
 and the time from the signal to the KeyboardInterrupt, against the run's own length.
 
-Run: scripts/in-env .venv/bin/python bench/bench_interrupt.py [--points 1000000]
+Run: .venv/bin/python bench/bench_interrupt.py [--points 1000000]
 """
 
 import argparse

@@ -1,6 +1,6 @@
 """Conversion cost of one million points given as an (n, 2) array against a list of tuples.
 
-Run: scripts/in-env .venv/bin/python bench/bench_numpy.py
+Run: .venv/bin/python bench/bench_numpy.py
 inflate_curves with a negative feature_size fails right after conversion, so the timing is the
 conversion alone.
 """

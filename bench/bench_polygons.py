@@ -1,10 +1,10 @@
 """Polygon centerlines on river-like polygons with a known answer: ours against two peers.
 
-Run:     scripts/in-env .venv-extras/bin/python bench/bench_polygons.py [--rivers 3] [--scale 1]
+Run:     .venv-extras/bin/python bench/bench_polygons.py [--rivers 3] [--scale 1]
              [--repeat 3] [--methods ours,centerline,pygeoops] [--cl-interp F] [--pg-densify F]
              [--fs-factor 0.5] [--min-tip-fraction 4] [--simplification 0]
              [--junction-merge-fraction F] [--boundary-simplification 0]
-Install: scripts/in-env .venv-extras/bin/pip install -r bench/requirements-peers.txt
+Install: .venv-extras/bin/pip install -r bench/requirements-peers.txt
 The peers (the `centerline` package and pygeoops) are bench-only, never runtime dependencies.
 
 Inputs. River i (seed 1000 + i) has a main channel whose centerline is a Kinoshita-style

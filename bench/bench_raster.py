@@ -1,12 +1,12 @@
 """Raster centerlines of rendered letter sketches with a known answer: ours against skimage + skan.
 
-Run:     scripts/in-env .venv-extras/bin/python bench/bench_raster.py [--scales 2,4,8]
+Run:     .venv-extras/bin/python bench/bench_raster.py [--scales 2,4,8]
              [--repeat 3] [--buffer 3] [--fs 6] [--supersample 4] [--margin 8]
              [--prune-fraction 2] [--min-tip-fraction F] [--simplification F]
              [--junction-merge-fraction F] [--boundary-simplification F] [--raster-fs F]
              [--vector-simplification F|default] [--blur R] [--noise SD] [--jpeg Q]
              [--per-sketch] [--data DIR]
-Install: scripts/in-env .venv-extras/bin/pip install -r bench/requirements-peers.txt
+Install: .venv-extras/bin/pip install -r bench/requirements-peers.txt
 The peers (scikit-image and skan) are bench-only, never runtime dependencies of linetopo.
 
 Inputs. The over-drawn letter sketches ../shared/data/sketches/*.scap (format in

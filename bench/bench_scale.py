@@ -1,6 +1,6 @@
 """Growth with input size: topologize and inflate_curves against shapely's buffer plus union.
 
-Run: scripts/in-env .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
+Run: .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
      [--inputs "random walks,drawing,gps,dense"] [--extra] [--repeat 3]
 shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
 child process of its own, so that its peak RSS is its own; the three timings of one row come

@@ -1,6 +1,6 @@
 """A large scan through the command line: peak memory and time on an A4 page at 600 dpi.
 
-Run:     scripts/in-env .venv-extras/bin/python bench/bench_scan_memory.py [--width 7016]
+Run:     .venv-extras/bin/python bench/bench_scan_memory.py [--width 7016]
              [--height 4961] [--strokes 400] [--pen 8] [--seed 1]
 Needs Pillow (pip install linetopo[raster]).
 

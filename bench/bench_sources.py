@@ -1,6 +1,6 @@
 """chain_sources against topologize: the cost of finding each chain's source curves.
 
-Run: scripts/in-env .venv-extras/bin/python bench/bench_sources.py [--sizes 100000,1000000]
+Run: .venv-extras/bin/python bench/bench_sources.py [--sizes 100000,1000000]
      [--inputs "gps,dense,random walks,drawing"] [--repeat 3]
 Every input and size runs in a child process of its own. topologize runs on the generated curves,
 then chain_sources on its chains with the wrappers' radius, buffer + feature_size / 2; each time

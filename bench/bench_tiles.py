@@ -1,6 +1,6 @@
 """Tiled topologize against one call: time, peak RSS and the halo's share of the work.
 
-    scripts/in-env .venv/bin/python bench/bench_tiles.py [--sizes 1000000 5000000] [--tile 2000]
+    .venv/bin/python bench/bench_tiles.py [--sizes 1000000 5000000] [--tile 2000]
 
 Each variant runs in a child process of its own, so that its peak RSS is its own: `topologize`,
 `topologize_tiled` on this machine's pool, and `linetopo.dask.topologize_tiled` on a two-worker

@@ -1,6 +1,6 @@
 """Where one topologize call on about 100k input points spends its time, seen from Python.
 
-Run: scripts/in-env .venv/bin/python bench/bench_topologize.py
+Run: .venv/bin/python bench/bench_topologize.py
 Conversion is timed with inflate_curves and a negative feature_size, which fails right after the
 curves are converted. The C++ stage split comes from bench_pipeline when it is built (pass its
 path as the first argument, default build/bench/bench/bench_pipeline).

@@ -1,6 +1,6 @@
 """Does support mean something? Chains of the Athens GPS traces on and off the street map.
 
-Run: scripts/in-env .venv-extras/bin/python bench/gps_support.py [--data ../shared/data/gps]
+Run: .venv-extras/bin/python bench/gps_support.py [--data ../shared/data/gps]
      [--buffer 12] [--feature-size 25] [--near 15] [--gap 120]
 Needs shapely. The zips are read into a temporary folder. Traces and map are in metres of the
 Greek Grid already, so nothing is projected. A trace is cut where two fixes are more than --gap

@@ -344,9 +344,7 @@ def test_a_stopped_run_says_one_line_and_leaves_nothing(tmp_path, monkeypatch, c
 def test_bin_linetopo_runs_the_environment_with_the_extras(tmp_path):
     top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     (tmp_path / "bin").mkdir()
-    (tmp_path / "scripts").mkdir()
     shutil.copy(os.path.join(top, "bin", "linetopo"), tmp_path / "bin")
-    (tmp_path / "scripts" / "in-env").write_text('#!/bin/sh\nexec "$@"\n')
     for venv in (".venv", ".venv-extras"):
         (tmp_path / venv / "bin").mkdir(parents=True)
         (tmp_path / venv / "bin" / "linetopo").write_text(f'#!/bin/sh\necho {venv} "$@"\n')

@@ -30,6 +30,8 @@ print(len(chains), len(nodes))')
 case $out in "$d"/venv/*) ;; *) fail "linetopo was imported from ${out%%$'\n'*}" ;; esac
 [ "${out##*$'\n'}" = "4 5" ] || fail "a cross gave '${out##*$'\n'}' chains and nodes, not '4 5'"
 echo "ok   a cross gives 4 chains and 5 nodes from the installed wheel"
+version=$(venv/bin/linetopo --version) || fail "the linetopo command failed: $version"
+echo "ok   the linetopo command runs: ${version%%$'\n'*}"
 
 "$python" -m zipfile -l "$wheel" | grep -q 'linetopo\.libs/libtbb' || fail "the wheel carries no libtbb"
 echo "ok   the wheel carries libtbb"

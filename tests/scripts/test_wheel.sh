@@ -10,7 +10,7 @@ fail() {
   echo "FAIL $*"
   exit 1
 }
-tag=$("$python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}")')
+tag=$(python_tag)
 wheels=("$top"/dist/linetopo-*-"$tag"-"$tag"-manylinux_*.whl)
 [ -f "${wheels[0]}" ] || fail "no wheel for $tag in dist/: run scripts/wheel"
 wheel=${wheels[-1]}

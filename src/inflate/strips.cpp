@@ -97,7 +97,9 @@ std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
 
 // The new outer ring that holds the old outer ring `around`: the one whose box holds its box,
 // or, where several do, the one that holds most of its sampled vertices (the union only merges
-// outer rings, so one holds them all; others can only touch it).
+// outer rings, so one holds them all; others can only touch it). {-1, -1} where none holds its
+// box: holes that touch the old ring, or each other, at single points can pinch it into parts,
+// which the union returns as rings of their own.
 std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
                                                  const std::vector<NewRing>& rings,
                                                  const Around& around) {
@@ -201,7 +203,9 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
   });
   std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> homes(kept.size());
   parallel_for(kept.size(), [&](std::size_t k) {
-    homes[k] = kept[k].in_outer ? homes_of_arounds[kept[k].around] : holder(united, rings, kept[k]);
+    // A ring kept in a pinched outer ring finds the part that holds it on its own.
+    const bool shared = kept[k].in_outer && homes_of_arounds[kept[k].around].first >= 0;
+    homes[k] = shared ? homes_of_arounds[kept[k].around] : holder(united, rings, kept[k]);
   });
   for (std::size_t k = 0; k < kept.size(); ++k) {
     const auto [q, r] = homes[k];

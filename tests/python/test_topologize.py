@@ -1,7 +1,10 @@
 """End to end: what topologize, inflate_curves and triangulate_curves make of real drawings."""
 
 import collections
+import gzip
+import json
 import math
+import os
 import re
 import threading
 import time
@@ -145,6 +148,22 @@ def test_merge_tolerance_switch(tolerance, merged):
 def test_bad_coordinates_are_value_errors():
     with pytest.raises(ValueError, match="finite"):
         topologize([[(0.0, 0.0), (math.nan, 1.0)]], 1.0, 1.0)
+
+
+def pinched_strip_traces():
+    # GPS traces whose dense union, cut into strips, has an outer ring that its holes pinch into
+    # parts at single points: the join across the seam gets the parts back as rings of their own.
+    path = os.path.join(os.path.dirname(__file__), "..", "data", "strip_seam_hole.json.gz")
+    with gzip.open(path, "rt") as f:
+        return [[tuple(p) for p in c] for c in json.load(f)]
+
+
+def test_a_pinched_region_across_a_strip_seam_keeps_its_holes():
+    curves = pinched_strip_traces()
+    area = polygon_area(inflate_curves(curves, 12.0, 25.0))
+    exact = triangulate_curves(curves, 12.0, 25.0, boundary_simplification=0.0)
+    assert sum(abs(ring_area(list(t))) for t in exact) == pytest.approx(area, rel=1e-9)
+    assert len(topologize(curves, 12.0, 25.0)[0]) > 1000
 
 
 @pytest.mark.parametrize("curves", [[circle(10.0)], cross(), scribble(13)])

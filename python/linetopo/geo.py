@@ -59,7 +59,7 @@ def _attributes(frame: Any) -> dict[str, list[Any]]:
     return columns
 
 
-def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: Any = None,
+def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *, crs: Any = None,
                planar: bool = False, attributes: str = "mode", **options: Any) -> Any:
     """The centerline of shapely line and polygon geometries: its chains, then their end nodes,
     each chain with the attributes of the input rows it comes from.
@@ -74,7 +74,9 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     buffer_distance, feature_size : float
         As for :func:`linetopo.topologize`; in ground metres when the CRS is longitude/latitude
         or its unit is not a ground metre at the data (Web Mercator, feet). For polygons the
-        buffer only sets the scale of boundary refinement (half the feature size suits).
+        buffer only sets the scale of boundary refinement (half the feature size suits), and
+        None, allowed where there are no lines, takes
+        :func:`linetopo.topologize_polygons`' default.
     crs : optional
         The CRS of the geometries (anything pyproj reads); by default the GeoSeries' own. With
         such a CRS the run happens in metres in the UTM zone of the data's centre and the result
@@ -121,6 +123,9 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     if crs is None:
         crs = getattr(geoms, "crs", None)
     curves, feature_of, polygons, polygon_of = _parts(geoms, shapely, np)
+    if buffer_distance is None and curves:
+        raise TypeError("linetopo.geo.centerline: buffer_distance must be a number where there "
+                        "are lines to buffer; only polygons can leave it None")
     rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
     everything = curves + rings
     utm = None
@@ -134,8 +139,9 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
                                             merge_tolerance=options.get("merge_tolerance"))
                              if curves else [])
         rest = {k: v for k, v in options.items() if k != "merge_tolerance"}
-        result = topologize_polygons(shapes, feature_size, buffer_distance=buffer_distance,
-                                     **rest)
+        if buffer_distance is not None:
+            rest["buffer_distance"] = buffer_distance
+        result = topologize_polygons(shapes, feature_size, **rest)
     else:
         result = topologize(curves, buffer_distance, feature_size, **options)
     chains, nodes, chain_node_ids, widths = result
@@ -146,9 +152,11 @@ def centerline(geoms: Any, buffer_distance: float, feature_size: float, *, crs: 
     indices = np.repeat(np.arange(len(chains)), sizes)
     lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
     lengths = shapely.length(lines) if chains else []  # in metres when the run was in UTM
-    along = _provenance.sources(chains, lengths, curves, feature_of,
-                                _provenance.source_radius(buffer_distance, feature_size),
-                                polygons, polygon_of)
+    # The radius is for lines only (None: there are none); polygons are sources where they hold
+    # a chain's middle.
+    radius = _provenance.source_radius(buffer_distance or 0.0, feature_size)
+    along = _provenance.sources(chains, lengths, curves, feature_of, radius, polygons,
+                                polygon_of)
     points = np.asarray(nodes, dtype=float).reshape(-1, 2)
     if utm is not None:
         coords, points = utm.back([coords, points])

@@ -108,6 +108,18 @@ def test_centerline_of_shapely_geometries(monkeypatch, form):
     assert sorted(r["degree"] for r in rows[n:]) == [1, 1, 1, 1, 4]
 
 
+def test_polygons_need_no_buffer_but_lines_do():
+    shapely = pytest.importorskip("shapely")
+    from linetopo.geo import centerline
+
+    result = centerline([shapely.box(0, 0, 40, 6)], None, 4.0)
+    rows = result.to_dict("records") if hasattr(result, "to_dict") else [
+        dict(zip(result, values)) for values in zip(*result.values())]
+    assert [r["kind"] for r in rows] == ["chain", "node", "node"] and rows[0]["support"] == 1
+    with pytest.raises(TypeError, match="buffer_distance must be a number where there are lines"):
+        centerline([shapely.box(0, 0, 40, 6), shapely.LineString(H)], None, 4.0)
+
+
 def test_centerline_refuses_points():
     shapely = pytest.importorskip("shapely")
     from linetopo.geo import centerline

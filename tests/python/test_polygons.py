@@ -130,3 +130,4 @@ def test_command_line_on_lines_and_polygons_and_filled_drawings(tmp_path, capsys
     assert "feature size 9.09091," in capsys.readouterr().err
     [path] = ET.parse(picture).getroot().iter("{http://www.w3.org/2000/svg}path")
     assert path.get("stroke") == "#ff0000"
+    assert "data-stroke" not in path.keys()  # a fill has no stroke, not the text "None"

@@ -347,9 +347,10 @@ def dumps_svg(
                 f" C{xy(a)} {xy(b)} {xy(c)}" for _, a, b, c in curves[i])
         else:
             d = "M" + " L".join(xy(p) for p in line)
+        # A missing value is no attribute, as a missing attribute reads back as None.
         data = "".join(
             f" data-{name.replace('_', '-')}={quoteattr(_attribute(values[i]))}"
-            for name, values in columns.items())
+            for name, values in columns.items() if values[i] is not None)
         style = ""
         if styles is not None:
             colour, width = styles[i]

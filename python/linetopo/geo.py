@@ -126,6 +126,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     if buffer_distance is None and curves:
         raise TypeError("linetopo.geo.centerline: buffer_distance must be a number where there "
                         "are lines to buffer; only polygons can leave it None")
+    buffer = 0.0 if buffer_distance is None else buffer_distance  # no lines use it then
     rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
     everything = curves + rings
     utm = None
@@ -135,7 +136,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         curves = utm.forward(curves) if curves else []
         polygons = lonlat.map_polygons(utm.forward, polygons)
     if polygons:
-        shapes = polygons + (inflate_curves(curves, buffer_distance, feature_size,
+        shapes = polygons + (inflate_curves(curves, buffer, feature_size,
                                             merge_tolerance=options.get("merge_tolerance"))
                              if curves else [])
         rest = {k: v for k, v in options.items() if k != "merge_tolerance"}
@@ -143,7 +144,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
             rest["buffer_distance"] = buffer_distance
         result = topologize_polygons(shapes, feature_size, **rest)
     else:
-        result = topologize(curves, buffer_distance, feature_size, **options)
+        result = topologize(curves, buffer, feature_size, **options)
     chains, nodes, chain_node_ids, widths = result
 
     sizes = [len(c) for c in chains]
@@ -152,9 +153,8 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     indices = np.repeat(np.arange(len(chains)), sizes)
     lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
     lengths = shapely.length(lines) if chains else []  # in metres when the run was in UTM
-    # The radius is for lines only (None: there are none); polygons are sources where they hold
-    # a chain's middle.
-    radius = _provenance.source_radius(buffer_distance or 0.0, feature_size)
+    # The radius is for lines only; polygons are sources where they hold a chain's middle.
+    radius = _provenance.source_radius(buffer, feature_size)
     along = _provenance.sources(chains, lengths, curves, feature_of, radius, polygons,
                                 polygon_of)
     points = np.asarray(nodes, dtype=float).reshape(-1, 2)

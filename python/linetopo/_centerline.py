@@ -354,6 +354,9 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         svg_frame = _shapes.image_frame(source.image)
     if target.fmt == formats.SVG:
         table.curves = _shapes.fitted(table.lines, args, source, fs)
+    elif args.curves is not None and args.curves > 0:
+        notes.append(f"warning: --curves applies to SVG output; {target.output} keeps the "
+                     "chains' points")
     notes += [f"warning: {n}" for n in formats.write(
         target, table, transaction, crs=out_crs, frame=svg_frame,
         stroke_width=2 * buffer if frame.utm is None else None, geojson_crs=geojson_crs)]

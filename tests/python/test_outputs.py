@@ -307,6 +307,13 @@ def test_messages_name_the_layer_types_and_units(tmp_path, capsys):
     assert "sizes are in ground metres" in capsys.readouterr().err
 
 
+def test_curves_asked_of_an_output_of_points_is_said(tmp_path, capsys):
+    src = tmp_path / "in.geojson"
+    write_lines(src, [H, V])
+    assert run(src, "-o", tmp_path / "out.geojson", *FS, "--curves", 0.5) == 0
+    assert "--curves applies to SVG output" in capsys.readouterr().err
+
+
 @pytest.mark.parametrize("damage", ["cut short", "huge point count"])
 def test_an_unreadable_record_is_an_error_or_a_warning(tmp_path, capsys, damage):
     src = tmp_path / "in.shp"

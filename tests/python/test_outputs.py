@@ -83,6 +83,26 @@ def test_a_geopackage_used_as_input_and_output_keeps_every_other_layer(tmp_path,
     assert not [n for n in os.listdir(tmp_path) if n.startswith(".linetopo")]
 
 
+def test_without_layer_the_line_layers_are_read_and_the_areas_left_are_named(tmp_path, capsys):
+    city = tmp_path / "city.gpkg"
+    write_layer(city, "streets", [wkb(line) for line in PRAGUE], "LineString")
+    write_layer(city, "water", [square(458010, 5548010, 300)], "Polygon")
+    write_layer(city, "trees", [point(458050, 5548050)], "Point")
+    args = ["--buffer", 10, "--feature-size", 20]
+    assert run(city, "-o", tmp_path / "all.geojson", *args) == 0
+    assert "left 'water' (Polygon): --layer NAME reads another" in capsys.readouterr().err
+    assert run(city, "--layer", "streets", "-o", tmp_path / "streets.geojson", *args) == 0
+    assert read_back(tmp_path / "all.geojson") == read_back(tmp_path / "streets.geojson")
+    # Where no layer holds lines, every layer of areas is read.
+    areas = tmp_path / "areas.gpkg"
+    write_layer(areas, "lake", [square(0, 0, 40)], "Polygon")
+    write_layer(areas, "pond", [square(100, 0, 40)], "Polygon")
+    assert run(areas, "-o", tmp_path / "areas.geojson", "--feature-size", 4) == 0
+    assert "left" not in capsys.readouterr().err
+    xs = [x for line in read_back(tmp_path / "areas.geojson")[0] for x, _ in line]
+    assert min(xs) < 40 and max(xs) > 100  # both squares
+
+
 @pytest.mark.parametrize("case", ["same file", "same file overwrite", "own folder", "svg on input",
                                   "existing output", "shapefile part", "driver's sidecar",
                                   "svg on a part", "open geopackage", "layer name case"])

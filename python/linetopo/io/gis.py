@@ -26,6 +26,9 @@ _TYPE_NAMES = {1: "Point", 2: "LineString", 3: "Polygon", 4: "MultiPoint", 5: "M
 # Layers of these geometry types hold neither lines nor polygons (GDAL names them so, with " Z"
 # and the like added).
 _NOT_LINES = ("Point", "MultiPoint", "None")
+# Layers of areas: without --layer they are read only where a file has no layer of lines, so
+# that the water and land use of a map do not join its streets.
+_AREAS = ("Polygon", "MultiPolygon", "CurvePolygon", "MultiSurface", "Surface")
 
 
 def _pyogrio() -> Any:
@@ -123,7 +126,7 @@ def list_layers(path: str) -> list[tuple[str, str]]:
 def line_layers(path: str, layer: str | None,
                 layers: list[tuple[str, str]] | None = None) -> list[str]:
     """The layers :func:`read_features` reads: ``layer``, or every one whose type may hold
-    lines or polygons.
+    lines, or, where none may, every one of polygons.
     ``layers`` is the file's :func:`list_layers` when the caller has it already."""
     if layers is None:
         layers = list_layers(path)
@@ -132,7 +135,19 @@ def line_layers(path: str, layer: str | None,
             names = ", ".join(name for name, _ in layers)
             raise ValueError(f"no layer {layer!r} in {path} (it has: {names})")
         return [layer]
-    return [name for name, kind in layers if not kind.startswith(_NOT_LINES)]
+    shapes = [(name, kind) for name, kind in layers if not kind.startswith(_NOT_LINES)]
+    lines = [name for name, kind in shapes if not kind.startswith(_AREAS)]
+    return lines or [name for name, _ in shapes]
+
+
+def _layers_left(chosen: list[str], layers: list[tuple[str, str]]) -> str | None:
+    """The note that says which layers of lines or polygons were left unread, if any."""
+    left = [f"{name!r} ({kind})" for name, kind in layers
+            if name not in chosen and not kind.startswith(_NOT_LINES)]
+    if not left:
+        return None
+    return (f"read the line layer(s) {', '.join(map(repr, chosen))} and left "
+            f"{', '.join(left)}: --layer NAME reads another")
 
 
 def _type_name(wkb: bytes) -> str:
@@ -207,13 +222,14 @@ def read_features(path: str, layer: str | None, skip_invalid: bool = False,
     pyogrio = _pyogrio()
     layers = list_layers(path)
     chosen = line_layers(path, layer, layers)
+    left = None if layer is not None else _layers_left(chosen, layers)
     curves: list[Any] = []
     feature_of: list[int] = []
     shapes: list[tuple[Any, list[Any]]] = []
     shape_of: list[int] = []
     columns: dict[str, list[Any]] = {}
     features = 0
-    crs_seen, notes, found = [], [], []
+    crs_seen, notes, found = [], [left] if left else [], []
     try:
         for name in chosen:
             meta, fids, geometries, values = pyogrio.raw.read(

@@ -83,6 +83,20 @@ def test_a_geopackage_used_as_input_and_output_keeps_every_other_layer(tmp_path,
     assert not [n for n in os.listdir(tmp_path) if n.startswith(".linetopo")]
 
 
+def test_overwrite_never_replaces_a_layer_we_did_not_write(tmp_path, capsys):
+    city = tmp_path / "city.gpkg"
+    write_layer(city, "streets", [wkb(line) for line in PRAGUE], "LineString")
+    write_layer(city, "nodes", [point(458050, 5548050)], "Point", id=[7], degree=[1])
+    before = features(city, "nodes")
+    args = ["--layer", "streets", "-o", city, "--buffer", 10, "--feature-size", 20, "--overwrite"]
+    assert run(city, *args) == 2
+    err = capsys.readouterr().err
+    assert "layer 'nodes' that linetopo did not write" in err and "--layer-name" in err
+    assert features(city, "nodes") == before and "chains" not in layers_of(city)
+    assert run(city, *args, "--layer-name", "ours") == 0
+    assert run(city, *args, "--layer-name", "ours") == 0  # our own layers are replaced
+
+
 def test_without_layer_the_line_layers_are_read_and_the_areas_left_are_named(tmp_path, capsys):
     city = tmp_path / "city.gpkg"
     write_layer(city, "streets", [wkb(line) for line in PRAGUE], "LineString")

@@ -173,16 +173,22 @@ def _existing_layers(target: Target, path: str, overwrite: bool) -> bool:
     from . import gis
 
     try:
-        existing = {name.lower() for name, _ in gis.list_layers(path)}
+        existing = {name.lower(): name for name, _ in gis.list_layers(path)}
     except ValueError as err:
         if overwrite:
             return False  # not a file GDAL opens: replaced whole
         raise TargetError(f"{path} exists and GDAL cannot add layers to it ({err}): "
                           "--overwrite replaces it") from None
-    clash = [name for name in target.layers if name.lower() in existing]
+    clash = [existing[name.lower()] for name in target.layers if name.lower() in existing]
     if clash and not overwrite:
         raise TargetError(f"{path} already has a layer {clash[0]!r}: --overwrite replaces our "
                           "layers, --layer-name PREFIX writes others")
+    # A layer of the same name that we did not write is the user's: never replaced.
+    theirs = [name for name in clash if not gis.written_by_us(path, name)]
+    if theirs:
+        raise TargetError(f"{path} has a layer {theirs[0]!r} that linetopo did not write: "
+                          "--overwrite replaces only our own layers; --layer-name PREFIX "
+                          "writes ours under other names")
     return True
 
 

@@ -17,6 +17,9 @@ DRIVERS = {"gpkg": "GPKG", "shp": "ESRI Shapefile", "fgb": "FlatGeobuf", "gpx": 
 # Drivers that keep several layers in one file, so that the nodes can go beside the chains.
 _MULTI_LAYER = {"GPKG", "SQLite", "OpenFileGDB"}
 _SHAPEFILE_TEXT_LIMIT = 254
+# The mark of the layers we write, in the layer metadata of the formats that keep it
+# (GeoPackage): --overwrite replaces a layer there only if it carries it.
+_MARK = "linetopo"
 
 _POINT, _LINESTRING, _POLYGON = 1, 2, 3
 _COLLECTIONS = (4, 5, 6, 7)  # MultiPoint, MultiLineString, MultiPolygon, GeometryCollection
@@ -315,6 +318,20 @@ def _field(name: str, values: Sequence[Any], driver: str, np: Any) -> tuple[Any,
     return array, mask
 
 
+def written_by_us(path: str, layer: str) -> bool:
+    """Whether ``layer`` of ``path`` is one we wrote: it carries our mark, or, in a format that
+    keeps no layer metadata, it has the fields of our chains or nodes."""
+    pyogrio = _pyogrio()
+    info = pyogrio.read_info(path, layer=layer)
+    if _MARK in (info.get("layer_metadata") or {}):
+        return True
+    if info.get("driver") == "GPKG":
+        return False
+    fields, kind = [str(f) for f in info["fields"]], str(info.get("geometry_type") or "")
+    return ((kind.startswith("Point") and fields == ["id", "degree"]) or
+            (kind.startswith("LineString") and fields[:3] == ["start_node", "end_node", "length"]))
+
+
 def nodes_beside(driver: str) -> bool | None:
     """Where a driver's file takes the nodes: True in a layer of its own, False in a file beside
     it (one geometry type per file), None nowhere (GPX holds lines and waypoints, but GDAL writes
@@ -373,6 +390,8 @@ def write_gis(
         options["dataset_options"] = {"GPX_USE_EXTENSIONS": "YES"}  # else GPX takes no fields
     if driver == "FlatGeobuf":
         options["layer_options"] = {"SPATIAL_INDEX": "NO"}  # the index would reorder features
+    if driver == "GPKG":
+        options["layer_metadata"] = {_MARK: "centerline"}
     with warnings.catch_warnings():
         # Data without a CRS (a drawing) is written without one on purpose.
         warnings.filterwarnings("ignore", message=".*'crs' was not provided")

@@ -5,11 +5,11 @@ from __future__ import annotations
 
 import json
 import math
-from collections import Counter
 from typing import Any, Mapping, Sequence
 
-# How a line's value of an input column is made from its sources' values: the most common one
-# (ties: the lowest source's), the lowest source's, the list of distinct values, or no columns.
+# How a line's value of an input column is made from its sources' values: the one that runs
+# along most of the line (ties: the lowest source's), the lowest source's, the list of distinct
+# values, or no columns.
 AGGREGATIONS = ("mode", "first", "list", "none")
 DEFAULT_AGGREGATION = "mode"
 
@@ -36,14 +36,24 @@ def sources(chains: Sequence[Any], lengths: Sequence[float], curves: Sequence[An
 
 def _curve_sources(chains: Sequence[Any], lengths: Sequence[float], curves: Sequence[Any],
                    feature_of: Sequence[int], radius: float) -> list[dict[int, float]]:
-    """Features made of several curves (the parts of a MultiLineString) count once, with the
-    longest share of their curves."""
+    """A curve is a source of a chain where it runs along at least the least share of the chain
+    (``chain_sources``' default), or for that share of its own length: a street cut into short
+    pieces between its junctions (as OpenStreetMap has them) gives each of its chains its
+    pieces. Features made of several curves (the parts of a MultiLineString) count once, with
+    the longest share of their curves."""
+    import inspect
+
     from . import chain_sources
 
+    least = inspect.signature(chain_sources).parameters["min_share"].default
+    own = [sum(math.dist(p, q) for p, q in zip(c[:-1], c[1:])) for c in curves]
     out: list[dict[int, float]] = []
-    for length, sources in zip(lengths, chain_sources(chains, curves, radius)):
+    for length, sources in zip(lengths, chain_sources(chains, curves, radius, min_share=0.0)):
         along: dict[int, float] = {}
         for curve, share in sources:
+            # The length of the chain the curve runs along is about as much of its own.
+            if share < least and not share * length >= least * own[curve] > 0.0:
+                continue
             feature = feature_of[curve]
             along[feature] = max(along.get(feature, 0.0), share * length)
         out.append(along)
@@ -103,9 +113,11 @@ def _key(value: Any) -> Any:
         return json.dumps(value, sort_keys=True, default=str)
 
 
-def aggregate(values: Sequence[Any], how: str) -> Any:
-    """One value from the sources' values, given in ascending source order; None (a missing
-    value) counts only when every source lacks the value."""
+def aggregate(values: Sequence[Any], how: str, lengths: Sequence[float] | None = None) -> Any:
+    """One value from the sources' values, given in ascending source order with the length of
+    the line each runs along (for ``mode``; by default one each); None (a missing value) counts
+    only when every source lacks the value."""
+    weights = [1.0] * len(values) if lengths is None else list(lengths)
     present = [v for v in values if v is not None]
     if not present:
         return None
@@ -116,9 +128,12 @@ def aggregate(values: Sequence[Any], how: str) -> Any:
         for v in present:
             distinct.setdefault(_key(v), v)
         return list(distinct.values())
-    counts = Counter(_key(v) for v in present)
-    most = max(counts.values())
-    return next(v for v in present if counts[_key(v)] == most)
+    totals: dict[Any, float] = {}
+    for v, w in zip(values, weights):
+        if v is not None:
+            totals[_key(v)] = totals.get(_key(v), 0.0) + w
+    most = max(totals.values())
+    return next(v for v in present if totals[_key(v)] == most)
 
 
 def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str, Sequence[Any]],
@@ -141,5 +156,6 @@ def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str,
         if written != name:
             notes.append(f"the input column {name!r} is written as {written!r}")
         used.add(written)
-        out[written] = [aggregate([values[f] for f in sorted(s)], how) for s in sources]
+        out[written] = [aggregate([values[f] for f in sorted(s)], how, [s[f] for f in sorted(s)])
+                        for s in sources]
     return out, notes

@@ -147,7 +147,7 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--attributes", choices=_provenance.AGGREGATIONS,
                       default=_provenance.DEFAULT_AGGREGATION,
                       help="how a line takes each attribute of the input features it follows "
-                      "(its sources): the most common value, the first source's, a JSON list of "
+                      "(its sources): the value that runs along most of it, the first source's, a JSON list of "
                       "the distinct values, or no attribute columns (default: %(default)s); "
                       "every line also gets support, its number of sources")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")

@@ -85,10 +85,11 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         Take the coordinates as they are, whatever the CRS.
     attributes : {"mode", "first", "list", "none"}
         How a chain takes each column of a GeoDataFrame from its sources, the input rows whose
-        lines run along at least half of it (within ``buffer_distance + feature_size / 2``, in
-        about its direction; see :func:`linetopo.chain_sources`) and whose polygons hold its
-        middle point: the most common value (ties: the first source's), the first source's, the
-        list of distinct values, or no columns. A column whose name the result uses is given
+        lines run along at least half of it or for at least half of their own length (within
+        ``buffer_distance + feature_size / 2``, in about its direction; see
+        :func:`linetopo.chain_sources`) and whose polygons hold its middle point: the value that
+        runs along most of it (ties: the first source's), the first source's, the list of
+        distinct values, or no columns. A column whose name the result uses is given
         ``input_`` before its name.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.

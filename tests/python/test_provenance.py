@@ -62,6 +62,36 @@ def test_attribute_choices_and_strokes(tmp_path):
         ("A", 2, 2), ("B", 1, 2)]
 
 
+def segmented_grid():
+    """OpenStreetMap-style streets: a grid of named streets 100 m apart, reaching 60 m past the
+    last crossing, each cut at every junction and every 20 m."""
+    features = []
+    for k in range(4):
+        for start in range(-60, 360, 20):
+            ts = [float(t) for t in range(start, start + 21, 5)]
+            features.append((f"Row {k}", [(t, 100.0 * k) for t in ts]))
+            features.append((f"Column {k}", [(100.0 * k, t) for t in ts]))
+    return features
+
+
+def test_a_street_cut_into_short_pieces_names_each_of_its_chains(tmp_path):
+    src, out = tmp_path / "streets.geojson", tmp_path / "out.geojson"
+    src.write_text(json.dumps({"type": "FeatureCollection", "features": [
+        {"type": "Feature", "properties": {"name": name},
+         "geometry": {"type": "LineString", "coordinates": coords}}
+        for name, coords in segmented_grid()]}))
+    assert main(["centerline", str(src), "-o", str(out), "--buffer", "6", "--feature-size", "12",
+                 "--planar"]) == 0
+    chains = [f for f in json.loads(out.read_text())["features"]
+              if f["geometry"]["type"] == "LineString"]
+    assert len(chains) == 40  # five a street: two ends and three between crossings
+    for f in chains:
+        (x0, y0), (x1, y1) = f["geometry"]["coordinates"][0], f["geometry"]["coordinates"][-1]
+        along_x = abs(x1 - x0) > abs(y1 - y0)
+        want = f"Row {round(y0 / 100)}" if along_x else f"Column {round(x0 / 100)}"
+        assert f["properties"]["support"] >= 4 and f["properties"]["name"] == want, f
+
+
 @pytest.mark.parametrize("values, how, want", [
     (["x", "y", "y", None], "mode", "y"),
     (["x", "y", None, "x", "y"], "mode", "x"),  # a tie goes to the lowest source's value
@@ -71,6 +101,11 @@ def test_attribute_choices_and_strokes(tmp_path):
 ])
 def test_aggregation(values, how, want):
     assert _provenance.aggregate(values, how) == want
+
+
+def test_the_value_that_runs_along_most_of_a_line_wins():
+    assert _provenance.aggregate(["x", "y", "y"], "mode", [90.0, 20.0, 30.0]) == "x"
+    assert _provenance.aggregate(["x", None, "y"], "mode", [10.0, 50.0, 10.0]) == "x"
 
 
 def test_input_columns_named_like_ours_are_renamed():

@@ -108,6 +108,26 @@ def test_centerline_of_shapely_geometries(monkeypatch, form):
     assert sorted(r["degree"] for r in rows[n:]) == [1, 1, 1, 1, 4]
 
 
+@pytest.mark.parametrize("curves, length", [
+    ([[(-9.2, 38.7), (-9.1, 38.7)], [(139.7, 35.7), (139.8, 35.7)]], None),  # Lisbon and Tokyo
+    ([[(3.0, 0.0), (14.0, 0.0)]], None),  # 11° along the equator: wider than a zone holds
+    ([[(179.9, -17.0), (-179.9, -17.0)]], 21_300),  # Fiji, across the antimeridian
+])
+def test_one_utm_zone_takes_only_data_it_holds(tmp_path, capsys, curves, length):
+    pytest.importorskip("pyproj")
+    src, out = tmp_path / "in.geojson", tmp_path / "out.geojson"
+    write_lines(src, curves, crs="EPSG:4326")
+    status = main(["centerline", str(src), "-o", str(out), "--buffer", "10",
+                   "--feature-size", "20", "--geographic"])
+    if length is None:
+        err = capsys.readouterr().err
+        assert status == 2 and len(err.splitlines()) == 1 and "run the regions apart" in err
+        assert not out.exists()
+    else:
+        assert status == 0
+        assert sum(read_back(out)[1]["length"]) == pytest.approx(length, rel=0.01)
+
+
 def test_polygons_need_no_buffer_but_lines_do():
     shapely = pytest.importorskip("shapely")
     from linetopo.geo import centerline

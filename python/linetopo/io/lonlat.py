@@ -151,6 +151,32 @@ def map_polygons(fn: Any, polygons: Sequence[tuple[Any, Sequence[Any]]]) -> list
     return out
 
 
+# UTM's scale at its central meridian: lengths there come out this much short.
+_UTM_SCALE = 0.9996
+
+
+def _check_zone_holds(lon: Any, lat: Any, zone: int) -> None:
+    """ValueError where UTM zone ``zone`` stretches the data's lengths by more than
+    GROUND_SCALE_TOLERANCE: data wider than about a zone either side of it, or across half the
+    globe (transverse Mercator's scale is k0 / sqrt(1 - (cos(lat) sin(lon - lon0))^2))."""
+    np = _np()
+    meridian = math.radians(6 * zone - 183)
+    b = np.cos(np.radians(lat)) * np.sin(np.radians(lon) - meridian)
+    far = np.abs(np.radians(lon) - meridian)
+    far = np.minimum(far % (2 * math.pi), 2 * math.pi - far % (2 * math.pi))
+    worst = float(np.max(b * b))
+    stretch = math.inf if worst >= 1.0 or float(far.max()) >= math.pi / 2 else (
+        _UTM_SCALE / math.sqrt(1.0 - worst) - 1.0)
+    if stretch > GROUND_SCALE_TOLERANCE:
+        reach = math.degrees(float(far.max()))
+        how = ("cannot hold them" if math.isinf(stretch) else
+               f"stretches lengths by {100 * stretch:.2g} %")
+        raise ValueError(
+            f"the data reach {reach:.1f}° of longitude from the middle of UTM zone {zone}, which "
+            f"{how} (at most {100 * GROUND_SCALE_TOLERANCE:g} % is taken): run the regions apart, "
+            "or reproject the data to a CRS in metres made for all of it")
+
+
 class LocalUtm:
     """The UTM zone around curves of any CRS with a place on the ground, on that CRS's datum.
 
@@ -194,6 +220,7 @@ class LocalUtm:
         centre_lon = ((west + east) / 2 + 180) % 360 - 180
         centre_lat = (float(lat.min()) + float(lat.max())) / 2
         self.zone = int(math.floor((centre_lon + 180) / 6)) % 60 + 1
+        _check_zone_holds(lon, lat, self.zone)
         self.south = centre_lat < 0
         self.source = source
         self.crs = ProjectedCRS(conversion=UTMConversion(str(self.zone), "S" if self.south else "N"),

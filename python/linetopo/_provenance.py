@@ -9,8 +9,10 @@ from typing import Any, Mapping, Sequence
 
 # How a line's value of an input column is made from its sources' values: the one that runs
 # along most of the line (ties: the lowest source's), the lowest source's, the list of distinct
-# values, or no columns.
-AGGREGATIONS = ("mode", "first", "list", "none")
+# values, no columns, or for columns of numbers their sum, their mean weighted by the length
+# each runs along the line, or their largest (other columns then take the mode).
+AGGREGATIONS = ("mode", "first", "list", "none", "sum", "mean", "max")
+_NUMERIC = ("sum", "mean", "max")
 DEFAULT_AGGREGATION = "mode"
 
 
@@ -123,6 +125,16 @@ def aggregate(values: Sequence[Any], how: str, lengths: Sequence[float] | None =
         return None
     if how == "first":
         return present[0]
+    if how in _NUMERIC:
+        numbers = [(v, w) for v, w in zip(values, weights) if v is not None]
+        if how == "sum":
+            return sum(v for v, _ in numbers)
+        if how == "max":
+            return max(v for v, _ in numbers)
+        total = sum(w for _, w in numbers)
+        if total > 0:
+            return sum(v * w for v, w in numbers) / total
+        return sum(v for v, _ in numbers) / len(numbers)
     if how == "list":
         distinct: dict[Any, Any] = {}
         for v in present:
@@ -134,6 +146,12 @@ def aggregate(values: Sequence[Any], how: str, lengths: Sequence[float] | None =
             totals[_key(v)] = totals.get(_key(v), 0.0) + w
     most = max(totals.values())
     return next(v for v in present if totals[_key(v)] == most)
+
+
+def _numbers(values: Sequence[Any]) -> bool:
+    """Whether a column holds numbers only (booleans are no numbers here), missing values aside."""
+    return all(isinstance(v, (int, float)) and not isinstance(v, bool)
+               for v in values if v is not None)
 
 
 def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str, Sequence[Any]],
@@ -156,6 +174,7 @@ def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str,
         if written != name:
             notes.append(f"the input column {name!r} is written as {written!r}")
         used.add(written)
-        out[written] = [aggregate([values[f] for f in sorted(s)], how, [s[f] for f in sorted(s)])
-                        for s in sources]
+        column_how = how if how not in _NUMERIC or _numbers(values) else DEFAULT_AGGREGATION
+        out[written] = [aggregate([values[f] for f in sorted(s)], column_how,
+                                  [s[f] for f in sorted(s)]) for s in sources]
     return out, notes

@@ -83,13 +83,14 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         is projected back.
     planar : bool
         Take the coordinates as they are, whatever the CRS.
-    attributes : {"mode", "first", "list", "none"}
+    attributes : {"mode", "first", "list", "none", "sum", "mean", "max"}
         How a chain takes each column of a GeoDataFrame from its sources, the input rows whose
         lines run along at least half of it or for at least half of their own length (within
         ``buffer_distance + feature_size / 2``, in about its direction; see
         :func:`linetopo.chain_sources`) and whose polygons hold its middle point: the value that
         runs along most of it (ties: the first source's), the first source's, the list of
-        distinct values, or no columns. A column whose name the result uses is given
+        distinct values, no columns, or for columns of numbers their sum, mean (weighted by the
+        length each runs along the chain) or largest, other columns then taking the mode. A column whose name the result uses is given
         ``input_`` before its name.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.

@@ -108,6 +108,14 @@ def test_the_value_that_runs_along_most_of_a_line_wins():
     assert _provenance.aggregate(["x", None, "y"], "mode", [10.0, 50.0, 10.0]) == "x"
 
 
+@pytest.mark.parametrize("how, lanes, name", [
+    ("sum", 6, "b"), ("mean", 3.5, "b"), ("max", 4, "b"), ("first", 2, "a")])
+def test_numeric_columns_aggregate_and_the_others_take_the_mode(how, lanes, name):
+    columns, _ = _provenance.attribute_columns(
+        [{0: 1.0, 1: 3.0}, {}], {"lanes": [2, 4], "name": ["a", "b"]}, how, [])
+    assert columns == {"support": [2, 0], "lanes": [lanes, None], "name": [name, None]}
+
+
 def test_input_columns_named_like_ours_are_renamed():
     columns, notes = _provenance.attribute_columns(
         [{0: 1.0}, {}], {"length": [7, 8], "support": ["s", "t"]}, "first", ["length"])

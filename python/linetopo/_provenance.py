@@ -48,14 +48,23 @@ def _curve_sources(chains: Sequence[Any], lengths: Sequence[float], curves: Sequ
     from . import chain_sources
 
     least = inspect.signature(chain_sources).parameters["min_share"].default
-    own = [sum(math.dist(p, q) for p, q in zip(c[:-1], c[1:])) for c in curves]
+    own: dict[int, float] = {}  # curve lengths, measured only for curves short of the chain share
+
+    def own_length(curve: int) -> float:
+        if curve not in own:
+            c = curves[curve]
+            own[curve] = sum(math.dist(p, q) for p, q in zip(c[:-1], c[1:]))
+        return own[curve]
+
     out: list[dict[int, float]] = []
     for length, sources in zip(lengths, chain_sources(chains, curves, radius, min_share=0.0)):
         along: dict[int, float] = {}
         for curve, share in sources:
-            # The length of the chain the curve runs along is about as much of its own.
-            if share < least and not share * length >= least * own[curve] > 0.0:
-                continue
+            # The length of the chain a curve runs along is about as much of its own.
+            if share < least:
+                mine = own_length(curve)
+                if not (mine > 0.0 and share * length >= least * mine):
+                    continue
             feature = feature_of[curve]
             along[feature] = max(along.get(feature, 0.0), share * length)
         out.append(along)

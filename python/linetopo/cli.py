@@ -147,10 +147,11 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--attributes", choices=_provenance.AGGREGATIONS,
                       default=_provenance.DEFAULT_AGGREGATION,
                       help="how a line takes each attribute of the input features it follows "
-                      "(its sources): the value that runs along most of it, the first source's, a JSON list of "
-                      "the distinct values, no attribute columns, or for columns of numbers "
-                      "their sum, mean (weighted by the length each runs along the line) or "
-                      "largest, the other columns taking the mode (default: %(default)s); "
+                      "(its sources): the value that runs along most of it, the first "
+                      "source's, a JSON list of the distinct values, no attribute columns, or "
+                      "for columns of numbers their sum, mean (weighted by the length each runs "
+                      "along the line) or largest, the other columns taking the mode (default: "
+                      "%(default)s); "
                       "every line also gets support, its number of sources")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
     line.add_argument("--dask-scheduler", metavar="ADDRESS",

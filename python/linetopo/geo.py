@@ -90,8 +90,8 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         :func:`linetopo.chain_sources`) and whose polygons hold its middle point: the value that
         runs along most of it (ties: the first source's), the first source's, the list of
         distinct values, no columns, or for columns of numbers their sum, mean (weighted by the
-        length each runs along the chain) or largest, other columns then taking the mode. A column whose name the result uses is given
-        ``input_`` before its name.
+        length each runs along the chain) or largest, other columns then taking the mode. A
+        column whose name the result uses is given ``input_`` before its name.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.
 

@@ -19,7 +19,7 @@ d=$(mktemp -d)
 trap 'rm -rf "$d"' EXIT
 cd "$d"
 "$python" -m venv venv
-venv/bin/pip install -q "$wheel" 2>&1 | grep -v 'is ignored' || :
+venv/bin/pip install -q "$wheel" >pip.log 2>&1 || fail "pip cannot install $wheel: $(tail -3 pip.log)"
 # -I: neither the current folder nor PYTHON* variables may lead Python to the checkout.
 out=$(venv/bin/python -I -c '
 import linetopo

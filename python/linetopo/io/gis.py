@@ -232,7 +232,9 @@ def read_features(path: str, layer: str | None, skip_invalid: bool = False,
     shape_of: list[int] = []
     columns: dict[str, list[Any]] = {}
     features = 0
-    crs_seen, notes, found = [], [left] if left else [], []
+    crs_seen: list[Any] = []
+    found: list[str] = []
+    notes = [left] if left else []
     try:
         for name in chosen:
             meta, fids, geometries, values = pyogrio.raw.read(

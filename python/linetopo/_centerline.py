@@ -296,6 +296,8 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     buffer = args.buffer_distance
     notes = _shapes.check_polygons(args, source, curves)
     settings = {p["name"]: getattr(args, p["name"]) for p in options() if not p["required"]}
+    if settings["simplification"] is None and _shapes.curves_wanted(args, source, target.fmt):
+        settings["simplification"] = 0.0
     if source.image is not None:
         result, fs = _shapes.run_image(args, source.image, settings)
         buffer, frame = fs / 2, _frame.Frame(None, units="pixels")

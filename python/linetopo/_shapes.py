@@ -78,6 +78,18 @@ def image_frame(image: tuple[bytes, int, int]) -> dict[str, str]:
     return {"width": str(width), "height": str(height), "viewBox": f"0 0 {width} {height}"}
 
 
+def curves_wanted(args: argparse.Namespace, source: formats.Source, fmt: str) -> bool:
+    """Whether the chains are written as Bézier curves: SVG output with --curves, or by default
+    from drawings and scans. The curves are then fitted to the chains before simplification, so
+    that they keep within --curves of the centerline itself, not of a polyline already up to a
+    tenth of the feature size off it."""
+    if fmt != formats.SVG:
+        return False
+    if args.curves is None:
+        return source.drawing is not None or source.image is not None
+    return args.curves > 0
+
+
 def fitted(lines: list, args: argparse.Namespace, source: formats.Source,
            fs: float) -> list | None:
     """Each line as cubic Bézier pieces for SVG output: within --curves, by default a tenth of

@@ -1,6 +1,7 @@
 // Fits a chain with cubic Bézier pieces: least squares on chord-length parameters refined by
-// Newton steps, split at the worst point (or in two where two pieces fit), tangent-continuous
-// except at sharp corners.
+// Newton steps over the chain with points added along its long segments, split at the worst point
+// (or in two where two pieces fit) until every piece keeps to the polyline, tangent-continuous
+// except at corners.
 #include "bezier/fit.hpp"
 
 #include <algorithm>
@@ -34,8 +35,57 @@ constexpr double kLoopReachFraction = 0.25;
 // and splitting there leaves a long rest that needs two more.
 constexpr double kTwoPieceErrorTolerances = 16.0;
 constexpr std::size_t kSplitCandidates = 16;
+// Segments longer than this many tolerances get points along them before fitting, so that the
+// least squares hold the curve to the polyline between its points too (a sparse simplified chain
+// has long straight runs), and a piece over one segment stays near it.
+constexpr double kDenseSpacingTolerances = 2.0;
+// ... but no more than this many on one segment: time and memory stay linear in the chain.
+constexpr double kMaxAddedPerSegment = 32.0;
 
-Chain make_chain(const Polyline& points, double tolerance) {
+// The chain with points along its long segments, and where each of its own points went.
+std::pair<Polyline, std::vector<std::size_t>> densified(const Polyline& points, double tolerance) {
+  Polyline out{points.front()};
+  std::vector<std::size_t> index{0};
+  for (std::size_t k = 1; k < points.size(); ++k) {
+    const Point& a = points[k - 1];
+    const Point& b = points[k];
+    const double pieces =
+        std::min(std::ceil(dist(a, b) / (kDenseSpacingTolerances * tolerance)),
+                 kMaxAddedPerSegment + 1.0);
+    if (pieces > 1.0) {  // NaN too, from coordinates whose differences overflow
+      const auto n = static_cast<std::size_t>(pieces);
+      for (std::size_t j = 1; j < n; ++j) {
+        out.push_back(a + (static_cast<double>(j) / pieces) * (b - a));
+      }
+    }
+    index.push_back(out.size());
+    out.push_back(b);
+  }
+  return {std::move(out), std::move(index)};
+}
+
+// Vertices no smooth curve can round within the tolerance without a piece of its own: the arc
+// tangent to both legs at their middles passes the vertex at half the shorter leg x tan(turn / 4)
+// off. Such a vertex of a sparse chain is a corner; a smooth chain sampled densely has none.
+std::vector<std::size_t> unroundable(const Polyline& points, double tolerance) {
+  const std::size_t n = points.size();
+  const bool closed = n >= 3 && points.front() == points.back();
+  std::vector<std::size_t> out;
+  for (std::size_t v = closed ? 0 : 1; v + 1 < n; ++v) {
+    const Point& before = points[v == 0 ? n - 2 : v - 1];
+    const Point& after = points[v + 1];
+    const Point in = points[v] - before;
+    const Point out_leg = after - points[v];
+    const double turn = std::atan2(std::abs(cross(in, out_leg)), dot(in, out_leg));
+    if (0.5 * std::min(norm(in), norm(out_leg)) * std::tan(0.25 * turn) > tolerance) {
+      out.push_back(v);
+    }
+  }
+  return out;
+}
+
+// The chain as fitted: `own` holds the indices of the chain's own points among the dense ones.
+Chain make_chain(const Polyline& points, const std::vector<std::size_t>& own, double tolerance) {
   Chain c;
   c.n = points.size();
   c.closed = c.n >= 3 && points.front() == points.back();
@@ -48,27 +98,45 @@ Chain make_chain(const Polyline& points, double tolerance) {
   c.s.assign(c.p.size(), 0.0);
   for (std::size_t k = 1; k < c.p.size(); ++k) c.s[k] = c.s[k - 1] + dist(c.p[k - 1], c.p[k]);
   c.laps_offset = c.closed ? c.n - 1 : 0;
+  std::vector<char> is_own(c.p.size(), 0);
+  for (std::size_t lap = 0; lap < laps; ++lap) {
+    for (const std::size_t k : own) is_own[lap * (c.n - 1) + k] = 1;
+  }
+  c.prev_own.resize(c.p.size());
+  c.next_own.resize(c.p.size());
+  for (std::size_t k = 0; k < c.p.size(); ++k) {
+    c.prev_own[k] = is_own[k] || k == 0 ? k : c.prev_own[k - 1];
+  }
+  for (std::size_t k = c.p.size(); k-- > 0;) {
+    c.next_own[k] = is_own[k] || k + 1 == c.p.size() ? k : c.next_own[k + 1];
+  }
+  straight_runs(c, tolerance);
   c.reach = kReachTolerances * tolerance;
   if (c.closed) c.reach = std::min(c.reach, kLoopReachFraction * c.s[c.n - 1]);
   return c;
 }
 
-// The farthest vertex before k, down to lo, within arc r of k; at least the one before k.
+// Directions look at the chain's own vertices (or at lo and hi), not at the points added along
+// its segments, which would turn the tangent at a vertex towards the chords.
+
+// The farthest own vertex before k, down to lo, within arc r of k; else the nearest before k.
 std::size_t back_vertex(const Chain& c, std::size_t k, std::size_t lo, double r) {
   if (lo >= k || k >= c.p.size()) throw InternalError("internal error: no vertex before a point");
   const auto first = c.s.begin() + static_cast<std::ptrdiff_t>(lo);
   const auto last = c.s.begin() + static_cast<std::ptrdiff_t>(k);
   const auto j = static_cast<std::size_t>(std::lower_bound(first, last, c.s[k] - r) - c.s.begin());
-  return std::min(j, k - 1);
+  if (j < k && c.next_own[j] < k) return c.next_own[j];
+  return std::max(c.prev_own[k - 1], lo);
 }
 
-// The farthest vertex after k, up to hi, within arc r of k; at least the one after k.
+// The farthest own vertex after k, up to hi, within arc r of k; else the nearest after k.
 std::size_t forward_vertex(const Chain& c, std::size_t k, std::size_t hi, double r) {
   if (k >= hi || hi >= c.p.size()) throw InternalError("internal error: no vertex after a point");
   const auto first = c.s.begin() + static_cast<std::ptrdiff_t>(k + 1);
   const auto last = c.s.begin() + static_cast<std::ptrdiff_t>(hi + 1);
   const auto j = static_cast<std::size_t>(std::upper_bound(first, last, c.s[k] + r) - c.s.begin());
-  return std::max(j - 1, k + 1);
+  if (j > k + 1 && c.prev_own[j - 1] > k) return c.prev_own[j - 1];
+  return std::min(c.next_own[k + 1], hi);
 }
 
 // Tangent at k through the vertices a reach before and after it, weighted as the parabola through
@@ -94,10 +162,10 @@ double turn_at(const Chain& c, std::size_t vertex) {
   return std::atan2(std::abs(cross(in, out)), dot(in, out));
 }
 
-// Corner vertices in increasing order: the sharpest turns first, each keeping the vertices within
-// a reach of it (round the seam of a closed chain) from being corners too, since a corner blurred
-// over a few vertices turns sharply at each of them.
-std::vector<std::size_t> find_corners(const Chain& c) {
+// Corner vertices in increasing order: the forced ones, then the sharpest turns first, each
+// keeping the vertices within a reach of it (round the seam of a closed chain) from being corners
+// too, since a corner blurred over a few vertices turns sharply at each of them.
+std::vector<std::size_t> find_corners(const Chain& c, const std::vector<std::size_t>& forced) {
   const std::size_t vertices = c.closed ? c.n - 1 : c.n;
   std::vector<std::pair<double, std::size_t>> candidates;
   for (std::size_t v = 0; v < vertices; ++v) {
@@ -110,7 +178,7 @@ std::vector<std::size_t> find_corners(const Chain& c) {
     const double gap = std::abs(c.s[a] - c.s[b]);
     return (c.closed ? std::min(gap, lap - gap) : gap) > c.reach;
   };
-  std::set<std::size_t> corners;
+  std::set<std::size_t> corners(forced.begin(), forced.end());
   for (const auto& [turn, v] : candidates) {
     const auto next = corners.lower_bound(v);
     // Past the last corner the next one round a closed chain is the first, and the other way.
@@ -136,8 +204,8 @@ Point end_estimate(const Chain& c, std::size_t first, std::size_t last, bool at_
 
 // Spans between corners (and the chain ends); the seam of a closed chain that is no corner gets
 // one tangent through it.
-std::vector<Span> corner_spans(const Chain& c) {
-  const std::vector<std::size_t> corners = find_corners(c);
+std::vector<Span> corner_spans(const Chain& c, const std::vector<std::size_t>& forced) {
+  const std::vector<std::size_t> corners = find_corners(c, forced);
   std::vector<std::size_t> cuts{0};
   for (const std::size_t v : corners) {
     if (v != 0) cuts.push_back(v);
@@ -173,6 +241,19 @@ std::pair<Span, Span> split_at(const Chain& c, const Span& sp, std::size_t w) {
   return {{sp.first, w, sp.start, left_end}, {w, sp.last, right_start, sp.end}};
 }
 
+// The chain's own vertex inside the span nearest to w, or w itself where the span holds none:
+// pieces then meet on the chain's points, where the tangents are read best.
+std::size_t own_split(const Chain& c, const Span& sp, std::size_t w) {
+  const std::size_t before = c.prev_own[w];
+  const std::size_t after = c.next_own[w];
+  const bool has_before = before > sp.first;
+  const bool has_after = after < sp.last;
+  if (has_before && has_after) return c.s[w] - c.s[before] <= c.s[after] - c.s[w] ? before : after;
+  if (has_before) return before;
+  if (has_after) return after;
+  return w;
+}
+
 // The split of a span into two pieces within the tolerance that leaves the most room, among
 // kSplitCandidates points spread over the span and its worst point; nullopt when none fits.
 std::optional<std::pair<Fit, Fit>> split_in_two(const Chain& c, const Span& sp,
@@ -183,9 +264,12 @@ std::optional<std::pair<Fit, Fit>> split_in_two(const Chain& c, const Span& sp,
     for (std::size_t w = sp.first + 1; w < sp.last; ++w) candidates.push_back(w);
   } else {
     for (std::size_t j = 0; j < kSplitCandidates; ++j) {
-      candidates.push_back(sp.first + 1 + j * (inner - 1) / (kSplitCandidates - 1));
+      const std::size_t w = sp.first + 1 + j * (inner - 1) / (kSplitCandidates - 1);
+      candidates.push_back(own_split(c, sp, w));
     }
-    candidates.push_back(worst);
+    candidates.push_back(own_split(c, sp, worst));
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
   }
   std::optional<std::pair<Fit, Fit>> best;
   double room = tolerance;
@@ -222,7 +306,7 @@ void fit_spans(const Chain& c, const std::vector<Span>& spans, double tolerance,
         continue;
       }
     }
-    const auto [left, right] = split_at(c, sp, fit.worst);
+    const auto [left, right] = split_at(c, sp, own_split(c, sp, fit.worst));
     stack.push_back(right);
     stack.push_back(left);
   }
@@ -242,10 +326,12 @@ std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance) {
   }
   if (points.size() < 2) return {};
   if (points.size() == 2) return {straight_piece(points[0], points[1])};
-  if (points.size() == 3) return {three_point_piece(points)};
-  const Chain c = make_chain(points, tolerance);
+  auto [dense, index] = densified(points, tolerance);
+  std::vector<std::size_t> forced;
+  for (const std::size_t v : unroundable(points, tolerance)) forced.push_back(index[v]);
+  const Chain c = make_chain(dense, index, tolerance);
   std::vector<CubicPiece> out;
-  fit_spans(c, corner_spans(c), tolerance, out);
+  fit_spans(c, corner_spans(c, forced), tolerance, out);
   return out;
 }
 

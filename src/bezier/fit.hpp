@@ -15,12 +15,14 @@ struct CubicPiece {
 };
 
 // Fits one chain (a polyline, closed when its last point repeats its first) with cubic pieces
-// within `tolerance` of every chain point; the last point of each piece is the first of the next,
-// the first piece starts at the chain's first point and the last ends at its last. Pieces meet
+// that pass within `tolerance` of every chain point and keep within `tolerance` of the chain's
+// polyline everywhere. The last point of each piece is the first of the next, the first piece
+// starts at the chain's first point and the last ends at its last. Pieces meet
 // tangent-continuously (round the seam of a closed chain too) except at corners, where the chain
-// turns sharply. Repeated points count once; fewer than two distinct points give no pieces, two
-// a straight piece and three one piece through them. Throws InputError for a tolerance that is
-// not a positive finite number and for a point that is not finite.
+// turns sharply or a vertex turns more than a curve could round within the tolerance. Repeated
+// points count once; fewer than two distinct points give no pieces, two a straight piece. Throws
+// InputError for a tolerance that is not a positive finite number and for a point that is not
+// finite.
 std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance);
 
 }  // namespace linetopo

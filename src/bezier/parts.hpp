@@ -44,6 +44,17 @@ inline CubicPiece with_handles(const Point& p0, const Point& h1, const Point& h2
 }
 
 
+// The box of a run of consecutive chain segments.
+struct SegmentBox {
+  Point lo, hi;
+};
+
+// Points first..last of the chain, in a straight line.
+struct Run {
+  std::size_t first = 0;
+  std::size_t last = 0;
+};
+
 // The chain without repeated points and its arc lengths. A closed chain is stored as three laps
 // (seam points shared), so that directions across the seam are plain index ranges: its vertex i
 // is also at index laps_offset + i, with a whole lap on either side.
@@ -54,7 +65,18 @@ struct Chain {
   std::size_t laps_offset = 0;
   bool closed = false;
   double reach = 0.0;
+  // The nearest of the chain's own points (not added along a segment) at or before, and at or
+  // after, each index; the first and last index count as own.
+  std::vector<std::size_t> prev_own, next_own;
+  // The chain as straight runs of its segments, the run of each segment, and a tree of boxes
+  // over the runs: node k holds nodes 2k and 2k + 1, the second half the runs' own boxes.
+  std::vector<Run> runs;
+  std::vector<std::size_t> run_of;
+  std::vector<SegmentBox> boxes;
 };
+
+// Fills in the chain's runs and their tree of boxes.
+void straight_runs(Chain& c, double tolerance);
 
 
 // One end of a span: its tangent pointing into the span, fixed where a neighbouring piece shares
@@ -75,18 +97,24 @@ struct Span {
 struct Fit {
   CubicPiece piece;
   double error = 0.0;
-  std::size_t worst = 0;  // the span point furthest from its curve point
+  std::size_t worst = 0;  // the span point where the fit is furthest off
 };
 
+
+// How far a piece strays from its span's polyline (an upper bound, exact to within the
+// tolerance's margin), and the interior span vertex nearest to where it strays most.
+struct Stray {
+  double distance = 0.0;
+  std::size_t vertex = 0;
+};
+Stray stray_from(const Chain& c, const Span& sp, const CubicPiece& piece, double tolerance);
 
 // A straight piece from a to b, its handles at thirds.
 CubicPiece straight_piece(const Point& a, const Point& b);
 
-// The one piece through three points.
-CubicPiece three_point_piece(const Polyline& p);
-
 // The better fit of a span: free handles where no neighbour fixes them (fewer pieces), when the
-// points determine them and they come out sound; else handles along the estimated tangents.
+// points determine them and they come out sound; else handles along the estimated tangents. Its
+// error is the larger of its points' misses and how far its piece strays from the polyline.
 Fit best_fit(const Chain& c, const Span& sp, double tolerance);
 
 }  // namespace linetopo::bezier_parts

@@ -167,6 +167,18 @@ std::optional<Fit> fit_span(const Chain& c, const Span& sp, bool free_ends, doub
   return best;
 }
 
+// The fit's error widened to how far its piece strays from the polyline between the points; a
+// fit whose points already miss is left as it is, to be split anyway.
+Fit with_stray(const Chain& c, const Span& sp, Fit fit, double tolerance) {
+  if (fit.error > tolerance) return fit;
+  const Stray stray = stray_from(c, sp, fit.piece, tolerance);
+  if (stray.distance > fit.error) {
+    fit.error = stray.distance;
+    fit.worst = stray.vertex;
+  }
+  return fit;
+}
+
 // Two points: a straight piece unless a neighbour fixes a tangent, whose handle then follows it.
 CubicPiece two_point_piece(const Chain& c, const Span& sp) {
   const Point& a = c.p[sp.first];
@@ -182,31 +194,28 @@ CubicPiece straight_piece(const Point& a, const Point& b) {
   return with_handles(a, kFallbackHandleFraction * (b - a), kFallbackHandleFraction * (a - b), b);
 }
 
-// Three points: the quadratic through them at chord-length parameters, raised to a cubic.
-CubicPiece three_point_piece(const Polyline& p) {
-  const double a = dist(p[0], p[1]);
-  const double t = a / (a + dist(p[1], p[2]));
-  if (!(t > 0.0 && t < 1.0)) return straight_piece(p[0], p[2]);  // a middle point on an end
-  const Point control =
-      p[0] + (1.0 / (2.0 * t * (1.0 - t))) * ((p[1] - p[0]) - (t * t) * (p[2] - p[0]));
-  return {p[0], p[0] + (2.0 / 3.0) * (control - p[0]), p[2] + (2.0 / 3.0) * (control - p[2]),
-          p[2]};
-}
-
 Fit best_fit(const Chain& c, const Span& sp, double tolerance) {
   if (sp.first >= sp.last || sp.last >= c.n) {
     throw InternalError("internal error: span " + std::to_string(sp.first) + ".." +
                         std::to_string(sp.last) + " of a chain of " + std::to_string(c.n));
   }
-  if (sp.last - sp.first == 1) return {two_point_piece(c, sp), 0.0, sp.first};
+  if (sp.last - sp.first == 1) {
+    const Fit two = with_stray(c, sp, {two_point_piece(c, sp), 0.0, sp.first}, tolerance);
+    // A neighbour's tangent can pull a lone long segment's piece off it: straight then, meeting
+    // the neighbour at a slight corner rather than straying.
+    if (two.error <= tolerance) return two;
+    return {straight_piece(c.p[sp.first], c.p[sp.last]), 0.0, sp.first};
+  }
   std::optional<Fit> free;
   const std::size_t unknowns = (sp.start.fixed ? 1 : 2) + (sp.end.fixed ? 1 : 2);
   if (unknowns > 2 && unknowns <= 2 * (sp.last - sp.first - 1)) {
     free = fit_span(c, sp, true, tolerance);
+    if (free) free = with_stray(c, sp, *free, tolerance);
     if (free && free->error <= tolerance) return *free;
   }
-  const std::optional<Fit> fixed = fit_span(c, sp, false, tolerance);
+  std::optional<Fit> fixed = fit_span(c, sp, false, tolerance);
   if (!fixed) throw InternalError("internal error: no fit with fixed tangents");
+  fixed = with_stray(c, sp, *fixed, tolerance);
   return free && free->error < fixed->error ? *free : *fixed;
 }
 

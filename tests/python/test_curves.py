@@ -6,8 +6,9 @@ import pytest
 
 
 def test_bezier_output_of_the_demo_drawing():
-    """At most one cubic piece per four chain points, and every chain point within the
-    tolerance (a tenth of the feature size, the SVG default) of its curve."""
+    """The chains as SVG output fits them (before simplification): at most one cubic piece per
+    four chain points, every chain point within the tolerance (a tenth of the feature size, the
+    SVG default) of its curve, and every point of the curve within it of the chain."""
     from linetopo import fit_curves, topologize
     from linetopo._sample import SAMPLE_BUFFER, SAMPLE_FEATURE_SIZE, sample_curves
 
@@ -28,8 +29,17 @@ def test_bezier_output_of_the_demo_drawing():
                 lo = a
         return math.dist(q, at(piece, (lo + hi) / 2))
 
+    def to_chain(q, chain):
+        best = math.inf
+        for a, b in zip(chain, chain[1:]):
+            ab, aq = (b[0] - a[0], b[1] - a[1]), (q[0] - a[0], q[1] - a[1])
+            t = max(0.0, min(1.0, (ab[0] * aq[0] + ab[1] * aq[1]) / (ab[0] ** 2 + ab[1] ** 2)))
+            best = min(best, math.dist(q, (a[0] + t * ab[0], a[1] + t * ab[1])))
+        return best
+
     tolerance = SAMPLE_FEATURE_SIZE / 10
-    chains = topologize(sample_curves(), SAMPLE_BUFFER, SAMPLE_FEATURE_SIZE)[0]
+    chains = topologize(sample_curves(), SAMPLE_BUFFER, SAMPLE_FEATURE_SIZE,
+                        simplification=0)[0]
     fits = [fit_curves(chain, tolerance) for chain in chains]
     assert 4 * sum(map(len, fits)) <= sum(map(len, chains))
     for chain, pieces in zip(chains, fits):
@@ -37,3 +47,5 @@ def test_bezier_output_of_the_demo_drawing():
         assert all(a[3] == b[0] for a, b in zip(pieces, pieces[1:]))
         for q in chain:
             assert min(distance(q, p) for p in pieces) <= tolerance
+        for piece in pieces:
+            assert max(to_chain(at(piece, k / 64), chain) for k in range(65)) <= tolerance

@@ -96,12 +96,19 @@ def test_threshold_and_empty_images():
         centerline(pytest.importorskip("numpy").zeros((4, 4, 3)))
 
 
-def test_command_line_on_a_scan(tmp_path, capsys):
+def test_command_line_on_a_scan(tmp_path, capsys, monkeypatch):
+    import linetopo
     from linetopo.cli import main
 
     scan, out = tmp_path / "scan.png", tmp_path / "out.svg"
     drawing().save(scan)
+    fitted, fit = [], linetopo.fit_curves
+    monkeypatch.setattr(linetopo, "fit_curves", lambda c, tol: fitted.append(c) or fit(c, tol))
     assert main(["centerline", str(scan), "-o", str(out)]) == 0
+    # The curves are fitted to the chains before simplification, not to a polyline that is
+    # already up to a tenth of the feature size off them.
+    (unsimplified, *_), _ = centerline(scan, simplification=0)
+    assert sorted(map(len, fitted)) == sorted(map(len, unsimplified))
     root = ET.parse(out).getroot()
     assert [root.get(k) for k in ("width", "height", "viewBox")] == ["400", "300", "0 0 400 300"]
     paths = list(root.iter("{http://www.w3.org/2000/svg}path"))

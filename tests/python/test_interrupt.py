@@ -66,7 +66,11 @@ def test_ctrl_c_stops_a_long_run_between_jobs_or_tiles(call):
     # scribble falls as more of them fill the pool, so the count is scaled again once.
     count = max(20, round(20 * 3.0 / timed(call, 20)))
     full = timed(call, count)
-    if full < 2.0:
+    # Under the sanitizers and on a loaded machine the first timing runs short; a run of at least
+    # 2.5 s leaves the interrupt's deadline clear of scheduling noise.
+    for _ in range(3):
+        if full >= 2.5:
+            break
         count = round(count * 3.0 / full)
         full = timed(call, count)
     child = subprocess.Popen([sys.executable, "-c", CHILD.format(here=os.path.dirname(__file__), call=call,

@@ -289,9 +289,10 @@ std::optional<std::pair<Fit, Fit>> split_in_two(const Chain& c, const Span& sp,
 // in two at once where two pieces do. A work stack instead of recursion: every split shortens a
 // span, and two points always fit.
 void fit_spans(const Chain& c, const std::vector<Span>& spans, double tolerance,
-               std::vector<CubicPiece>& out) {
+               std::vector<CubicPiece>& out, const CancelCheck& cancelled) {
   std::vector<Span> stack(spans.rbegin(), spans.rend());
   while (!stack.empty()) {
+    throw_if_cancelled(cancelled);
     const Span sp = stack.back();
     stack.pop_back();
     const Fit fit = best_fit(c, sp, tolerance);
@@ -314,7 +315,8 @@ void fit_spans(const Chain& c, const std::vector<Span>& spans, double tolerance,
 
 }  // namespace
 
-std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance) {
+std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance,
+                                   const CancelCheck& cancelled) {
   if (!(tolerance > 0.0) || !std::isfinite(tolerance)) {
     throw InputError("tolerance must be a positive finite number, got " + number_text(tolerance));
   }
@@ -331,7 +333,7 @@ std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance) {
   for (const std::size_t v : unroundable(points, tolerance)) forced.push_back(index[v]);
   const Chain c = make_chain(dense, index, tolerance);
   std::vector<CubicPiece> out;
-  fit_spans(c, corner_spans(c, forced), tolerance, out);
+  fit_spans(c, corner_spans(c, forced), tolerance, out, cancelled);
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "parallel/cancel.hpp"
 
 namespace linetopo {
 
@@ -22,7 +23,8 @@ struct CubicPiece {
 // turns sharply or a vertex turns more than a curve could round within the tolerance. Repeated
 // points count once; fewer than two distinct points give no pieces, two a straight piece. Throws
 // InputError for a tolerance that is not a positive finite number and for a point that is not
-// finite.
-std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance);
+// finite; throws Cancelled when `cancelled`, asked between pieces, says so.
+std::vector<CubicPiece> fit_curves(const Polyline& chain, double tolerance,
+                                   const CancelCheck& cancelled = {});
 
 }  // namespace linetopo

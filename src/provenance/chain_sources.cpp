@@ -32,6 +32,8 @@ constexpr double kCellLengthQuantile = 0.75;
 constexpr double kMeanCellsPerSegment = 8.0;
 // Cell indices stay well inside 32 bits.
 constexpr double kMaxCellsAcross = 1 << 30;
+// Coordinates and radii up to this size keep every length and squared distance finite.
+constexpr double kMaxMagnitude = 1e150;
 
 struct CurveSegment {
   Point a;
@@ -159,6 +161,10 @@ void check_settings(const SourceSettings& s) {
   if (!(s.radius > 0.0) || !std::isfinite(s.radius)) {
     throw InputError("radius must be a positive finite number, got " + number_text(s.radius));
   }
+  if (s.radius > kMaxMagnitude) {
+    throw InputError("radius must be at most " + number_text(kMaxMagnitude) + ", got " +
+                     number_text(s.radius));
+  }
   if (!(s.max_angle_degrees >= 0.0 && s.max_angle_degrees <= 90.0)) {
     throw InputError("max_angle must be a number of degrees from 0 to 90, got " +
                      number_text(s.max_angle_degrees));
@@ -171,9 +177,14 @@ void check_settings(const SourceSettings& s) {
 void check_points(const std::vector<Polyline>& lines, const char* name) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     for (std::size_t k = 0; k < lines[i].size(); ++k) {
-      if (!is_finite(lines[i][k])) {
-        throw_not_finite(lines[i][k], std::string(name) + "[" + std::to_string(i) + "][" +
-                                          std::to_string(k) + "]");
+      const Point& p = lines[i][k];
+      const std::string what =
+          std::string(name) + "[" + std::to_string(i) + "][" + std::to_string(k) + "]";
+      if (!is_finite(p)) throw_not_finite(p, what);
+      if (std::abs(p.x) > kMaxMagnitude || std::abs(p.y) > kMaxMagnitude) {
+        throw InputError(what + " is (" + number_text(p.x) + ", " + number_text(p.y) +
+                         "); coordinates must be at most " + number_text(kMaxMagnitude) +
+                         " in size, so that lengths stay finite");
       }
     }
   }
@@ -258,7 +269,9 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
           std::ceil(length / spacing), 1.0, static_cast<double>(kMaxSamplesPerSegment)));
       const double piece = length / static_cast<double>(n);
       const Point step{piece * unit.x, piece * unit.y};
-      const auto per_run = static_cast<std::size_t>(std::max(1.0, std::floor(reach / piece)));
+      // Clamped as a double: a radius far beyond the segment would overflow the count.
+      const auto per_run = static_cast<std::size_t>(
+          std::clamp(std::floor(reach / piece), 1.0, static_cast<double>(n)));
       for (std::size_t j = 0; j < n; j += per_run) {
         const auto d = static_cast<double>(j);
         run({a.x + d * step.x, a.y + d * step.y}, step, std::min(per_run, n - j), &unit, piece);

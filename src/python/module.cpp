@@ -93,11 +93,10 @@ py::list polygons_at(py::handle points, py::handle polygons) {
 py::list fit_curves(py::handle chain, py::handle tolerance) {
   const auto points = cv::to_points(chain, "chain");
   const double tol = cv::to_double(tolerance, "tolerance");
-  std::vector<linetopo::CubicPiece> pieces;
-  {
-    py::gil_scoped_release unlocked;
-    pieces = linetopo::fit_curves(points, tol);
-  }
+  const std::vector<linetopo::CubicPiece> pieces =
+      linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
+        return linetopo::fit_curves(points, tol, cancelled);
+      });
   py::list out(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const linetopo::CubicPiece& c = pieces[i];

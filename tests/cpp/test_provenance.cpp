@@ -94,6 +94,21 @@ TEST(ChainSources, RefusesBadSettingsAndPoints) {
             "chains[1][1] is (1, NaN); coordinates must be finite numbers");
   EXPECT_EQ(message(ok, {{{0, 0}, {INFINITY, 1}}}, {.radius = 1}),
             "curves[0][1] is (inf, 1); coordinates must be finite numbers");
+  // Lengths between such points overflow, and the sampling would never end.
+  EXPECT_EQ(message(ok, {{{0, 0}, {1e155, 0}}}, {.radius = 1}),
+            "curves[0][1] is (1e+155, 0); coordinates must be at most 1e+150 in size, so that "
+            "lengths stay finite");
+  EXPECT_EQ(message(ok, ok, {.radius = 1e151}), "radius must be at most 1e+150, got 1e+151");
+}
+
+// A radius far beyond a chain's segments once made the count of samples per grid read wrap to
+// zero, and the sampling loop never advanced.
+TEST(ChainSources, RadiusFarBeyondTheSegments) {
+  const std::vector<Polyline> line{{{0, 0}, {1, 0}}};
+  for (const double radius : {1e20, 1e150}) {
+    const Sources s = chain_sources(line, line, {.radius = radius});
+    EXPECT_EQ(curves_of(s[0]), std::vector<std::size_t>{0});
+  }
 }
 
 // The grid finds what looking at every segment of every curve finds, whatever the segments'

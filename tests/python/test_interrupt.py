@@ -1,5 +1,6 @@
-"""Ctrl-C stops a long topologize_batch between jobs, a long topologize_tiled between tiles, and
-inflate_curves and triangulate_curves inside their stages, with KeyboardInterrupt."""
+"""Ctrl-C stops a long topologize_batch between jobs, a long topologize_tiled between tiles,
+inflate_curves and triangulate_curves inside their stages, and fit_curves between pieces, with
+KeyboardInterrupt."""
 
 import os
 import signal
@@ -9,6 +10,7 @@ import time
 
 import pytest
 from linetopo import (
+    fit_curves,
     inflate_curves,
     topologize_batch,
     topologize_tiled,
@@ -50,6 +52,9 @@ def run(call, count):
         return lambda: inflate_curves(curves, 1.0, 1.0)
     if call == "triangulate":
         return lambda: triangulate_curves(curves, 1.0, 1.0)
+    if call == "fit":  # the scribbles as one long chain
+        chain = [p for c in curves for p in c]
+        return lambda: fit_curves(chain, 1.0)
     return lambda: topologize_tiled(curves, 1.0, 1.0, tile_size=60.0)
 
 
@@ -60,7 +65,7 @@ def timed(call, count):
     return time.monotonic() - start
 
 
-@pytest.mark.parametrize("call", ["batch", "tiled", "inflate", "triangulate"])
+@pytest.mark.parametrize("call", ["batch", "tiled", "inflate", "triangulate", "fit"])
 def test_ctrl_c_stops_a_long_run_between_jobs_or_tiles(call):
     # About three seconds of work on this machine, timed here in full for comparison; the cost per
     # scribble falls as more of them fill the pool, so the count is scaled again once.

@@ -175,15 +175,26 @@ def attribute_columns(sources: Sequence[dict[int, float]], columns: Mapping[str,
     notes: list[str] = []
     if how == "none":
         return out, notes
-    used = set(taken) | set(out)
+    # GIS formats take field names without regard to case: LENGTH clashes with length.
+    used = {n.lower() for n in [*taken, *out]}
     for name, values in columns.items():
         written = name
-        while written in used:
+        while written.lower() in used:
             written = f"input_{written}"
         if written != name:
             notes.append(f"the input column {name!r} is written as {written!r}")
-        used.add(written)
+        used.add(written.lower())
         column_how = how if how not in _NUMERIC or _numbers(values) else DEFAULT_AGGREGATION
         out[written] = [aggregate([values[f] for f in sorted(s)], column_how,
                                   [s[f] for f in sorted(s)]) for s in sources]
+        if any(_beyond_64_bits(v) for v in out[written]):
+            # No GIS format holds them as numbers; text keeps every digit.
+            out[written] = [None if v is None else str(v) for v in out[written]]
+            notes.append(f"the input column {name!r} holds integers beyond 64 bits: written as "
+                         "text")
     return out, notes
+
+
+def _beyond_64_bits(value: Any) -> bool:
+    return (isinstance(value, int) and not isinstance(value, bool)
+            and not -(2 ** 63) <= value < 2 ** 63)

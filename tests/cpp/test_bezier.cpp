@@ -265,6 +265,18 @@ TEST(FitCurves, EdgeCases) {
     ASSERT_EQ(pieces.size(), 2u);
     expect_fits(three, pieces, 1e-6, {a, three[1]});
   }
+  // Coordinates whose differences overflow: finite pieces, through every point.
+  for (const Polyline& huge : {Polyline{{0, 0}, {1e154, 1e154}, {2e154, 0}, {3e154, 1e154}},
+                               Polyline{{0, 0}, {1e300, 1e300}, {2e300, 0}}}) {
+    const Pieces pieces = fit_curves(huge, 1);
+    for (const CubicPiece& c : pieces) {
+      for (const Point& p : {c.p0, c.p1, c.p2, c.p3}) EXPECT_TRUE(is_finite(p));
+    }
+    for (const Point& p : huge) {
+      EXPECT_TRUE(std::any_of(pieces.begin(), pieces.end(),
+                              [&](const CubicPiece& c) { return c.p0 == p || c.p3 == p; }));
+    }
+  }
   // Repeated points change nothing.
   std::mt19937 rng(3);
   const Polyline curve = smooth_curve(0, 40, 0.001, rng);

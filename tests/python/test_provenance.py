@@ -118,11 +118,13 @@ def test_numeric_columns_aggregate_and_the_others_take_the_mode(how, lanes, name
 
 def test_input_columns_named_like_ours_are_renamed():
     columns, notes = _provenance.attribute_columns(
-        [{0: 1.0}, {}], {"length": [7, 8], "support": ["s", "t"]}, "first", ["length"])
-    assert columns == {"support": [1, 0], "input_length": [7, None],
-                       "input_support": ["s", None]}
-    assert notes == ["the input column 'length' is written as 'input_length'",
-                     "the input column 'support' is written as 'input_support'"]
+        [{0: 1.0}, {}], {"LENGTH": [7, 8], "support": ["s", "t"], "id": [2 ** 64, 1]}, "first",
+        ["length"])
+    assert columns == {"support": [1, 0], "input_LENGTH": [7, None],
+                       "input_support": ["s", None], "id": [str(2 ** 64), None]}
+    assert notes == ["the input column 'LENGTH' is written as 'input_LENGTH'",
+                     "the input column 'support' is written as 'input_support'",
+                     "the input column 'id' holds integers beyond 64 bits: written as text"]
 
 
 def test_geodataframe_keeps_rows_attributes_and_crs():

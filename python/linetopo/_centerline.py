@@ -3,11 +3,12 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import math
 import os
 import statistics
 import sys
-from typing import Any, Callable
+from typing import Any, Callable, Iterator
 
 from . import _frame, _provenance, _shapes
 from ._extras import require
@@ -16,6 +17,10 @@ from .io import _targets, formats, geojson, lonlat, svg
 from .io._transaction import Transaction
 
 PROG = "linetopo"
+# Boundary points a file may make unless LINETOPO_MAX_POINTS says otherwise (or its points allow
+# more): a few seconds' work, so that a tiny file with a tiny feature size is refused at once
+# instead of running for a minute on the library's own, larger floor.
+FILE_POINT_BUDGET_FLOOR = 400_000
 
 
 def options() -> list[dict[str, Any]]:
@@ -313,11 +318,13 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
             raise UsageError(str(err)) from None
         curves = frame.to_work(curves)
         source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
+        points = sum(map(len, curves)) + sum(len(r) for r in rings)
         try:
-            if source.polygons:
-                result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
-            else:
-                result = run(curves, buffer, fs, settings)
+            with _point_budget(points):
+                if source.polygons:
+                    result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
+                else:
+                    result = run(curves, buffer, fs, settings)
         except ValueError as err:
             raise ValueError(f"{err} (sizes are in {frame.units})") from None
     out_crs = _output_crs(args, target, frame)
@@ -366,6 +373,24 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         notes.append(f"feature size {fs:g}, {_shapes.feature_size_source(source)} of "
                      f"{args.input}")
     return notes
+
+
+@contextlib.contextmanager
+def _point_budget(points: int) -> Iterator[None]:
+    """The boundary point budget of one file: the library's per point, with a floor a few
+    seconds' work, unless the user set the variable."""
+    from . import _internal
+
+    variable = _internal._MAX_POINTS_VARIABLE
+    if variable in os.environ:
+        yield
+        return
+    per_point = _internal._BOUNDARY_POINTS_PER_INPUT_POINT
+    os.environ[variable] = str(max(FILE_POINT_BUDGET_FLOOR, per_point * points))
+    try:
+        yield
+    finally:
+        del os.environ[variable]
 
 
 def _plain(line: Any) -> list:

@@ -94,6 +94,8 @@ def chain_sources(
 
 # The option table and the signatures built from it, and the versions the core was built with.
 _PARAMETERS: list[dict[str, Any]]
+_MAX_POINTS_VARIABLE: str
+_BOUNDARY_POINTS_PER_INPUT_POINT: int
 _SIGNATURES: dict[str, tuple[str, ...]]
 _VERSIONS: dict[str, str]
 

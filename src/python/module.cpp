@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "boundary/budget.hpp"
 #include "pipeline/pipeline.hpp"
+#include "pipeline/settings.hpp"
 #include "bezier/fit.hpp"
 #include "pipeline/versions.hpp"
 #include "provenance/polygons_at.hpp"
@@ -195,6 +197,9 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   regions.def("polygons_at", &polygons_at, py::arg("points"), py::arg("polygons"));
   // The option table, for the command line and the consistency tests.
   m.attr("_PARAMETERS") = pp::export_parameters();
+  // The boundary point budget, for the command line's own budget per file.
+  m.attr("_MAX_POINTS_VARIABLE") = linetopo::kMaxPointsVariable;
+  m.attr("_BOUNDARY_POINTS_PER_INPUT_POINT") = linetopo::defaults::kBoundaryPointsPerInputPoint;
   m.attr("_SIGNATURES") = pp::export_signatures();
   py::dict versions;
   for (const auto& [name, version] : linetopo::library_versions())

@@ -2,6 +2,7 @@
 
 import json
 import math
+import os
 import re
 import subprocess
 import sys
@@ -106,6 +107,10 @@ ERRORS = {
     "negative max nodes": (GOOD, FS + ["--max-nodes", "-1"], "negative"),
     "library feature size": (GOOD, ["--feature-size", "0"], "feature_size must be a positive finite number, got 0"),
     "library node limit": (GOOD, FS + ["--max-nodes", "1"], "exceeding max_nodes limit of 1"),
+    # 3.5 million boundary points from a 60-byte file: refused at once, not a minute's work.
+    "tiny file, tiny feature size": ('{"type": "LineString", "coordinates": [[0, 0], [7e5, 0]]}',
+                                     ["--feature-size", "0.27"],
+                                     "more than the limit of 400000; set LINETOPO_MAX_POINTS"),
 }
 
 
@@ -123,6 +128,7 @@ def test_bad_input_exits_2_with_one_message_line(tmp_path, capsys, case):
     assert len(lines) == 1, err
     assert lines[0].startswith("linetopo") and expected in lines[0]
     assert "Traceback" not in err and not out.exists()
+    assert "LINETOPO_MAX_POINTS" not in os.environ  # a file's budget ends with it
 
 
 def test_svg_is_well_formed_and_frames_the_data(tmp_path):

@@ -13,4 +13,13 @@ namespace linetopo::inflate_parts {
 // of at least min_hole_area with the outer ring that directly encloses it.
 std::vector<BufferPolygon> polygons_of(std::vector<UnionRing> rings, double min_hole_area);
 
+// Where the grid's zero goes for shapes with these points: (0, 0), or for shapes far from it
+// their box's centre in whole units. Clipper2 computes in doubles, exact only up to 2^53 grid
+// units, which coordinates of a few 1e9 pass although the shapes' own extent rarely does.
+Point grid_origin(const std::vector<const Polyline*>& lines);
+
+// Each point moved by `by`.
+Polyline shifted(const Polyline& line, const Point& by);
+void shift(std::vector<BufferPolygon>& polygons, const Point& by);
+
 }  // namespace linetopo::inflate_parts

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -258,6 +259,12 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const InflateSettings& settings,
                                    const CancelCheck& cancelled) {
   const double arc_tolerance = settings.arc_tolerance;
+  std::vector<const Polyline*> lines;
+  for (const Polyline& c : curves) {
+    if (c.size() >= 2) lines.push_back(&c);
+  }
+  const Point origin = grid_origin(lines);
+  const Point back{-origin.x, -origin.y};
 
   std::vector<UnionRing> rings;
   try {
@@ -270,7 +277,11 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     parallel_for(curves.size(), [&](std::size_t i) {
       if (curves[i].size() < 2) return;
       throw_if_cancelled(cancelled);
-      per_curve[i] = offset_curve(curves[i], radii_of(widths, i), buffer_distance, arc_tolerance);
+      const std::vector<double>* radii = radii_of(widths, i);
+      per_curve[i] = origin == Point{0.0, 0.0}
+                         ? offset_curve(curves[i], radii, buffer_distance, arc_tolerance)
+                         : offset_curve(shifted(curves[i], back), radii, buffer_distance,
+                                        arc_tolerance);
     });
     Pieces leaves;
     for (Pieces& shapes : per_curve) {
@@ -304,7 +315,40 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   } catch (const c2::Clipper2Exception&) {
     off_grid();
   }
-  return polygons_of(std::move(rings), settings.min_hole_area);
+  std::vector<BufferPolygon> polygons = polygons_of(std::move(rings), settings.min_hole_area);
+  shift(polygons, origin);
+  return polygons;
+}
+
+Point inflate_parts::grid_origin(const std::vector<const Polyline*>& lines) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  double lo_x = inf, lo_y = inf, hi_x = -inf, hi_y = -inf;
+  for (const Polyline* line : lines) {
+    for (const Point& p : *line) {
+      if (!is_finite(p)) continue;  // on a curve inflation skips, unchecked
+      lo_x = std::min(lo_x, p.x), hi_x = std::max(hi_x, p.x);
+      lo_y = std::min(lo_y, p.y), hi_y = std::max(hi_y, p.y);
+    }
+  }
+  if (!(lo_x <= hi_x && lo_y <= hi_y)) return {0.0, 0.0};
+  const Point centre{std::round(0.5 * (lo_x + hi_x)), std::round(0.5 * (lo_y + hi_y))};
+  if (std::max(std::fabs(centre.x), std::fabs(centre.y)) < kLocalOriginFrom) return {0.0, 0.0};
+  return centre;
+}
+
+Polyline inflate_parts::shifted(const Polyline& line, const Point& by) {
+  Polyline out;
+  out.reserve(line.size());
+  for (const Point& p : line) out.push_back({p.x + by.x, p.y + by.y});
+  return out;
+}
+
+void inflate_parts::shift(std::vector<BufferPolygon>& polygons, const Point& by) {
+  if (by == Point{0.0, 0.0}) return;
+  for (BufferPolygon& polygon : polygons) {
+    polygon.outer = shifted(polygon.outer, by);
+    for (Ring& hole : polygon.holes) hole = shifted(hole, by);
+  }
 }
 
 std::vector<BufferPolygon> inflate_parts::polygons_of(std::vector<UnionRing> rings,

@@ -13,6 +13,9 @@ namespace linetopo::inflate_parts {
 namespace c2 = Clipper2Lib;
 
 inline constexpr double kIntegerScale = 1e6;  // every offset and union works in integer micro-units
+// Shapes whose box is centred this far from (0, 0), in world units, are put on a grid whose zero
+// is that centre: nearer ones keep the plain grid, and the results they always had.
+inline constexpr double kLocalOriginFrom = 1e8;
 
 // Wide enough for exact cross products of grid coordinates.
 using Wide = __int128;

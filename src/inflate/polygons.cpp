@@ -51,12 +51,25 @@ Pieces region_of(const BufferPolygon& polygon) {
 std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& polygons,
                                           const InflateSettings& settings,
                                           const CancelCheck& cancelled) {
+  std::vector<const Polyline*> lines;
+  for (const BufferPolygon& polygon : polygons) {
+    lines.push_back(&polygon.outer);
+    for (const Ring& hole : polygon.holes) lines.push_back(&hole);
+  }
+  const Point origin = grid_origin(lines);
+  const Point back{-origin.x, -origin.y};
   std::vector<UnionRing> rings;
   try {
     std::vector<Pieces> regions(polygons.size());
     parallel_for(polygons.size(), [&](std::size_t i) {
       throw_if_cancelled(cancelled);
-      regions[i] = region_of(polygons[i]);
+      if (origin == Point{0.0, 0.0}) {
+        regions[i] = region_of(polygons[i]);
+        return;
+      }
+      BufferPolygon moved{shifted(polygons[i].outer, back), {}};
+      for (const Ring& hole : polygons[i].holes) moved.holes.push_back(shifted(hole, back));
+      regions[i] = region_of(moved);
     });
     Pieces leaves;
     for (Pieces& region : regions) {
@@ -69,15 +82,22 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
     throw InputError("the polygons reach beyond about 2.3e12, the range of Clipper2's integer "
                      "grid; coordinates must stay below it");
   }
-  return polygons_of(std::move(rings), settings.min_hole_area);
+  std::vector<BufferPolygon> out = polygons_of(std::move(rings), settings.min_hole_area);
+  shift(out, origin);
+  return out;
 }
 
 std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSettings& settings,
                                       const CancelCheck& cancelled) {
+  std::vector<const Polyline*> lines;
+  lines.reserve(rings.size());
+  for (const Ring& ring : rings) lines.push_back(&ring);
+  const Point origin = grid_origin(lines);
+  const Point back{-origin.x, -origin.y};
   c2::Paths64 paths;
   paths.reserve(rings.size());
   for (Ring& ring : rings) {
-    add_ring(ring, paths);
+    add_ring(origin == Point{0.0, 0.0} ? ring : shifted(ring, back), paths);
     ring = Ring{};  // freed as it goes: a large scan's outline is most of its memory
   }
   throw_if_cancelled(cancelled);
@@ -88,7 +108,9 @@ std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSett
   } catch (const c2::Clipper2Exception&) {
     throw InputError("the rings reach beyond about 2.3e12, the range of Clipper2's integer grid");
   }
-  return polygons_of(std::move(nested), settings.min_hole_area);
+  std::vector<BufferPolygon> out = polygons_of(std::move(nested), settings.min_hole_area);
+  shift(out, origin);
+  return out;
 }
 
 }  // namespace linetopo

@@ -233,8 +233,9 @@ TEST(InflateInput, BadValuesNameTheirPlace) {
   EXPECT_NO_THROW(checked({{{kNan, kInf}}}, std::nullopt, kNan));
   EXPECT_EQ(checked({ok, {{5e12, 0}}}, Widths{{1, 1}}, kNan).size(), 1u);
   EXPECT_EQ(checked({{{-1e12, 0}, {-1e12 + 10, 0}}}, std::nullopt, 1.0).size(), 1u);
-  // Each value is at the limit, but the square cap's corner lands beyond the grid.
-  const Polyline corner = {{1e12 - 10, 1e12 - 20}, {1e12, 1e12}};
+  // Each value is at the limit, but the square cap's corner lands beyond the grid, even with the
+  // grid's zero in the middle of the curve.
+  const Polyline corner = {{-1e12, -1e12}, {1e12, 1e12}};
   for (const auto& widths : {std::optional<Widths>{}, std::optional<Widths>{{{1e12, 1e12}}}}) {
     EXPECT_NE(message_of<InputError>([&] {
                 inflate({corner}, widths, 1e12, for_fs(1.0));

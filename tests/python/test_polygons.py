@@ -26,6 +26,20 @@ def test_the_buffer_polygons_give_topologize_exactly(curves, buffer, fs, options
         curves, buffer, fs, **options)
 
 
+@pytest.mark.parametrize("offset", [4e9, 1e11])
+def test_shapes_far_from_the_origin_give_what_they_give_near_it(offset):
+    """Coordinates within the documented 1e12 that the integer grid once lost silently."""
+    def runs(o):
+        moved = [(x + o, y + o) for x, y in RECTANGLE]
+        return (topologize_polygons([(moved, [])], 5.0)[0],
+                topologize([[(o, o + 5), (o + 100, o + 5)]], 2.5, 5.0)[0])
+
+    for near, far in zip(runs(0.0), runs(offset)):
+        assert len(far) == len(near) == 1 and len(far[0]) == len(near[0])
+        assert all(math.dist((x + offset, y + offset), q) < 1e-3
+                   for (x, y), q in zip(near[0], far[0]))
+
+
 def test_shapes_with_a_known_centerline():
     chains, nodes, ids, _ = topologize_polygons([(RECTANGLE, [])], 4.0)
     assert len(chains) == 1 and length(chains[0]) >= 85

@@ -254,18 +254,15 @@ void check_polygon_input(const std::vector<BufferPolygon>& polygons) {
   }
 }
 
-std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
-                                   const std::optional<Widths>& widths, double buffer_distance,
-                                   const InflateSettings& settings,
-                                   const CancelCheck& cancelled) {
-  const double arc_tolerance = settings.arc_tolerance;
-  std::vector<const Polyline*> lines;
-  for (const Polyline& c : curves) {
-    if (c.size() >= 2) lines.push_back(&c);
-  }
-  const Point origin = grid_origin(lines);
-  const Point back{-origin.x, -origin.y};
+namespace {
 
+// inflate on the plain grid, for shapes the grid holds as they are.
+std::vector<BufferPolygon> inflate_on_grid(const std::vector<Polyline>& curves,
+                                           const std::optional<Widths>& widths,
+                                           double buffer_distance,
+                                           const InflateSettings& settings,
+                                           const CancelCheck& cancelled) {
+  const double arc_tolerance = settings.arc_tolerance;
   std::vector<UnionRing> rings;
   try {
     std::vector<Pieces> per_curve(curves.size());
@@ -277,11 +274,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
     parallel_for(curves.size(), [&](std::size_t i) {
       if (curves[i].size() < 2) return;
       throw_if_cancelled(cancelled);
-      const std::vector<double>* radii = radii_of(widths, i);
-      per_curve[i] = origin == Point{0.0, 0.0}
-                         ? offset_curve(curves[i], radii, buffer_distance, arc_tolerance)
-                         : offset_curve(shifted(curves[i], back), radii, buffer_distance,
-                                        arc_tolerance);
+      per_curve[i] = offset_curve(curves[i], radii_of(widths, i), buffer_distance, arc_tolerance);
     });
     Pieces leaves;
     for (Pieces& shapes : per_curve) {
@@ -315,12 +308,40 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   } catch (const c2::Clipper2Exception&) {
     off_grid();
   }
-  std::vector<BufferPolygon> polygons = polygons_of(std::move(rings), settings.min_hole_area);
-  shift(polygons, origin);
+  return polygons_of(std::move(rings), settings.min_hole_area);
+}
+
+}  // namespace
+
+std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
+                                   const std::optional<Widths>& widths, double buffer_distance,
+                                   const InflateSettings& settings,
+                                   const CancelCheck& cancelled) {
+  std::vector<const Polyline*> lines;
+  for (const Polyline& c : curves) {
+    if (c.size() >= 2) lines.push_back(&c);
+  }
+  const GridFrame frame = grid_frame(lines, settings);
+  if (frame.plain()) return inflate_on_grid(curves, widths, buffer_distance, settings, cancelled);
+  std::vector<Polyline> local(curves.size());
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    if (curves[i].size() >= 2) local[i] = frame.to_local(curves[i]);
+  }
+  std::optional<Widths> local_widths = widths;
+  if (local_widths) {
+    for (std::vector<double>& radii : *local_widths) {
+      for (double& r : radii) r *= frame.scale;
+    }
+  }
+  std::vector<BufferPolygon> polygons =
+      inflate_on_grid(local, local_widths, buffer_distance * frame.scale,
+                      frame.local_settings(settings), cancelled);
+  frame.to_world(polygons);
   return polygons;
 }
 
-Point inflate_parts::grid_origin(const std::vector<const Polyline*>& lines) {
+GridFrame inflate_parts::grid_frame(const std::vector<const Polyline*>& lines,
+                                    const InflateSettings& settings) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   double lo_x = inf, lo_y = inf, hi_x = -inf, hi_y = -inf;
   for (const Polyline* line : lines) {
@@ -330,24 +351,40 @@ Point inflate_parts::grid_origin(const std::vector<const Polyline*>& lines) {
       lo_y = std::min(lo_y, p.y), hi_y = std::max(hi_y, p.y);
     }
   }
-  if (!(lo_x <= hi_x && lo_y <= hi_y)) return {0.0, 0.0};
+  GridFrame frame;
+  if (!(lo_x <= hi_x && lo_y <= hi_y)) return frame;
   const Point centre{std::round(0.5 * (lo_x + hi_x)), std::round(0.5 * (lo_y + hi_y))};
-  if (std::max(std::fabs(centre.x), std::fabs(centre.y)) < kLocalOriginFrom) return {0.0, 0.0};
-  return centre;
+  if (std::max(std::fabs(centre.x), std::fabs(centre.y)) >= kLocalOriginFrom) frame.origin = centre;
+  // Powers of two scale exactly, and only as far as the shapes stay well inside the grid.
+  const double reach = std::max({hi_x - lo_x, hi_y - lo_y, kLengthEpsilon});
+  const double tolerance = settings.arc_tolerance;
+  while (tolerance > 0.0 && tolerance * frame.scale < kMinArcTolerance &&
+         reach * frame.scale * 2.0 < kLocalOriginFrom) {
+    frame.scale *= 2.0;
+  }
+  return frame;
 }
 
-Polyline inflate_parts::shifted(const Polyline& line, const Point& by) {
+Polyline GridFrame::to_local(const Polyline& line) const {
   Polyline out;
   out.reserve(line.size());
-  for (const Point& p : line) out.push_back({p.x + by.x, p.y + by.y});
+  for (const Point& p : line) out.push_back({(p.x - origin.x) * scale, (p.y - origin.y) * scale});
   return out;
 }
 
-void inflate_parts::shift(std::vector<BufferPolygon>& polygons, const Point& by) {
-  if (by == Point{0.0, 0.0}) return;
+InflateSettings GridFrame::local_settings(const InflateSettings& settings) const {
+  return {.arc_tolerance = settings.arc_tolerance * scale,
+          .min_hole_area = settings.min_hole_area * scale * scale};
+}
+
+void GridFrame::to_world(std::vector<BufferPolygon>& polygons) const {
+  if (plain()) return;
+  const auto back = [&](Ring& ring) {
+    for (Point& p : ring) p = {p.x / scale + origin.x, p.y / scale + origin.y};
+  };
   for (BufferPolygon& polygon : polygons) {
-    polygon.outer = shifted(polygon.outer, by);
-    for (Ring& hole : polygon.holes) hole = shifted(hole, by);
+    back(polygon.outer);
+    for (Ring& hole : polygon.holes) back(hole);
   }
 }
 

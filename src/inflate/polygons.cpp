@@ -56,19 +56,18 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
     lines.push_back(&polygon.outer);
     for (const Ring& hole : polygon.holes) lines.push_back(&hole);
   }
-  const Point origin = grid_origin(lines);
-  const Point back{-origin.x, -origin.y};
+  const GridFrame frame = grid_frame(lines, settings);
   std::vector<UnionRing> rings;
   try {
     std::vector<Pieces> regions(polygons.size());
     parallel_for(polygons.size(), [&](std::size_t i) {
       throw_if_cancelled(cancelled);
-      if (origin == Point{0.0, 0.0}) {
+      if (frame.plain()) {
         regions[i] = region_of(polygons[i]);
         return;
       }
-      BufferPolygon moved{shifted(polygons[i].outer, back), {}};
-      for (const Ring& hole : polygons[i].holes) moved.holes.push_back(shifted(hole, back));
+      BufferPolygon moved{frame.to_local(polygons[i].outer), {}};
+      for (const Ring& hole : polygons[i].holes) moved.holes.push_back(frame.to_local(hole));
       regions[i] = region_of(moved);
     });
     Pieces leaves;
@@ -82,8 +81,9 @@ std::vector<BufferPolygon> unite_polygons(const std::vector<BufferPolygon>& poly
     throw InputError("the polygons reach beyond about 2.3e12, the range of Clipper2's integer "
                      "grid; coordinates must stay below it");
   }
-  std::vector<BufferPolygon> out = polygons_of(std::move(rings), settings.min_hole_area);
-  shift(out, origin);
+  std::vector<BufferPolygon> out =
+      polygons_of(std::move(rings), frame.local_settings(settings).min_hole_area);
+  frame.to_world(out);
   return out;
 }
 
@@ -92,12 +92,11 @@ std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSett
   std::vector<const Polyline*> lines;
   lines.reserve(rings.size());
   for (const Ring& ring : rings) lines.push_back(&ring);
-  const Point origin = grid_origin(lines);
-  const Point back{-origin.x, -origin.y};
+  const GridFrame frame = grid_frame(lines, settings);
   c2::Paths64 paths;
   paths.reserve(rings.size());
   for (Ring& ring : rings) {
-    add_ring(origin == Point{0.0, 0.0} ? ring : shifted(ring, back), paths);
+    add_ring(frame.plain() ? ring : frame.to_local(ring), paths);
     ring = Ring{};  // freed as it goes: a large scan's outline is most of its memory
   }
   throw_if_cancelled(cancelled);
@@ -108,8 +107,9 @@ std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSett
   } catch (const c2::Clipper2Exception&) {
     throw InputError("the rings reach beyond about 2.3e12, the range of Clipper2's integer grid");
   }
-  std::vector<BufferPolygon> out = polygons_of(std::move(nested), settings.min_hole_area);
-  shift(out, origin);
+  std::vector<BufferPolygon> out =
+      polygons_of(std::move(nested), frame.local_settings(settings).min_hole_area);
+  frame.to_world(out);
   return out;
 }
 

@@ -26,18 +26,21 @@ def test_the_buffer_polygons_give_topologize_exactly(curves, buffer, fs, options
         curves, buffer, fs, **options)
 
 
-@pytest.mark.parametrize("offset", [4e9, 1e11])
-def test_shapes_far_from_the_origin_give_what_they_give_near_it(offset):
+@pytest.mark.parametrize("offset, scale", [(4e9, 1.0), (1e11, 1.0), (0.0, 1e-6), (3e8, 1e-5)])
+def test_shapes_far_from_the_origin_or_tiny_give_what_they_give_at_unit_size(offset, scale):
     """Coordinates within the documented 1e12 that the integer grid once lost silently."""
-    def runs(o):
-        moved = [(x + o, y + o) for x, y in RECTANGLE]
-        return (topologize_polygons([(moved, [])], 5.0)[0],
-                topologize([[(o, o + 5), (o + 100, o + 5)]], 2.5, 5.0)[0])
+    def runs(o, k):
+        moved = [(x * k + o, y * k + o) for x, y in RECTANGLE]
+        return (topologize_polygons([(moved, [])], 5.0 * k)[0],
+                topologize([[(o, o + 5 * k), (o + 100 * k, o + 5 * k)]], 2.5 * k, 5.0 * k)[0])
 
-    for near, far in zip(runs(0.0), runs(offset)):
-        assert len(far) == len(near) == 1 and len(far[0]) == len(near[0])
-        assert all(math.dist((x + offset, y + offset), q) < 1e-3
-                   for (x, y), q in zip(near[0], far[0]))
+    for near, far in zip(runs(0.0, 1.0), runs(offset, scale)):
+        assert len(far) == len(near) == 1
+        assert length(far[0]) == pytest.approx(scale * length(near[0]), rel=0.01)
+        # The same ends, either way round, within the arc tolerance (a fifth of the feature size).
+        ends = [(x * scale + offset, y * scale + offset) for x, y in (near[0][0], near[0][-1])]
+        assert min(max(map(math.dist, ends, pair)) for pair in
+                   ((far[0][0], far[0][-1]), (far[0][-1], far[0][0]))) < scale
 
 
 def test_shapes_with_a_known_centerline():

@@ -96,10 +96,11 @@ std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
 }
 
 // The new outer ring that holds the old outer ring `around`: the one whose box holds its box,
-// or, where several do, the one that holds most of its sampled vertices (the union only merges
-// outer rings, so one holds them all; others can only touch it). {-1, -1} where none holds its
-// box: holes that touch the old ring, or each other, at single points can pinch it into parts,
-// which the union returns as rings of their own.
+// or, where several do, the one that holds most of its sampled vertices and, of those, the least
+// (the union only merges outer rings, so one takes it over; others touch it, or hold it whole
+// around a hole, as the rings of concentric annuli do). {-1, -1} where none holds its box: holes
+// that touch the old ring, or each other, at single points can pinch it into parts, which the
+// union returns as rings of their own.
 std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
                                                  const std::vector<NewRing>& rings,
                                                  const Around& around) {
@@ -113,6 +114,7 @@ std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
   }
   if (candidates > 1) {
     best = nullptr;
+    double best_area = 0.0;
     for (const NewRing& n : rings) {
       if (!n.outer || !holds(n.box, around.box)) continue;
       const c2::Path64& path =
@@ -121,9 +123,11 @@ std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
       for (const c2::Point64& v : around.sample) {
         count += c2::PointInPolygon(v, path) != c2::PointInPolygonResult::IsOutside ? 1 : 0;
       }
-      if (best == nullptr || count > best_count) {
+      const double area = std::fabs(c2::Area(path));
+      if (best == nullptr || count > best_count || (count == best_count && area < best_area)) {
         best = &n;
         best_count = count;
+        best_area = area;
       }
     }
   }

@@ -158,6 +158,16 @@ def pinched_strip_traces():
         return [[tuple(p) for p in c] for c in json.load(f)]
 
 
+def test_concentric_rings_keep_their_own_holes_across_strip_seams():
+    # Each ring's buffer is an annulus; an outer ring cut by a seam once took the hole of the
+    # first outer ring around it that also held all of it.
+    rings = [[(5 * k * math.cos(2 * math.pi * i / 400), 5 * k * math.sin(2 * math.pi * i / 400))
+              for i in range(401)] for k in range(1, 31)]
+    polygons = inflate_curves(rings, 1.5, 3.0)
+    assert len(polygons) == 30 and all(len(holes) == 1 for _, holes in polygons)
+    assert len(topologize(rings, 1.5, 3.0)[0]) == 30
+
+
 def test_a_pinched_region_across_a_strip_seam_keeps_its_holes():
     curves = pinched_strip_traces()
     area = polygon_area(inflate_curves(curves, 12.0, 25.0))

@@ -54,7 +54,7 @@ def run_polygons(polygons: list, curves: list, buffer: float, fs: float,
     return topologize_polygons(shapes, fs, buffer_distance=buffer, **options)
 
 
-def run_image(args: argparse.Namespace, image: tuple[bytes, int, int],
+def run_image(args: argparse.Namespace, image: tuple[bytes | bytearray, int, int],
               settings: dict) -> tuple[tuple, float]:
     """The centerline of a scan's ink, and the feature size it took."""
     from . import raster
@@ -64,7 +64,8 @@ def run_image(args: argparse.Namespace, image: tuple[bytes, int, int],
     threshold = raster.otsu_threshold(pixels) if args.threshold is None else args.threshold
     options = {k: v for k, v in settings.items() if k != "merge_tolerance" and v is not None}
     result, fs = _raster.centerline(pixels, width, height, threshold, bool(args.invert),
-                                    args.feature_size, options)
+                                    args.feature_size, options,
+                                    raster.encoded_size(args.input, width * height))
     if result is None:
         side = "lighter" if args.invert else "darker"
         raise UsageError(f"no ink in {args.input}: no pixel is {side} than the threshold "
@@ -72,7 +73,7 @@ def run_image(args: argparse.Namespace, image: tuple[bytes, int, int],
     return result, fs
 
 
-def image_frame(image: tuple[bytes, int, int]) -> dict[str, str]:
+def image_frame(image: tuple[bytes | bytearray, int, int]) -> dict[str, str]:
     """The SVG root's size of a scan's result: the image's, in pixels, so that it lays over it."""
     _, width, height = image
     return {"width": str(width), "height": str(height), "viewBox": f"0 0 {width} {height}"}

@@ -8,8 +8,10 @@ so that an SVG of it lays over the scan.
 
 from __future__ import annotations
 
+import math
 import os
-from typing import Any
+import warnings
+from typing import Any, Callable
 
 from ._extras import require
 
@@ -17,29 +19,30 @@ __all__ = ["centerline", "otsu_threshold", "read_grey"]
 
 # Extensions read as images on the command line.
 EXTENSIONS = (".png", ".jpg", ".jpeg", ".tif", ".tiff")
+# Pixels converted to grey at a time, so that a colour, transparent or deep image is never
+# converted whole; the histogram is counted in chunks of as many.
+STRIP_PIXELS = 1 << 20
+# The EXIF tag of the orientation, and the turn of Pillow's Transpose that shows each value
+# upright, as viewers show it.
+_EXIF_ORIENTATION = 0x0112
+_ORIENTATIONS = {2: "FLIP_LEFT_RIGHT", 3: "ROTATE_180", 4: "FLIP_TOP_BOTTOM", 5: "TRANSPOSE",
+                 6: "ROTATE_270", 7: "TRANSVERSE", 8: "ROTATE_90"}
 
 
-def read_grey(image: Any) -> tuple[bytes, int, int]:
+def read_grey(image: Any) -> tuple[bytes | bytearray, int, int]:
     """The grey levels of an image as ``(pixels, width, height)``, one byte a pixel, row by row.
 
     ``image`` is a file name, a Pillow image or a 2-D array of grey levels (0 to 255). Colour
-    images are made grey (Pillow's ``"L"`` mode); transparent pixels count as white paper.
+    images are made grey (Pillow's ``"L"`` mode); transparent pixels count as white paper;
+    16-bit and floating-point images are scaled to 0 to 255 by their own darkest and lightest
+    levels; an EXIF orientation is applied, as viewers do. A file of more pixels than the budget
+    (``LINETOPO_MAX_PIXELS``) is refused from its header, before it is decoded, and a TIFF of
+    several pages is refused: each page is an image of its own.
     """
     if isinstance(image, (str, os.PathLike)):
-        pil = require("PIL.Image", "reading images")
-        try:
-            with pil.open(image) as opened:
-                return read_grey(opened.copy())
-        except (OSError, pil.DecompressionBombError) as err:
-            raise ValueError(f"cannot read {os.fspath(image)}: {err}") from None
+        return _read_file(os.fspath(image))
     if hasattr(image, "getbands"):  # a Pillow image
-        if "A" in image.getbands() or image.mode == "P":
-            pil = require("PIL.Image", "reading images")
-            rgba = image.convert("RGBA")
-            paper = pil.new("RGBA", rgba.size, (255, 255, 255, 255))
-            image = pil.alpha_composite(paper, rgba)
-        grey = image.convert("L")
-        return grey.tobytes(), grey.width, grey.height
+        return _pillow_grey(image)
     np = require("numpy", "reading image arrays")
     array = np.asarray(image)
     if array.ndim != 2:
@@ -52,7 +55,112 @@ def read_grey(image: Any) -> tuple[bytes, int, int]:
     return np.ascontiguousarray(array).tobytes(), int(width), int(height)
 
 
-def otsu_threshold(pixels: bytes) -> float:
+def _read_file(name: str) -> tuple[bytes | bytearray, int, int]:
+    from ._internal import _raster
+
+    pil = require("PIL.Image", "reading images")
+    try:
+        with warnings.catch_warnings():
+            # Pillow warns from half its own limit, on opening and on decoding; the pixel
+            # budget, checked before decoding, is ours.
+            warnings.simplefilter("ignore", pil.DecompressionBombWarning)
+            with pil.open(name) as opened:
+                try:
+                    _raster.check_pixels(opened.width, opened.height)
+                    pages = getattr(opened, "n_frames", 1)
+                    if opened.format == "TIFF" and pages > 1:
+                        raise ValueError(f"it holds {pages} pages: save the page to trace as an "
+                                         "image of its own")
+                    # A colour JPEG is then decoded straight to grey.
+                    opened.draft("L", opened.size)
+                    return _pillow_grey(opened)
+                except ValueError as err:
+                    raise ValueError(f"{name}: {err}") from None
+    except (OSError, pil.DecompressionBombError) as err:
+        raise ValueError(f"cannot read {name}: {err}") from None
+
+
+def _pillow_grey(image: Any) -> tuple[bytes | bytearray, int, int]:
+    """A Pillow image's grey levels, converted a strip of rows at a time into the result, so
+    that no colour or deep copy of the whole image is made."""
+    pil = require("PIL.Image", "reading images")
+    turn = _ORIENTATIONS.get(image.getexif().get(_EXIF_ORIENTATION))
+    if turn is not None:
+        image = image.transpose(getattr(pil.Transpose, turn))
+    width, height = image.size
+    to_grey = _grey_strip(image)
+    pixels = bytearray(width * height)
+    rows = _strip_rows(width)
+    for top in range(0, height, rows):
+        bottom = min(height, top + rows)
+        strip = to_grey(image.crop((0, top, width, bottom)))
+        pixels[top * width:bottom * width] = strip.tobytes()
+    return pixels, width, height  # a bytearray: no copy of it is made
+
+
+def _grey_strip(image: Any) -> Callable[[Any], Any]:
+    """How a strip of the image becomes grey (mode ``"L"``)."""
+    pil = require("PIL.Image", "reading images")
+    if image.mode == "L":
+        return lambda strip: strip
+    if image.mode == "P":
+        # The palette made grey once, transparency over white paper; every strip then reads
+        # its grey through it.
+        sample = image.crop((0, 0, 256, 1))
+        sample.frombytes(bytes(range(256)))
+        grey = _over_paper(pil, sample).tobytes()
+        palette = [level for level in grey for _ in range(3)]
+
+        def through_palette(strip: Any) -> Any:
+            strip.info.pop("transparency", None)
+            strip.putpalette(palette)
+            return strip.convert("L")
+
+        return through_palette
+    if "A" in image.getbands():
+        return lambda strip: _over_paper(pil, strip)
+    if image.mode in ("I", "F") or image.mode.startswith("I;16"):
+        return _by_own_range(image)
+    return lambda strip: strip.convert("L")
+
+
+def _strip_rows(width: int) -> int:
+    return max(1, STRIP_PIXELS // max(width, 1))
+
+
+def _over_paper(pil: Any, image: Any) -> Any:
+    """An image with transparency made grey over white paper."""
+    rgba = image.convert("RGBA")
+    return pil.alpha_composite(pil.new("RGBA", rgba.size, (255, 255, 255, 255)), rgba).convert("L")
+
+
+def _floats(strip: Any) -> Any:
+    if strip.mode not in ("I", "F"):
+        strip = strip.convert("I")  # the way from every 16-bit mode to floats
+    return strip if strip.mode == "F" else strip.convert("F")
+
+
+def _by_own_range(image: Any) -> Callable[[Any], Any]:
+    """16-bit and floating-point strips to grey, scaled by the image's own darkest and lightest
+    levels: Pillow would clip them to 0 to 255, which leaves no ink."""
+    pil = require("PIL.Image", "reading images")
+    rows = _strip_rows(image.width)
+    low, high = math.inf, -math.inf
+    for top in range(0, image.height, rows):
+        strip = image.crop((0, top, image.width, min(image.height, top + rows)))
+        darkest, lightest = _floats(strip).getextrema()
+        low, high = min(low, darkest), max(high, lightest)
+    if not (math.isfinite(low) and math.isfinite(high)):
+        raise ValueError(f"grey levels must be finite numbers, got {low:g} to {high:g}")
+    if not high > low:  # one level throughout: paper
+        return lambda strip: pil.new("L", strip.size, 255)
+    scale = 255 / (high - low)
+    # Pillow truncates floats to grey levels: half a level more rounds them.
+    offset = 0.5 - low * scale
+    return lambda strip: _floats(strip).point(lambda v: v * scale + offset).convert("L")
+
+
+def otsu_threshold(pixels: bytes | bytearray) -> float:
     """Otsu's threshold of the grey levels: the level that best splits them into two classes
     (the largest variance between the classes); ink is darker than it. Where several levels
     split them equally well (no grey between the classes), the middle one, so that the outline
@@ -78,11 +186,16 @@ def otsu_threshold(pixels: bytes) -> float:
     return (first + last) / 2 + 0.5
 
 
-def _histogram(pixels: bytes) -> list[int]:
+def _histogram(pixels: bytes | bytearray) -> list[int]:
     try:
         import numpy as np
 
-        return np.bincount(np.frombuffer(pixels, dtype=np.uint8), minlength=256).tolist()
+        levels = np.frombuffer(pixels, dtype=np.uint8)
+        # In chunks: bincount takes 8 bytes a pixel.
+        total = np.zeros(256, dtype=np.int64)
+        for start in range(0, len(levels), STRIP_PIXELS):
+            total += np.bincount(levels[start:start + STRIP_PIXELS], minlength=256)
+        return total.tolist()
     except ImportError:
         counts = [0] * 256
         for value in pixels:
@@ -100,8 +213,9 @@ def centerline(image: Any, *, threshold: float | None = None,
     image : str, path, Pillow image or 2-D array
         A scan or drawing: a file Pillow reads (PNG, JPEG, TIFF, ...), an image, or grey levels.
     threshold : float, optional
-        The grey level between ink and paper; by default Otsu's, which splits the image's grey
-        levels best into two classes.
+        The grey level, from 0 to 255, between ink and paper: ink is darker than it (lighter
+        with ``invert``); by default Otsu's, which splits the image's grey levels best into two
+        classes.
     feature_size : float, optional
         In pixels; by default the ink's mean stroke width, twice its area over the length of
         its outline.
@@ -122,6 +236,13 @@ def centerline(image: Any, *, threshold: float | None = None,
     feature_size : float
         The feature size used.
 
+    Raises
+    ------
+    ValueError
+        Besides unreadable files and bad options, when the ink's outline has more points than
+        its budget (``LINETOPO_MAX_OUTLINE_POINTS``), which grows with the size of the file (or
+        of an image given in memory, one byte a pixel): a pattern as fine as the pixels.
+
     Examples
     --------
     >>> from linetopo.raster import centerline
@@ -131,4 +252,13 @@ def centerline(image: Any, *, threshold: float | None = None,
 
     pixels, width, height = read_grey(image)
     level = otsu_threshold(pixels) if threshold is None else float(threshold)
-    return _raster.centerline(pixels, width, height, level, bool(invert), feature_size, options)
+    return _raster.centerline(pixels, width, height, level, bool(invert), feature_size, options,
+                              encoded_size(image, width * height))
+
+
+def encoded_size(image: Any, pixels: int) -> int:
+    """The bytes an image came in, which set its outline's budget: a file's size, else one a
+    pixel."""
+    if isinstance(image, (str, os.PathLike)):
+        return os.path.getsize(image)
+    return pixels

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ inline constexpr double kLengthEpsilon = 1e-12;
 // Shortest decimal text that reads back to v ("1e+20" style), or, when fixed, never in exponent
 // form; NaN and the infinities read "NaN", "inf" and "-inf" either way.
 std::string number_text(double v, bool fixed = false);
+
+// The value of the environment variable `name`, which sets a budget's limit: nullopt when it is
+// unset, else a positive integer; anything else throws InputError naming it.
+std::optional<std::size_t> count_from_environment(const char* name);
 
 // The shoelace area of a ring: positive when it runs counter-clockwise with y up.
 double signed_area(const Ring& ring);

@@ -1,7 +1,10 @@
 // Numbers in messages: one spelling for every stage.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "geometry/geometry.hpp"
@@ -18,6 +21,21 @@ std::string number_text(double v, bool fixed) {
             : std::to_chars(buf.data(), buf.data() + buf.size(), v);
   if (res.ec != std::errc()) throw InternalError("internal error: cannot format a number");
   return std::string(buf.data(), res.ptr);
+}
+
+std::optional<std::size_t> count_from_environment(const char* name) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return std::nullopt;
+  const char* end = text + std::strlen(text);
+  std::size_t value = 0;
+  const auto [stop, ec] = std::from_chars(text, end, value);
+  if (ec == std::errc() && stop == end && value > 0) return value;
+  // Echoed with anything but printable ASCII replaced, so that the message stays valid text.
+  std::string shown(text, std::min<std::size_t>(static_cast<std::size_t>(end - text), 40));
+  for (char& c : shown) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  throw InputError(std::string(name) + " must be a positive integer, got '" + shown + "'");
 }
 
 void throw_not_finite(const Point& p, const std::string& what) {

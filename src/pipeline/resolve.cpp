@@ -1,10 +1,6 @@
 // The resolve step: user options to stage settings.
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <string>
 
 #include "pipeline/settings.hpp"
 
@@ -76,25 +72,12 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
 }
 
 std::size_t boundary_point_limit(std::size_t input_points) {
-  const char* text = std::getenv(kMaxPointsVariable);
-  if (text == nullptr) {
-    constexpr std::size_t kPer = defaults::kBoundaryPointsPerInputPoint;
-    const std::size_t grown = input_points > std::numeric_limits<std::size_t>::max() / kPer
-                                  ? std::numeric_limits<std::size_t>::max()
-                                  : input_points * kPer;
-    return std::max(kPointBudgetFloor, grown);
-  }
-  const char* end = text + std::strlen(text);
-  std::size_t value = 0;
-  const auto [stop, ec] = std::from_chars(text, end, value);
-  if (ec == std::errc() && stop == end && value > 0) return value;
-  // Echoed with anything but printable ASCII replaced, so that the message stays valid text.
-  std::string shown(text, std::min<std::size_t>(static_cast<std::size_t>(end - text), 40));
-  for (char& c : shown) {
-    if (c < ' ' || c > '~') c = '?';
-  }
-  throw InputError(std::string(kMaxPointsVariable) + " must be a positive integer, got '" + shown +
-                   "'");
+  if (const auto set = count_from_environment(kMaxPointsVariable)) return *set;
+  constexpr std::size_t kPer = defaults::kBoundaryPointsPerInputPoint;
+  const std::size_t grown = input_points > std::numeric_limits<std::size_t>::max() / kPer
+                                ? std::numeric_limits<std::size_t>::max()
+                                : input_points * kPer;
+  return std::max(kPointBudgetFloor, grown);
 }
 
 }  // namespace linetopo

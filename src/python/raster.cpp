@@ -22,16 +22,18 @@ namespace {
 // Traces the ink of the image (width x height bytes, row by row) and returns the centerline
 // result with the feature size used: the one given, else the ink's mean stroke width, twice its
 // area over the length of its outline. Options given as None take the scan's defaults.
+// source_bytes, the size of the file the image was read from, sets the outline's budget.
 py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t height,
                      double threshold, bool light_ink, py::handle feature_size,
-                     const py::dict& options) {
+                     const py::dict& options, std::size_t source_bytes) {
   const py::buffer_info info = pixels.request();
   if (info.itemsize != 1 || static_cast<std::size_t>(info.size) != width * height) {
     throw py::value_error("pixels must hold width x height bytes");
   }
   const GreyView view{static_cast<const std::uint8_t*>(info.ptr), width, height, width};
+  const std::size_t max_points = outline_point_limit(source_bytes);
   std::vector<Ring> rings = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
-    InkOutline ink = trace_ink(view, threshold, light_ink, cancelled);
+    InkOutline ink = trace_ink(view, threshold, light_ink, cancelled, max_points);
     std::vector<Ring> all = std::move(ink.outer);
     for (Ring& hole : ink.holes) all.push_back(std::move(hole));
     return all;
@@ -77,7 +79,9 @@ void register_raster(py::module_& m) {
   py::module_ raster = m.def_submodule("_raster", "The centerline of a grey image's ink.");
   raster.def("centerline", &centerline, py::arg("pixels"), py::arg("width"), py::arg("height"),
              py::arg("threshold"), py::arg("light_ink"), py::arg("feature_size"),
-             py::arg("options"));
+             py::arg("options"), py::arg("source_bytes"));
+  // Before an image is decoded, from the size its header gives.
+  raster.def("check_pixels", &check_pixel_budget, py::arg("width"), py::arg("height"));
 }
 
 }  // namespace linetopo::py_raster

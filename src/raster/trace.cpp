@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <string>
 
@@ -14,9 +15,14 @@ namespace {
 
 // Cell rows per band: enough work per task, and a band's segments are few against the image.
 constexpr std::size_t kRowsPerBand = 64;
-// The level is kept this far from any grey level, so that no sample lies on it and every
-// crossing falls strictly inside its grid edge.
-constexpr double kLevelOffset = 1e-3;
+// The lightest grey level; thresholds lie from 0 to it.
+constexpr double kWhite = 255.0;
+
+[[noreturn]] void throw_outline_over(std::size_t limit) {
+  const std::string why = "a pattern as fine as the pixels: dithering, noise, a checkerboard";
+  throw InputError("the ink's outline has more than " + std::to_string(limit) + " points (" + why +
+                   "); set " + kMaxOutlineVariable + " to allow more");
+}
 
 // One piece of outline in one cell: from the crossing on grid edge `from` to that on `to`, ink
 // on its left.
@@ -30,35 +36,66 @@ class Tracer {
  public:
   Tracer(const GreyView& image, double threshold, bool light_ink)
       : image_(image), light_(light_ink) {
-    level_ = light_ink ? threshold + 0.5 : threshold - 0.5;
-    // Away from the ink, so that an image and its negative trace alike.
-    if (level_ == std::round(level_)) level_ += light_ink ? kLevelOffset : -kLevelOffset;
+    // Halfway between the grey levels on either side of the threshold, so that ink is exactly
+    // the levels beyond it, an image and its negative trace alike, no sample lies on the level
+    // and every crossing falls strictly inside its grid edge.
+    level_ = light_ink ? std::floor(threshold) + 0.5 : std::ceil(threshold) - 0.5;
     // Beyond the border lies paper of the lightest (or, for light ink, darkest) grey, so that
     // ink at the border ends as it would inside; never ink, whatever the level.
-    paper_ = std::min(-1.0, light_ink ? -level_ : level_ - 255.0);
+    paper_ = std::min(-1.0, light_ink ? -level_ : level_ - kWhite);
   }
 
   // The segments of the cells whose top-left sample lies in rows [first, last), counted from
-  // -1 (the paper above the image).
-  std::vector<Step> band(std::int64_t first, std::int64_t last) const {
+  // -1 (the paper above the image). Each row's segments are added to `traced`, and more than
+  // max_points there (or in this band alone, within a row of a wide image) throws.
+  std::vector<Step> band(std::int64_t first, std::int64_t last, std::atomic<std::size_t>& traced,
+                         std::size_t max_points) const {
     std::vector<Step> out;
     const auto columns = static_cast<std::int64_t>(image_.width);
     for (std::int64_t r = first; r < last; ++r) {
-      for (std::int64_t c = -1; c < columns; ++c) cell(c, r, out);
+      const std::size_t before = out.size();
+      // Most cells lie wholly in ink or in paper: their corners' sides, carried from one cell to
+      // the next, skip them without computing a crossing.
+      bool top_left = false;  // column -1 is paper
+      bool bottom_left = false;
+      for (std::int64_t c = -1; c < columns; ++c) {
+        const bool top_right = inside(c + 1, r);
+        const bool bottom_right = inside(c + 1, r + 1);
+        if (top_left != top_right || top_left != bottom_left || top_left != bottom_right) {
+          cell(c, r, out);
+          if (out.size() > max_points) throw_outline_over(max_points);
+        }
+        top_left = top_right;
+        bottom_left = bottom_right;
+      }
+      const std::size_t row = out.size() - before;
+      if (traced.fetch_add(row) + row > max_points) throw_outline_over(max_points);
     }
     return out;
   }
 
  private:
+  bool in_image(std::int64_t c, std::int64_t r) const {
+    return c >= 0 && r >= 0 && c < static_cast<std::int64_t>(image_.width) &&
+           r < static_cast<std::int64_t>(image_.height);
+  }
+
+  // The grey level of a sample in the image.
+  double grey(std::int64_t c, std::int64_t r) const {
+    const std::size_t row = static_cast<std::size_t>(r) * image_.row_stride;
+    return image_.pixels[row + static_cast<std::size_t>(c)];
+  }
+
+  // Whether sample (c, r) is ink, field(c, r) > 0, without the field.
+  bool inside(std::int64_t c, std::int64_t r) const {
+    if (!in_image(c, r)) return false;
+    return light_ ? grey(c, r) > level_ : grey(c, r) < level_;
+  }
+
   // Positive inside the ink, never zero.
   double field(std::int64_t c, std::int64_t r) const {
-    if (c < 0 || r < 0 || c >= static_cast<std::int64_t>(image_.width) ||
-        r >= static_cast<std::int64_t>(image_.height)) {
-      return paper_;
-    }
-    const double v = image_.pixels[static_cast<std::size_t>(r) * image_.row_stride +
-                                   static_cast<std::size_t>(c)];
-    return light_ ? v - level_ : level_ - v;
+    if (!in_image(c, r)) return paper_;
+    return light_ ? grey(c, r) - level_ : level_ - grey(c, r);
   }
 
   // Grid edges: horizontal from sample (c, r) to (c + 1, r), vertical from (c, r) to (c, r + 1),
@@ -147,10 +184,29 @@ class Tracer {
 
 }  // namespace
 
+void check_pixel_budget(std::size_t width, std::size_t height) {
+  const std::size_t limit = count_from_environment(kMaxPixelsVariable).value_or(kPixelBudget);
+  if (height == 0 || width <= limit / height) return;
+  throw InputError("an image of " + std::to_string(width) + " x " + std::to_string(height) +
+                   " pixels is more than the limit of " + std::to_string(limit) + " pixels; set " +
+                   kMaxPixelsVariable + " to allow more");
+}
+
+std::size_t outline_point_limit(std::size_t source_bytes) {
+  if (const auto set = count_from_environment(kMaxOutlineVariable)) return *set;
+  constexpr std::size_t kPer = kOutlinePointsPerByte;
+  const std::size_t grown = source_bytes > std::numeric_limits<std::size_t>::max() / kPer
+                                ? std::numeric_limits<std::size_t>::max()
+                                : source_bytes * kPer;
+  return std::max(kOutlinePointFloor, grown);
+}
+
 InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
-                     const CancelCheck& cancelled) {
-  if (!std::isfinite(threshold)) {
-    throw InputError("threshold must be a finite number, got " + number_text(threshold));
+                     const CancelCheck& cancelled, std::size_t max_points) {
+  // The negation catches NaN too; far beyond the grey levels, the level would lose the crossings'
+  // precision.
+  if (!(threshold >= 0.0 && threshold <= kWhite)) {
+    throw InputError("threshold must be a grey level from 0 to 255, got " + number_text(threshold));
   }
   InkOutline out;
   if (image.width == 0 || image.height == 0) return out;
@@ -162,10 +218,11 @@ InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
   const auto band_rows = static_cast<std::int64_t>(kRowsPerBand);
   const auto bands = static_cast<std::size_t>((rows + band_rows - 1) / band_rows);
   std::vector<std::vector<Step>> per_band(bands);
+  std::atomic<std::size_t> traced{0};
   parallel_for(bands, [&](std::size_t b) {
     throw_if_cancelled(cancelled);
     const std::int64_t first = -1 + static_cast<std::int64_t>(b) * band_rows;
-    per_band[b] = tracer.band(first, std::min(first + band_rows, rows - 1));
+    per_band[b] = tracer.band(first, std::min(first + band_rows, rows - 1), traced, max_points);
   });
   std::vector<Step> segments;
   for (std::vector<Step>& band : per_band) {

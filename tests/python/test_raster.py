@@ -7,7 +7,7 @@ import pytest
 
 PIL = pytest.importorskip("PIL.Image")
 from linetopo.raster import centerline, otsu_threshold  # noqa: E402
-from PIL import ImageDraw  # noqa: E402
+from PIL import ExifTags, ImageDraw  # noqa: E402
 
 WIDTH = 12
 
@@ -121,3 +121,90 @@ def test_command_line_on_a_scan(tmp_path, capsys, monkeypatch):
     err = capsys.readouterr().err
     assert "--buffer applies to lines" in err and "no ink in" in err
 
+
+
+def checkerboard(side):
+    numpy = pytest.importorskip("numpy")
+    return PIL.fromarray((numpy.indices((side, side)).sum(axis=0) % 2 * 255).astype(numpy.uint8))
+
+
+@pytest.mark.parametrize("budget", ["pixels", "outline"])
+def test_a_small_file_that_would_cost_too_much_is_refused_in_one_line(
+        budget, tmp_path, capsys, monkeypatch):
+    from linetopo.cli import main
+    from PIL import ImageFile
+
+    scan = tmp_path / "scan.png"
+    if budget == "pixels":
+        drawing().save(scan)
+        monkeypatch.setenv("LINETOPO_MAX_PIXELS", "1000")
+        # Refused from the header: nothing is decoded.
+        monkeypatch.setattr(ImageFile.ImageFile, "load", lambda self: pytest.fail("decoded"))
+    else:
+        # Two outline points a pixel in a few hundred bytes.
+        checkerboard(300).convert("1").save(scan)
+        with pytest.raises(ValueError, match="LINETOPO_MAX_OUTLINE_POINTS"):
+            centerline(scan)
+    assert main(["centerline", str(scan), "-o", str(tmp_path / "out.svg")]) == 2
+    [line] = capsys.readouterr().err.splitlines()
+    assert f"LINETOPO_MAX_{budget.upper()}" in line and not (tmp_path / "out.svg").exists()
+
+
+@pytest.mark.parametrize("mode", ["P", "LA", "RGB", "1"])
+def test_images_are_made_grey_a_strip_at_a_time(mode, monkeypatch):
+    from linetopo.raster import STRIP_PIXELS, read_grey
+
+    image = PIL.new("L", (1100, 1000), 255)
+    ImageDraw.Draw(image).line([(0, 0), (1100, 1000)], fill=0, width=30)
+    if mode == "P":  # a palette whose ink is half transparent
+        image = image.convert("P")
+        image.info["transparency"] = bytes([128] + [255] * 255)
+    else:
+        image = image.convert(mode)
+    paper = PIL.new("RGBA", image.size, (255, 255, 255, 255))
+    want = PIL.alpha_composite(paper, image.convert("RGBA")).convert("L").tobytes()
+    converted, convert = [], PIL.Image.convert
+    monkeypatch.setattr(PIL.Image, "convert", lambda self, *a, **k: (
+        converted.append(self.width * self.height), convert(self, *a, **k))[1])
+    assert read_grey(image) == (want, 1100, 1000)
+    assert converted and max(converted) <= STRIP_PIXELS
+
+
+@pytest.mark.parametrize("form", ["16-bit", "float", "orientation", "pages"])
+def test_scans_are_read_as_viewers_show_them(form, tmp_path):
+    numpy = pytest.importorskip("numpy")
+    grey = numpy.asarray(drawing(), dtype=numpy.float32) / 255
+    want = centerline(drawing())
+    if form == "16-bit":  # Pillow would clip its levels to 255: no ink
+        scan = tmp_path / "scan.png"
+        PIL.fromarray((10000 + grey * 50000).astype(numpy.uint16)).save(scan)
+    elif form == "float":
+        scan = tmp_path / "scan.tif"
+        PIL.fromarray(grey).save(scan)
+    elif form == "orientation":  # stored on its side, to be turned upright
+        scan = tmp_path / "scan.png"
+        exif = PIL.Exif()
+        exif[ExifTags.Base.Orientation] = 6
+        drawing().transpose(PIL.Transpose.ROTATE_90).save(scan, exif=exif)
+    else:
+        scan = tmp_path / "scan.tif"
+        PIL.new("L", (400, 300), 255).save(scan, save_all=True, append_images=[drawing()])
+        with pytest.raises(ValueError, match="scan.tif: it holds 2 pages"):
+            centerline(scan)
+        return
+    assert centerline(scan) == want
+
+
+@pytest.mark.parametrize("threshold", [None, 1e16])
+def test_the_threshold_means_the_same_to_otsu_and_the_tracer(threshold):
+    numpy = pytest.importorskip("numpy")
+    ink = numpy.zeros((100, 300), dtype=bool)
+    ink[40:60, 20:280] = True
+    adjacent = numpy.where(ink, 100, 101).astype(numpy.uint8)
+    if threshold is None:
+        # Otsu splits the two levels, and the outline runs halfway between them, as between
+        # black and white.
+        assert centerline(adjacent) == centerline(numpy.where(ink, 0, 255).astype(numpy.uint8))
+    else:
+        with pytest.raises(ValueError, match="threshold must be a grey level from 0 to 255"):
+            centerline(adjacent, threshold=threshold)

@@ -14,7 +14,7 @@ from . import _frame, _provenance, _shapes
 from ._extras import require
 from ._shapes import UsageError
 from .io import _targets, formats, geojson, lonlat, svg
-from .io._transaction import Transaction
+from .io._transaction import Transaction, recover
 
 PROG = "linetopo"
 # Boundary points a file may make unless LINETOPO_MAX_POINTS says otherwise (or its points allow
@@ -250,6 +250,11 @@ def run_centerline(args: argparse.Namespace) -> int:
     buffer = args.buffer_distance
     if buffer is not None and not (buffer > 0 and math.isfinite(buffer)):
         raise UsageError(f"--buffer must be a positive finite number, got {buffer:g}")
+    # A run killed while moving its outputs into place is finished before anything is read.
+    paths = [p for p in [*args.input, args.output, args.svg] if p not in (None, "-")]
+    for note in recover([os.path.dirname(os.path.abspath(p)) for p in paths]
+                        + [p for p in paths if os.path.isdir(p)]):
+        print(f"{PROG}: {note}", file=sys.stderr)
     targets = _targets_of(args)
     client = None
     if args.dask_scheduler is not None:

@@ -33,7 +33,8 @@ class Target:
 
     ``fmt`` is ``"geojson"``, ``"svg"`` or a GDAL driver; ``nodes_file`` the file beside
     ``output`` that takes the nodes of a one-geometry-type format; ``update`` tells that
-    ``output`` is an existing multi-layer file that keeps its other layers.
+    ``output`` is an existing multi-layer file that keeps its other layers, ``replace_layers``
+    that our layers there may replace our older ones of the same names.
     """
 
     input: str
@@ -42,6 +43,7 @@ class Target:
     svg: str | None = None
     nodes_file: str | None = None
     update: bool = False
+    replace_layers: bool = False
     layers: list[str] = field(default_factory=list)  # the layers written into ``output``
 
     def files(self) -> list[str]:
@@ -145,14 +147,15 @@ def check(targets: Sequence[Target], overwrite: bool,
                 continue
             if updatable:
                 target.update = _existing_layers(target, path, overwrite)
+                target.replace_layers = overwrite
             elif not overwrite:
                 raise TargetError(f"{path} exists: --overwrite replaces it")
 
 
 def in_use(path: str) -> None:
     """Refuses a GeoPackage (an SQLite file) that another program has open for writing, or that
-    one left half-written: a copy would miss what its journal holds, and replacing the file
-    would leave the journal beside another."""
+    one left half-written, whose edits may go on for long; one opened after this check only
+    makes our commit wait for its write lock."""
     for journal in ("-wal", "-journal"):
         if os.path.exists(path + journal):
             raise TargetError(f"{path} is in use: {path + journal} exists; close the program "

@@ -32,7 +32,7 @@ class Source:
     attributes: dict[str, list[Any]] = field(default_factory=dict)  # per feature
     polygons: list[tuple[Any, list[Any]]] = field(default_factory=list)  # (outer, holes)
     polygon_feature_of: list[int] = field(default_factory=list)
-    image: tuple[bytes, int, int] | None = None  # a scan's grey levels, width and height
+    image: tuple[bytes | bytearray, int, int] | None = None  # a scan's grey levels and size
 
 
 @dataclass
@@ -193,14 +193,16 @@ def write(
     from . import gis
 
     notes = []
-    # A Shapefile's older parts go with it, whichever the new one has.
+    # A Shapefile's older parts go with it, whichever the new one has; a GeoPackage that gets
+    # our layers stays.
     for old in (path, target.nodes_file):
-        if old is not None and os.path.lexists(old):
+        if old is not None and os.path.lexists(old) and not target.update:
             for part in _targets.parts(old):
                 run.remove(part)
     if target.update:
-        _targets.in_use(path)
-    staged = run.stage_copy(path) if target.update else run.stage(path)
+        staged = run.stage_update(path, target.layers, target.replace_layers)
+    else:
+        staged = run.stage(path)
     nodes = None
     if table.with_nodes:
         beside = gis.nodes_beside(fmt)
@@ -218,7 +220,8 @@ def write(
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            gis.write_gis(staged, fmt, target.layers[0], table.lines, table.columns, crs, nodes)
+            gis.write_gis(staged, fmt, target.layers[0], table.lines, table.columns, crs, nodes,
+                          run_id=run.id)
     except RuntimeError as err:  # the base of pyogrio's errors
         raise ValueError(f"cannot write {path}: {run.hide_scratch(str(err))}") from None
     notes += [run.hide_scratch(str(w.message)) for w in caught]

@@ -351,13 +351,15 @@ def write_gis(
     columns: Mapping[str, Sequence[Any]],
     crs: str | None,
     nodes: tuple[str, str, Sequence[tuple[float, float]], Sequence[int]] | None = None,
+    run_id: str | None = None,
 ) -> None:
     """Writes the lines as layer ``layer`` of ``path`` with their attribute columns, and
     ``nodes`` = ``(file, layer, points, degrees)`` as points with ``id`` and ``degree``: a layer
     of the same file when ``file`` is ``path``, else a file of the same driver.
 
     A file that exists keeps its other layers; a layer of the same name is replaced. List values
-    (widths, a stroke's chains) are written as JSON text, which every format holds.
+    (widths, a stroke's chains) are written as JSON text, which every format holds. ``run_id``
+    goes into a GeoPackage's layer metadata beside our mark.
 
     Examples
     --------
@@ -394,6 +396,9 @@ def write_gis(
         options["layer_options"] = {"SPATIAL_INDEX": "NO"}  # the index would reorder features
     if driver == "GPKG":
         options["layer_metadata"] = {_MARK: "centerline"}
+        if run_id is not None:
+            # Tells a run that finishes a killed one's commit whether these layers landed.
+            options["layer_metadata"][f"{_MARK}_run"] = run_id
     with warnings.catch_warnings():
         # Data without a CRS (a drawing) is written without one on purpose.
         warnings.filterwarnings("ignore", message=".*'crs' was not provided")

@@ -30,19 +30,38 @@ void add_ring(const Ring& ring, c2::Paths64& out) {
   }
 }
 
+// x and y swapped: a mirror image, so each ring also runs the other way round.
+void transpose(c2::Paths64& paths) {
+  for (c2::Path64& path : paths) {
+    for (c2::Point64& q : path) std::swap(q.x, q.y);
+  }
+}
+
 // One polygon's region: what its outer ring encloses less what its holes do, as clean pieces.
+// Swept across its short side: a sweep's scanlines cross every edge they pass, and along the
+// long side of a comb-like edge that is every tooth on each of them.
 Pieces region_of(const BufferPolygon& polygon) {
   c2::Paths64 outer;
   add_ring(polygon.outer, outer);
   if (outer.empty()) return {};
   c2::Paths64 holes;
   for (const Ring& hole : polygon.holes) add_ring(hole, holes);
+  const c2::Rect64 box = c2::GetBounds(outer);
+  const bool wide = box.Width() > box.Height();
+  if (wide) {
+    transpose(outer);
+    transpose(holes);
+  }
   c2::Clipper64 clipper;
   clipper.AddSubject(outer);
   clipper.AddClip(holes);
   c2::Paths64 answer;
   clipper.Execute(holes.empty() ? c2::ClipType::Union : c2::ClipType::Difference,
                   c2::FillRule::NonZero, answer);
+  if (wide) {
+    transpose(answer);
+    for (c2::Path64& path : answer) std::reverse(path.begin(), path.end());
+  }
   return pieces_of(std::move(answer));
 }
 

@@ -43,6 +43,13 @@ def test_shapes_far_from_the_origin_or_tiny_give_what_they_give_at_unit_size(off
                    ((far[0][0], far[0][-1]), (far[0][-1], far[0][0]))) < scale
 
 
+def test_shapes_far_apart_each_keep_their_centerline():
+    # Areas of small rings far from the origin once rounded off to the wrong sign.
+    o = 5e11
+    chains = topologize([[(0, 5), (100, 5)], [(o, o + 5), (o + 100, o + 5)]], 2.5, 5.0)[0]
+    assert sorted(round(length(c)) for c in chains) == [102, 102]
+
+
 def test_shapes_with_a_known_centerline():
     chains, nodes, ids, _ = topologize_polygons([(RECTANGLE, [])], 4.0)
     assert len(chains) == 1 and length(chains[0]) >= 85

@@ -97,11 +97,9 @@ def fitted(lines: list, args: argparse.Namespace, source: formats.Source,
     the feature size for drawings and scans; None for straight polylines."""
     from . import fit_curves
 
-    tolerance = args.curves
-    if tolerance is None and (source.drawing is not None or source.image is not None):
-        tolerance = CURVE_TOLERANCE_SHARE * fs
-    if tolerance is None or not tolerance > 0:
+    if not curves_wanted(args, source, formats.SVG):
         return None
+    tolerance = CURVE_TOLERANCE_SHARE * fs if args.curves is None else args.curves
     return [fit_curves(line, tolerance) for line in lines]
 
 

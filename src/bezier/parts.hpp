@@ -101,8 +101,9 @@ struct Fit {
 };
 
 
-// How far a piece strays from its span's polyline (an upper bound, exact to within the
-// tolerance's margin), and the interior span vertex nearest to where it strays most.
+// How far a piece strays from its span's polyline, and the interior span vertex nearest to where
+// it strays most. Within the tolerance it is an upper bound, so a piece it passes keeps to the
+// tolerance everywhere; beyond it, the piece strays or could not be shown not to, and is split.
 struct Stray {
   double distance = 0.0;
   std::size_t vertex = 0;

@@ -6,6 +6,7 @@
 // that a part across one of their joints is held; the runs near a point come from a tree of
 // boxes over them.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -64,10 +65,13 @@ void near_runs(const Chain& c, const Point& p, std::size_t lo, std::size_t hi, d
   struct Node {
     std::size_t index, first, last;  // the segments first..last under it
   };
-  std::vector<Node> stack{{1, 0, leaves - 1}};
-  while (!stack.empty()) {
-    const Node n = stack.back();
-    stack.pop_back();
+  // Depth first, the stack never holds more than one node per level and one more: no heap on
+  // this path, which every part of every piece takes.
+  std::array<Node, std::size_t{2} * std::numeric_limits<std::size_t>::digits> stack;
+  std::size_t size = 0;
+  stack[size++] = {1, 0, leaves - 1};
+  while (size > 0) {
+    const Node n = stack[--size];
     if (n.last < lo || n.first > hi || box_distance2(p, c.boxes[n.index]) > radius * radius) {
       continue;
     }
@@ -78,8 +82,8 @@ void near_runs(const Chain& c, const Point& p, std::size_t lo, std::size_t hi, d
       continue;
     }
     const std::size_t mid = n.first + (n.last - n.first) / 2;
-    stack.push_back({2 * n.index + 1, mid + 1, n.last});
-    stack.push_back({2 * n.index, n.first, mid});
+    stack[size++] = {2 * n.index + 1, mid + 1, n.last};
+    stack[size++] = {2 * n.index, n.first, mid};
   }
 }
 

@@ -78,6 +78,10 @@ std::string number_text(double v, bool fixed = false);
 // unset, else a positive integer; anything else throws InputError naming it.
 std::optional<std::size_t> count_from_environment(const char* name);
 
+// The limit of a budget that grows with its input: the value of the environment variable `name`
+// when it is set, else the larger of `floor` and `per` x `count` (saturating).
+std::size_t budget_limit(const char* name, std::size_t count, std::size_t per, std::size_t floor);
+
 // The shoelace area of a ring: positive when it runs counter-clockwise with y up.
 double signed_area(const Ring& ring);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "geometry/geometry.hpp"
@@ -36,6 +37,16 @@ std::optional<std::size_t> count_from_environment(const char* name) {
     if (c < ' ' || c > '~') c = '?';
   }
   throw InputError(std::string(name) + " must be a positive integer, got '" + shown + "'");
+}
+
+std::size_t budget_limit(const char* name, std::size_t count, std::size_t per,
+                         std::size_t floor) {
+  if (const auto set = count_from_environment(name)) return *set;
+  const std::size_t grown =
+      per != 0 && count > std::numeric_limits<std::size_t>::max() / per
+          ? std::numeric_limits<std::size_t>::max()
+          : count * per;
+  return std::max(floor, grown);
 }
 
 void throw_not_finite(const Point& p, const std::string& what) {

@@ -14,10 +14,9 @@ namespace linetopo::inflate_parts {
 // of at least min_hole_area with the outer ring that directly encloses it.
 std::vector<BufferPolygon> polygons_of(std::vector<UnionRing> rings, double min_hole_area);
 
-// Where the shapes go on the grid: moved so that the grid's zero is their box's centre in whole
-// units when they lie far from (0, 0) (Clipper2 computes in doubles, exact only up to 2^53 grid
-// units, which coordinates of a few 1e9 pass although the shapes' own extent rarely does), and
-// scaled up by a power of two when the arc tolerance spans too few grid units for round offsets.
+// Where shapes far smaller than a unit go on the grid: scaled up by a power of two until the arc
+// tolerance spans enough grid units for round offsets, and centred on the grid's zero, so that
+// the scaling never carries them off it. Other shapes keep the plain grid.
 struct GridFrame {
   Point origin{0.0, 0.0};
   double scale = 1.0;

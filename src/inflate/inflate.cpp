@@ -353,15 +353,14 @@ GridFrame inflate_parts::grid_frame(const std::vector<const Polyline*>& lines,
   }
   GridFrame frame;
   if (!(lo_x <= hi_x && lo_y <= hi_y)) return frame;
-  const Point centre{std::round(0.5 * (lo_x + hi_x)), std::round(0.5 * (lo_y + hi_y))};
-  if (std::max(std::fabs(centre.x), std::fabs(centre.y)) >= kLocalOriginFrom) frame.origin = centre;
-  // Powers of two scale exactly, and only as far as the shapes stay well inside the grid.
-  const double reach = std::max({hi_x - lo_x, hi_y - lo_y, kLengthEpsilon});
+  // Powers of two scale exactly.
+  const double extent = std::max({hi_x - lo_x, hi_y - lo_y, kLengthEpsilon});
   const double tolerance = settings.arc_tolerance;
   while (tolerance > 0.0 && tolerance * frame.scale < kMinArcTolerance &&
-         reach * frame.scale * 2.0 < kLocalOriginFrom) {
+         extent * frame.scale < kMaxScaledExtent) {
     frame.scale *= 2.0;
   }
+  if (frame.scale > 1.0) frame.origin = {0.5 * (lo_x + hi_x), 0.5 * (lo_y + hi_y)};
   return frame;
 }
 

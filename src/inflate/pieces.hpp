@@ -13,11 +13,10 @@ namespace linetopo::inflate_parts {
 namespace c2 = Clipper2Lib;
 
 inline constexpr double kIntegerScale = 1e6;  // every offset and union works in integer micro-units
-// Shapes whose box is centred this far from (0, 0), in world units, are put on a grid whose zero
-// is that centre: nearer ones keep the plain grid, and the results they always had.
-inline constexpr double kLocalOriginFrom = 1e8;
-// An arc tolerance of fewer grid units than this (world units x kIntegerScale) is scaled up.
+// An arc tolerance of fewer grid units than this (world units x kIntegerScale) is scaled up, as
+// long as the shapes' extent stays within kMaxScaledExtent.
 inline constexpr double kMinArcTolerance = 1e-4;
+inline constexpr double kMaxScaledExtent = 5e7;
 
 // Wide enough for exact cross products of grid coordinates.
 using Wide = __int128;

@@ -1,6 +1,5 @@
 // The resolve step: user options to stage settings.
 #include <algorithm>
-#include <limits>
 
 #include "pipeline/settings.hpp"
 
@@ -72,12 +71,8 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
 }
 
 std::size_t boundary_point_limit(std::size_t input_points) {
-  if (const auto set = count_from_environment(kMaxPointsVariable)) return *set;
-  constexpr std::size_t kPer = defaults::kBoundaryPointsPerInputPoint;
-  const std::size_t grown = input_points > std::numeric_limits<std::size_t>::max() / kPer
-                                ? std::numeric_limits<std::size_t>::max()
-                                : input_points * kPer;
-  return std::max(kPointBudgetFloor, grown);
+  return budget_limit(kMaxPointsVariable, input_points, defaults::kBoundaryPointsPerInputPoint,
+                      kPointBudgetFloor);
 }
 
 }  // namespace linetopo

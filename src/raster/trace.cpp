@@ -193,12 +193,8 @@ void check_pixel_budget(std::size_t width, std::size_t height) {
 }
 
 std::size_t outline_point_limit(std::size_t source_bytes) {
-  if (const auto set = count_from_environment(kMaxOutlineVariable)) return *set;
-  constexpr std::size_t kPer = kOutlinePointsPerByte;
-  const std::size_t grown = source_bytes > std::numeric_limits<std::size_t>::max() / kPer
-                                ? std::numeric_limits<std::size_t>::max()
-                                : source_bytes * kPer;
-  return std::max(kOutlinePointFloor, grown);
+  return budget_limit(kMaxOutlineVariable, source_bytes, kOutlinePointsPerByte,
+                      kOutlinePointFloor);
 }
 
 InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,

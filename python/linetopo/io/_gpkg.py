@@ -12,13 +12,15 @@ import os
 import sqlite3
 
 from ._targets import TargetError
+from .gis import MARK
 
 # How long a commit waits for another program's write transaction on the file to end.
 BUSY_SECONDS = 10.0
 # The GeoPackage tables whose rows belong to one layer, by its table_name.
 _PER_LAYER = ("gpkg_contents", "gpkg_geometry_columns", "gpkg_extensions", "gpkg_ogr_contents",
               "gpkg_data_columns")
-_MARK = '%<MDI key="linetopo">%'
+# Our mark and a run's, as GDAL keeps layer metadata in gpkg_metadata: <MDI key="...">value</MDI>.
+_MARK = f'%<MDI key="{MARK}">%'
 
 
 def snapshot(path: str, to: str) -> None:
@@ -237,7 +239,7 @@ def _ours(db: sqlite3.Connection, table: str, run_id: str | None = None) -> bool
     """Whether the file's ``table`` carries our mark (and the mark of run ``run_id``)."""
     if not {"gpkg_metadata", "gpkg_metadata_reference"} <= _tables(db, "main"):
         return False
-    mark = _MARK if run_id is None else f'%<MDI key="linetopo_run">{run_id}</MDI>%'
+    mark = _MARK if run_id is None else f'%<MDI key="{MARK}_run">{run_id}</MDI>%'
     return db.execute(
         "SELECT 1 FROM main.gpkg_metadata_reference r JOIN main.gpkg_metadata m ON "
         "m.id = r.md_file_id WHERE lower(r.table_name) = lower(?) AND m.metadata LIKE ?",

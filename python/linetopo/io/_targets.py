@@ -66,7 +66,7 @@ def parts(path: str) -> list[str]:
     if not family:
         return [path]
     base, folder = os.path.basename(stem), os.path.dirname(path) or "."
-    found = [os.path.join(os.path.dirname(path), name) for name in _listing(folder)
+    found = [os.path.join(os.path.dirname(path), name) for name in listing(folder)
              if name[: len(base)] == base and name[len(base):].lower() in family]
     return sorted({path, *found})
 
@@ -77,7 +77,8 @@ def part_names(path: str) -> list[str]:
     return [path] + [stem + ext for ext in family if stem + ext != path]
 
 
-def _listing(folder: str) -> list[str]:
+def listing(folder: str) -> list[str]:
+    """The names in ``folder``; none where it cannot be read."""
     try:
         return os.listdir(folder)
     except OSError:

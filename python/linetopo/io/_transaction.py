@@ -12,7 +12,7 @@ import time
 import uuid
 from typing import Any, Callable, Sequence
 
-from . import _gpkg
+from . import _gpkg, _targets
 
 try:
     import fcntl
@@ -233,7 +233,7 @@ def recover(folders: Sequence[str], locked: bool = False) -> list[str]:
     hold their lock, are left alone. ``locked``: the caller holds the folders' locks."""
     notes = []
     for folder in dict.fromkeys(os.path.abspath(f) for f in folders):
-        for name in _listing(folder):
+        for name in _targets.listing(folder):
             path = os.path.join(folder, name)
             if name.startswith(_PREFIX) and os.path.isdir(path) and not os.path.islink(path):
                 note = _recover(path, locked)
@@ -343,7 +343,7 @@ def _settle(scratch: str) -> None:
     to (a snapshot of it in ``scratch``), as any SQLite writer would, so that programs that
     open it read-only (GDAL's readers, ours) can read it again."""
     folder = os.path.dirname(scratch)
-    for name in _listing(scratch):
+    for name in _targets.listing(scratch):
         if name not in _CONTROL and os.path.lexists(os.path.join(folder, name + "-journal")):
             _gpkg.settle(os.path.join(folder, name))
 
@@ -441,13 +441,6 @@ def _read(path: str) -> str | None:
             return f.read()
     except OSError:
         return None
-
-
-def _listing(folder: str) -> list[str]:
-    try:
-        return os.listdir(folder)
-    except OSError:
-        return []
 
 
 def _reason(err: BaseException) -> str:

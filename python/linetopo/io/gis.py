@@ -19,7 +19,7 @@ _MULTI_LAYER = {"GPKG", "SQLite", "OpenFileGDB"}
 _SHAPEFILE_TEXT_LIMIT = 254
 # The mark of the layers we write, in the layer metadata of the formats that keep it
 # (GeoPackage): --overwrite replaces a layer there only if it carries it.
-_MARK = "linetopo"
+MARK = "linetopo"
 
 _POINT, _LINESTRING, _POLYGON = 1, 2, 3
 _COLLECTIONS = (4, 5, 6, 7)  # MultiPoint, MultiLineString, MultiPolygon, GeometryCollection
@@ -325,7 +325,7 @@ def written_by_us(path: str, layer: str) -> bool:
     keeps no layer metadata, it has the fields of our chains or nodes."""
     pyogrio = _pyogrio()
     info = pyogrio.read_info(path, layer=layer)
-    if _MARK in (info.get("layer_metadata") or {}):
+    if MARK in (info.get("layer_metadata") or {}):
         return True
     if info.get("driver") == "GPKG":
         return False
@@ -395,10 +395,10 @@ def write_gis(
     if driver == "FlatGeobuf":
         options["layer_options"] = {"SPATIAL_INDEX": "NO"}  # the index would reorder features
     if driver == "GPKG":
-        options["layer_metadata"] = {_MARK: "centerline"}
+        options["layer_metadata"] = {MARK: "centerline"}
         if run_id is not None:
             # Tells a run that finishes a killed one's commit whether these layers landed.
-            options["layer_metadata"][f"{_MARK}_run"] = run_id
+            options["layer_metadata"][f"{MARK}_run"] = run_id
     with warnings.catch_warnings():
         # Data without a CRS (a drawing) is written without one on purpose.
         warnings.filterwarnings("ignore", message=".*'crs' was not provided")

@@ -1,13 +1,16 @@
 """Growth with input size: topologize and inflate_curves against shapely's buffer plus union.
 
 Run: .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
-     [--inputs "random walks,drawing,gps,dense"] [--extra] [--repeat 3]
+     [--inputs "random walks,drawing,gps,dense"] [--extra] [--repeat 3] [--rings 120,480]
 shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
 child process of its own, so that its peak RSS is its own; the three timings of one row come
 from the same process, one after the other, each the median of --repeat runs (of one run from
 1M points up). --extra adds the two hard cases: 300 random 40-point polylines over a 3000 x 3000
 square, and one 200k-point spiral whose turns nearly touch. Peak RSS is that of the first
-topologize call, and the growth from 100k to 1M points compares first calls.
+topologize call, and the growth from 100k to 1M points compares first calls. --rings times
+concentric circles of 1000 points each (one loop per circle), and the growth from the first
+count to the last: each circle's points stay the same, but the length of the buffers' outlines,
+which the stages after the union resample, grows with the square of the count.
 """
 
 import argparse
@@ -18,12 +21,14 @@ import sys
 CHILD = r"""
 import json, resource, time
 from linetopo import inflate_curves, topologize
-from linetopo._generators import SCALED, random_polylines, spiral
+from linetopo._generators import SCALED, concentric, random_polylines, spiral
 name, size, repeat = {name!r}, {size!r}, {repeat!r}
 if name == "random polylines":
     curves, r, fs = random_polylines()
 elif name == "spiral":
     curves, r, fs = spiral()
+elif name == "concentric":
+    curves, r, fs = concentric(size)
 else:
     curves, r, fs = SCALED[name](size)
 points = sum(len(c) for c in curves)
@@ -71,11 +76,12 @@ def main():
     parser.add_argument("--inputs", default="random walks,drawing,gps,dense")
     parser.add_argument("--extra", action="store_true")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--rings", default="", help="concentric circle counts, e.g. 120,480")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"{'input':<17} {'points':>9} {'topo s':>9} {'infl s':>9} {'shapely':>8} "
           f"{'shp/topo':>7} {'RSS B/pt':>9} {'chains':>7}")
-    for name in args.inputs.split(","):
+    for name in filter(None, args.inputs.split(",")):
         times = {}
         for size in sizes:
             r = run(name, size, args.repeat)
@@ -84,6 +90,16 @@ def main():
         if 100_000 in times and 1_000_000 in times:
             print(f"{'':<17} growth 100k -> 1M: {times[1_000_000] / times[100_000]:.1f}x time "
                   f"for 10x points")
+    if args.rings:
+        counts = [int(n) for n in args.rings.split(",")]
+        runs = {n: run("concentric", n, args.repeat) for n in counts}
+        for n in counts:
+            row(f"concentric {n}", runs[n])
+        first, last = runs[counts[0]], runs[counts[-1]]
+        print(f"{'':<17} growth {counts[0]} -> {counts[-1]} rings: inflate "
+              f"{last['inflate'] / first['inflate']:.1f}x, topologize "
+              f"{last['topologize'] / first['topologize']:.1f}x for "
+              f"{counts[-1] / counts[0]:.0f}x points")
     if args.extra:
         for name in ("random polylines", "spiral"):
             row(name, run(name, 0, 1 if name == "random polylines" else args.repeat))

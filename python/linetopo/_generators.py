@@ -148,6 +148,13 @@ def spiral(points: int = 200_000) -> Generated:
     return [curve], 0.05, 0.1
 
 
+def concentric(rings: int, points: int = 1000) -> Generated:
+    """Closed circles of radius 5, 10, ... 5 ``rings``, of ``points`` points each: at radius 1.5
+    each buffer is an annulus in the hole of the next, so the answer is one loop per circle."""
+    return [[(5 * k * math.cos(2 * math.pi * i / points), 5 * k * math.sin(2 * math.pi * i / points))
+             for i in range(points + 1)] for k in range(1, rings + 1)], 1.5, 3.0
+
+
 # The inputs that take any size, by the names the scale benchmark gives them.
 SCALED: dict[str, Callable[..., Generated]] = {
     "random walks": random_walks, "drawing": drawing, "gps": gps, "dense": dense}

@@ -9,15 +9,12 @@
 #include <ranges>
 #include <utility>
 
+#include "inflate/bands.hpp"
 #include "parallel/parallel.hpp"
 
 namespace linetopo::inflate_parts {
 
 std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
-  struct Edge {
-    c2::Point64 a, b;
-    std::size_t ring;
-  };
   std::vector<std::ptrdiff_t> parent(rings.size(), -1);
   if (rings.size() < 2) return parent;
   // Outer rings nest only inside holes, and the ring of largest area, an outer one, tells the
@@ -63,99 +60,33 @@ std::vector<std::ptrdiff_t> nesting(const c2::Paths64& rings) {
       asks[i] = held ? 1 : 0;
     }
   }
-  std::size_t edges = 0;
-  std::int64_t ymin = std::numeric_limits<std::int64_t>::max();
-  std::int64_t ymax = std::numeric_limits<std::int64_t>::lowest();
-  for (const c2::Path64& r : rings) {
-    edges += r.size();
-    for (const c2::Point64& q : r) {
-      ymin = std::min(ymin, q.y);
-      ymax = std::max(ymax, q.y);
-    }
-  }
-
-  // Bands about as high as an edge runs on average, so that an edge lies in one or two; laid
-  // out as one array with an offset per band.
-  double rise = 0.0;
-  for (const c2::Path64& r : rings) {
-    for (std::size_t k = 0; k < r.size(); ++k) {
-      rise += std::fabs(static_cast<double>(r[(k + 1) % r.size()].y) - static_cast<double>(r[k].y));
-    }
-  }
-  const double y0 = static_cast<double>(ymin);
-  const double extent = static_cast<double>(ymax) - y0 + 1.0;
-  const double bands_by_rise = extent / std::max(1.0, rise / static_cast<double>(edges));
-  const auto bands =
-      static_cast<std::size_t>(std::clamp(bands_by_rise, 1.0, std::floor(0.5 * static_cast<double>(edges)) + 1.0));
-  const double height = extent / static_cast<double>(bands);
-  const auto band_of = [&](double y) {
-    const double b = std::floor((y - y0) / height);
-    return static_cast<std::size_t>(std::clamp(b, 0.0, static_cast<double>(bands - 1)));
-  };
-  const auto for_each_edge = [&](auto&& visit) {
-    for (std::size_t i = 0; i < rings.size(); ++i) {
-      const c2::Path64& r = rings[i];
-      for (std::size_t k = 0; k < r.size(); ++k) {
-        const c2::Point64& a = r[k];
-        const c2::Point64& b = r[(k + 1) % r.size()];
-        const std::size_t last = band_of(static_cast<double>(std::max(a.y, b.y)));
-        for (std::size_t j = band_of(static_cast<double>(std::min(a.y, b.y))); j <= last; ++j) {
-          visit(j, Edge{a, b, i});
-        }
-      }
-    }
-  };
-  std::vector<std::size_t> start(bands + 1, 0);
-  for_each_edge([&](std::size_t j, const Edge&) { ++start[j + 1]; });
-  std::partial_sum(start.begin(), start.end(), start.begin());
-  std::vector<Edge> banded(start.back());
-  std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-  for_each_edge([&](std::size_t j, const Edge& e) { banded[fill[j]++] = e; });
+  std::vector<const c2::Path64*> all(rings.size());
+  for (std::size_t i = 0; i < rings.size(); ++i) all[i] = &rings[i];
+  const RingBands bands(all);
 
   // Each ring's ray on the pool. A hole's parent is an outer ring and an island's a hole, so a
   // ray counts only the crossings of rings of the other kind.
   parallel_for(rings.size(), [&](std::size_t i) {
     if (!asks[i]) return;
     const c2::Path64& r = rings[i];
-    std::vector<std::size_t> crossed;  // each ring once per crossing
+    std::vector<std::size_t> around;
+    std::vector<std::size_t> on;
+    const auto same_kind = [&](std::size_t ring) { return outer[ring] == outer[i]; };
     // The midpoint of one of the ring's edges, in doubled coordinates to stay on the grid;
     // tried again at the next edge when it lies on another ring (rings may touch).
     for (std::size_t k = 0; k < r.size(); ++k) {
       const Wide px = Wide{r[k].x} + r[(k + 1) % r.size()].x;
       const Wide py = Wide{r[k].y} + r[(k + 1) % r.size()].y;
-      bool on_edge = false;
-      crossed.clear();
-      const std::size_t j = band_of(static_cast<double>(py) / 2.0);
-      for (std::size_t m = start[j]; m < start[j + 1]; ++m) {
-        const Edge& e = banded[m];
-        if (outer[e.ring] == outer[i]) continue;
-        const Wide ax = 2 * Wide{e.a.x}, ay = 2 * Wide{e.a.y};
-        const Wide bx = 2 * Wide{e.b.x}, by = 2 * Wide{e.b.y};
-        const Wide turn = (bx - ax) * (py - ay) - (by - ay) * (px - ax);
-        if (turn == 0 && std::min(ax, bx) <= px && px <= std::max(ax, bx) &&
-            std::min(ay, by) <= py && py <= std::max(ay, by)) {
-          on_edge = true;
-          break;
-        }
-        if ((ay > py) == (by > py)) continue;
-        // The crossing lies left of the point when the point is right of the edge as it runs.
-        if ((by > ay) ? turn < 0 : turn > 0) crossed.push_back(e.ring);
-      }
-      // The rings crossed an odd number of times hold the point; the least of them holds it
-      // directly.
-      std::sort(crossed.begin(), crossed.end());
+      bands.locate(px, py, same_kind, around, on);
+      // Of the rings that hold the point, the least holds it directly.
       std::ptrdiff_t holder = -1;
-      for (std::size_t a = 0; a < crossed.size();) {
-        std::size_t b = a;
-        while (b < crossed.size() && crossed[b] == crossed[a]) ++b;
-        const std::size_t c = crossed[a];
-        if ((b - a) % 2 == 1 && (holder < 0 || area[c] < area[static_cast<std::size_t>(holder)])) {
+      for (const std::size_t c : around) {
+        if (holder < 0 || area[c] < area[static_cast<std::size_t>(holder)]) {
           holder = static_cast<std::ptrdiff_t>(c);
         }
-        a = b;
       }
       parent[i] = holder;
-      if (!on_edge) break;
+      if (on.empty()) break;
     }
   });
   return parent;

@@ -4,8 +4,11 @@
 #include <clipper2/clipper.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
+#include "inflate/meeting.hpp"
+#include "inflate/bands.hpp"
 #include "inflate/finish.hpp"
 #include "inflate/inflate.hpp"
 #include "inflate/nesting.hpp"
@@ -37,6 +40,40 @@ void transpose(c2::Paths64& paths) {
   }
 }
 
+// A valid polygon's region without a sweep: rings that neither cross nor touch, themselves or
+// each other, are the region's own rings once the outer one runs the positive way and the holes
+// the other, less the holes outside the outer ring or inside another hole. Nothing when they
+// meet (or finding out would cost about a sweep).
+std::optional<Pieces> valid_region(c2::Paths64& outer, c2::Paths64& holes) {
+  std::vector<const c2::Path64*> rings{&outer.front()};
+  for (const c2::Path64& hole : holes) rings.push_back(&hole);
+  const std::optional<Meeting> met =
+      meeting(rings, std::vector<std::size_t>(rings.size(), 0), 1, true);
+  if (!met || met->self_meets) return std::nullopt;
+  const auto orient = [](c2::Path64& path, bool positive) {
+    if ((c2::Area(path) > 0.0) != positive) std::reverse(path.begin(), path.end());
+  };
+  orient(outer.front(), true);
+  for (c2::Path64& hole : holes) orient(hole, false);
+  std::vector<char> keep(holes.size(), 0);
+  if (!holes.empty()) {
+    const RingBands bands(rings);
+    parallel_for(holes.size(), [&](std::size_t h) {
+      const c2::Path64& r = holes[h];
+      std::vector<std::size_t> around;
+      std::vector<std::size_t> on;
+      bands.locate(Wide{r[0].x} + r[1].x, Wide{r[0].y} + r[1].y,
+                   [h](std::size_t ring) { return ring == h + 1; }, around, on);
+      keep[h] = around.size() == 1 && around.front() == 0 ? 1 : 0;
+    });
+  }
+  c2::Paths64 kept{std::move(outer.front())};
+  for (std::size_t h = 0; h < holes.size(); ++h) {
+    if (keep[h]) kept.push_back(std::move(holes[h]));
+  }
+  return pieces_of(std::move(kept));
+}
+
 // One polygon's region: what its outer ring encloses less what its holes do, as clean pieces.
 // Swept across its short side: a sweep's scanlines cross every edge they pass, and along the
 // long side of a comb-like edge that is every tooth on each of them.
@@ -46,6 +83,7 @@ Pieces region_of(const BufferPolygon& polygon) {
   if (outer.empty()) return {};
   c2::Paths64 holes;
   for (const Ring& hole : polygon.holes) add_ring(hole, holes);
+  if (std::optional<Pieces> valid = valid_region(outer, holes)) return std::move(*valid);
   const c2::Rect64 box = c2::GetBounds(outer);
   const bool wide = box.Width() > box.Height();
   if (wide) {

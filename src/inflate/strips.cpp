@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "inflate/apart.hpp"
+#include "inflate/bands.hpp"
 #include "inflate/union_tree.hpp"
 #include "parallel/parallel.hpp"
 
@@ -59,87 +61,92 @@ struct NewRing {
   std::ptrdiff_t piece, ring;
   c2::Rect64 box;
   bool outer;
+  double area;  // absolute
 };
 
-// Which new ring now holds `kept`: among the new rings of the right kind whose box holds its
-// box, the one of least area that holds one of its vertices. One candidate is taken as it is:
-// its box already says so, and a point test would walk its whole ring. {-1, -1} for none.
-std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
-                                                 const std::vector<NewRing>& rings,
-                                                 const Kept& kept) {
-  const c2::Path64& ring = kept.rings.front().path;
-  const c2::Rect64 box = c2::GetBounds(ring);
-  std::vector<const NewRing*> candidates;
-  for (const NewRing& n : rings) {
-    if (n.outer == kept.in_outer && holds(n.box, box)) candidates.push_back(&n);
-  }
-  if (candidates.empty()) return {-1, -1};
-  const NewRing* best = nullptr;
-  double best_area = 0.0;
-  for (const NewRing* n : candidates) {
-    if (candidates.size() == 1) break;
-    const c2::Path64& path =
-        united[static_cast<std::size_t>(n->piece)].rings[static_cast<std::size_t>(n->ring)].path;
-    for (const c2::Point64& v : ring) {
-      const c2::PointInPolygonResult where = c2::PointInPolygon(v, path);
-      if (where == c2::PointInPolygonResult::IsOn) continue;
-      const double area = std::fabs(c2::Area(path));
-      if (where == c2::PointInPolygonResult::IsInside && (best == nullptr || area < best_area)) {
-        best = n;
-        best_area = area;
-      }
-      break;
-    }
-  }
-  if (best == nullptr) best = candidates.front();  // touching every candidate: any will do
-  return {best->piece, best->ring};
-}
+// The sweep's answer for the searches: its rings, and their edges in bands.
+struct Answer {
+  std::vector<NewRing> rings;
+  RingBands bands;
+};
 
-// The new outer ring that holds the old outer ring `around`: the one whose box holds its box,
-// or, where several do, the one that holds most of its sampled vertices and, of those, the least
-// (the union only merges outer rings, so one takes it over; others touch it, or hold it whole
-// around a hole, as the rings of concentric annuli do). {-1, -1} where none holds its box: holes
-// that touch the old ring, or each other, at single points can pinch it into parts, which the
-// union returns as rings of their own.
-std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Pieces& united,
-                                                 const std::vector<NewRing>& rings,
-                                                 const Around& around) {
+// Which new ring now holds `kept`: among the new rings of the right kind, the one of least area
+// around one of its vertices (the first that lies on none of them); where every vertex touches
+// one, the least whose box holds its box. {-1, -1} for none.
+std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Answer& answer, const Kept& kept) {
+  const c2::Path64& ring = kept.rings.front().path;
+  const auto other_kind = [&](std::size_t r) { return answer.rings[r].outer != kept.in_outer; };
+  std::vector<std::size_t> around;
+  std::vector<std::size_t> on;
   const NewRing* best = nullptr;
-  std::size_t best_count = 0;
-  std::size_t candidates = 0;
-  for (const NewRing& n : rings) {
-    if (!n.outer || !holds(n.box, around.box)) continue;
-    ++candidates;
-    if (best == nullptr) best = &n;
+  for (const c2::Point64& v : ring) {
+    answer.bands.locate(2 * Wide{v.x}, 2 * Wide{v.y}, other_kind, around, on);
+    if (!on.empty()) continue;
+    for (const std::size_t r : around) {
+      if (best == nullptr || answer.rings[r].area < best->area) best = &answer.rings[r];
+    }
+    break;
   }
-  if (candidates > 1) {
-    best = nullptr;
-    double best_area = 0.0;
-    for (const NewRing& n : rings) {
-      if (!n.outer || !holds(n.box, around.box)) continue;
-      const c2::Path64& path =
-          united[static_cast<std::size_t>(n.piece)].rings[static_cast<std::size_t>(n.ring)].path;
-      std::size_t count = 0;
-      for (const c2::Point64& v : around.sample) {
-        count += c2::PointInPolygon(v, path) != c2::PointInPolygonResult::IsOutside ? 1 : 0;
-      }
-      const double area = std::fabs(c2::Area(path));
-      if (best == nullptr || count > best_count || (count == best_count && area < best_area)) {
-        best = &n;
-        best_count = count;
-        best_area = area;
-      }
+  if (best == nullptr) {
+    const c2::Rect64 box = c2::GetBounds(ring);
+    for (const NewRing& n : answer.rings) {
+      if (n.outer != kept.in_outer || !holds(n.box, box)) continue;
+      if (best == nullptr || n.area < best->area) best = &n;
     }
   }
   if (best == nullptr) return {-1, -1};
   return {best->piece, best->ring};
 }
 
+// The new outer ring that holds the old outer ring `around`: of those whose box holds its box,
+// the one that holds most of its sampled vertices and, of those, the least (the union only
+// merges outer rings, so one takes it over; others touch it, or hold it whole around a hole, as
+// the rings of concentric annuli do). {-1, -1} where none holds its box: holes that touch the old
+// ring, or each other, at single points can pinch it into parts, which the union returns as
+// rings of their own.
+std::pair<std::ptrdiff_t, std::ptrdiff_t> holder(const Answer& answer, const Around& around) {
+  const auto hole = [&](std::size_t r) { return !answer.rings[r].outer; };
+  std::vector<std::pair<std::size_t, std::size_t>> tally;  // ring, vertices held
+  std::vector<std::size_t> inside;
+  std::vector<std::size_t> on;
+  for (const c2::Point64& v : around.sample) {
+    answer.bands.locate(2 * Wide{v.x}, 2 * Wide{v.y}, hole, inside, on);
+    inside.insert(inside.end(), on.begin(), on.end());
+    for (const std::size_t r : inside) {
+      if (!holds(answer.rings[r].box, around.box)) continue;
+      auto it =
+          std::find_if(tally.begin(), tally.end(), [r](const auto& t) { return t.first == r; });
+      if (it == tally.end()) {
+        tally.emplace_back(r, 1);
+      } else {
+        ++it->second;
+      }
+    }
+  }
+  if (tally.empty()) {  // held by no sampled vertex: the least ring whose box holds its box
+    for (std::size_t r = 0; r < answer.rings.size(); ++r) {
+      if (answer.rings[r].outer && holds(answer.rings[r].box, around.box)) tally.emplace_back(r, 0);
+    }
+  }
+  if (tally.empty()) return {-1, -1};
+  std::sort(tally.begin(), tally.end());
+  const auto* best = &tally.front();
+  for (const auto& t : tally) {
+    const double area = answer.rings[t.first].area;
+    if (t.second > best->second ||
+        (t.second == best->second && area < answer.rings[best->first].area)) {
+      best = &t;
+    }
+  }
+  const NewRing& n = answer.rings[best->first];
+  return {n.piece, n.ring};
+}
+
 // Two neighbouring groups of strips joined along their seam. Only the rings that reach the seam
 // are swept again; the others, most holes of a dense region, keep their places in the new
 // pieces, since nothing of the other side lies on their side of the seam.
 Pieces join(Pieces left, Pieces right, std::int64_t seam) {
-  c2::Paths64 subjects;
+  std::vector<c2::Paths64> subjects;  // per piece that reaches the seam
   std::vector<Kept> kept;
   std::vector<Around> arounds;
   Pieces out;
@@ -153,6 +160,7 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
         out.push_back(std::move(p));
         continue;
       }
+      c2::Paths64& shape = subjects.emplace_back();
       // Rings come after the rings that hold them, so one pass finds each kept ring's place:
       // its own list when its holder went into the sweep, its holder's list otherwise.
       std::vector<std::ptrdiff_t> list(p.rings.size(), -1);
@@ -170,7 +178,7 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
             const auto n = static_cast<std::ptrdiff_t>(std::min(kSample, ring.path.size()));
             arounds.push_back({box, c2::Path64(ring.path.begin(), ring.path.begin() + n)});
           }
-          subjects.push_back(std::move(ring.path));
+          shape.push_back(std::move(ring.path));
           continue;
         }
         const auto up = static_cast<std::size_t>(ring.parent);
@@ -190,26 +198,35 @@ Pieces join(Pieces left, Pieces right, std::int64_t seam) {
       }
     }
   }
-  Pieces united = subjects.empty() ? Pieces{} : unite(subjects);
+  Pieces united = subjects.empty() ? Pieces{} : unite_apart(std::move(subjects), true);
   // Where each kept ring goes, found before any is added so that the searches see only the
   // new rings.
   std::vector<NewRing> rings;
-  for (std::size_t q = 0; q < united.size(); ++q) {
+  std::vector<const c2::Path64*> paths;
+  for (std::size_t q = 0; q < united.size() && !kept.empty(); ++q) {
     for (std::size_t r = 0; r < united[q].rings.size(); ++r) {
       const c2::Path64& path = united[q].rings[r].path;
+      const double area = c2::Area(path);
       rings.push_back({static_cast<std::ptrdiff_t>(q), static_cast<std::ptrdiff_t>(r),
-                       c2::GetBounds(path), c2::Area(path) > 0.0});
+                       c2::GetBounds(path), area > 0.0, std::fabs(area)});
+      paths.push_back(&path);
     }
+  }
+  const Answer answer{std::move(rings), RingBands(paths)};
+  // Only the outer rings that held kept rings are looked for.
+  std::vector<char> held(arounds.size(), 0);
+  for (const Kept& k : kept) {
+    if (k.in_outer) held[k.around] = 1;
   }
   std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> homes_of_arounds(arounds.size());
   parallel_for(arounds.size(), [&](std::size_t a) {
-    homes_of_arounds[a] = holder(united, rings, arounds[a]);
+    if (held[a]) homes_of_arounds[a] = holder(answer, arounds[a]);
   });
   std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> homes(kept.size());
   parallel_for(kept.size(), [&](std::size_t k) {
     // A ring kept in a pinched outer ring finds the part that holds it on its own.
     const bool shared = kept[k].in_outer && homes_of_arounds[kept[k].around].first >= 0;
-    homes[k] = shared ? homes_of_arounds[kept[k].around] : holder(united, rings, kept[k]);
+    homes[k] = shared ? homes_of_arounds[kept[k].around] : holder(answer, kept[k]);
   });
   for (std::size_t k = 0; k < kept.size(); ++k) {
     const auto [q, r] = homes[k];

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <utility>
 
+#include "inflate/apart.hpp"
 #include "inflate/nesting.hpp"
 #include "parallel/parallel.hpp"
 
@@ -87,7 +88,8 @@ Pieces merge_children(std::vector<Pieces>& children) {
   }
   // Groups in the order of their first piece, each piece's rings in piece order.
   std::vector<std::size_t> slot(all.size(), all.size());
-  std::vector<c2::Paths64> subjects;
+  std::vector<std::vector<c2::Paths64>> shapes;  // per group, per piece
+  std::vector<char> clean;                       // per group: every piece clean
   Pieces out;
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (!take[i]) {
@@ -96,13 +98,26 @@ Pieces merge_children(std::vector<Pieces>& children) {
     }
     std::size_t& s = slot[root(i)];
     if (s == all.size()) {
-      s = subjects.size();
-      subjects.emplace_back();
+      s = shapes.size();
+      shapes.emplace_back();
+      clean.push_back(1);
     }
-    for (UnionRing& r : all[i].piece->rings) subjects[s].push_back(std::move(r.path));
+    if (!all[i].piece->clean) clean[s] = 0;
+    c2::Paths64& shape = shapes[s].emplace_back();
+    for (UnionRing& r : all[i].piece->rings) shape.push_back(std::move(r.path));
   }
-  std::vector<Pieces> united(subjects.size());
-  parallel_for(subjects.size(), [&](std::size_t g) { united[g] = unite(subjects[g]); });
+  std::vector<Pieces> united(shapes.size());
+  parallel_for(shapes.size(), [&](std::size_t g) {
+    if (clean[g]) {
+      united[g] = unite_apart(std::move(shapes[g]));
+      return;
+    }
+    c2::Paths64 subjects;
+    for (c2::Paths64& shape : shapes[g]) {
+      for (c2::Path64& path : shape) subjects.push_back(std::move(path));
+    }
+    united[g] = unite(subjects);
+  });
   for (Pieces& pieces : united) {
     for (Piece& p : pieces) out.push_back(std::move(p));
   }

@@ -64,6 +64,9 @@ TEST(UnitePolygons, MakesWhatUsersHaveValid) {
        2,
        192},
       {"hole touching the outer ring", {{sq, {touching_hole}}}, 1, 1, 92},
+      {"hole outside the outer ring", {{sq, {square(20, 20, 2)}}}, 1, 0, 100},
+      {"hole inside a hole", {{sq, {square(1, 1, 8), reversed(square(3, 3, 2))}}}, 1, 1, 36},
+      {"holes that overlap", {{sq, {square(2, 2, 4), square(4, 4, 4)}}}, 1, 1, 72},
       {"overlapping polygons", {{sq, {}}, {square(5, 5, 10), {}}}, 1, 0, 175},
       {"degenerate rings", {{{{0, 0}, {5, 5}, {0, 0}}, {}}, {sq, {{{1, 1}, {2, 2}}}}}, 1, 0, 100},
   };

@@ -1,4 +1,4 @@
-// Tests for the union in strips: the same region as the union tree, ring for ring.
+// Tests for the unions in strips and of shapes apart: the same region as one sweep, ring for ring.
 #include <clipper2/clipper.h>
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "inflate/apart.hpp"
 #include "inflate/inflate.hpp"
+#include "inflate/meeting.hpp"
 #include "inflate/offsets.hpp"
 #include "inflate/strips.hpp"
 #include "inflate/union_tree.hpp"
@@ -124,6 +126,64 @@ TEST(InflateStrips, OnlyDenseLargeInputsTakeThem) {
   EXPECT_TRUE(fuses(leaves_of(dense(1, 700, side), 1.5)));
   EXPECT_FALSE(fuses(leaves_of(dense(1, 700, 3.0 * side), 1.5)));  // sparse
   EXPECT_FALSE(fuses(leaves_of(dense(1, 100, side / 3.0), 1.5)));  // small
+}
+
+c2::Path64 square(std::int64_t lo, std::int64_t hi) {
+  return {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}};
+}
+
+// A shape as a union answers it: outer rings of positive area, holes of negative.
+c2::Paths64 shape(const c2::Path64& outer, const c2::Paths64& holes = {}) {
+  c2::Clipper64 clipper;
+  clipper.AddSubject({outer});
+  clipper.AddClip(holes);
+  c2::Paths64 out;
+  clipper.Execute(c2::ClipType::Difference, c2::FillRule::NonZero, out);
+  return out;
+}
+
+// Shapes in each other's holes, one covered by another, one a grid unit off another's hole (close
+// enough to touch once united), and some that overlap: one sweep's region and rings.
+TEST(UniteApart, SameRegionAsOneSweep) {
+  const std::vector<c2::Paths64> shapes = {
+      shape(square(0, 1000), {square(100, 900)}),
+      shape(square(200, 800), {square(300, 700)}),  // in the first one's hole
+      shape(square(350, 650)),                      // in the second one's hole
+      shape(square(220, 280)),                      // covered by the second one
+      shape(square(101, 150)),                      // a unit off the first one's hole
+      shape(square(950, 1100)),                     // overlaps the first one
+      shape(square(2000, 2100), {square(2010, 2090)}),
+      shape(square(2040, 2060)),                    // in that one's hole
+  };
+  c2::Paths64 all;
+  for (const c2::Paths64& s : shapes) all.insert(all.end(), s.begin(), s.end());
+  const Pieces swept = unite(all);
+  const Pieces apart = unite_apart(shapes);
+  const Summary a = summary(swept), b = summary(apart);
+  EXPECT_EQ(a.outers, b.outers);
+  EXPECT_EQ(a.holes, b.holes);
+  EXPECT_EQ(a.area, b.area);
+  expect_holes_in_outer_rings(apart);
+  for (std::int64_t x = -5; x <= 2105; x += 10) {
+    for (std::int64_t y = -5; y <= 2105; y += 10) {
+      const c2::Point64 q(x, y);
+      EXPECT_EQ(in_region(q, swept), in_region(q, apart)) << x << ", " << y;
+    }
+  }
+}
+
+TEST(UniteApart, MeetingSeesCrossingsNearnessAndSelfTouches) {
+  const c2::Path64 a = square(0, 100), b = square(90, 150), d = square(300, 400);
+  const c2::Path64 c{{152, 100}, {200, 100}, {200, 140}, {152, 140}};  // 2 units right of b
+  const c2::Path64 bow{{0, 0}, {100, 100}, {100, 0}, {0, 100}};
+  const std::vector<const c2::Path64*> rings{&a, &b, &c, &d};
+  const std::optional<Meeting> met = meeting(rings, {0, 1, 2, 3}, 4, false);
+  ASSERT_TRUE(met);
+  EXPECT_EQ(met->group, (std::vector<std::size_t>{0, 0, 0, 3}));  // c is 2 units from b
+  EXPECT_FALSE(meeting({&a, &d}, {0, 0}, 1, true)->self_meets);
+  EXPECT_TRUE(meeting({&bow}, {0}, 1, true)->self_meets);
+  EXPECT_TRUE(meeting({&a, &b}, {0, 0}, 1, true)->self_meets);
+  EXPECT_FALSE(meeting({&b, &c}, {0, 0}, 1, true)->self_meets);  // near, but apart
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ import pytest
 
 CHILD = r"""
 import math, random, sys
-from linetopo import topologize
+from linetopo import inflate_curves, topologize, topologize_polygons
 rng = random.Random(7)
 curves = []
 for _ in range(120):
@@ -32,6 +32,11 @@ if sys.argv[1] == "dense":  # ink over most of its square: united in strips, tri
             x, y = x + math.cos(a), y + math.sin(a)
         curves.append(curve)
     print(repr(topologize(curves, 1.5, 3.0)))
+elif sys.argv[1] == "nested":  # rings in each other's holes, in two groups: united apart
+    curves = [[(x + 5 * k * math.cos(i / 100), 5 * k * math.sin(i / 100)) for i in range(629)]
+              for k in range(1, 25) for x in (0, 300)]
+    polygons = inflate_curves(curves, 1.5, 3.0)
+    print(repr(topologize(curves, 1.5, 3.0)), repr(topologize_polygons(polygons, 3.0)))
 else:
     print(repr(topologize(curves, 1.0, 1.0, compute_widths=True)))
 """
@@ -45,7 +50,7 @@ def run(threads, kind):
                           text=True, check=True).stdout
 
 
-@pytest.mark.parametrize("kind", ["sparse", "dense"])
+@pytest.mark.parametrize("kind", ["sparse", "dense", "nested"])
 def test_one_thread_and_many_give_identical_results(kind):
     one = run(1, kind)
     assert one == run(4, kind)

@@ -11,7 +11,7 @@ import time
 
 import pytest
 from drawings import circle, cross, in_threads, stroke, tee
-from linetopo import inflate_curves, topologize, triangulate_curves
+from linetopo import inflate_curves, topologize, topologize_polygons, triangulate_curves
 from linetopo._generators import scribble
 
 
@@ -158,14 +158,29 @@ def pinched_strip_traces():
         return [[tuple(p) for p in c] for c in json.load(f)]
 
 
-def test_concentric_rings_keep_their_own_holes_across_strip_seams():
-    # Each ring's buffer is an annulus; an outer ring cut by a seam once took the hole of the
-    # first outer ring around it that also held all of it.
-    rings = [[(5 * k * math.cos(2 * math.pi * i / 400), 5 * k * math.sin(2 * math.pi * i / 400))
-              for i in range(401)] for k in range(1, 31)]
+def loops(count, step=5.0, x=0.0, points=400):
+    return [[(x + step * k * math.cos(2 * math.pi * i / points),
+              step * k * math.sin(2 * math.pi * i / points)) for i in range(points + 1)]
+            for k in range(1, count + 1)]
+
+
+@pytest.mark.parametrize("rings", [loops(30), loops(12) + loops(12, x=200.0)],
+                         ids=["concentric", "two groups side by side"])
+def test_nested_rings_keep_their_own_holes(rings):
+    # Each ring's buffer is an annulus in the hole of the next. An outer ring cut by a seam once
+    # took the hole of the first outer ring around it that also held all of it.
     polygons = inflate_curves(rings, 1.5, 3.0)
-    assert len(polygons) == 30 and all(len(holes) == 1 for _, holes in polygons)
-    assert len(topologize(rings, 1.5, 3.0)[0]) == 30
+    assert len(polygons) == len(rings) and all(len(holes) == 1 for _, holes in polygons)
+    assert len(topologize(rings, 1.5, 3.0)[0]) == len(rings)
+    assert len(topologize_polygons(polygons, 3.0, buffer_distance=1.5)[0]) == len(rings)
+
+
+def test_islands_in_lakes_on_islands_stay_apart():
+    # Annuli one inside the hole of the next, given as polygons: each keeps its own hole.
+    r5, r10, r15, r20, r25, r30 = (c[:-1] for c in loops(6, points=200))
+    polygons = [(r30, [r25]), (r20, [r15]), (r10, [r5])]
+    chains = topologize_polygons(polygons, 1.0)[0]
+    assert len(chains) == 3 and all(c[0] == c[-1] for c in chains)
 
 
 def test_a_pinched_region_across_a_strip_seam_keeps_its_holes():

@@ -7,6 +7,7 @@
 #include <oneapi/tbb/enumerable_thread_specific.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -34,6 +35,18 @@ constexpr double kMeanCellsPerSegment = 8.0;
 constexpr double kMaxCellsAcross = 1 << 30;
 // Coordinates and radii up to this size keep every length and squared distance finite.
 constexpr double kMaxMagnitude = 1e150;
+// Undirected directions are binned this many to a half turn where the radius reaches every
+// segment.
+constexpr std::size_t kDirectionBins = 180;
+// A bin is taken whole only this far (radians) inside the allowed angle; a bin at its edge is
+// tested segment by segment.
+constexpr double kBinMargin = 1e-9;
+// The chain-curve pairs that may come within the radius in about the same direction, per point of
+// the chains and curves together (at least kSourcePairFloor), unless the environment says.
+constexpr std::size_t kSourcePairsPerPoint = 16;
+constexpr std::size_t kSourcePairFloor = 1'000'000;
+// Chain segments between checks for cancellation, within one chain.
+constexpr std::size_t kCancelEvery = 1024;
 
 struct CurveSegment {
   Point a;
@@ -50,6 +63,18 @@ class SegmentGrid {
   SegmentGrid(const std::vector<Polyline>& curves, double radius);
 
   double cell() const { return cell_; }
+
+  // Whether every segment lies within `radius` of both points, and so of the segment between them.
+  bool all_within(const Point& p, const Point& q, double radius) const {
+    if (segments_.empty()) return false;
+    const double r2 = radius * radius;
+    for (const double x : {x0_, x1_}) {
+      for (const double y : {y0_, y1_}) {
+        if (dist2({x, y}, p) > r2 || dist2({x, y}, q) > r2) return false;
+      }
+    }
+    return true;
+  }
 
   // Calls fn(segment) for every segment listed in a cell that the box [lo, hi] reaches, which
   // holds every segment within a quarter of a cell of the box; a segment may come more than once.
@@ -81,7 +106,7 @@ class SegmentGrid {
   }
 
   std::vector<CurveSegment> segments_;
-  double x0_ = 0.0, y0_ = 0.0, cell_ = 1.0;
+  double x0_ = 0.0, y0_ = 0.0, x1_ = 0.0, y1_ = 0.0, cell_ = 1.0;
   std::int64_t columns_ = 0, rows_ = 0;
   std::vector<std::pair<std::uint64_t, std::size_t>> entries_;  // (cell, segment), sorted
   // Only looked up, never iterated: the order of the results does not depend on hashing.
@@ -89,7 +114,9 @@ class SegmentGrid {
 };
 
 SegmentGrid::SegmentGrid(const std::vector<Polyline>& curves, double radius) {
-  double x1 = 0.0, y1 = 0.0, total = 0.0;
+  double& x1 = x1_;
+  double& y1 = y1_;
+  double total = 0.0;
   for (std::size_t c = 0; c < curves.size(); ++c) {
     const Polyline& curve = curves[c];
     for (std::size_t k = 0; k + 1 < curve.size(); ++k) {
@@ -146,6 +173,71 @@ SegmentGrid::SegmentGrid(const std::vector<Polyline>& curves, double radius) {
     k = end;
   }
 }
+
+// The curves by the undirected directions of their segments, binned, for runs of samples that
+// every segment lies within the radius of: there only the direction decides, and a bin inside
+// the allowed angle gives its curves without looking at their segments.
+class DirectionIndex {
+ public:
+  explicit DirectionIndex(const std::vector<Polyline>& curves) : bins_(kDirectionBins) {
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+      const Polyline& curve = curves[c];
+      for (std::size_t k = 0; k + 1 < curve.size(); ++k) {
+        const double length = dist(curve[k], curve[k + 1]);
+        if (!(length > kLengthEpsilon)) continue;
+        const Point unit{(curve[k + 1].x - curve[k].x) / length,
+                         (curve[k + 1].y - curve[k].y) / length};
+        Bin& bin = bins_[bin_of(unit)];
+        if (bin.curves.empty() || bin.curves.back() != c) bin.curves.push_back(c);
+        bin.segments.emplace_back(c, unit);
+      }
+    }
+  }
+
+  // Calls fn(curve) for each curve with a segment within the allowed angle of `unit` (any
+  // direction for none), once per bin it has such segments in.
+  template <class Fn>
+  void along(const Point* unit, double min_cos, double max_angle, const Fn& fn) const {
+    const double width = kPi / static_cast<double>(kDirectionBins);
+    const double phi = unit == nullptr ? 0.0 : std::atan2(unit->y, unit->x);
+    const auto gap = [phi](double angle) {  // undirected, in [0, pi / 2]
+      const double d = std::fmod(std::fabs(angle - phi), kPi);
+      return std::min(d, kPi - d);
+    };
+    // Both ends of a bin inside the angle put the whole bin inside while the angle leaves out
+    // more than a bin.
+    const bool bins_fit = 2.0 * max_angle + 2.0 * width < kPi;
+    for (std::size_t b = 0; b < bins_.size(); ++b) {
+      const Bin& bin = bins_[b];
+      const double a0 = width * static_cast<double>(b);
+      if (unit != nullptr && gap(a0 + 0.5 * width) > max_angle + width) continue;
+      const bool whole = unit == nullptr || (bins_fit && gap(a0) < max_angle - kBinMargin &&
+                                             gap(a0 + width) < max_angle - kBinMargin);
+      if (whole) {
+        for (const std::size_t c : bin.curves) fn(c);
+        continue;
+      }
+      for (const auto& [c, u] : bin.segments) {
+        if (std::fabs(unit->x * u.x + unit->y * u.y) >= min_cos) fn(c);
+      }
+    }
+  }
+
+ private:
+  struct Bin {
+    std::vector<std::size_t> curves;  // each curve once per run of its segments here
+    std::vector<std::pair<std::size_t, Point>> segments;
+  };
+
+  static std::size_t bin_of(const Point& unit) {
+    double angle = std::atan2(unit.y, unit.x);
+    if (angle < 0.0) angle += kPi;
+    const double b = std::floor(angle / kPi * static_cast<double>(kDirectionBins));
+    return static_cast<std::size_t>(std::clamp(b, 0.0, double{kDirectionBins - 1}));
+  }
+
+  std::vector<Bin> bins_;
+};
 
 // Per worker thread: each curve's last sample and its summed length along the current chain, and
 // the segments near the current run of samples.
@@ -210,7 +302,16 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
   // Undirected: a curve drawn the other way round runs along the chain as well.
   const double min_cos = std::cos(settings.max_angle_degrees * kPi / 180.0);
   const SegmentGrid grid(curves, radius);
+  const DirectionIndex directions(curves);
+  const double max_angle = settings.max_angle_degrees * kPi / 180.0;
   const double spacing = kSampleSpacingFraction * radius;
+  std::size_t points = 0;
+  for (const std::vector<Polyline>* lines : {&chains, &curves}) {
+    for (const Polyline& line : *lines) points += line.size();
+  }
+  const std::size_t pair_limit =
+      budget_limit(kMaxSourcePairsVariable, points, kSourcePairsPerPoint, kSourcePairFloor);
+  std::atomic<std::size_t> pairs{0};
 
   tbb::enumerable_thread_specific<Scratch> scratches([&] {
     Scratch s;
@@ -230,6 +331,18 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
                          double length) {
       const Point last{first.x + step.x * (static_cast<double>(n) - 0.5),
                        first.y + step.y * (static_cast<double>(n) - 0.5)};
+      // Where every segment lies within the radius of the whole run, only directions decide,
+      // and every sample of the run alike.
+      if (grid.all_within({first.x + 0.5 * step.x, first.y + 0.5 * step.y}, last, radius)) {
+        const std::uint64_t id = s.sample++;
+        directions.along(unit, min_cos, max_angle, [&](std::size_t c) {
+          if (s.seen[c] == id) return;
+          s.seen[c] = id;
+          if (s.along[c] == 0.0) s.touched.push_back(c);
+          s.along[c] += static_cast<double>(n) * length;
+        });
+        return;
+      }
       const Point lo{std::min(first.x, last.x) - radius, std::min(first.y, last.y) - radius};
       const Point hi{std::max(first.x, last.x) + radius, std::max(first.y, last.y) + radius};
       s.near.clear();
@@ -277,10 +390,17 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
         run({a.x + d * step.x, a.y + d * step.y}, step, std::min(per_run, n - j), &unit, piece);
       }
       total += length;
+      if (k % kCancelEvery == 0) throw_if_cancelled(cancelled);
     }
     if (total == 0.0) {
       run(chain.front(), {0.0, 0.0}, 1, nullptr, 1.0);
       total = 1.0;
+    }
+    if (pairs.fetch_add(s.touched.size()) + s.touched.size() > pair_limit) {
+      throw InputError("more than " + std::to_string(pair_limit) +
+                       " chain-curve pairs come within the radius in about the same direction "
+                       "(is the radius far beyond the spacing of the lines?); set " +
+                       kMaxSourcePairsVariable + " to allow more");
     }
     std::sort(s.touched.begin(), s.touched.end());
     for (const std::size_t c : s.touched) {

@@ -40,12 +40,18 @@ struct ChainSource {
 // length. A chain without length is one sample that any direction runs along. Curves of fewer
 // than two distinct points run along nothing.
 //
-// Throws InputError for a setting outside its range or a point that is not finite, naming it.
-// `cancelled` is asked once per chain.
+// Throws InputError for a setting outside its range or a point that is not finite, naming it,
+// and for more chain-curve pairs within the radius than kMaxSourcePairsVariable allows.
+// `cancelled` is asked once per chain and every 1024 of its segments.
 std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>& chains,
                                                     const std::vector<Polyline>& curves,
                                                     const SourceSettings& settings,
                                                     const CancelCheck& cancelled = {});
+
+// Names the environment variable that sets how many chain-curve pairs may come within the radius
+// in about the same direction (by default a number that grows with the points of the chains and
+// curves): a radius far beyond the lines' spacing pairs everything with everything.
+inline constexpr const char* kMaxSourcePairsVariable = "LINETOPO_MAX_SOURCE_PAIRS";
 
 // The most samples one chain segment is measured at, so that the work stays bounded by the
 // chains' points whatever the radius.

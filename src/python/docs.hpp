@@ -177,6 +177,15 @@ inline constexpr const char* kChainSources =
     "sources : list of list of (int, float)\n"
     "    Per chain, its sources as (curve index, share) pairs, by ascending\n"
     "    curve index; the share is that of the chain's length the curve runs\n"
-    "    along.";
+    "    along.\n"
+    "\n"
+    "Raises\n"
+    "------\n"
+    "ValueError\n"
+    "    For a setting out of its range, a point that is not finite, or more\n"
+    "    chain-curve pairs within `radius` in about the same direction than\n"
+    "    the budget allows, which grows with the points of the chains and\n"
+    "    curves (``LINETOPO_MAX_SOURCE_PAIRS`` sets another): a radius far\n"
+    "    beyond the spacing of the lines pairs every chain with every curve.";
 
 }  // namespace linetopo::docs

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <string>
 
 #include "provenance/chain_sources.hpp"
@@ -111,12 +113,27 @@ TEST(ChainSources, RadiusFarBeyondTheSegments) {
   }
 }
 
+// A radius beyond the lines' spacing pairs every chain with every curve: past the budget of such
+// pairs, a clear error instead of memory and time without end.
+TEST(ChainSources, RefusesMorePairsThanTheBudget) {
+  std::vector<Polyline> lines;
+  for (int i = 0; i < 20; ++i) lines.push_back({{0.0, double(i)}, {10.0, double(i)}});
+  setenv(kMaxSourcePairsVariable, "100", 1);
+  struct Unset {
+    ~Unset() { unsetenv(kMaxSourcePairsVariable); }
+  } unset;
+  EXPECT_THROW(chain_sources(lines, lines, {.radius = 1e6}), InputError);
+  EXPECT_EQ(chain_sources(lines, lines, {.radius = 0.5})[3], (Sources::value_type{{3, 1.0}}));
+}
+
 // The grid finds what looking at every segment of every curve finds, whatever the segments'
-// lengths against the radius and the cells.
+// lengths against the radius and the cells, and so do the directions alone where the radius
+// reaches every segment.
 TEST(ChainSources, GridAgreesWithEveryPair) {
   std::mt19937_64 rng(11);
-  // Short segments against the radius, long ones, and curves spread thin.
-  for (const auto& [spread, scale] : {std::pair{30.0, 0.2}, {20.0, 1.0}, {400.0, 1.0}}) {
+  // Short segments against the radius, long ones, curves spread thin, and a radius beyond all.
+  for (const auto& [spread, scale, radius] : {std::tuple{30.0, 0.2, 3.0}, {20.0, 1.0, 3.0},
+                                              {400.0, 1.0, 3.0}, {30.0, 0.2, 4000.0}}) {
     std::uniform_real_distribution<double> at(0.0, spread);
     std::uniform_real_distribution<double> step(-6.0, 6.0);
     const auto walk = [&](std::size_t n, double scale) {
@@ -131,7 +148,7 @@ TEST(ChainSources, GridAgreesWithEveryPair) {
       curves.push_back(walk(2 + i % 9, (i % 5 == 0 ? 40.0 : 1.0) * scale));
     }
     for (int i = 0; i < 60; ++i) chains.push_back(walk(2 + i % 7, 1.0));
-    const SourceSettings settings{.radius = 3.0, .max_angle_degrees = 40, .min_share = 0.1};
+    const SourceSettings settings{.radius = radius, .max_angle_degrees = 40, .min_share = 0.1};
     const Sources got = chain_sources(chains, curves, settings);
     const double min_cos = std::cos(40 * kPi / 180);
     for (std::size_t i = 0; i < chains.size(); ++i) {
@@ -141,7 +158,7 @@ TEST(ChainSources, GridAgreesWithEveryPair) {
         const Point a = chains[i][k], b = chains[i][k + 1];
         const double len = dist(a, b);
         const auto n = static_cast<std::size_t>(
-            std::clamp(std::ceil(len / 0.75), 1.0, double(kMaxSamplesPerSegment)));
+            std::clamp(std::ceil(len / (0.25 * radius)), 1.0, double(kMaxSamplesPerSegment)));
         total += len;
         for (std::size_t j = 0; j < n; ++j) {
           const double t = (j + 0.5) / double(n);
@@ -155,7 +172,7 @@ TEST(ChainSources, GridAgreesWithEveryPair) {
               const double cos = dot({b.x - a.x, b.y - a.y}, uv) / (len * l);
               const double s = std::clamp(dot({p.x - u.x, p.y - u.y}, uv) / (l * l), 0.0, 1.0);
               if (std::fabs(cos) >= min_cos &&
-                  dist(p, {u.x + s * (v.x - u.x), u.y + s * (v.y - u.y)}) <= 3.0) {
+                  dist(p, {u.x + s * (v.x - u.x), u.y + s * (v.y - u.y)}) <= radius) {
                 along[c] += len / double(n);
                 break;
               }

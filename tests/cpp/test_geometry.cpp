@@ -51,11 +51,13 @@ void reference_rdp(const Points& p, std::size_t lo, std::size_t hi, double eps, 
   const double dx = p[hi].x - p[lo].x;
   const double dy = p[hi].y - p[lo].y;
   const double g = dx * dx + dy * dy;
+  // The same arithmetic as the implementation: on exact ties, hypot's rounding differs.
+  const auto length = [](double x, double y) { return std::sqrt(x * x + y * y); };
   for (std::size_t i = lo + 1; i < hi; ++i) {
-    double d = std::hypot(p[i].x - p[lo].x, p[i].y - p[lo].y);
+    double d = length(p[i].x - p[lo].x, p[i].y - p[lo].y);
     if (g != 0.0) {
       const double u = ((p[i].x - p[lo].x) * dx + (p[i].y - p[lo].y) * dy) / g;
-      d = std::hypot(p[lo].x + dx * u - p[i].x, p[lo].y + dy * u - p[i].y);
+      d = length(p[lo].x + dx * u - p[i].x, p[lo].y + dy * u - p[i].y);
     }
     if (d > greatest) {
       greatest = d;
@@ -74,8 +76,10 @@ TEST(Rdp, MatchesRecursiveDefinitionOnRandomPolylines) {
   std::mt19937_64 rng(12345);
   std::uniform_real_distribution<double> coord(-10.0, 10.0);
   std::uniform_int_distribution<int> grid(-3, 3);  // integer points make exact ties likely
-  for (int trial = 0; trial < 400; ++trial) {
-    const std::size_t n = 3 + static_cast<std::size_t>(trial % 40);
+  for (int trial = 0; trial < 440; ++trial) {
+    // Long ones too, whose long ranges skip what lies no farther than the farthest point so far.
+    const std::size_t n = trial < 400 ? 3 + static_cast<std::size_t>(trial % 40)
+                                      : 200 + 97 * static_cast<std::size_t>(trial % 40);
     Points pts(n);
     for (Point& p : pts) {
       p = trial % 2 == 0 ? Point{coord(rng), coord(rng)}
@@ -85,6 +89,17 @@ TEST(Rdp, MatchesRecursiveDefinitionOnRandomPolylines) {
     Points expected{pts.front()};
     reference_rdp(pts, 0, n - 1, eps, expected);
     ASSERT_EQ(rdp(pts, eps), expected) << "trial " << trial;
+  }
+}
+
+TEST(Rdp, CombKeepsEveryToothInTheSameOrder) {
+  // Every tooth's tip lies as far from each chord as every other: ties go to the lowest index.
+  for (const double depth : {1.0, 0.0}) {
+    Points comb;
+    for (int i = 0; i < 3000; ++i) comb.push_back({0.01 * i, i % 2 == 0 ? 0.0 : depth});
+    Points expected{comb.front()};
+    reference_rdp(comb, 0, comb.size() - 1, 0.1, expected);
+    EXPECT_EQ(rdp(comb, 0.1), expected);
   }
 }
 

@@ -49,9 +49,31 @@ std::vector<CurvatureEntry> CurvatureIndex::sharp_vertices(const Ring& ring, dou
 }
 
 void CurvatureIndex::add_entries(const std::vector<CurvatureEntry>& sharp) {
+  // Each cell stays sorted by descending angle, so that a query stops reading a cell at the first
+  // entry no sharper than what it has found: the new entries of a cell are sorted and merged in.
+  std::vector<std::pair<CellKey, std::size_t>> touched;  // cell, its size before
   for (const CurvatureEntry& e : sharp) {
+    const CellKey key = cell_of(e.x, e.y);
+    std::vector<CurvatureEntry>* cell = grid.try_emplace(key, {}).first;
+    if (touched.empty() || !(touched.back().first == key)) {
+      touched.emplace_back(key, cell->size());
+    }
     entries.push_back(e);
-    grid.try_emplace(cell_of(e.x, e.y), {}).first->push_back(e);
+    cell->push_back(e);
+  }
+  std::sort(touched.begin(), touched.end(), [](const auto& a, const auto& b) {
+    return a.first.x < b.first.x || (a.first.x == b.first.x && a.first.y < b.first.y) ||
+           (a.first == b.first && a.second < b.second);
+  });
+  const auto sharper = [](const CurvatureEntry& a, const CurvatureEntry& b) {
+    return a.angle > b.angle;
+  };
+  for (std::size_t k = 0; k < touched.size(); ++k) {
+    if (k > 0 && touched[k].first == touched[k - 1].first) continue;  // the least size is first
+    std::vector<CurvatureEntry>& cell = *grid.try_emplace(touched[k].first, {}).first;
+    const auto middle = cell.begin() + static_cast<std::ptrdiff_t>(touched[k].second);
+    std::stable_sort(middle, cell.end(), sharper);
+    std::inplace_merge(cell.begin(), middle, cell.end(), sharper);
   }
 }
 
@@ -89,7 +111,10 @@ double CurvatureIndex::max_angle_near(double x, double y, double inner_radius,
   for (std::int64_t c = c0;; ++c) {
     for (std::int64_t r = r0;; ++r) {
       if (const std::vector<CurvatureEntry>* found = grid.find(CellKey{c, r})) {
-        for (const CurvatureEntry& e : *found) consider(e);
+        for (const CurvatureEntry& e : *found) {
+          if (e.angle <= result) break;  // the rest are no sharper, and weights are at most 1
+          consider(e);
+        }
       }
       if (r == r1) break;
     }

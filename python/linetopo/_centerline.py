@@ -21,6 +21,9 @@ PROG = "linetopo"
 # more): a few seconds' work, so that a tiny file with a tiny feature size is refused at once
 # instead of running for a minute on the library's own, larger floor.
 FILE_POINT_BUDGET_FLOOR = 400_000
+# Nor more than this many per byte of the file (above the floor): a few bytes of SVG arcs or
+# circles flatten into thousands of points, which the budget per point would let through.
+FILE_POINT_BUDGET_PER_BYTE = 32
 
 
 def options() -> list[dict[str, Any]]:
@@ -325,7 +328,7 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
         points = sum(map(len, curves)) + sum(len(r) for r in rings)
         try:
-            with _point_budget(points):
+            with _point_budget(points, _file_size(args.input)):
                 if source.polygons:
                     result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
                 else:
@@ -380,18 +383,29 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     return notes
 
 
+def _file_size(name: str) -> int | None:
+    """The size in bytes of a regular file, None for standard input and anything else."""
+    try:
+        return os.stat(name).st_size if name != "-" and os.path.isfile(name) else None
+    except OSError:
+        return None
+
+
 @contextlib.contextmanager
-def _point_budget(points: int) -> Iterator[None]:
-    """The boundary point budget of one file: the library's per point, with a floor a few
-    seconds' work, unless the user set the variable."""
+def _point_budget(points: int, size: int | None) -> Iterator[None]:
+    """The boundary point budget of one file: the library's per point, but no more than
+    FILE_POINT_BUDGET_PER_BYTE per byte of the file, with a floor a few seconds' work, unless the
+    user set the variable."""
     from . import _internal
 
     variable = _internal._MAX_POINTS_VARIABLE
     if variable in os.environ:
         yield
         return
-    per_point = _internal._BOUNDARY_POINTS_PER_INPUT_POINT
-    os.environ[variable] = str(max(FILE_POINT_BUDGET_FLOOR, per_point * points))
+    limit = _internal._BOUNDARY_POINTS_PER_INPUT_POINT * points
+    if size is not None:
+        limit = min(limit, FILE_POINT_BUDGET_PER_BYTE * size)
+    os.environ[variable] = str(max(FILE_POINT_BUDGET_FLOOR, limit))
     try:
         yield
     finally:

@@ -10,6 +10,7 @@ import xml.etree.ElementTree as ET
 
 import pytest
 from drawings import cross
+from linetopo import _centerline
 from linetopo._sample import sample_curves
 from linetopo.cli import main
 from linetopo.io import geojson
@@ -129,6 +130,15 @@ def test_bad_input_exits_2_with_one_message_line(tmp_path, capsys, case):
     assert lines[0].startswith("linetopo") and expected in lines[0]
     assert "Traceback" not in err and not out.exists()
     assert "LINETOPO_MAX_POINTS" not in os.environ  # a file's budget ends with it
+
+
+@pytest.mark.parametrize("size, limit", [(None, 16_000_000), (100, 400_000), (10**6, 16_000_000),
+                                         (20_000, 640_000)])
+def test_a_files_budget_grows_with_its_points_but_not_beyond_its_bytes(size, limit):
+    # SVG circles of a few bytes each flatten into thousands of points: an 8.5 KB file of them
+    # ran for seconds on the budget its points allowed.
+    with _centerline._point_budget(10**6, size):
+        assert os.environ["LINETOPO_MAX_POINTS"] == str(limit)
 
 
 def test_svg_is_well_formed_and_frames_the_data(tmp_path):

@@ -35,7 +35,8 @@ def read_grey(image: Any) -> tuple[bytes | bytearray, int, int]:
     ``image`` is a file name, a Pillow image or a 2-D array of grey levels (0 to 255). Colour
     images are made grey (Pillow's ``"L"`` mode); transparent pixels count as white paper;
     16-bit and floating-point images are scaled to 0 to 255 by their own darkest and lightest
-    levels; an EXIF orientation is applied, as viewers do. A file of more pixels than the budget
+    levels (a pixel that is not a finite number is refused); an EXIF orientation is applied, as
+    viewers do. A file of more pixels than the budget
     (``LINETOPO_MAX_PIXELS``) is refused from its header, before it is decoded, and a TIFF of
     several pages is refused: each page is an image of its own.
     """
@@ -157,7 +158,16 @@ def _by_own_range(image: Any) -> Callable[[Any], Any]:
     scale = 255 / (high - low)
     # Pillow truncates floats to grey levels: half a level more rounds them.
     offset = 0.5 - low * scale
-    return lambda strip: _floats(strip).point(lambda v: v * scale + offset).convert("L")
+
+    def grey(strip: Any) -> Any:
+        floats = _floats(strip)
+        # The extremes pass over NaN, which would read as ink: a pixel that is NaN stays NaN
+        # times 0, and only it becomes level 0.
+        if image.mode == "F" and floats.point(lambda v: v * 0 + 1).convert("L").histogram()[0]:
+            raise ValueError("grey levels must be finite numbers, and the image holds NaN")
+        return floats.point(lambda v: v * scale + offset).convert("L")
+
+    return grey
 
 
 def otsu_threshold(pixels: bytes | bytearray) -> float:

@@ -170,7 +170,7 @@ def test_images_are_made_grey_a_strip_at_a_time(mode, monkeypatch):
     assert converted and max(converted) <= STRIP_PIXELS
 
 
-@pytest.mark.parametrize("form", ["16-bit", "float", "orientation", "pages"])
+@pytest.mark.parametrize("form", ["16-bit", "float", "orientation", "pages", "not a number"])
 def test_scans_are_read_as_viewers_show_them(form, tmp_path):
     numpy = pytest.importorskip("numpy")
     grey = numpy.asarray(drawing(), dtype=numpy.float32) / 255
@@ -186,10 +186,17 @@ def test_scans_are_read_as_viewers_show_them(form, tmp_path):
         exif = PIL.Exif()
         exif[ExifTags.Base.Orientation] = 6
         drawing().transpose(PIL.Transpose.ROTATE_90).save(scan, exif=exif)
-    else:
+    elif form == "pages":
         scan = tmp_path / "scan.tif"
         PIL.new("L", (400, 300), 255).save(scan, save_all=True, append_images=[drawing()])
         with pytest.raises(ValueError, match="scan.tif: it holds 2 pages"):
+            centerline(scan)
+        return
+    else:  # no grey level at all, which once read as ink
+        scan = tmp_path / "scan.tif"
+        grey[100:110, 50:60] = numpy.nan
+        PIL.fromarray(grey).save(scan)
+        with pytest.raises(ValueError, match="the image holds NaN"):
             centerline(scan)
         return
     assert centerline(scan) == want

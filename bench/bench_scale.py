@@ -2,6 +2,7 @@
 
 Run: .venv/bin/python bench/bench_scale.py [--sizes 10000,100000,1000000]
      [--inputs "random walks,drawing,gps,dense"] [--extra] [--repeat 3] [--rings 120,480]
+     [--row 20,160]
 shapely is a benchmark-only dependency (pip install shapely). Every input and size runs in a
 child process of its own, so that its peak RSS is its own; the three timings of one row come
 from the same process, one after the other, each the median of --repeat runs (of one run from
@@ -10,7 +11,9 @@ square, and one 200k-point spiral whose turns nearly touch. Peak RSS is that of 
 topologize call, and the growth from 100k to 1M points compares first calls. --rings times
 concentric circles of 1000 points each (one loop per circle), and the growth from the first
 count to the last: each circle's points stay the same, but the length of the buffers' outlines,
-which the stages after the union resample, grows with the square of the count.
+which the stages after the union resample, grows with the square of the count. --row times
+rows of densely inked scribbles side by side and the same rows upright, and how each grows from
+the first count to the last: a sweep along a row would cross all of it.
 """
 
 import argparse
@@ -21,7 +24,7 @@ import sys
 CHILD = r"""
 import json, resource, time
 from linetopo import inflate_curves, topologize
-from linetopo._generators import SCALED, concentric, random_polylines, spiral
+from linetopo._generators import SCALED, concentric, random_polylines, row, spiral
 name, size, repeat = {name!r}, {size!r}, {repeat!r}
 if name == "random polylines":
     curves, r, fs = random_polylines()
@@ -29,6 +32,8 @@ elif name == "spiral":
     curves, r, fs = spiral()
 elif name == "concentric":
     curves, r, fs = concentric(size)
+elif name.startswith("row"):
+    curves, r, fs = row(size, upright=name == "row upright")
 else:
     curves, r, fs = SCALED[name](size)
 points = sum(len(c) for c in curves)
@@ -77,6 +82,7 @@ def main():
     parser.add_argument("--extra", action="store_true")
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--rings", default="", help="concentric circle counts, e.g. 120,480")
+    parser.add_argument("--row", default="", help="scribbles in a row, e.g. 20,160")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"{'input':<17} {'points':>9} {'topo s':>9} {'infl s':>9} {'shapely':>8} "
@@ -100,6 +106,16 @@ def main():
               f"{last['inflate'] / first['inflate']:.1f}x, topologize "
               f"{last['topologize'] / first['topologize']:.1f}x for "
               f"{counts[-1] / counts[0]:.0f}x points")
+    if args.row:
+        counts = [int(n) for n in args.row.split(",")]
+        for name in ("row", "row upright"):
+            runs = {n: run(name, n, args.repeat) for n in counts}
+            for n in counts:
+                row(f"{name} {n}", runs[n])
+            first, last = runs[counts[0]], runs[counts[-1]]
+            print(f"{'':<17} growth {counts[0]} -> {counts[-1]}: topologize "
+                  f"{last['topologize'] / first['topologize']:.1f}x for "
+                  f"{counts[-1] / counts[0]:.0f}x ink")
     if args.extra:
         for name in ("random polylines", "spiral"):
             row(name, run(name, 0, 1 if name == "random polylines" else args.repeat))

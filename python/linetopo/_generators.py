@@ -151,8 +151,20 @@ def spiral(points: int = 200_000) -> Generated:
 def concentric(rings: int, points: int = 1000) -> Generated:
     """Closed circles of radius 5, 10, ... 5 ``rings``, of ``points`` points each: at radius 1.5
     each buffer is an annulus in the hole of the next, so the answer is one loop per circle."""
-    return [[(5 * k * math.cos(2 * math.pi * i / points), 5 * k * math.sin(2 * math.pi * i / points))
-             for i in range(points + 1)] for k in range(1, rings + 1)], 1.5, 3.0
+    turn = 2 * math.pi / points
+    return [[(5 * k * math.cos(turn * i), 5 * k * math.sin(turn * i)) for i in range(points + 1)]
+            for k in range(1, rings + 1)], 1.5, 3.0
+
+
+def row(scribbles: int, upright: bool = False) -> Generated:
+    """Densely inked 60 x 60 scribbles side by side in a row (or one above the other): each
+    scanline of a sweep along the row crosses all of them."""
+    curves = []
+    for i in range(scribbles):
+        for c in scribble(i, strokes=30, points=60, size=60.0):
+            points = [(x + 62.0 * i, y) for x, y in c]
+            curves.append([(y, x) for x, y in points] if upright else points)
+    return curves, 1.0, 1.0
 
 
 # The inputs that take any size, by the names the scale benchmark gives them.

@@ -23,21 +23,30 @@ namespace {
 constexpr double kCrowdedSweep = 32.0;
 
 // Whether a sweep over the rings would hold many edges at once: the edges a scanline crosses on
-// average (their summed rise over the height) reach kCrowdedSweep. Below, the sweep is cheap and
-// finding which shapes meet would cost about as much.
+// average (their summed rise over the height, or run over the width where the sweep goes across
+// a wide box's short side) reach kCrowdedSweep. Below, the sweep is cheap and finding which
+// shapes meet would cost about as much.
 bool crowded_sweep(const std::vector<const c2::Path64*>& rings) {
   double rise = 0.0;
-  std::int64_t top = std::numeric_limits<std::int64_t>::max();
-  std::int64_t bottom = std::numeric_limits<std::int64_t>::lowest();
+  double run = 0.0;
+  c2::Rect64 box = c2::InvalidRect64;
   for (const c2::Path64* ring : rings) {
     const c2::Path64& r = *ring;
     for (std::size_t k = 0; k < r.size(); ++k) {
-      rise += std::fabs(static_cast<double>(r[(k + 1) % r.size()].y - r[k].y));
-      top = std::min(top, r[k].y);
-      bottom = std::max(bottom, r[k].y);
+      const c2::Point64& next = r[(k + 1) % r.size()];
+      rise += std::fabs(static_cast<double>(next.y - r[k].y));
+      run += std::fabs(static_cast<double>(next.x - r[k].x));
+      box.left = std::min(box.left, r[k].x);
+      box.right = std::max(box.right, r[k].x);
+      box.top = std::min(box.top, r[k].y);
+      box.bottom = std::max(box.bottom, r[k].y);
     }
   }
-  return top <= bottom && rise >= kCrowdedSweep * (static_cast<double>(bottom - top) + 1.0);
+  if (box.top > box.bottom) return false;
+  const bool wide = box.Width() > box.Height();
+  const double across = wide ? run : rise;
+  const double extent = static_cast<double>(wide ? box.Width() : box.Height()) + 1.0;
+  return across >= kCrowdedSweep * extent;
 }
 
 }  // namespace
@@ -56,7 +65,7 @@ Pieces unite_apart(std::vector<c2::Paths64> shapes, bool side_by_side) {
     for (c2::Paths64& shape : shapes) {
       for (c2::Path64& path : shape) all.push_back(std::move(path));
     }
-    return unite(all);
+    return unite(std::move(all));
   };
   if (shapes.size() < 2) return flat();
   if (!crowded_sweep(rings)) return flat();
@@ -85,9 +94,7 @@ Pieces unite_apart(std::vector<c2::Paths64> shapes, bool side_by_side) {
     for (std::size_t s : groups[g]) {
       for (c2::Path64& path : shapes[s]) subjects.push_back(std::move(path));
     }
-    c2::Clipper64 clipper;
-    clipper.AddSubject(subjects);
-    clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, answers[g]);
+    answers[g] = union_of(std::move(subjects));
   });
   std::vector<const c2::Path64*> all;
   std::vector<std::size_t> group_of;

@@ -295,7 +295,7 @@ std::vector<BufferPolygon> inflate_on_grid(const std::vector<Polyline>& curves,
       for (Piece& piece : leaves) {
         for (UnionRing& r : piece.rings) all.push_back(std::move(r.path));
       }
-      Pieces united = unite(all);
+      Pieces united = unite(std::move(all));
       append_rings(united, rings);
     } else {
       Pieces united = fuses(leaves)

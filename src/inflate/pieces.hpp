@@ -45,6 +45,14 @@ inline Piece leaf(c2::Paths64 paths) {
   return piece;
 }
 
+// x and y swapped, each path reversed: the mirror image, running the same way round.
+inline void transpose(c2::Paths64& paths) {
+  for (c2::Path64& path : paths) {
+    for (c2::Point64& q : path) std::swap(q.x, q.y);
+    std::reverse(path.begin(), path.end());
+  }
+}
+
 // The box round all the pieces' boxes.
 inline c2::Rect64 bounds_of(const Pieces& pieces) {
   c2::Rect64 all = c2::InvalidRect64;

@@ -33,13 +33,6 @@ void add_ring(const Ring& ring, c2::Paths64& out) {
   }
 }
 
-// x and y swapped: a mirror image, so each ring also runs the other way round.
-void transpose(c2::Paths64& paths) {
-  for (c2::Path64& path : paths) {
-    for (c2::Point64& q : path) std::swap(q.x, q.y);
-  }
-}
-
 // A valid polygon's region without a sweep: rings that neither cross nor touch, themselves or
 // each other, are the region's own rings once the outer one runs the positive way and the holes
 // the other, less the holes outside the outer ring or inside another hole. Nothing when they
@@ -96,10 +89,7 @@ Pieces region_of(const BufferPolygon& polygon) {
   c2::Paths64 answer;
   clipper.Execute(holes.empty() ? c2::ClipType::Union : c2::ClipType::Difference,
                   c2::FillRule::NonZero, answer);
-  if (wide) {
-    transpose(answer);
-    for (c2::Path64& path : answer) std::reverse(path.begin(), path.end());
-  }
+  if (wide) transpose(answer);
   return pieces_of(std::move(answer));
 }
 

@@ -302,7 +302,7 @@ Pieces unite_strip(Pieces pieces, const CancelCheck& cancelled) {
     for (UnionRing& r : piece.rings) all.push_back(std::move(r.path));
   }
   pieces.clear();
-  return unite(all);
+  return unite(std::move(all));
 }
 
 }  // namespace

@@ -18,13 +18,20 @@ constexpr std::size_t kTreeFanout = 4;
 
 }  // namespace
 
-Pieces unite(const c2::Paths64& subjects) {
+c2::Paths64 union_of(c2::Paths64 subjects) {
+  const c2::Rect64 box = c2::GetBounds(subjects);
+  const bool wide = box.Width() > box.Height();
+  if (wide) transpose(subjects);
   c2::Clipper64 clipper;
   clipper.AddSubject(subjects);
+  subjects.clear();
   c2::Paths64 answer;
   clipper.Execute(c2::ClipType::Union, c2::FillRule::NonZero, answer);
-  return pieces_of(std::move(answer));
+  if (wide) transpose(answer);
+  return answer;
 }
+
+Pieces unite(c2::Paths64 subjects) { return pieces_of(union_of(std::move(subjects))); }
 
 void append_rings(Pieces& pieces, std::vector<UnionRing>& rings) {
   for (Piece& piece : pieces) {
@@ -116,7 +123,7 @@ Pieces merge_children(std::vector<Pieces>& children) {
     for (c2::Paths64& shape : shapes[g]) {
       for (c2::Path64& path : shape) subjects.push_back(std::move(path));
     }
-    united[g] = unite(subjects);
+    united[g] = unite(std::move(subjects));
   });
   for (Pieces& pieces : united) {
     for (Piece& p : pieces) out.push_back(std::move(p));

@@ -8,8 +8,13 @@
 
 namespace linetopo::inflate_parts {
 
-// The union of the subjects with the non-zero rule, as pieces.
-Pieces unite(const c2::Paths64& subjects);
+// The union of the subjects with the non-zero rule, as Clipper2 answers it. Swept across the short
+// side of their box: a scanline crosses every edge it passes, and along a wide row that is all
+// of them.
+c2::Paths64 union_of(c2::Paths64 subjects);
+
+// The same union as pieces.
+Pieces unite(c2::Paths64 subjects);
 
 // Appends the rings of every piece to one list, parents re-pointed into it.
 void append_rings(Pieces& pieces, std::vector<UnionRing>& rings);

@@ -140,7 +140,28 @@ std::optional<std::vector<IndexTriangle>> triangulate(
     std::vector<Across>* across, const CancelCheck& cancelled) {
   if (points.size() >= kSplitPoints) {
     const std::size_t strips = std::min(kMaxStrips, points.size() / kPointsPerStrip);
-    if (auto split = cdt_detail::triangulate_split(points, contours, strips, across, cancelled)) {
+    // Strips are cut across the long side: cut along it, each would be a sliver that the
+    // triangles around its cuts fill, left to the one triangulation after.
+    double x0 = points.front().x, x1 = x0, y0 = points.front().y, y1 = y0;
+    for (const Point& p : points) {
+      x0 = std::fmin(x0, p.x), x1 = std::fmax(x1, p.x);
+      y0 = std::fmin(y0, p.y), y1 = std::fmax(y1, p.y);
+    }
+    if (y1 - y0 > x1 - x0) {
+      std::vector<Point> turned(points.size());
+      for (std::size_t i = 0; i < points.size(); ++i) turned[i] = {points[i].y, points[i].x};
+      if (auto split = cdt_detail::triangulate_split(turned, contours, strips, across, cancelled)) {
+        // The mirror image runs clockwise: two corners swapped, and the triangles across them.
+        if (*split) {
+          for (IndexTriangle& t : **split) std::swap(t[1], t[2]);
+        }
+        if (across != nullptr) {
+          for (Across& a : *across) std::swap(a[1], a[2]);
+        }
+        return std::move(*split);
+      }
+    } else if (auto split =
+                   cdt_detail::triangulate_split(points, contours, strips, across, cancelled)) {
       return std::move(*split);
     }
   }

@@ -121,6 +121,39 @@ TEST(InflateStrips, SameRegionAsTheTree) {
   }
 }
 
+// A row is swept across its short side, turned and turned back: the region of the same row
+// upright, mirrored, with outer rings still of positive area.
+TEST(InflateStrips, ARowAndTheRowUprightGiveMirroredRegions) {
+  std::vector<Polyline> row = dense(5, 300, 60.0);
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    for (Point& p : row[i]) p.x += 70.0 * static_cast<double>(i % 8);
+  }
+  std::vector<Polyline> upright = row;
+  for (Polyline& c : upright) {
+    for (Point& p : c) std::swap(p.x, p.y);
+  }
+  const auto flat = [](const std::vector<Polyline>& curves) {
+    c2::Paths64 all;
+    for (Piece& leaf : leaves_of(curves, 1.0)) {
+      for (UnionRing& r : leaf.rings) all.push_back(std::move(r.path));
+    }
+    return unite(std::move(all));
+  };
+  const Pieces wide = flat(row), tall = flat(upright);
+  const Summary a = summary(wide), b = summary(tall);
+  EXPECT_EQ(a.outers, b.outers);
+  EXPECT_EQ(a.holes, b.holes);
+  EXPECT_GT(a.holes, 10u);
+  EXPECT_NEAR(a.area, b.area, 1e-9 * a.area);
+  expect_holes_in_outer_rings(wide);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<std::int64_t> x(0, 620'000'000), y(0, 60'000'000);
+  for (int k = 0; k < 300; ++k) {
+    const c2::Point64 q(x(rng), y(rng));
+    EXPECT_EQ(in_region(q, wide), in_region(c2::Point64(q.y, q.x), tall)) << q.x << ", " << q.y;
+  }
+}
+
 TEST(InflateStrips, OnlyDenseLargeInputsTakeThem) {
   const double side = 2.0 * std::sqrt(700.0 * 50.0);
   EXPECT_TRUE(fuses(leaves_of(dense(1, 700, side), 1.5)));

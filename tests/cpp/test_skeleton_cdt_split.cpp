@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "skeleton_cdt/cdt_detail.hpp"
+#include "skeleton_cdt/skeleton_cdt.hpp"
 
 namespace linetopo::cdt_detail {
 namespace {
@@ -86,6 +87,41 @@ TEST(SplitTriangulation, SameTrianglesAsOnePieceAndJoinedNeighbours) {
         w.begin(), w.end(), [](std::size_t x) { return x != kNone; }));
     EXPECT_EQ(links, whole_links);
   }
+}
+
+// A tall input is cut across its long side, turned and turned back: the same triangles as in one
+// piece, still counter-clockwise.
+TEST(SplitTriangulation, ATallInputGivesTheSameTriangles) {
+  Input in = holey_disc(4, 88);
+  for (Point& p : in.points) p.y *= 8.0;
+  ASSERT_GE(in.points.size(), 80000u);  // large enough to be split in two
+  const auto whole = triangulate_whole(in.points, in.contours, nullptr, {});
+  const auto got = triangulate_contours(in.points, in.contours);
+  ASSERT_TRUE(whole.has_value() && got.has_value());
+  EXPECT_EQ(normalised(*got), normalised(*whole));
+  for (const IndexTriangle& t : *got) {
+    const Point a = in.points[t[0]], b = in.points[t[1]], c = in.points[t[2]];
+    ASSERT_GT((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x), 0.0);
+  }
+  // The skeleton walks from triangle to triangle across their edges: the tall polygon's is the
+  // wide one's, mirrored.
+  const auto skeleton_of = [&in](bool turn) {
+    std::vector<Ring> rings;
+    for (const std::vector<std::size_t>& contour : in.contours) {
+      Ring& ring = rings.emplace_back();
+      for (std::size_t k = 0; k + 1 < contour.size(); ++k) {
+        const Point p = in.points[contour[k]];
+        ring.push_back(turn ? Point{p.y, p.x} : p);
+      }
+    }
+    const Ring outer = rings.front();
+    rings.erase(rings.begin());
+    return try_skeleton(outer, rings);
+  };
+  const auto tall = skeleton_of(false), wide = skeleton_of(true);
+  ASSERT_TRUE(tall.has_value() && wide.has_value());
+  EXPECT_EQ(tall->points.size(), wide->points.size());
+  EXPECT_EQ(tall->segments.size(), wide->segments.size());
 }
 
 }  // namespace

@@ -164,8 +164,8 @@ def loops(count, step=5.0, x=0.0, points=400):
             for k in range(1, count + 1)]
 
 
-@pytest.mark.parametrize("rings", [loops(30), loops(12) + loops(12, x=200.0)],
-                         ids=["concentric", "two groups side by side"])
+@pytest.mark.parametrize("rings", [loops(30), loops(120, points=200), loops(12) + loops(12, x=200.0)],
+                         ids=["30 concentric", "120 concentric", "two groups side by side"])
 def test_nested_rings_keep_their_own_holes(rings):
     # Each ring's buffer is an annulus in the hole of the next. An outer ring cut by a seam once
     # took the hole of the first outer ring around it that also held all of it.

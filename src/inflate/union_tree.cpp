@@ -19,6 +19,7 @@ constexpr std::size_t kTreeFanout = 4;
 }  // namespace
 
 c2::Paths64 union_of(c2::Paths64 subjects) {
+  if (subjects.empty()) return {};  // and no box, whose width would overflow
   const c2::Rect64 box = c2::GetBounds(subjects);
   const bool wide = box.Width() > box.Height();
   if (wide) transpose(subjects);

@@ -138,12 +138,7 @@ Pieces unite_apart(std::vector<c2::Paths64> shapes, bool side_by_side) {
       const Wide py = Wide{r[0].y} + r[1 % r.size()].y;
       long winding = 0;
       for (const RingBands::Edge& e : bands.at_doubled(py)) {
-        if (group_of[e.ring] == group_of[i]) continue;
-        const Wide ay = 2 * Wide{e.a.y}, by = 2 * Wide{e.b.y};
-        if ((ay > py) == (by > py)) continue;
-        const Wide turn = turn_doubled(e.a, e.b, px, py);
-        if (by > ay && turn < 0) ++winding;
-        if (by < ay && turn > 0) --winding;
+        if (group_of[e.ring] != group_of[i]) winding += crossing_doubled(e.a, e.b, px, py);
       }
       keep[i] = winding == 0 ? 1 : 0;
     });

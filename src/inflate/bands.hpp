@@ -51,6 +51,17 @@ inline Wide turn_doubled(const c2::Point64& a, const c2::Point64& b, Wide px, Wi
   return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
 }
 
+// How a ray from p (doubled) to the left crosses the edge a -> b: +1 where the edge runs up
+// through it, -1 down, 0 where it misses (p on the edge included).
+inline int crossing_doubled(const c2::Point64& a, const c2::Point64& b, Wide px, Wide py) {
+  const Wide ay = 2 * Wide{a.y}, by = 2 * Wide{b.y};
+  if ((ay > py) == (by > py)) return 0;
+  // The crossing lies left of the point when the point is right of the edge as it runs.
+  const Wide turn = turn_doubled(a, b, px, py);
+  if (by > ay) return turn < 0 ? 1 : 0;
+  return turn > 0 ? -1 : 0;
+}
+
 template <class Skip>
 void RingBands::locate(Wide px, Wide py, const Skip& skip, std::vector<std::size_t>& around,
                        std::vector<std::size_t>& on) const {
@@ -66,9 +77,7 @@ void RingBands::locate(Wide px, Wide py, const Skip& skip, std::vector<std::size
       on.push_back(e.ring);
       continue;
     }
-    if ((ay > py) == (by > py)) continue;
-    // The crossing lies left of the point when the point is right of the edge as it runs.
-    if ((by > ay) ? turn < 0 : turn > 0) around.push_back(e.ring);
+    if (crossing_doubled(e.a, e.b, px, py) != 0) around.push_back(e.ring);
   }
   std::sort(around.begin(), around.end());
   std::size_t kept = 0;

@@ -20,7 +20,7 @@ namespace {
 // Rings of different shapes this close (grid units) count as meeting: each sweep rounds the
 // points where edges cross by up to half a unit, so rings closer than this, united apart, could
 // end up touching.
-constexpr double kApart = 2.0;
+constexpr std::int64_t kApart = 2;
 // Coordinates spanning more than this lose whole units in doubles, which the nearness test uses.
 constexpr double kMaxExactSpan = 0x1p50;
 // An edge's box may cover at most kMaxEdgeCells cells; a cell of more than kCrowdedCell edges is
@@ -58,16 +58,16 @@ bool near_point(const c2::Point64& p, const c2::Point64& a, const c2::Point64& b
   const double t = length2 > 0.0 ? std::clamp((px * dx + py * dy) / length2, 0.0, 1.0) : 0.0;
   const double ex = px - t * dx;
   const double ey = py - t * dy;
-  return ex * ex + ey * ey <= kApart * kApart;
+  const auto apart = static_cast<double>(kApart);
+  return ex * ex + ey * ey <= apart * apart;
 }
 
 // Segments that do not cross are nearest at an end of one of them.
 bool near(const c2::Point64& a, const c2::Point64& b, const c2::Point64& c, const c2::Point64& d) {
-  const auto reach = static_cast<std::int64_t>(kApart);
-  if (std::max(a.x, b.x) + reach < std::min(c.x, d.x) ||
-      std::max(c.x, d.x) + reach < std::min(a.x, b.x) ||
-      std::max(a.y, b.y) + reach < std::min(c.y, d.y) ||
-      std::max(c.y, d.y) + reach < std::min(a.y, b.y)) {
+  if (std::max(a.x, b.x) + kApart < std::min(c.x, d.x) ||
+      std::max(c.x, d.x) + kApart < std::min(a.x, b.x) ||
+      std::max(a.y, b.y) + kApart < std::min(c.y, d.y) ||
+      std::max(c.y, d.y) + kApart < std::min(a.y, b.y)) {
     return false;
   }
   return segments_meet(a, b, c, d, cross) || near_point(a, c, d) || near_point(b, c, d) ||
@@ -186,7 +186,7 @@ std::optional<Meeting> meeting(const std::vector<const c2::Path64*>& rings,
   // Between shapes, only edges where another shape's box reaches can meet: a coarse grid over
   // the boxes tells, per cell, how many shapes' boxes reach it (at most two counted) and one of
   // them. A large shape's edges far from the others then stay out of the finer test.
-  const auto reach = static_cast<std::int64_t>(std::ceil(kApart));
+  const std::int64_t reach = kApart;
   std::size_t vertices = 0;
   for (const c2::Path64* ring : rings) vertices += ring->size();
   const auto side = static_cast<std::size_t>(std::clamp(
@@ -260,7 +260,8 @@ std::optional<Meeting> meeting(const std::vector<const c2::Path64*>& rings,
   // Cells about an edge long, each edge's box grown by kApart; a cell crowded with edges (short
   // ones, where others are long: rings of a fixed count of points, one inside another) is split
   // further by a quadtree. Each unit of work is a cell or a quadtree leaf.
-  const double h = std::max(length / static_cast<double>(edges.size()), 4.0 * kApart);
+  const double h =
+      std::max(length / static_cast<double>(edges.size()), 4.0 * static_cast<double>(reach));
   std::vector<CellSpan> cells(edges.size());
   std::vector<Box> boxes(edges.size());
   double rows = 0.0;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -63,6 +64,11 @@ class SegmentGrid {
   SegmentGrid(const std::vector<Polyline>& curves, double radius);
 
   double cell() const { return cell_; }
+
+  // Whether a point may have every segment within `radius`: the box's half diagonal is at most it.
+  bool reachable(double radius) const {
+    return !segments_.empty() && 0.25 * dist2({x0_, y0_}, {x1_, y1_}) <= radius * radius;
+  }
 
   // Whether every segment lies within `radius` of both points, and so of the segment between them.
   bool all_within(const Point& p, const Point& q, double radius) const {
@@ -302,7 +308,9 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
   // Undirected: a curve drawn the other way round runs along the chain as well.
   const double min_cos = std::cos(settings.max_angle_degrees * kPi / 180.0);
   const SegmentGrid grid(curves, radius);
-  const DirectionIndex directions(curves);
+  // Only a radius that can reach every segment from one point needs the curves by direction.
+  const std::optional<DirectionIndex> directions =
+      grid.reachable(radius) ? std::optional<DirectionIndex>(curves) : std::nullopt;
   const double max_angle = settings.max_angle_degrees * kPi / 180.0;
   const double spacing = kSampleSpacingFraction * radius;
   std::size_t points = 0;
@@ -333,9 +341,10 @@ std::vector<std::vector<ChainSource>> chain_sources(const std::vector<Polyline>&
                        first.y + step.y * (static_cast<double>(n) - 0.5)};
       // Where every segment lies within the radius of the whole run, only directions decide,
       // and every sample of the run alike.
-      if (grid.all_within({first.x + 0.5 * step.x, first.y + 0.5 * step.y}, last, radius)) {
+      if (directions &&
+          grid.all_within({first.x + 0.5 * step.x, first.y + 0.5 * step.y}, last, radius)) {
         const std::uint64_t id = s.sample++;
-        directions.along(unit, min_cos, max_angle, [&](std::size_t c) {
+        directions->along(unit, min_cos, max_angle, [&](std::size_t c) {
           if (s.seen[c] == id) return;
           s.seen[c] = id;
           if (s.along[c] == 0.0) s.touched.push_back(c);

@@ -21,6 +21,7 @@ from importlib.metadata import version as _version
 
 from linetopo._internal import (
     chain_sources,
+    density_centerline,
     fit_curves,
     inflate_curves,
     strokes,
@@ -33,6 +34,7 @@ from linetopo._internal import (
 
 __all__ = [
     "chain_sources",
+    "density_centerline",
     "fit_curves",
     "inflate_curves",
     "strokes",

@@ -55,6 +55,17 @@ def topologize_tiled(
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
+def density_centerline(
+    curves: Sequence[Curve],
+    feature_size: SupportsFloat,
+    *,
+    cell: SupportsFloat | None = None,
+    sigma: SupportsFloat | None = None,
+    radius: SupportsFloat | None = None,
+    relative: SupportsFloat = 0.35,
+    min_count: SupportsFloat = 0.5,
+    **options: Any,
+) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_polygons(
     polygons: Sequence[tuple[Curve, Sequence[Curve]]],
     feature_size: SupportsFloat,

@@ -29,4 +29,14 @@ struct TopologizeParams {
   double tile_size = 0.0;  // topologize_tiled only
 };
 
+// The options of a density centerline beyond those of topologize_polygons; absent ones take
+// the defaults resolve_density() derives from feature_size.
+struct DensityParams {
+  std::optional<double> cell;
+  std::optional<double> sigma;
+  std::optional<double> radius;
+  std::optional<double> relative;
+  std::optional<double> min_count;
+};
+
 }  // namespace linetopo

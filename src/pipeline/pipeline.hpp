@@ -76,6 +76,30 @@ std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
 TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
                                 const CancelCheck& cancelled = {});
 
+// A density raster is cut into tiles of this many cells a side, each with its halo; a raster of
+// at most kSingleRasterTiles such tiles' cells runs whole. Beyond kDensityCellBudget cells, or
+// the value of kMaxDensityCellsVariable, a call is refused.
+inline constexpr std::size_t kDensityTileSide = 2048;
+inline constexpr double kSingleRasterTiles = 4.0;
+inline constexpr std::size_t kDensityCellBudget = 1'000'000'000;
+inline constexpr const char* kMaxDensityCellsVariable = "LINETOPO_MAX_DENSITY_CELLS";
+
+// The cell limit of a density centerline: kMaxDensityCellsVariable's value or kDensityCellBudget.
+std::size_t max_density_cells();
+
+// The centerline of where many curves run: each curve counted once in every cell of side
+// d.cell it crosses, the counts blurred (a Gaussian of deviation d.sigma), and a cell kept as
+// road where its density is at least d.relative of the highest within the square of half-side
+// d.reach around it and at least d.min_count of the peak of one trace alone. The road's outline,
+// traced between cell centres where that margin crosses zero, runs through the polygon
+// pipeline with `params`. A raster larger than kSingleRasterTiles tiles runs tile by tile, a
+// wave at a time, each tile with a halo, and the pieces are stitched as topologize_tiled
+// stitches them. Throws InputError for options out of range, points that are not finite or a
+// raster beyond max_density_cells(); the result does not depend on the thread count.
+TopologyResult density_centerline(const std::vector<Polyline>& curves, const DensityParams& d,
+                                  const TopologizeParams& params,
+                                  const CancelCheck& cancelled = {});
+
 struct BatchJob {
   std::vector<Polyline> curves;
   TopologizeParams params;

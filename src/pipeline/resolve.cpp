@@ -1,5 +1,8 @@
 // The resolve step: user options to stage settings.
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
 
 #include "pipeline/settings.hpp"
 
@@ -73,6 +76,33 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
 std::size_t boundary_point_limit(std::size_t input_points) {
   return budget_limit(kMaxPointsVariable, input_points, defaults::kBoundaryPointsPerInputPoint,
                       kPointBudgetFloor);
+}
+
+DensitySettings resolve_density(const DensityParams& p, double feature_size) {
+  namespace d = defaults;
+  const auto checked = [](std::optional<double> given, double fallback, const char* name,
+                          bool positive, double most) {
+    const double v = given.value_or(fallback);
+    if (!(positive ? v > 0.0 : v >= 0.0) || !(v <= most)) {
+      const std::string range = most < std::numeric_limits<double>::infinity()
+                                    ? "from 0 to " + number_text(most)
+                                    : positive ? "positive and finite" : "at least 0 and finite";
+      throw InputError(std::string(name) + " must be " + range + ", got " + number_text(v));
+    }
+    return v;
+  };
+  constexpr double kFinite = std::numeric_limits<double>::max();
+  DensitySettings out;
+  out.cell = checked(p.cell, feature_size / d::kDensityCellDivisor, "cell", true, kFinite);
+  out.sigma =
+      checked(p.sigma, feature_size / d::kDensitySigmaDivisor, "sigma", false, kFinite) / out.cell;
+  const double radius =
+      checked(p.radius, d::kDensityRadiusFraction * feature_size, "radius", false, kFinite);
+  // Saturated: a reach beyond any raster covers it all.
+  out.reach = static_cast<std::size_t>(std::min(std::round(radius / out.cell), 1e15));
+  out.relative = checked(p.relative, d::kDensityRelative, "relative", false, 1.0);
+  out.min_count = checked(p.min_count, d::kDensityMinCount, "min_count", false, kFinite);
+  return out;
 }
 
 }  // namespace linetopo

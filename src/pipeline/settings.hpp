@@ -57,7 +57,31 @@ inline constexpr double kStitchToleranceFraction = 0.5;
 // generators make at most 2 per point at the defaults, and 7 with resample at fs / 10).
 inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
 
+// Density centerlines: cells of fs / this, ...
+inline constexpr double kDensityCellDivisor = 12.0;
+// ... blurred with a Gaussian of deviation fs / this, ...
+inline constexpr double kDensitySigmaDivisor = 5.0;
+// ... compared with the highest density within this x fs (half the side of a square) ...
+inline constexpr double kDensityRadiusFraction = 1.6;
+// ... and kept as road where at least this share of it (a share, not a multiple of fs) ...
+inline constexpr double kDensityRelative = 0.35;
+// ... and at least this share of the peak one trace alone gives.
+inline constexpr double kDensityMinCount = 0.5;
+
 }  // namespace defaults
+
+// A density centerline's options in cells of its lattice.
+struct DensitySettings {
+  double cell = 0.0;      // the side of a cell
+  double sigma = 0.0;     // cells
+  std::size_t reach = 0;  // cells: the half-side of the square of the local maximum
+  double relative = 0.0;
+  double min_count = 0.0;
+};
+
+// Checks the options (cell positive and finite, the others at least zero and finite, relative
+// at most one) and resolves them against feature_size, which must already be valid.
+DensitySettings resolve_density(const DensityParams& params, double feature_size);
 
 struct Settings {
   double feature_size = 0.0;

@@ -14,6 +14,7 @@
 #include "pipeline/versions.hpp"
 #include "provenance/polygons_at.hpp"
 #include "python/convert.hpp"
+#include "python/density.hpp"
 #include "python/docs.hpp"
 #include "python/interrupt.hpp"
 #include "python/parameters.hpp"
@@ -192,6 +193,7 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
         py::arg("min_share") = linetopo::kDefaultSourceMinShare);
   linetopo::py_tiles::register_tiles(m);
   linetopo::py_raster::register_raster(m);
+  linetopo::py_density::register_density(m);
   // Not an entry point: linetopo's own readers use it to give polygon chains their sources.
   py::module_ regions = m.def_submodule("_regions", "Point in polygon for provenance.");
   regions.def("polygons_at", &polygons_at, py::arg("points"), py::arg("polygons"));

@@ -32,9 +32,10 @@ struct Step {
   Point at;  // the crossing on `from`
 };
 
-class Tracer {
+// A grey image as a field: positive in the ink, never zero.
+class GreyField {
  public:
-  Tracer(const GreyView& image, double threshold, bool light_ink)
+  GreyField(const GreyView& image, double threshold, bool light_ink)
       : image_(image), light_(light_ink) {
     // Halfway between the grey levels on either side of the threshold, so that ink is exactly
     // the levels beyond it, an image and its negative trace alike, no sample lies on the level
@@ -44,6 +45,42 @@ class Tracer {
     // ink at the border ends as it would inside; never ink, whatever the level.
     paper_ = std::min(-1.0, light_ink ? -level_ : level_ - kWhite);
   }
+  std::size_t width() const { return image_.width; }
+  std::size_t height() const { return image_.height; }
+  double paper() const { return paper_; }
+  double operator()(std::size_t c, std::size_t r) const {
+    const double grey = image_.pixels[r * image_.row_stride + c];
+    return light_ ? grey - level_ : level_ - grey;
+  }
+
+ private:
+  GreyView image_;
+  bool light_ = false;
+  double level_ = 0.0;
+  double paper_ = -1.0;
+};
+
+// A field of floats as given, a value at or below zero moved to -floor, so that no sample lies
+// on the level.
+class FloatField {
+ public:
+  explicit FloatField(const FieldView& field) : field_(field) {}
+  std::size_t width() const { return field_.width; }
+  std::size_t height() const { return field_.height; }
+  double paper() const { return -field_.floor; }
+  double operator()(std::size_t c, std::size_t r) const {
+    const double v = field_.values[r * field_.width + c];
+    return v > 0.0 ? v : std::min(v, -field_.floor);
+  }
+
+ private:
+  FieldView field_;
+};
+
+template <class Field>
+class Tracer {
+ public:
+  explicit Tracer(const Field& field) : field_(field) {}
 
   // The segments of the cells whose top-left sample lies in rows [first, last), counted from
   // -1 (the paper above the image). Each row's segments are added to `traced`, and more than
@@ -51,7 +88,7 @@ class Tracer {
   std::vector<Step> band(std::int64_t first, std::int64_t last, std::atomic<std::size_t>& traced,
                          std::size_t max_points) const {
     std::vector<Step> out;
-    const auto columns = static_cast<std::int64_t>(image_.width);
+    const auto columns = static_cast<std::int64_t>(field_.width());
     for (std::int64_t r = first; r < last; ++r) {
       const std::size_t before = out.size();
       // Most cells lie wholly in ink or in paper: their corners' sides, carried from one cell to
@@ -76,26 +113,16 @@ class Tracer {
 
  private:
   bool in_image(std::int64_t c, std::int64_t r) const {
-    return c >= 0 && r >= 0 && c < static_cast<std::int64_t>(image_.width) &&
-           r < static_cast<std::int64_t>(image_.height);
+    return c >= 0 && r >= 0 && c < static_cast<std::int64_t>(field_.width()) &&
+           r < static_cast<std::int64_t>(field_.height());
   }
 
-  // The grey level of a sample in the image.
-  double grey(std::int64_t c, std::int64_t r) const {
-    const std::size_t row = static_cast<std::size_t>(r) * image_.row_stride;
-    return image_.pixels[row + static_cast<std::size_t>(c)];
-  }
+  bool inside(std::int64_t c, std::int64_t r) const { return field(c, r) > 0.0; }
 
-  // Whether sample (c, r) is ink, field(c, r) > 0, without the field.
-  bool inside(std::int64_t c, std::int64_t r) const {
-    if (!in_image(c, r)) return false;
-    return light_ ? grey(c, r) > level_ : grey(c, r) < level_;
-  }
-
-  // Positive inside the ink, never zero.
+  // Positive inside, never zero.
   double field(std::int64_t c, std::int64_t r) const {
-    if (!in_image(c, r)) return paper_;
-    return light_ ? grey(c, r) - level_ : level_ - grey(c, r);
+    if (!in_image(c, r)) return field_.paper();
+    return field_(static_cast<std::size_t>(c), static_cast<std::size_t>(r));
   }
 
   // Grid edges: horizontal from sample (c, r) to (c + 1, r), vertical from (c, r) to (c, r + 1),
@@ -103,7 +130,7 @@ class Tracer {
   std::uint64_t edge_id(std::int64_t c, std::int64_t r, bool vertical) const {
     const auto cc = static_cast<std::uint64_t>(c + 1);
     const auto rr = static_cast<std::uint64_t>(r + 1);
-    return ((rr * (image_.width + 2) + cc) << 1) | (vertical ? 1U : 0U);
+    return ((rr * (field_.width() + 2) + cc) << 1) | (vertical ? 1U : 0U);
   }
 
   void cell(std::int64_t c, std::int64_t r, std::vector<Step>& out) const {
@@ -176,41 +203,15 @@ class Tracer {
     emit(ends[0], ends[1]);
   }
 
-  GreyView image_;
-  bool light_ = false;
-  double level_ = 0.0;
-  double paper_ = -1.0;
+  Field field_;
 };
 
-}  // namespace
-
-void check_pixel_budget(std::size_t width, std::size_t height) {
-  const std::size_t limit = count_from_environment(kMaxPixelsVariable).value_or(kPixelBudget);
-  if (height == 0 || width <= limit / height) return;
-  throw InputError("an image of " + std::to_string(width) + " x " + std::to_string(height) +
-                   " pixels is more than the limit of " + std::to_string(limit) + " pixels; set " +
-                   kMaxPixelsVariable + " to allow more");
-}
-
-std::size_t outline_point_limit(std::size_t source_bytes) {
-  return budget_limit(kMaxOutlineVariable, source_bytes, kOutlinePointsPerByte,
-                      kOutlinePointFloor);
-}
-
-InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
-                     const CancelCheck& cancelled, std::size_t max_points) {
-  // The negation catches NaN too; far beyond the grey levels, the level would lose the crossings'
-  // precision.
-  if (!(threshold >= 0.0 && threshold <= kWhite)) {
-    throw InputError("threshold must be a grey level from 0 to 255, got " + number_text(threshold));
-  }
+template <class Field>
+InkOutline trace(const Field& field, const CancelCheck& cancelled, std::size_t max_points) {
   InkOutline out;
-  if (image.width == 0 || image.height == 0) return out;
-  if (image.pixels == nullptr || image.row_stride < image.width) {
-    throw InternalError("internal error: an image view without its pixels");
-  }
-  const Tracer tracer(image, threshold, light_ink);
-  const auto rows = static_cast<std::int64_t>(image.height) + 1;  // from -1 to height - 1
+  if (field.width() == 0 || field.height() == 0) return out;
+  const Tracer<Field> tracer(field);
+  const auto rows = static_cast<std::int64_t>(field.height()) + 1;  // from -1 to height - 1
   const auto band_rows = static_cast<std::int64_t>(kRowsPerBand);
   const auto bands = static_cast<std::size_t>((rows + band_rows - 1) / band_rows);
   std::vector<std::vector<Step>> per_band(bands);
@@ -253,6 +254,44 @@ InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
     (signed_area(ring) > 0.0 ? out.outer : out.holes).push_back(std::move(ring));
   }
   return out;
+}
+
+}  // namespace
+
+void check_pixel_budget(std::size_t width, std::size_t height) {
+  const std::size_t limit = count_from_environment(kMaxPixelsVariable).value_or(kPixelBudget);
+  if (height == 0 || width <= limit / height) return;
+  throw InputError("an image of " + std::to_string(width) + " x " + std::to_string(height) +
+                   " pixels is more than the limit of " + std::to_string(limit) + " pixels; set " +
+                   kMaxPixelsVariable + " to allow more");
+}
+
+std::size_t outline_point_limit(std::size_t source_bytes) {
+  return budget_limit(kMaxOutlineVariable, source_bytes, kOutlinePointsPerByte,
+                      kOutlinePointFloor);
+}
+
+InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
+                     const CancelCheck& cancelled, std::size_t max_points) {
+  // The negation catches NaN too; far beyond the grey levels, the level would lose the crossings'
+  // precision.
+  if (!(threshold >= 0.0 && threshold <= kWhite)) {
+    throw InputError("threshold must be a grey level from 0 to 255, got " + number_text(threshold));
+  }
+  if (image.width == 0 || image.height == 0) return {};
+  if (image.pixels == nullptr || image.row_stride < image.width) {
+    throw InternalError("internal error: an image view without its pixels");
+  }
+  return trace(GreyField(image, threshold, light_ink), cancelled, max_points);
+}
+
+InkOutline trace_field(const FieldView& field, const CancelCheck& cancelled,
+                       std::size_t max_points) {
+  if (field.width == 0 || field.height == 0) return {};
+  if (field.values == nullptr || !(field.floor > 0.0)) {
+    throw InternalError("internal error: a field view without its values or floor");
+  }
+  return trace(FloatField(field), cancelled, max_points);
 }
 
 }  // namespace linetopo

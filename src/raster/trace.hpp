@@ -58,4 +58,18 @@ InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
                      const CancelCheck& cancelled = {},
                      std::size_t max_points = std::numeric_limits<std::size_t>::max());
 
+// A field of floats, row-major, held by the caller; a sample's value belongs to its cell's centre
+// as a pixel's grey level does.
+struct FieldView {
+  const float* values = nullptr;
+  std::size_t width = 0;
+  std::size_t height = 0;
+  double floor = 1.0;  // positive: values at or below zero are read as -floor
+};
+
+// The outline of where the field is positive, traced as trace_ink traces ink (the level at zero,
+// -floor beyond the border), in the same pixel coordinates and orientations.
+InkOutline trace_field(const FieldView& field, const CancelCheck& cancelled = {},
+                       std::size_t max_points = std::numeric_limits<std::size_t>::max());
+
 }  // namespace linetopo

@@ -1,0 +1,140 @@
+"""Maps from GPS traces against the streets they drove: topologize and density_centerline.
+
+Run: .venv-extras/bin/python bench/bench_map.py [--data ../shared/data/gps] [--buffer 12]
+     [--feature-size 25] [--relative 0.35] [--repeat 3]
+Needs shapely. The Athens traces are read as bench/gps_support.py reads them (cut at gaps of
+more than 120 s). Scoring is graph sampling: both graphs are sampled every 5 m (each line at
+the middles of equal pieces about 5 m long), samples are matched one to one within 15 m and
+with bearings within 45 degrees (undirected), nearest pairs first; precision and recall are the
+matched shares of the result's and the map's samples, F their harmonic mean. The map holds
+every street of the district, most of which no trace drove, so it is cropped to the streets a
+trace follows: a map edge counts when at least half its length lies within 15 m of some trace.
+Times are the best of --repeat runs, and the density time is also given as a ratio to
+topologize's in the same run.
+"""
+
+import argparse
+import math
+import tempfile
+import time
+import zipfile
+from pathlib import Path
+
+import numpy as np
+import shapely
+from gps_support import DEFAULT_DATA, read_map, read_traces
+from linetopo import density_centerline, topologize
+
+SPACING = 5.0
+NEAR = 15.0
+MAX_BEARING = math.radians(45.0)
+
+
+def samples(lines):
+    """Points about SPACING apart along each line, and the bearing (mod pi) there."""
+    points, bearings = [], []
+    for line in lines:
+        xy = np.asarray(line, dtype=float)
+        if len(xy) < 2:
+            continue
+        steps = np.diff(xy, axis=0)
+        lengths = np.hypot(steps[:, 0], steps[:, 1])
+        total = lengths.sum()
+        if total <= 0:
+            continue
+        n = max(1, round(total / SPACING))
+        at = (np.arange(n) + 0.5) * total / n
+        ends = np.cumsum(lengths)
+        seg = np.minimum(np.searchsorted(ends, at), len(lengths) - 1)
+        start = ends[seg] - lengths[seg]
+        t = np.where(lengths[seg] > 0, (at - start) / np.maximum(lengths[seg], 1e-12), 0.0)
+        points.append(xy[seg] + steps[seg] * t[:, None])
+        bearings.append(np.mod(np.arctan2(steps[seg, 1], steps[seg, 0]), np.pi))
+    if not points:
+        return np.zeros((0, 2)), np.zeros(0)
+    return np.concatenate(points), np.concatenate(bearings)
+
+
+def score(chains, streets):
+    """(precision, recall, F) of the chains against the street lines."""
+    found, found_bearing = samples(chains)
+    truth, truth_bearing = samples(streets)
+    if len(found) == 0 or len(truth) == 0:
+        return 0.0, 0.0, 0.0
+    tree = shapely.STRtree(shapely.points(truth))
+    left, right = tree.query(shapely.points(found), predicate="dwithin", distance=NEAR)
+    turn = np.abs(found_bearing[left] - truth_bearing[right])
+    turn = np.minimum(turn, np.pi - turn)
+    keep = turn <= MAX_BEARING
+    left, right = left[keep], right[keep]
+    distance = np.hypot(*(found[left] - truth[right]).T)
+    used_found = np.zeros(len(found), bool)
+    used_truth = np.zeros(len(truth), bool)
+    matched = 0
+    for k in np.argsort(distance, kind="stable"):
+        a, b = left[k], right[k]
+        if not used_found[a] and not used_truth[b]:
+            used_found[a] = used_truth[b] = True
+            matched += 1
+    precision, recall = matched / len(found), matched / len(truth)
+    f = 2 * precision * recall / (precision + recall) if matched else 0.0
+    return precision, recall, f
+
+
+def best_time(run, repeat):
+    best, result = math.inf, None
+    for _ in range(repeat):
+        start = time.perf_counter()
+        result = run()
+        best = min(best, time.perf_counter() - start)
+    return best, result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
+    parser.add_argument("--buffer", type=float, default=12.0)
+    parser.add_argument("--feature-size", type=float, default=25.0)
+    parser.add_argument("--relative", type=float, default=0.35)
+    parser.add_argument("--gap", type=float, default=120.0)
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    if not (args.data / "tracks_athens_small.zip").exists():
+        parser.error(f"no Athens traces in {args.data}")
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = Path(tmp)
+        for name in ("tracks_athens_small.zip", "map_athens_small.zip"):
+            with zipfile.ZipFile(args.data / name) as archive:
+                archive.extractall(folder)
+        curves, _trace_of, traces = read_traces(folder, args.gap)
+        edges = read_map(folder)
+
+    zone = shapely.union_all(shapely.buffer([shapely.LineString(c) for c in curves], NEAR))
+    lengths = shapely.length(edges)
+    driven = [e for e, n, t in zip(edges, shapely.length(shapely.intersection(edges, zone)),
+                                   lengths) if n >= 0.5 * t]
+    streets = [list(e.coords) for e in driven]
+    print(f"{traces} traces ({len(curves)} curves, {sum(map(len, curves))} fixes); "
+          f"{len(driven)} of {len(edges)} street edges driven, "
+          f"{sum(shapely.length(driven)) / 1000:.1f} km")
+
+    fs = args.feature_size
+    runs = {
+        f"topologize (buffer {args.buffer:g}, fs {fs:g})":
+            lambda: topologize(curves, args.buffer, fs),
+        f"density_centerline (fs {fs:g}, relative {args.relative:g})":
+            lambda: density_centerline(curves, fs, relative=args.relative),
+    }
+    print(f"{'':<44} {'chains':>6} {'precision':>9} {'recall':>6} {'F':>6} {'time':>7}")
+    times = []
+    for name, run in runs.items():
+        seconds, (chains, *_rest) = best_time(run, args.repeat)
+        times.append(seconds)
+        precision, recall, f = score(chains, streets)
+        print(f"{name:<44} {len(chains):>6} {precision:9.3f} {recall:6.3f} {f:6.3f} "
+              f"{seconds:6.2f}s")
+    print(f"density time / topologize time: {times[1] / times[0]:.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -148,10 +148,22 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
     return fmt, source, fs, curves
 
 
+def _density_options(args: argparse.Namespace, buffer: float, options: dict) -> dict:
+    """density_centerline's keyword arguments: the polygon options, the buffer as the scale of
+    boundary refinement, and --relative when given."""
+    chosen = {k: v for k, v in options.items() if k != "merge_tolerance"}
+    chosen["buffer_distance"] = buffer
+    if args.relative is not None:
+        chosen["relative"] = args.relative
+    return chosen
+
+
 def _local_runner(args: argparse.Namespace) -> Callable[..., tuple]:
-    from . import topologize, topologize_tiled
+    from . import density_centerline, topologize, topologize_tiled
 
     def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.density:
+            return density_centerline(curves, fs, **_density_options(args, buffer, options))
         if args.tile_size is None:
             return topologize(curves, buffer, fs, **options)
         return topologize_tiled(curves, buffer, fs, tile_size=args.tile_size, **options)
@@ -164,6 +176,9 @@ def _cluster_runner(args: argparse.Namespace, client: Any) -> Callable[..., tupl
     from . import dask as ldask
 
     def run(curves: list, buffer: float, fs: float, options: dict) -> tuple:
+        if args.density:
+            return client.submit(_internal.density_centerline, curves, fs, pure=False,
+                                 **_density_options(args, buffer, options)).result()
         if args.tile_size is None:
             return client.submit(_internal.topologize, curves, buffer, fs, pure=False,
                                  **options).result()
@@ -250,6 +265,10 @@ def _targets_of(args: argparse.Namespace) -> list[_targets.Target]:
 
 
 def run_centerline(args: argparse.Namespace) -> int:
+    if args.relative is not None and not args.density:
+        raise UsageError("--relative applies with --density")
+    if args.density and args.tile_size is not None:
+        raise UsageError("--density tiles a large input by itself: leave out --tile-size")
     buffer = args.buffer_distance
     if buffer is not None and not (buffer > 0 and math.isfinite(buffer)):
         raise UsageError(f"--buffer must be a positive finite number, got {buffer:g}")

@@ -32,7 +32,8 @@ def check_polygons(args: argparse.Namespace, source: formats.Source, curves: lis
     if areas_only and args.buffer_distance is not None:
         raise UsageError(f"--buffer applies to lines, and {args.input} holds {what} only")
     for flag, value in (("--tile-size", args.tile_size),
-                        ("--dask-scheduler", args.dask_scheduler)):
+                        ("--dask-scheduler", args.dask_scheduler),
+                        ("--density", args.density or None)):
         if value is not None:
             raise UsageError(f"{flag} applies to lines only, and {args.input} holds {what}")
     if areas_only:

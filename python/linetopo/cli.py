@@ -153,6 +153,14 @@ def _build_parser() -> argparse.ArgumentParser:
                       "along the line) or largest, the other columns taking the mode (default: "
                       "%(default)s); "
                       "every line also gets support, its number of sources")
+    line.add_argument("--density", action="store_true",
+                      help="for many traces of the same streets (GPS): the centerline of where "
+                      "the lines run densely (density_centerline) instead of their buffers' "
+                      "union; --buffer then only sets the boundary refinement")
+    line.add_argument("--relative", metavar="R", type=float,
+                      help="with --density: the share of the busiest traffic nearby a place "
+                      "needs to count as road, from 0 to 1 (default 0.35); higher drops more "
+                      "quiet streets beside busy ones")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
     line.add_argument("--dask-scheduler", metavar="ADDRESS",
                       help="run the work on the Dask cluster at ADDRESS (needs linetopo[dask]); "

@@ -11,8 +11,10 @@ namespace linetopo::inflate_parts {
 
 // Drops the union's cracks, starts each ring at its least vertex, orders the rings by their
 // geometry and sorts them into polygons: outer rings in ascending order of open length, each hole
-// of at least min_hole_area with the outer ring that directly encloses it.
-std::vector<BufferPolygon> polygons_of(std::vector<UnionRing> rings, double min_hole_area);
+// of at least min_hole_area and min_hole_width (mean width) with the outer ring that directly
+// encloses it.
+std::vector<BufferPolygon> polygons_of(std::vector<UnionRing> rings, double min_hole_area,
+                                       double min_hole_width = 0.0);
 
 // Where shapes far smaller than a unit go on the grid: scaled up by a power of two until the arc
 // tolerance spans enough grid units for round offsets, and centred on the grid's zero, so that

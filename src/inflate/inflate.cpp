@@ -167,7 +167,8 @@ struct OuterCandidate {
 
 // Sorts the rings into polygons: outer rings in ascending order of open length, each hole (at
 // least the minimum area) with the outer ring that directly encloses it in the union's nesting.
-std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double min_hole_area) {
+std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double min_hole_area,
+                                    double min_hole_width) {
   std::vector<OuterCandidate> outers;
   std::vector<std::pair<Ring, double>> holes(rings.size());
   std::vector<bool> is_hole(rings.size(), false);
@@ -180,7 +181,8 @@ std::vector<BufferPolygon> assemble(const std::vector<UnionRing>& rings, double 
     if (a > 0.0) {
       const double len = open_length(r);
       outers.push_back({std::move(r), len, a, i});
-    } else if (min_hole_area <= -a) {
+    } else if (min_hole_area <= -a &&
+               (min_hole_width <= 0.0 || min_hole_width * ring_length(r) <= -2.0 * a)) {
       holes[i] = {std::move(r), -a};
       is_hole[i] = true;
     }
@@ -373,7 +375,8 @@ Polyline GridFrame::to_local(const Polyline& line) const {
 
 InflateSettings GridFrame::local_settings(const InflateSettings& settings) const {
   return {.arc_tolerance = settings.arc_tolerance * scale,
-          .min_hole_area = settings.min_hole_area * scale * scale};
+          .min_hole_area = settings.min_hole_area * scale * scale,
+          .min_hole_width = settings.min_hole_width * scale};
 }
 
 void GridFrame::to_world(std::vector<BufferPolygon>& polygons) const {
@@ -388,7 +391,8 @@ void GridFrame::to_world(std::vector<BufferPolygon>& polygons) const {
 }
 
 std::vector<BufferPolygon> inflate_parts::polygons_of(std::vector<UnionRing> rings,
-                                                      double min_hole_area) {
+                                                      double min_hole_area,
+                                                      double min_hole_width) {
   for (UnionRing& r : rings) {
     drop_spikes(r.path);
     make_canonical(r.path);
@@ -412,7 +416,7 @@ std::vector<BufferPolygon> inflate_parts::polygons_of(std::vector<UnionRing> rin
     sorted.push_back(
         {std::move(rings[i].path), parent < 0 ? -1 : position[static_cast<std::size_t>(parent)]});
   }
-  return assemble(sorted, min_hole_area);
+  return assemble(sorted, min_hole_area, min_hole_width);
 }
 
 }  // namespace linetopo

@@ -21,6 +21,9 @@ inline constexpr double kMaxInflationMagnitude = [] {
 struct InflateSettings {
   double arc_tolerance = 0.0;  // largest gap between a round offset and its polygon
   double min_hole_area = 0.0;  // holes of a smaller area are filled
+  // ... and holes of a smaller mean width (twice their area over their outline's length): the
+  // slivers between two lanes of one road, where the road is traced from a field.
+  double min_hole_width = 0.0;
 };
 
 // Throws InputError, naming the curve and point, when a coordinate or a radius that inflation

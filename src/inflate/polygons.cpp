@@ -154,8 +154,9 @@ std::vector<BufferPolygon> nest_rings(std::vector<Ring> rings, const InflateSett
   } catch (const c2::Clipper2Exception&) {
     throw InputError("the rings reach beyond about 2.3e12, the range of Clipper2's integer grid");
   }
+  const InflateSettings local = frame.local_settings(settings);
   std::vector<BufferPolygon> out =
-      polygons_of(std::move(nested), frame.local_settings(settings).min_hole_area);
+      polygons_of(std::move(nested), local.min_hole_area, local.min_hole_width);
   frame.to_world(out);
   return out;
 }

@@ -20,6 +20,8 @@ constexpr std::size_t kTilesPerWorker = 2;
 // Values within this share of one trace's peak of the road's level count as below it, so that
 // no sample lies on it.
 constexpr double kLevelFloor = 1e-4;
+// The filters may reach at most a tile's side over this, so that the halo leaves a core.
+constexpr double kFilterShare = 8.0;
 
 // Cells along a lattice's side from `lo` to `hi` with a margin of `margin` cells both sides.
 double cells_across(double lo, double hi, double cell, double margin) {
@@ -96,11 +98,12 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
   // so that every outline closes inside it.
   const auto spread = static_cast<double>(gaussian_weights(d.sigma).size());
   const auto filter_cells = spread + static_cast<double>(d.reach);
-  if (filter_cells > static_cast<double>(kDensityTileSide) / 8.0) {
-    throw InputError("sigma and radius reach " + number_text(filter_cells) +
-                     " cells, more than " + number_text(kDensityTileSide / 8) +
-                     ": give a larger cell");
+  const double most_filter_cells = static_cast<double>(kDensityTileSide) / kFilterShare;
+  if (filter_cells > most_filter_cells) {
+    throw InputError("sigma and radius reach " + number_text(filter_cells) + " cells, more than " +
+                     number_text(most_filter_cells) + ": give a larger cell");
   }
+  const double hole_width = defaults::kDensityMinHoleWidthFraction * s.feature_size;
   const std::size_t limit = max_density_cells();
   const std::size_t max_points = boundary_point_limit(points);
   const double width = cells_across(box.x0, box.x1, d.cell, spread);
@@ -111,7 +114,7 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
     const CellLattice lattice{box.x0 - spread * d.cell, box.y0 - spread * d.cell, d.cell,
                               static_cast<std::size_t>(width), static_cast<std::size_t>(height)};
     std::vector<Ring> rings = road_outline(curves, lattice, d, max_points, cancelled);
-    return topologize_rings(std::move(rings), params, cancelled);
+    return topologize_rings(std::move(rings), params, cancelled, hole_width);
   }
 
   // Tiles on a lattice shared by all: each core is a whole number of cells from the grid's
@@ -147,7 +150,7 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
       try {
         std::vector<Ring> rings = road_outline(tile.curves, lattice, d, max_points, cancelled);
         tile = {};
-        const TopologyResult r = topologize_rings(std::move(rings), params, cancelled);
+        const TopologyResult r = topologize_rings(std::move(rings), params, cancelled, hole_width);
         clip_chains_to_core(r.chains, r.widths, core, results[k]);
       } catch (const InputError& e) {
         errors[k] = name + e.what();

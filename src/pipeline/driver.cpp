@@ -373,8 +373,9 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
 }
 
 TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
-                                const CancelCheck& cancelled) {
+                                const CancelCheck& cancelled, double min_hole_width) {
   Settings s = resolve(params);
+  s.inflation.min_hole_width = min_hole_width;
   std::size_t points = 0;
   for (const Ring& r : rings) points += r.size();
   s.boundary.max_points = boundary_point_limit(points);

@@ -43,9 +43,10 @@ TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
                                    const CancelCheck& cancelled = {});
 
 // The same from traced outlines (nest_rings: rings that neither cross nor touch, holes the
-// other way round); the rings must be finite, and are consumed.
+// other way round); the rings must be finite, and are consumed. Holes of a mean width below
+// min_hole_width are filled as well as those below the least area.
 TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
-                                const CancelCheck& cancelled = {});
+                                const CancelCheck& cancelled = {}, double min_hole_width = 0.0);
 
 // The halo a tile's core is widened by: twice the largest radius, so that the buffer reaching into
 // the core is whole, plus two rounds of the reaches of tip pruning and junction merging, plus one

@@ -83,7 +83,7 @@ DensitySettings resolve_density(const DensityParams& p, double feature_size) {
   const auto checked = [](std::optional<double> given, double fallback, const char* name,
                           bool positive, double most) {
     const double v = given.value_or(fallback);
-    if (!(positive ? v > 0.0 : v >= 0.0) || !(v <= most)) {
+    if (!(positive ? v > 0.0 : v >= 0.0) || !std::isfinite(v) || !(v <= most)) {
       const std::string range = most < std::numeric_limits<double>::infinity()
                                     ? "from 0 to " + number_text(most)
                                     : positive ? "positive and finite" : "at least 0 and finite";
@@ -91,7 +91,7 @@ DensitySettings resolve_density(const DensityParams& p, double feature_size) {
     }
     return v;
   };
-  constexpr double kFinite = std::numeric_limits<double>::max();
+  constexpr double kFinite = std::numeric_limits<double>::infinity();
   DensitySettings out;
   out.cell = checked(p.cell, feature_size / d::kDensityCellDivisor, "cell", true, kFinite);
   out.sigma =

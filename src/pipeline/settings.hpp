@@ -65,8 +65,10 @@ inline constexpr double kDensitySigmaDivisor = 5.0;
 inline constexpr double kDensityRadiusFraction = 1.6;
 // ... and kept as road where at least this share of it (a share, not a multiple of fs) ...
 inline constexpr double kDensityRelative = 0.35;
-// ... and at least this share of the peak one trace alone gives.
+// ... and at least this share of the peak one trace alone gives. Holes in the road narrower
+// than this x fs on average are slivers between the lanes of one road, and filled.
 inline constexpr double kDensityMinCount = 0.5;
+inline constexpr double kDensityMinHoleWidthFraction = 0.25;
 
 }  // namespace defaults
 

@@ -17,59 +17,72 @@ namespace pp = linetopo::py_params;
 namespace linetopo::py_density {
 namespace {
 
-constexpr const char* kSummary =
-    "Map the streets that many curves follow: a centerline of where they run densely.\n"
-    "\n"
-    "For many noisy traces of the same streets (GPS tracks), where `topologize`\n"
-    "fuses the buffers of neighbouring streets. Each curve is counted once in\n"
-    "every cell of side `cell` it crosses, however often it loops there; the\n"
-    "counts are blurred with a Gaussian of deviation `sigma`, and a cell is road\n"
-    "where its density is at least `relative` times the highest density within\n"
-    "`radius` of it (a square of that half-side) and at least `min_count` times\n"
-    "the peak of one trace alone. A busy avenue then does not swallow the quiet\n"
-    "street beside it, and a street one trace drove still counts where nothing\n"
-    "busier is near. The outline of the road, traced between cell centres where\n"
-    "that margin crosses zero, runs through `topologize_polygons` with the\n"
-    "options; a raster of more than 4 tiles of 2048 x 2048 cells runs tile by\n"
-    "tile in bounded memory. More than 1e9 cells is refused (the environment\n"
-    "variable LINETOPO_MAX_DENSITY_CELLS sets another limit).\n"
-    "\n"
-    "Parameters\n"
-    "----------\n"
-    "curves : sequence of curves\n"
-    "    The traces: each a sequence of (x, y) tuples or an (n, 2) float array.\n"
-    "feature_size : float\n"
-    "    As for `topologize`; about twice the spread of the traces across a\n"
-    "    street (25 for GPS in metres).\n"
-    "cell : float, optional\n"
-    "    The side of a cell; default feature_size / 12.\n"
-    "sigma : float, optional\n"
-    "    The deviation of the blur; default feature_size / 5; 0 switches it off.\n"
-    "radius : float, optional\n"
-    "    How far around a cell the busiest traffic is looked for; default\n"
-    "    1.6 x feature_size.\n"
-    "relative : float, default 0.35\n"
-    "    The share of that busiest traffic a cell needs, from 0 to 1: higher\n"
-    "    keeps fewer quiet streets beside busy ones and fewer loops between\n"
-    "    them; 0 keeps every cell above min_count.\n"
-    "min_count : float, default 0.5\n"
-    "    The share of one trace's peak a cell needs in any case.\n"
-    "**options\n"
-    "    The options of `topologize_polygons` (buffer_distance, simplification,\n"
-    "    compute_widths, ...).\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "tuple\n"
-    "    (chains, nodes, chain_node_ids, widths), as `topologize` returns them.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> import linetopo\n"
-    ">>> traces = [[(0.0, 0.1 * k), (500.0, 0.1 * k)] for k in range(20)]\n"
-    ">>> chains, nodes, ids, widths = linetopo.density_centerline(traces, 25.0)\n"
-    ">>> len(chains)\n"
-    "1\n";
+// The docstring, its numbers taken from the settings they describe.
+std::string docstring() {
+  namespace d = defaults;
+  const auto n = [](double v) { return number_text(v); };
+  return "density_centerline(curves, feature_size, *, cell=None, sigma=None, radius=None, "
+         "relative=" + n(d::kDensityRelative) + ", min_count=" + n(d::kDensityMinCount) +
+         ", **options)\n--\n\n"
+         "Map the streets that many curves follow: a centerline of where they run densely.\n"
+         "\n"
+         "For many noisy traces of the same streets (GPS tracks), where `topologize`\n"
+         "fuses the buffers of neighbouring streets. Each curve is counted once in\n"
+         "every cell of side `cell` it crosses, however often it loops there; the\n"
+         "counts are blurred with a Gaussian of deviation `sigma`, and a cell is road\n"
+         "where its density is at least `relative` times the highest density within\n"
+         "`radius` of it (a square of that half-side) and at least `min_count` times\n"
+         "the peak of one trace alone. A busy avenue then does not swallow the quiet\n"
+         "street beside it, and a street one trace drove still counts where nothing\n"
+         "busier is near. The outline of the road, traced between cell centres where\n"
+         "that margin crosses zero, runs through `topologize_polygons` with the\n"
+         "options; holes in it narrower than feature_size x " +
+         n(d::kDensityMinHoleWidthFraction) + " on average\n"
+         "(slivers between the lanes of one road) are filled. A raster of more than\n" +
+         n(kSingleRasterTiles) + " tiles of " + std::to_string(kDensityTileSide) + " x " +
+         std::to_string(kDensityTileSide) +
+         " cells runs tile by tile in bounded memory. More than\n" +
+         number_text(static_cast<double>(kDensityCellBudget), true) +
+         " cells is refused (the environment variable " + kMaxDensityCellsVariable + "\nsets another limit).\n"
+         "\n"
+         "Parameters\n"
+         "----------\n"
+         "curves : sequence of curves\n"
+         "    The traces: each a sequence of (x, y) tuples or an (n, 2) float array.\n"
+         "feature_size : float\n"
+         "    As for `topologize`; about twice the spread of the traces across a\n"
+         "    street (25 for GPS in metres).\n"
+         "cell : float, optional\n"
+         "    The side of a cell; default feature_size / " + n(d::kDensityCellDivisor) + ".\n"
+         "sigma : float, optional\n"
+         "    The deviation of the blur; default feature_size / " + n(d::kDensitySigmaDivisor) +
+         "; 0 switches it off.\n"
+         "radius : float, optional\n"
+         "    How far around a cell the busiest traffic is looked for; default\n"
+         "    " + n(d::kDensityRadiusFraction) + " x feature_size.\n"
+         "relative : float, default " + n(d::kDensityRelative) + "\n"
+         "    The share of that busiest traffic a cell needs, from 0 to 1: higher\n"
+         "    keeps fewer quiet streets beside busy ones and fewer loops between\n"
+         "    them; 0 keeps every cell above min_count.\n"
+         "min_count : float, default " + n(d::kDensityMinCount) + "\n"
+         "    The share of one trace's peak a cell needs in any case.\n"
+         "**options : dict\n"
+         "    The options of `topologize_polygons` (buffer_distance, simplification,\n"
+         "    compute_widths, ...).\n"
+         "\n"
+         "Returns\n"
+         "-------\n"
+         "tuple\n"
+         "    (chains, nodes, chain_node_ids, widths), as `topologize` returns them.\n"
+         "\n"
+         "Examples\n"
+         "--------\n"
+         ">>> import linetopo\n"
+         ">>> traces = [[(0.0, 0.1 * k), (500.0, 0.1 * k)] for k in range(20)]\n"
+         ">>> chains, nodes, ids, widths = linetopo.density_centerline(traces, 25.0)\n"
+         ">>> len(chains)\n"
+         "1\n";
+}
 
 py::tuple density_centerline(py::handle curves, py::handle feature_size, py::handle cell,
                              py::handle sigma, py::handle radius, py::handle relative,
@@ -99,11 +112,7 @@ py::tuple density_centerline(py::handle curves, py::handle feature_size, py::han
 }  // namespace
 
 void register_density(py::module_& m) {
-  const std::string doc =
-      "density_centerline(curves, feature_size, *, cell=None, sigma=None, radius=None, "
-      "relative=" +
-      number_text(defaults::kDensityRelative) +
-      ", min_count=" + number_text(defaults::kDensityMinCount) + ", **options)\n--\n\n" + kSummary;
+  const std::string doc = docstring();
   m.def("density_centerline", &density_centerline, doc.c_str(), py::arg("curves"),
         py::arg("feature_size"), py::kw_only(), py::arg("cell") = py::none(),
         py::arg("sigma") = py::none(), py::arg("radius") = py::none(),

@@ -80,7 +80,9 @@ void square_maximum(const FloatRaster& field, std::size_t width, std::size_t hei
         continue;
       }
       const float* before = to - n;
-      for (std::size_t c = 0; c < n; ++c) to[c] = in != nullptr ? std::max(before[c], in[c]) : before[c];
+      for (std::size_t c = 0; c < n; ++c) {
+        to[c] = in != nullptr ? std::max(before[c], in[c]) : before[c];
+      }
     }
     for (std::size_t j = padded; j-- > 0;) {
       const float* in = row_of(j);
@@ -90,7 +92,9 @@ void square_maximum(const FloatRaster& field, std::size_t width, std::size_t hei
         continue;
       }
       const float* after = to + n;
-      for (std::size_t c = 0; c < n; ++c) to[c] = in != nullptr ? std::max(after[c], in[c]) : after[c];
+      for (std::size_t c = 0; c < n; ++c) {
+        to[c] = in != nullptr ? std::max(after[c], in[c]) : after[c];
+      }
     }
     for (std::size_t r = 0; r < height; ++r) {
       const float* a = right.data() + r * n;

@@ -85,6 +85,18 @@ def test_program_keeps_coordinates_in_the_callers_frame():
     assert math.dist(junction, (1.0e6, -2.0e6)) < 2.5
 
 
+def test_density_maps_the_streets_traces_follow_with_their_support(tmp_path):
+    # Ten traces along each of two streets 60 apart.
+    traces = [[[x, y + 0.3 * k] for x in range(0, 401, 20)] for y in (0, 60) for k in range(10)]
+    doc = {"type": "FeatureCollection", "features": [line(t) for t in traces]}
+    src, out = tmp_path / "traces.geojson", tmp_path / "roads.geojson"
+    src.write_text(json.dumps(doc), encoding="utf-8")
+    assert main(["centerline", str(src), "-o", str(out), "--feature-size", "25", "--density"]) == 0
+    chains = [f for f in json.loads(out.read_text())["features"]
+              if f["geometry"]["type"] == "LineString"]
+    assert len(chains) == 2 and [c["properties"]["support"] for c in chains] == [10, 10]
+
+
 def test_reader_keeps_only_planar_line_coordinates():
     doc = {"type": "FeatureCollection", "features": [
         {"type": "Feature", "geometry": None, "properties": {}}, line([[1, 2, 30], [3.5, 4]]),
@@ -108,6 +120,8 @@ ERRORS = {
     "negative max nodes": (GOOD, FS + ["--max-nodes", "-1"], "negative"),
     "library feature size": (GOOD, ["--feature-size", "0"], "feature_size must be a positive finite number, got 0"),
     "library node limit": (GOOD, FS + ["--max-nodes", "1"], "exceeding max_nodes limit of 1"),
+    "relative without density": (GOOD, FS + ["--relative", "0.5"], "--relative applies with --density"),
+    "density out of range": (GOOD, FS + ["--density", "--relative", "2"], "relative must be from 0 to 1"),
     # 3.5 million boundary points from a 60-byte file: refused at once, not a minute's work.
     "tiny file, tiny feature size": ('{"type": "LineString", "coordinates": [[0, 0], [7e5, 0]]}',
                                      ["--feature-size", "0.27"],

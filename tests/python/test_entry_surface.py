@@ -25,6 +25,8 @@ SIGNATURES = {
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
     "fit_curves": "(chain, tolerance)",
     "chain_sources": "(chains, curves, radius, *, max_angle=45.0, min_share=0.5)",
+    "density_centerline": "(curves, feature_size, *, cell=None, sigma=None, radius=None, "
+    "relative=0.35, min_count=0.5, **options)",
 }
 
 

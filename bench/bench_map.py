@@ -10,11 +10,16 @@ matched shares of the result's and the map's samples, F their harmonic mean. The
 every street of the district, most of which no trace drove, so it is cropped to the streets a
 trace follows: a map edge counts when at least half its length lies within 15 m of some trace.
 Times are the best of --repeat runs, and the density time is also given as a ratio to
-topologize's in the same run.
+topologize's in the same run. --svg draws both results over the driven streets, side by side.
+--generated times both on the bench's GPS-like traces of the given sizes, each call in a child
+process of its own, with its peak memory per point.
 """
 
 import argparse
+import json
 import math
+import subprocess
+import sys
 import tempfile
 import time
 import zipfile
@@ -90,6 +95,57 @@ def best_time(run, repeat):
     return best, result
 
 
+CHILD = r"""
+import json, resource, sys, time
+from linetopo import density_centerline, topologize
+from linetopo._generators import gps
+size, which = int(sys.argv[1]), sys.argv[2]
+curves, r, fs = gps(size)
+base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+start = time.perf_counter()
+result = topologize(curves, r, fs) if which == "topologize" else density_centerline(curves, fs)
+seconds = time.perf_counter() - start
+peak = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - base) * 1024
+print(json.dumps(dict(seconds=seconds, per_point=peak / size, chains=len(result[0]))))
+"""
+
+
+def generated(sizes):
+    print(f"{'GPS-like points':>15} {'topologize':>10} {'density':>8} {'ratio':>6} "
+          f"{'topo B/pt':>9} {'density B/pt':>12}")
+    for size in sizes:
+        runs = {}
+        for which in ("topologize", "density"):
+            out = subprocess.run([sys.executable, "-c", CHILD, str(size), which],
+                                 capture_output=True, text=True, check=True).stdout
+            runs[which] = json.loads(out)
+        topo, dens = runs["topologize"], runs["density"]
+        print(f"{size:>15} {topo['seconds']:9.2f}s {dens['seconds']:7.2f}s "
+              f"{dens['seconds'] / topo['seconds']:6.2f} {topo['per_point']:9.0f} "
+              f"{dens['per_point']:12.0f}")
+
+
+def picture(path, streets, results):
+    """Each result's chains (coloured) over the driven streets (grey), side by side."""
+    xs = [x for line in streets for x, _ in line]
+    ys = [y for line in streets for _, y in line]
+    x0, y0, w, h = min(xs) - 50, min(ys) - 50, max(xs) - min(xs) + 100, max(ys) - min(ys) + 100
+    panels = []
+    for k, (name, chains) in enumerate(results):
+        def path_of(line, dx=k * (w + 100)):
+            return "M" + " L".join(f"{x - x0 + dx:.0f},{h - (y - y0):.0f}" for x, y in line)
+        grey = "".join(f'<path d="{path_of(s)}"/>' for s in streets)
+        ours = "".join(f'<path d="{path_of(c)}" stroke="hsl({(37 * i) % 360},70%,40%)"/>'
+                       for i, c in enumerate(chains))
+        panels.append(f'<g fill="none" stroke="#bbb" stroke-width="14">{grey}</g>'
+                      f'<g fill="none" stroke-width="6">{ours}</g>'
+                      f'<text x="{k * (w + 100) + 20}" y="80" font-size="70">{name}</text>')
+    Path(path).write_text(
+        f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 {2 * w + 100:.0f} {h:.0f}" '
+        f'width="{(2 * w + 100) / 8:.0f}" height="{h / 8:.0f}"><rect width="100%" height="100%" '
+        f'fill="white"/>{"".join(panels)}</svg>\n', encoding="utf-8")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
@@ -98,7 +154,11 @@ def main():
     parser.add_argument("--relative", type=float, default=0.35)
     parser.add_argument("--gap", type=float, default=120.0)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--svg", metavar="FILE", help="draw both results over the streets")
+    parser.add_argument("--generated", default="", help="GPS-like sizes, e.g. 100000,1000000")
     args = parser.parse_args()
+    if args.generated:
+        generated([int(n) for n in args.generated.split(",")])
     if not (args.data / "tracks_athens_small.zip").exists():
         parser.error(f"no Athens traces in {args.data}")
     with tempfile.TemporaryDirectory() as tmp:
@@ -126,14 +186,17 @@ def main():
             lambda: density_centerline(curves, fs, relative=args.relative),
     }
     print(f"{'':<44} {'chains':>6} {'precision':>9} {'recall':>6} {'F':>6} {'time':>7}")
-    times = []
+    times, drawn = [], []
     for name, run in runs.items():
         seconds, (chains, *_rest) = best_time(run, args.repeat)
         times.append(seconds)
+        drawn.append((name.split(" (")[0], chains))
         precision, recall, f = score(chains, streets)
         print(f"{name:<44} {len(chains):>6} {precision:9.3f} {recall:6.3f} {f:6.3f} "
               f"{seconds:6.2f}s")
     print(f"density time / topologize time: {times[1] / times[0]:.2f}")
+    if args.svg:
+        picture(args.svg, streets, drawn)
 
 
 if __name__ == "__main__":

@@ -330,6 +330,9 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     settings = {p["name"]: getattr(args, p["name"]) for p in options() if not p["required"]}
     if settings["simplification"] is None and _shapes.curves_wanted(args, source, target.fmt):
         settings["simplification"] = 0.0
+    # A drawing's dots and small shapes were drawn; polygons and scans keep them by default.
+    if settings["keep_components"] is None and source.drawing is not None:
+        settings["keep_components"] = True
     if source.image is not None:
         result, fs = _shapes.run_image(args, source.image, settings)
         buffer, frame = fs / 2, _frame.Frame(None, units="pixels")

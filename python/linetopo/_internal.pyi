@@ -37,6 +37,7 @@ def topologize(
     resample: SupportsFloat | None = None,
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
+    keep_components: bool | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_tiled(
     curves: Sequence[Curve],
@@ -54,6 +55,7 @@ def topologize_tiled(
     resample: SupportsFloat | None = None,
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
+    keep_components: bool | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def density_centerline(
     curves: Sequence[Curve],
@@ -79,6 +81,7 @@ def topologize_polygons(
     max_nodes: int | None = None,
     resample: SupportsFloat | None = None,
     boundary_simplification: SupportsFloat | None = None,
+    keep_components: bool | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_batch(
     jobs: Sequence[tuple[Any, ...]],

@@ -43,6 +43,7 @@ _CLI_DEFAULTS = {
     "tile_size": "no tiles, one call for the whole input",
     "feature_size": "the median stroke width for SVG input, the mean width of the ink for an "
                     "image, required otherwise",
+    "keep_components": "on for SVG, images and polygons, off for other lines",
 }
 # Said in --help, and in every message about sizes of such data.
 _SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
@@ -63,6 +64,10 @@ def _add_options(parser: argparse.ArgumentParser) -> None:
         help_text = help_text.replace("%", "%%")
         if p["kind"] == "bool":
             parser.add_argument(p["cli"], dest=p["name"], action="store_true", help=help_text)
+            continue
+        if p["kind"] == "optional bool":
+            parser.add_argument(p["cli"], dest=p["name"], action=argparse.BooleanOptionalAction,
+                                help=help_text)
             continue
         required = p["required"] and p["name"] not in _CLI_DEFAULTS
         parser.add_argument(p["cli"], dest=p["name"], type=_CLI_TYPES[p["kind"]], required=required,

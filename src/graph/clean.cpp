@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <queue>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "geometry/keys.hpp"
 #include "graph/adjacency.hpp"
@@ -72,6 +74,87 @@ double walk_tip(const Graph& graph, const Adjacency& incidence, const std::vecto
     cur = other;
   }
   return length;
+}
+
+// From `from`, the length of the shortest path to each node of its component over `edges`
+// (lists per node) and the edge each was reached by; the nodes reached, in the order they were
+// settled, into `reached`.
+void shortest_paths(const Graph& graph, const std::vector<std::vector<std::size_t>>& edges,
+                    std::size_t from, std::vector<double>& length, std::vector<std::size_t>& via,
+                    std::vector<std::size_t>& reached) {
+  using Entry = std::pair<double, std::size_t>;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+  length[from] = 0.0;
+  queue.emplace(0.0, from);
+  reached.clear();
+  while (!queue.empty()) {
+    const auto [d, v] = queue.top();
+    queue.pop();
+    if (d > length[v]) continue;
+    reached.push_back(v);
+    for (const std::size_t id : edges[v]) {
+      const auto [a, b] = graph.edges[id];
+      const std::size_t w = a == v ? b : a;
+      const double next = d + dist(graph.nodes[a], graph.nodes[b]);
+      if (next < length[w]) {
+        length[w] = next;
+        via[w] = id;
+        queue.emplace(next, w);
+      }
+    }
+  }
+}
+
+// Sets alive, in every component of the graph that pruning emptied, the edges of its longest
+// path: from the node farthest from its least node, to the node farthest from that one (the
+// longest path of a tree; a cycle, never pruned, needs none).
+void keep_emptied_components(const Graph& graph, std::vector<char>& alive) {
+  const std::size_t n = graph.nodes.size();
+  std::vector<std::vector<std::size_t>> edges(n);
+  std::vector<char> component_alive(n, 0);
+  std::vector<std::size_t> parent(n);
+  for (std::size_t v = 0; v < n; ++v) parent[v] = v;
+  const auto root = [&parent](std::size_t v) {
+    while (parent[v] != v) v = parent[v] = parent[parent[v]];
+    return v;
+  };
+  for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+    const auto [a, b] = graph.edges[id];
+    edges[a].push_back(id);
+    if (b != a) edges[b].push_back(id);
+    const std::size_t ra = root(a);
+    const std::size_t rb = root(b);
+    parent[std::max(ra, rb)] = std::min(ra, rb);
+  }
+  for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+    if (alive[id]) component_alive[root(graph.edges[id].first)] = 1;
+  }
+  constexpr double kFar = std::numeric_limits<double>::infinity();
+  std::vector<double> length(n, kFar);
+  std::vector<std::size_t> via(n, kNone);
+  std::vector<std::size_t> members;
+  for (std::size_t v = 0; v < n; ++v) {
+    // Each emptied component once, from its least node (its root).
+    if (root(v) != v || component_alive[v] || edges[v].empty()) continue;
+    const auto farthest = [&](std::size_t from) {
+      for (const std::size_t m : members) {
+        length[m] = kFar;
+        via[m] = kNone;
+      }
+      shortest_paths(graph, edges, from, length, via, members);
+      std::size_t best = from;
+      for (const std::size_t m : members) {
+        if (length[m] > length[best] || (length[m] == length[best] && m < best)) best = m;
+      }
+      return best;
+    };
+    const std::size_t u = farthest(v);
+    for (std::size_t w = farthest(u); w != u; ) {
+      const std::size_t id = via[w];
+      alive[id] = 1;
+      w = graph.edges[id].first == w ? graph.edges[id].second : graph.edges[id].first;
+    }
+  }
 }
 
 struct JunctionPath {
@@ -245,7 +328,7 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   return compact(graph, merge_paths(graph, adj, candidates, merge_distance));
 }
 
-Graph prune_short_tips(const Graph& graph, double min_tip_length) {
+Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const std::size_t m = graph.edges.size();
@@ -275,6 +358,7 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length) {
     }
   }
 
+  if (keep_components) keep_emptied_components(graph, alive);
   Graph out;
   out.nodes = graph.nodes;
   for (std::size_t id = 0; id < m; ++id) {

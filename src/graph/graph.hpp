@@ -46,7 +46,10 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
 Graph weld_skeletons(std::span<const Skeleton> skeletons,
                      std::span<const std::vector<char>> crowded, double cell_size);
 Graph merge_close_junctions(const Graph& graph, double merge_distance);
-Graph prune_short_tips(const Graph& graph, double min_tip_length);
+// Removes tips (paths from a node of degree 1 to the nearest node of another degree) shorter
+// than min_tip_length, pass after pass until none is left. With keep_components, a connected
+// component that would lose every edge keeps its longest path instead: small shapes stay.
+Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components = false);
 std::vector<Chain> extract_chains(const Graph& graph);
 ChainLists extract_chain_lists(const Graph& graph);
 

@@ -243,7 +243,7 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
   parallel_for(graphs.size(), [&](std::size_t i) {
     throw_if_cancelled(cancelled);
     Graph graph = std::move(graphs[i]);
-    if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+    if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length, s.keep_components);
     if (s.junction_merge_distance > 0.0) {
       graph = merge_close_junctions(graph, s.junction_merge_distance);
     }
@@ -375,6 +375,7 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
 TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
                                 const CancelCheck& cancelled, double min_hole_width) {
   Settings s = resolve(params);
+  s.keep_components = params.keep_components.value_or(defaults::kKeepComponentsOfAreas);
   s.inflation.min_hole_width = min_hole_width;
   std::size_t points = 0;
   for (const Ring& r : rings) points += r.size();
@@ -386,6 +387,7 @@ TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams&
 TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
                                    const TopologizeParams& params, const CancelCheck& cancelled) {
   Settings s = resolve(params);
+  s.keep_components = params.keep_components.value_or(defaults::kKeepComponentsOfAreas);
   check_polygon_input(polygons);
   std::size_t points = 0;
   for (const BufferPolygon& p : polygons) {

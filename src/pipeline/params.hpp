@@ -27,6 +27,7 @@ struct TopologizeParams {
   std::optional<double> boundary_simplification;
   std::optional<double> merge_tolerance;
   double tile_size = 0.0;  // topologize_tiled only
+  std::optional<bool> keep_components;
 };
 
 // The options of a density centerline beyond those of topologize_polygons; absent ones take

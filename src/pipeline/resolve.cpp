@@ -62,6 +62,7 @@ Settings resolve(const TopologizeParams& p) {
   s.max_nodes = p.max_nodes;
   s.simplification = p.simplification.value_or(fs / defaults::kSimplificationDivisor);
   s.compute_widths = p.compute_widths;
+  s.keep_components = p.keep_components.value_or(defaults::kKeepComponents);
   return s;
 }
 

@@ -57,6 +57,11 @@ inline constexpr double kStitchToleranceFraction = 0.5;
 // generators make at most 2 per point at the defaults, and 7 with resample at fs / 10).
 inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
 
+// Whether pruning keeps the longest path of a component it would remove whole (a dot, a small
+// closed shape): off for curves, whose stray specks are noise, on for polygons and scans, whose
+// small shapes were drawn.
+inline constexpr bool kKeepComponents = false;
+inline constexpr bool kKeepComponentsOfAreas = true;
 // Density centerlines: cells of fs / this, ...
 inline constexpr double kDensityCellDivisor = 12.0;
 // ... blurred with a Gaussian of deviation fs / this, ...
@@ -94,6 +99,7 @@ struct Settings {
   BoundarySettings boundary;
   double weld_tolerance = 0.0;
   double tip_length = 0.0;               // 0 switches pruning off
+  bool keep_components = false;          // pruning never empties a component
   double junction_merge_distance = 0.0;  // 0 switches merging off
   std::optional<std::size_t> max_nodes;  // absent: no limit
   double simplification = 0.0;           // <= 0 switches simplification off

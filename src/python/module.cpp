@@ -203,6 +203,7 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.attr("_MAX_POINTS_VARIABLE") = linetopo::kMaxPointsVariable;
   m.attr("_BOUNDARY_POINTS_PER_INPUT_POINT") = linetopo::defaults::kBoundaryPointsPerInputPoint;
   m.attr("_SIGNATURES") = pp::export_signatures();
+  m.attr("_SIGNATURE_DEFAULTS") = pp::export_signature_defaults();
   py::dict versions;
   for (const auto& [name, version] : linetopo::library_versions())
     versions[py::str(name)] = version;

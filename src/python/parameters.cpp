@@ -22,6 +22,11 @@ void assign_curves(Call& call, py::handle value, const char* arg) {
   call.job.curves = cv::to_curves(value, arg);
 }
 
+std::optional<bool> to_optional_bool(py::handle value, const char* arg) {
+  if (value.is_none()) return std::nullopt;
+  return cv::to_bool(value, arg);
+}
+
 void assign_polygons(Call& call, py::handle value, const char* arg) {
   call.polygons = cv::to_polygons(value, arg);
 }
@@ -121,6 +126,13 @@ std::vector<Parameter> build_table() {
       "merge_tolerance", fs_times(d::kMergeToleranceFraction),
       "Curves whose ends meet within this are joined before inflating; <= 0 switches it off.",
       "--merge-tolerance", "T"));
+  t.push_back({"keep_components", Kind::kOptionalBool,
+               &assign<&P::keep_components, &to_optional_bool>,
+               d::kKeepComponents ? "True" : "False",
+               "Pruning never removes a connected part whole: a dot, a small closed shape or a "
+               "short separate stroke keeps its longest path. topologize_polygons and scans "
+               "keep them unless told not to.",
+               "--keep-components", ""});
   return t;
 }
 
@@ -166,8 +178,9 @@ const KindText& text_of(Kind kind) {
       {"bool", "bool, default False"},
       {"optional widths", "list of lists of float, optional"},
       {"polygons", "sequence of (outer, holes)"},
+      {"optional bool", "bool, optional"},
   };
-  static_assert(std::size(kTexts) == static_cast<std::size_t>(Kind::kPolygons) + 1);
+  static_assert(std::size(kTexts) == static_cast<std::size_t>(Kind::kOptionalBool) + 1);
   return kTexts[static_cast<std::size_t>(kind)];
 }
 
@@ -251,6 +264,8 @@ const Signature& topologize_polygons_signature() {
   static const Signature s = [] {
     Signature polygons{"topologize_polygons", {"polygons", "feature_size", "buffer_distance"}, 2};
     polygons.optional.emplace_back("buffer_distance", "feature_size / 2");
+    polygons.optional.emplace_back("keep_components",
+                                   defaults::kKeepComponentsOfAreas ? "True" : "False");
     for (const Parameter& p : parameters()) {
       if (!is_required(p) && p.name != "per_curve_widths" && p.name != "merge_tolerance") {
         polygons.params.push_back(p.name);
@@ -381,14 +396,34 @@ py::tuple export_parameters() {
   return out;
 }
 
+namespace {
+
+const std::vector<const Signature*>& all_signatures() {
+  static const std::vector<const Signature*> all{
+      &inflate_curves_signature(),     &triangulate_curves_signature(),
+      &topologize_signature(),         &topologize_tiled_signature(),
+      &topologize_polygons_signature(), &batch_job_fields()};
+  return all;
+}
+
+}  // namespace
+
 py::dict export_signatures() {
   py::dict out;
-  for (const Signature* s :
-       {&inflate_curves_signature(), &triangulate_curves_signature(), &topologize_signature(),
-        &topologize_tiled_signature(), &topologize_polygons_signature(), &batch_job_fields()}) {
+  for (const Signature* s : all_signatures()) {
     py::tuple names(s->params.size());
     for (std::size_t i = 0; i < s->params.size(); ++i) names[i] = std::string(s->params[i]);
     out[py::str(s->name)] = std::move(names);
+  }
+  return out;
+}
+
+py::dict export_signature_defaults() {
+  py::dict out;
+  for (const Signature* s : all_signatures()) {
+    py::dict rules;
+    for (const auto& [name, rule] : s->optional) rules[py::str(std::string(name))] = rule;
+    out[py::str(s->name)] = std::move(rules);
   }
   return out;
 }

@@ -24,7 +24,8 @@ enum class Kind : std::uint8_t {
   kOptionalInt,
   kBool,
   kOptionalWidths,
-  kPolygons
+  kPolygons,
+  kOptionalBool
 };
 
 // One call's converted arguments: the input and the options.
@@ -83,5 +84,7 @@ std::string batch_docstring(std::string_view summary, std::string_view returns);
 // The table for Python: a tuple of dicts, and the signatures by function name.
 py::tuple export_parameters();
 py::dict export_signatures();
+// Per function name, the defaults it states for options other functions default otherwise.
+py::dict export_signature_defaults();
 
 }  // namespace linetopo::py_params

@@ -140,6 +140,30 @@ TEST(PruneShortTips, Cases) {
   EXPECT_EQ(prune_short_tips(g, 1.0).edges, (Edges{{5, 6}, {5, 7}}));
 }
 
+TEST(PruneShortTips, KeepingComponentsLeavesEachItsLongestPath) {
+  // A short isolated path, a small star of three tips (0.5, 0.25 and 0.4 long) and a junction
+  // with two long tips and a short one: short tips pruned at L = 1, whole components too unless
+  // components are kept.
+  Graph g{{{0, 0}, {0.3, 0}, {0.6, 0}}, {{0, 1}, {1, 2}}};
+  const std::size_t star = g.nodes.size();
+  g.nodes.push_back({10, 0});
+  add_path(g, star, {{10.25, 0}, {10.5, 0}});
+  add_path(g, star, {{10, 0.25}});
+  add_path(g, star, {{9.7, 0}, {9.6, 0}});
+  const std::size_t j = g.nodes.size();
+  g.nodes.push_back({20, 0});
+  add_path(g, j, {{20, 5}});
+  add_path(g, j, {{20, -5}});
+  add_path(g, j, {{20.5, 0}});
+  const Edges long_tips{{j, j + 1}, {j, j + 2}};
+  EXPECT_EQ(prune_short_tips(g, 1.0).edges, long_tips);
+  const Graph kept = prune_short_tips(g, 1.0, true);
+  EXPECT_EQ(kept.edges, (Edges{{0, 1}, {1, 2}, {star, star + 1}, {star + 1, star + 2},
+                               {star, star + 4}, {star + 4, star + 5}, {j, j + 1}, {j, j + 2}}));
+  // Off, nothing changes: the spec's isolated path below L still goes.
+  EXPECT_TRUE(prune_short_tips({{{0, 0}, {0.9, 0}}, {{0, 1}}}, 1.0).edges.empty());
+}
+
 TEST(ExtractChains, LoopsAndPathsStartWhereExpected) {
   // A square loop starts at its lowest node, heading to that node's first neighbour.
   const Points sq{{0, 0}, {1, 0}, {1, 1}, {0, 1}};

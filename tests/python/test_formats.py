@@ -318,3 +318,14 @@ def test_geojson_without_crs_is_longitude_latitude_when_sizes_are_metres(tmp_pat
     if projected:  # lengths in metres, coordinates back in degrees, no crs member
         assert 300 < max(columns["length"]) < 400 and all(9 < x < 11 for x, _ in lines[0])
         assert "crs" not in json.loads(out.read_text())
+
+
+@pytest.mark.parametrize("extra, paths", [([], 2), (["--no-keep-components"], 1)])
+def test_an_svg_drawing_keeps_its_dots(monkeypatch, capsys, extra, paths):
+    # A stem and, above it, a dot drawn as one short stroke as wide as the stem.
+    pytest.importorskip("svgelements")
+    text = svg_text(["M50,90 L50,30", "M50,20 L50,18"])
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(text.encode())))
+    assert main(["centerline", "-", "-o", "-", "--format", "svg", *extra]) == 0
+    root = ET.fromstring(capsys.readouterr().out)
+    assert len(list(root.iter(f"{SVG_NS}path"))) == paths

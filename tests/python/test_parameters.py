@@ -17,6 +17,7 @@ ANNOTATIONS = {
     "optional int": "int | None",
     "bool": "bool",
     "optional widths": "Sequence[Sequence[SupportsFloat]] | None",
+    "optional bool": "bool | None",
 }
 
 
@@ -42,7 +43,7 @@ def test_batch_jobs_and_signatures_use_only_table_options():
         assert set(names) <= set(TABLE)
     # A job has no per-vertex widths and returns no widths; every other option is there.
     assert set(TABLE) - set(_internal._SIGNATURES["topologize_batch job"]) == {
-        "per_curve_widths", "compute_widths", "tile_size", "polygons"}
+        "per_curve_widths", "compute_widths", "tile_size", "polygons", "keep_components"}
 
 
 def test_command_line_takes_every_option_but_the_data():
@@ -71,8 +72,8 @@ def test_readme_table_matches():
 
 def documented_default(rule, fs):
     """The value a parameter's documented default stands for, or None when it names no value."""
-    if rule == "False":
-        return False
+    if rule in ("False", "True"):
+        return rule == "True"
     for pattern, value in ((r"([\d.]+)", lambda k: k), (r"([\d.]+) × fs", lambda k: k * fs),
                            (r"fs / ([\d.]+)", lambda k: fs / k)):
         m = re.fullmatch(pattern, rule)
@@ -82,10 +83,11 @@ def documented_default(rule, fs):
 
 
 FS = 2.0
-# A scribble, and a bent line drawn as two strokes whose ends lie 0.023 apart: joined only from
-# a merge tolerance of that much.
+# A scribble, a bent line drawn as two strokes whose ends lie 0.023 apart (joined only from a
+# merge tolerance of that much) and a speck that pruning removes whole unless components are kept.
 CURVES = scribble(4, strokes=30, points=60, size=60.0) + [[(80.0, 0.0), (90.0, 0.0)],
-                                                          [(90.023, 0.0), (95.0, 8.0)]]
+                                                          [(90.023, 0.0), (95.0, 8.0)],
+                                                          [(120.0, 0.0), (121.0, 0.0)]]
 DEFAULTS = {name: documented_default(p["rule"], FS) for name, p in TABLE.items()}
 CALLS = {
     "topologize": lambda **kw: _internal.topologize(CURVES, 1.0, FS, **kw),
@@ -97,8 +99,15 @@ CALLS = {
     "topologize_batch job": lambda **kw: _internal.topologize_batch(
         [(CURVES, 1.0, FS) + tuple(kw.get(n) for n in _internal._SIGNATURES["topologize_batch job"][3:])])[0],
 }
+
+def default_of(entry, name):
+    """The default the entry point documents for an option: its own, else the table's."""
+    own = _internal._SIGNATURE_DEFAULTS[entry].get(name)
+    return DEFAULTS.get(name) if own is None else documented_default(own, FS)
+
+
 CASES = [(entry, name) for entry in CALLS for name in _internal._SIGNATURES[entry]
-         if DEFAULTS.get(name) is not None]
+         if default_of(entry, name) is not None]
 
 
 @pytest.mark.parametrize("entry, name", CASES)
@@ -106,7 +115,8 @@ def test_each_documented_default_is_the_one_used(entry, name):
     """Giving a documented default explicitly changes nothing, and the input is one on which a
     different value would show."""
     call = CALLS[entry]
-    implicit, explicit = call(), call(**{name: DEFAULTS[name]})
+    default = default_of(entry, name)
+    implicit, explicit = call(), call(**{name: default})
     assert explicit == implicit
-    other = not DEFAULTS[name] if isinstance(DEFAULTS[name], bool) else 1.3 * DEFAULTS[name]
+    other = not default if isinstance(default, bool) else 1.3 * default
     assert call(**{name: other}) != implicit

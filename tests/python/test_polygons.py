@@ -155,3 +155,19 @@ def test_command_line_on_lines_and_polygons_and_filled_drawings(tmp_path, capsys
     [path] = ET.parse(picture).getroot().iter("{http://www.w3.org/2000/svg}path")
     assert path.get("stroke") == "#ff0000"
     assert "data-stroke" not in path.keys()  # a fill has no stroke, not the text "None"
+
+
+@pytest.mark.parametrize("keep, chains", [(None, 2), (True, 2), (False, 1)])
+def test_a_dot_beside_a_stem_is_kept_by_default(keep, chains):
+    # The dot of an i: an 8 x 8 square beside an 8 x 60 bar, its whole skeleton below the tip
+    # length, kept unless asked not to.
+    stem = ([(0, 0), (8, 0), (8, 60), (0, 60)], [])
+    dot = ([(0, 70), (8, 70), (8, 78), (0, 78)], [])
+    options = {} if keep is None else {"keep_components": keep}
+    result = topologize_polygons([stem, dot], 8.0, **options)
+    assert len(result[0]) == chains
+    if chains == 2:
+        assert all(70 < y < 78 for x, y in result[0][0])
+    # Curves keep the old default: a speck goes, unless kept.
+    lines = [[(0, 0), (0, 60)], [(0, 70), (0, 71)]]
+    assert len(topologize(lines, 4, 8, keep_components=keep)[0]) == (2 if keep else 1)

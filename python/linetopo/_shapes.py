@@ -107,7 +107,7 @@ def fitted(lines: list, args: argparse.Namespace, source: formats.Source,
 def feature_size_source(source: formats.Source) -> str:
     """Where the feature size came from when none was given, for the note that says so."""
     if source.image is not None:
-        return "the mean stroke width (twice the ink's area over its outline)"
+        return "the median stroke width (along the middle of the ink's strokes)"
     if source.drawing is None or source.drawing.paths:
         return "the median stroke width"
     return "the median width (twice the area over the outline) of the filled shapes"

@@ -41,8 +41,8 @@ def _non_negative_int(text: str) -> int:
 _CLI_DEFAULTS = {
     "buffer_distance": "half the feature size",
     "tile_size": "no tiles, one call for the whole input",
-    "feature_size": "the median stroke width for SVG input, the mean width of the ink for an "
-                    "image, required otherwise",
+    "feature_size": "the median stroke width for SVG input and for an image, required "
+                    "otherwise",
     "keep_components": "on for SVG, images and polygons, off for other lines",
 }
 # Said in --help, and in every message about sizes of such data.

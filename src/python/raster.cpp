@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "pipeline/settings.hpp"
 #include "python/convert.hpp"
 #include "python/interrupt.hpp"
 #include "python/parameters.hpp"
+#include "raster/stroke_width.hpp"
 #include "raster/trace.hpp"
 
 namespace py = pybind11;
@@ -20,8 +22,8 @@ namespace linetopo::py_raster {
 namespace {
 
 // Traces the ink of the image (width x height bytes, row by row) and returns the centerline
-// result with the feature size used: the one given, else the ink's mean stroke width, twice its
-// area over the length of its outline. Options given as None take the scan's defaults.
+// result with the feature size used: the one given, else the median width of the ink's strokes
+// (median_stroke_width). Options given as None take the scan's defaults.
 // source_bytes, the size of the file the image was read from, sets the outline's budget.
 py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t height,
                      double threshold, bool light_ink, py::handle feature_size,
@@ -32,22 +34,19 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
   }
   const GreyView view{static_cast<const std::uint8_t*>(info.ptr), width, height, width};
   const std::size_t max_points = outline_point_limit(source_bytes);
+  const bool measure = feature_size.is_none();
+  std::optional<double> stroke;
   std::vector<Ring> rings = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
+    if (measure) stroke = median_stroke_width(view, threshold, light_ink, cancelled);
     InkOutline ink = trace_ink(view, threshold, light_ink, cancelled, max_points);
     std::vector<Ring> all = std::move(ink.outer);
     for (Ring& hole : ink.holes) all.push_back(std::move(hole));
     return all;
   });
   double fs = 0.0;
-  if (feature_size.is_none()) {
-    double area = 0.0;
-    double outline = 0.0;
-    for (const Ring& r : rings) {
-      area += signed_area(r);
-      outline += ring_length(r);
-    }
-    if (!(outline > 0.0 && area > 0.0)) return py::make_tuple(py::none(), 0.0);
-    fs = 2.0 * area / outline;
+  if (measure) {
+    if (!stroke || rings.empty()) return py::make_tuple(py::none(), 0.0);
+    fs = *stroke;
   } else {
     fs = cv::to_double(feature_size, "feature_size");
   }

@@ -3,8 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
+#include "raster/stroke_width.hpp"
 #include "raster/trace.hpp"
 
 namespace linetopo {
@@ -67,6 +69,60 @@ TEST(TraceInk, EmptyAndBadInput) {
   im.pixels[1 * 4 + 1] = 0;
   im.pixels[2 * 4 + 2] = 0;
   EXPECT_EQ(trace_ink(im.view(), 128, false).outer.size(), 2u);
+}
+
+TEST(StrokeWidth, TheStrokesNotTheBlobsOrTheMargin) {
+  // Strokes of an odd number of pixels give their width, wherever they lie and however they
+  // turn; a dark margin and a large blob do not move the median.
+  for (const std::size_t width : {1U, 3U, 5U, 7U}) {
+    Image im = paper(300, 200);
+    for (std::size_t k = 0; k < 6; ++k) {
+      for (std::size_t r = 20 + 30 * k; r < 20 + 30 * k + width; ++r) {
+        for (std::size_t c = 10; c < 200; ++c) im.pixels[r * 300 + c] = 0;  // across
+      }
+    }
+    for (std::size_t r = 10; r < 190; ++r) {
+      for (std::size_t c = 230; c < 230 + width; ++c) im.pixels[r * 300 + c] = 0;  // down
+    }
+    for (std::size_t r = 0; r < 200; ++r) {
+      for (std::size_t c = 270; c < 300; ++c) im.pixels[r * 300 + c] = 20;  // the margin
+    }
+    const std::optional<double> found = median_stroke_width(im.view(), 128, false);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_DOUBLE_EQ(*found, static_cast<double>(width));
+    // The same inverted, as light ink.
+    for (std::uint8_t& v : im.pixels) v = static_cast<std::uint8_t>(255 - v);
+    EXPECT_DOUBLE_EQ(*median_stroke_width(im.view(), 128, true), static_cast<double>(width));
+  }
+  // Specks of noise on the paper and pinholes in the ink, one or two pixels each, are left
+  // out: two thousand of them do not move the median of five wide strokes.
+  Image noisy = paper(300, 200);
+  for (std::size_t k = 0; k < 5; ++k) {
+    for (std::size_t r = 20 + 35 * k; r < 31 + 35 * k; ++r) {
+      for (std::size_t c = 10; c < 290; ++c) noisy.pixels[r * 300 + c] = 0;
+    }
+  }
+  std::mt19937 rng(3);
+  for (int k = 0; k < 2000; ++k) {
+    const std::size_t r = 2 + rng() % 196;
+    const std::size_t c = 2 + rng() % 294;
+    const std::uint8_t v = noisy.pixels[r * 300 + c] == 0 ? 255 : 0;
+    noisy.pixels[r * 300 + c] = v;
+    if (k % 3 == 0) noisy.pixels[r * 300 + c + 1] = v;
+  }
+  EXPECT_NEAR(*median_stroke_width(noisy.view(), 128, false), 11.0, 1.0);
+  // A filled disc alone: about its diameter (a digital disc has a few medial pixels near its
+  // centre).
+  Image disc = paper(41, 41);
+  for (std::size_t r = 0; r < 41; ++r) {
+    for (std::size_t c = 0; c < 41; ++c) {
+      const double dx = static_cast<double>(c) - 20.0;
+      const double dy = static_cast<double>(r) - 20.0;
+      if (dx * dx + dy * dy <= 15.0 * 15.0) disc.pixels[r * 41 + c] = 0;
+    }
+  }
+  EXPECT_NEAR(*median_stroke_width(disc.view(), 128, false), 30.0, 2.0);
+  EXPECT_FALSE(median_stroke_width(paper(5, 5).view(), 128, false).has_value());
 }
 
 }  // namespace

@@ -334,7 +334,8 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     if settings["keep_components"] is None and source.drawing is not None:
         settings["keep_components"] = True
     if source.image is not None:
-        result, fs = _shapes.run_image(args, source.image, settings)
+        result, fs, image_notes = _shapes.run_image(args, source.image, settings)
+        notes += image_notes
         buffer, frame = fs / 2, _frame.Frame(None, units="pixels")
     else:
         if buffer is None:

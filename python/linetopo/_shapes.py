@@ -4,6 +4,7 @@ written back as smooth curves."""
 from __future__ import annotations
 
 import argparse
+import warnings
 
 from .io import formats
 
@@ -56,22 +57,29 @@ def run_polygons(polygons: list, curves: list, buffer: float, fs: float,
 
 
 def run_image(args: argparse.Namespace, image: tuple[bytes | bytearray, int, int],
-              settings: dict) -> tuple[tuple, float]:
-    """The centerline of a scan's ink, and the feature size it took."""
+              settings: dict) -> tuple[tuple, float, list[str]]:
+    """The centerline of a scan's ink, the feature size it took and the notes to print."""
     from . import raster
     from ._internal import _raster
 
     pixels, width, height = image
-    threshold = raster.otsu_threshold(pixels) if args.threshold is None else args.threshold
+    local = args.threshold == raster.LOCAL
+    global_level = args.threshold is None or local
+    threshold = raster.otsu_threshold(pixels) if global_level else args.threshold
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", raster.PhotoWarning)
+        if not local:
+            raster.warn_if_photo(pixels)
+    notes = [f"warning: {w.message}" for w in caught]
     options = {k: v for k, v in settings.items() if k != "merge_tolerance" and v is not None}
     result, fs = _raster.centerline(pixels, width, height, threshold, bool(args.invert),
                                     args.feature_size, options,
-                                    raster.encoded_size(args.input, width * height))
+                                    raster.encoded_size(args.input, width * height), local)
     if result is None:
         side = "lighter" if args.invert else "darker"
         raise UsageError(f"no ink in {args.input}: no pixel is {side} than the threshold "
                          f"{threshold:g}" + ("" if args.invert else " (--invert takes light ink)"))
-    return result, fs
+    return result, fs, notes
 
 
 def image_frame(image: tuple[bytes | bytearray, int, int]) -> dict[str, str]:

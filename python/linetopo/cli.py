@@ -26,6 +26,11 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"{self.prog}: error: {message}\n")
 
 
+def _threshold(text: str) -> float | str:
+    """A grey level, or "local"."""
+    return text if text == "local" else float(text)
+
+
 def _non_negative_int(text: str) -> int:
     try:
         value = int(text)
@@ -140,9 +145,10 @@ def _build_parser() -> argparse.ArgumentParser:
     line.add_argument("--strokes", action="store_true",
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
-    line.add_argument("--threshold", metavar="T", type=float,
+    line.add_argument("--threshold", metavar="T", type=_threshold,
                       help="for an image: the grey level (0 to 255) between ink and paper "
-                      "(default: Otsu's, which splits the grey levels best)")
+                      "(default: Otsu's, which splits the grey levels best), or local: each "
+                      "pixel against the grey levels around it, for pages lit unevenly")
     line.add_argument("--invert", action="store_true",
                       help="for an image: the ink is light on dark paper")
     line.add_argument("--curves", metavar="TOL", type=float,

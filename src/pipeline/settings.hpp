@@ -41,6 +41,10 @@ inline constexpr double kSimplificationDivisor = 10.0;
 // Pixels, not a multiple of fs: chains traced from a scan are simplified at no more than this,
 // the precision of a traced outline, so that a wide stroke's centerline stays on its pixels.
 inline constexpr double kScanSimplificationPixels = 0.5;
+// A local threshold weighs the grey levels within a window of this x fs a side, and at least
+// kLocalWindowPixels (pixels).
+inline constexpr double kLocalWindowFeatureSizes = 6.0;
+inline constexpr double kLocalWindowPixels = 15.0;
 // Pixels: a traced outline whose points lie, at the median, farther than this from the midpoint
 // of their neighbours is noisy, and smoothed once.
 inline constexpr double kScanJitterPixels = 0.25;

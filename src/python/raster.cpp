@@ -11,6 +11,7 @@
 #include "python/convert.hpp"
 #include "python/interrupt.hpp"
 #include "python/parameters.hpp"
+#include "raster/local_threshold.hpp"
 #include "raster/stroke_width.hpp"
 #include "raster/trace.hpp"
 
@@ -27,12 +28,34 @@ namespace {
 // source_bytes, the size of the file the image was read from, sets the outline's budget.
 py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t height,
                      double threshold, bool light_ink, py::handle feature_size,
-                     const py::dict& options, std::size_t source_bytes) {
+                     const py::dict& options, std::size_t source_bytes, bool local) {
   const py::buffer_info info = pixels.request();
   if (info.itemsize != 1 || static_cast<std::size_t>(info.size) != width * height) {
     throw py::value_error("pixels must hold width x height bytes");
   }
-  const GreyView view{static_cast<const std::uint8_t*>(info.ptr), width, height, width};
+  GreyView view{static_cast<const std::uint8_t*>(info.ptr), width, height, width};
+  std::vector<std::uint8_t> recentred;
+  if (local) {
+    // The window follows the strokes, measured first against the global threshold.
+    std::optional<double> stroke;
+    if (feature_size.is_none()) {
+      stroke = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
+        return median_stroke_width(view, threshold, light_ink, cancelled);
+      });
+      if (!stroke) return py::make_tuple(py::none(), 0.0);
+    } else {
+      stroke = cv::to_double(feature_size, "feature_size");
+    }
+    const double side = std::max(defaults::kLocalWindowPixels,
+                                 defaults::kLocalWindowFeatureSizes * *stroke);
+    const auto window = static_cast<std::size_t>(std::min(side, 1e9));
+    recentred = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
+      return recentre_locally(view, window, light_ink, cancelled);
+    });
+    view = {recentred.data(), width, height, width};
+    threshold = kRecentredThreshold;
+    light_ink = false;
+  }
   const std::size_t max_points = outline_point_limit(source_bytes);
   const bool measure = feature_size.is_none();
   std::optional<double> stroke;
@@ -78,7 +101,7 @@ void register_raster(py::module_& m) {
   py::module_ raster = m.def_submodule("_raster", "The centerline of a grey image's ink.");
   raster.def("centerline", &centerline, py::arg("pixels"), py::arg("width"), py::arg("height"),
              py::arg("threshold"), py::arg("light_ink"), py::arg("feature_size"),
-             py::arg("options"), py::arg("source_bytes"));
+             py::arg("options"), py::arg("source_bytes"), py::arg("local") = false);
   // Before an image is decoded, from the size its header gives.
   raster.def("check_pixels", &check_pixel_budget, py::arg("width"), py::arg("height"));
 }

@@ -24,7 +24,7 @@ def drawing(ink=0, paper=255, mode="L"):
 
 def test_the_centerline_of_a_drawn_t_and_ring():
     (chains, nodes, ids, _), fs = centerline(drawing())
-    assert fs == pytest.approx(WIDTH, rel=0.2)  # the ink's mean width
+    assert fs == pytest.approx(WIDTH, rel=0.2)  # the strokes' median width
     loops = [c for c, (s, e) in zip(chains, ids) if s == e]
     assert len(loops) == 1 and all(abs(math.dist(p, (110.5, 170.5)) - 44.5) < 2 for p in loops[0])
     degrees = {}
@@ -215,3 +215,35 @@ def test_the_threshold_means_the_same_to_otsu_and_the_tracer(threshold):
     else:
         with pytest.raises(ValueError, match="threshold must be a grey level from 0 to 255"):
             centerline(adjacent, threshold=threshold)
+
+
+def uneven_page():
+    """Three strokes 5 pixels wide, 60 levels darker than the paper, which darkens from 240 on
+    the right to 80 on the left: no one level parts ink from paper."""
+    image = PIL.new("L", (600, 200))
+    image.putdata([round(80 + 160 * x / 599) for _y in range(200) for x in range(600)])
+    pen = ImageDraw.Draw(image)
+    for k, y in enumerate((50, 100, 150)):
+        for x in range(40 + 40 * k, 560 - 40 * k):
+            level = image.getpixel((x, y)) - 60
+            pen.line([(x, y - 2), (x, y + 2)], fill=level)
+    return image
+
+
+def test_a_page_lit_unevenly_needs_the_local_threshold():
+    image = uneven_page()
+    with pytest.warns(UserWarning, match="do not split cleanly.*try the local threshold"):
+        (chains, _, _, _), _ = centerline(image)
+    assert len(chains) != 3
+    (chains, _, _, _), fs = centerline(image, threshold="local")
+    assert fs == pytest.approx(5, abs=1) and len(chains) == 3
+    rows = sorted(sum(y for _x, y in c) / len(c) for c in chains)
+    assert all(abs(y - expected) < 1.5 for y, expected in zip(rows, (50.5, 100.5, 150.5)))
+
+
+def test_the_feature_size_follows_the_strokes_not_a_dark_margin():
+    # Thin strokes and a dark band down one side, which holds most of the ink.
+    image = drawing()
+    ImageDraw.Draw(image).rectangle([(330, 70), (399, 299)], fill=0)
+    _, fs = centerline(image)
+    assert fs == pytest.approx(WIDTH, rel=0.2)

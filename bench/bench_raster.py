@@ -62,6 +62,7 @@ Measures, per sketch and method, distances in pixels (drawing-unit distance x s)
   within over the sum of lengths; "worst" is the lowest per-sketch share.
 - V covered: the same the other way round, V's length within 1.5 px of the result; a missing
   branch shows here.
+- ends: the share of V's tips (its stroke ends) that the result reaches within 1.5 px.
 - tips: nodes of degree 1 (one chain end there; for skan, the path ends so counted).
 - dead ends: the branches (maximal paths through nodes of degree 2) with a tip.
 - spurious: dead ends more than half of whose samples (every 0.25 px) lie farther than 1.5 px
@@ -233,20 +234,34 @@ class Row:
     tips: int = 0
     dead: int = 0
     spurious: int = 0
+    ends: int = 0
+    reached: int = 0
     time: float = 0.0
     fs: list = field(default_factory=list)
     shares: list = field(default_factory=list)
     timed: bool = True
 
     def add(self, other):
-        for name in ("length", "within", "known", "covered", "tips", "dead", "spurious", "time"):
+        for name in ("length", "within", "known", "covered", "tips", "dead", "spurious", "ends",
+                     "reached", "time"):
             setattr(self, name, getattr(self, name) + getattr(other, name))
         self.fs += other.fs
         self.shares += other.shares
         self.timed = self.timed and other.timed
 
 
-def measure(edges, vector, vector_samples, scale):
+def tip_points(edges):
+    """The positions of the nodes of degree 1 of (u, v, points) edges."""
+    degree = {}
+    for u, v, _ in edges:
+        degree[u] = degree.get(u, 0) + 1
+        degree[v] = degree.get(v, 0) + 1
+    ends = [pts[0] for u, _, pts in edges if degree[u] == 1]
+    ends += [pts[-1] for _, v, pts in edges if degree[v] == 1]
+    return np.asarray(ends, dtype=float).reshape(-1, 2)
+
+
+def measure(edges, vector, vector_samples, scale, vector_ends=None):
     """The measures of a result given as (u, v, points) edges in drawing units."""
     row = Row()
     lines = [pts for _, _, pts in edges]
@@ -262,6 +277,10 @@ def measure(edges, vector, vector_samples, scale):
         dv = np.full(len(vmids), math.inf)
     row.known = float(vlens.sum()) * scale
     row.covered = float(vlens[dv <= TOL].sum()) * scale
+    if vector_ends is not None:
+        row.ends = len(vector_ends)
+        if lines and len(vector_ends):
+            row.reached = int((Near(lines, scale).distance(vector_ends) <= TOL).sum())
     found, row.tips = branches(edges)
     for pts, tips in found:
         if not tips:
@@ -350,6 +369,10 @@ def main():
     ap.add_argument("--simplification", type=float)
     ap.add_argument("--junction-merge-fraction", type=float)
     ap.add_argument("--boundary-simplification", type=float)
+    ap.add_argument("--tip-rule", choices=("length", "protrusion"),
+                    help="ours: how tips are measured (default: protrusion, the scans' rule)")
+    ap.add_argument("--keep-components", action=argparse.BooleanOptionalAction,
+                    help="ours: keep components pruning would empty (default: on for scans)")
     ap.add_argument("--vector-simplification", default=0.0,
                     type=lambda v: None if v == "default" else float(v),
                     help="V: topologize's simplification (default 0; 'default': fs / 10)")
@@ -372,7 +395,8 @@ def main():
                          ) from None
     opts = {k: getattr(args, k) for k in
             ("min_tip_fraction", "simplification", "junction_merge_fraction",
-             "boundary_simplification") if getattr(args, k) is not None}
+             "boundary_simplification", "tip_rule", "keep_components")
+            if getattr(args, k) is not None}
     raster_fs = args.fs if args.raster_fs is None else args.raster_fs
     sketches = [read_scap(p) for p in paths]
     warm_up()
@@ -404,7 +428,8 @@ def main():
                else f", simplification {args.vector_simplification:g}")
     print(f"V = topologize(strokes, buffer {args.buffer:g}, fs {args.fs:g}{v_extra}): "
           f"{sum(len(v) for v in vectors)} chains, {v_tips} tips, {v_dead} dead ends")
-    extra = "".join(f", {k}={v:g}" for k, v in opts.items())
+    extra = "".join(f", {k}={v!r}" if isinstance(v, (str, bool)) else f", {k}={v:g}"
+                    for k, v in opts.items())
     print(f"ours: raster.centerline(img, feature_size={raster_fs:g} x scale{extra}); "
           f"skimage: pruned below {args.prune_fraction:g} x {args.fs:g} x scale; "
           f"supersample {args.supersample}, margin {args.margin:g} px, repeat {args.repeat}")
@@ -425,6 +450,7 @@ def main():
             v_lines = [pts for _, _, pts in vector_edges]
             vector = Near(v_lines, scale)
             v_samples = pieces(v_lines, STEP / scale)
+            v_ends = tip_points(vector_edges)
             rows = {}
             ceiling.add(measure(vector_edges, Near(exact_lines, scale), pieces([], 1.0), scale))
 
@@ -433,7 +459,7 @@ def main():
                 partial(raster.centerline, img, feature_size=fs_px, **opts), args.repeat)
             chains, _, ids, _ = result if result is not None else ([], [], [], [])
             rows["ours"] = measure(chain_edges(chains, ids, corner, scale), vector, v_samples,
-                                   scale)
+                                   scale, v_ends)
             rows["ours"].time, rows["ours"].fs = t, [fs_used / scale]
             if simplified:
                 against_default.add(measure(chain_edges(chains, ids, corner, scale),
@@ -442,18 +468,18 @@ def main():
             (result, fs_used), t = timed(partial(raster.centerline, img, **opts), args.repeat)
             chains, _, ids, _ = result if result is not None else ([], [], [], [])
             rows["ours default fs"] = measure(chain_edges(chains, ids, corner, scale), vector,
-                                              v_samples, scale)
+                                              v_samples, scale, v_ends)
             rows["ours default fs"].time = t
             rows["ours default fs"].fs = [fs_used / scale]
 
             prune_px = args.prune_fraction * args.fs * scale
             (skeleton, pruned), t = timed(partial(skimage_pruned, img, prune_px), args.repeat)
             rows["skimage pruned"] = measure(skan_edges(pruned, corner, scale), vector,
-                                             v_samples, scale)
+                                             v_samples, scale, v_ends)
             rows["skimage pruned"].time = t
             rows["skimage pruned"].fs = [args.fs]
             rows["skeleton unpruned"] = measure(skan_edges(skeleton, corner, scale), vector,
-                                                v_samples, scale)
+                                                v_samples, scale, v_ends)
             rows["skeleton unpruned"].timed = False
 
             ratios.append(rows["skimage pruned"].time / rows["ours"].time)
@@ -497,8 +523,8 @@ def main():
 def print_rows(rows, indent):
     base = rows["ours"].time
     print(f"{indent}{'method':<18} {'fs units':>9} {'length px':>10} {'within':>7} "
-          f"{'worst':>6} {'V covered':>9} {'tips':>5} {'dead ends':>9} {'spurious':>8} "
-          f"{'time ms':>8} {'x ours':>6}")
+          f"{'worst':>6} {'V covered':>9} {'ends':>6} {'tips':>5} {'dead ends':>9} "
+          f"{'spurious':>8} {'time ms':>8} {'x ours':>6}")
     for name, row in rows.items():
         fs = f"{statistics.mean(row.fs):9.2f}" if row.fs else f"{'-':>9}"
         within = 100 * row.within / row.length if row.length else 0.0
@@ -508,8 +534,10 @@ def print_rows(rows, indent):
             t, x = f"{1000 * row.time:8.1f}", f"{row.time / base:6.2f}"
         else:
             t, x = f"{'-':>8}", f"{'-':>6}"
+        ends = 100 * row.reached / row.ends if row.ends else 0.0
         print(f"{indent}{name:<18} {fs} {row.length:10.0f} {within:6.1f}% {worst:5.1f}% "
-              f"{covered:8.1f}% {row.tips:5d} {row.dead:9d} {row.spurious:8d} {t} {x}")
+              f"{covered:8.1f}% {ends:5.1f}% {row.tips:5d} {row.dead:9d} {row.spurious:8d} "
+              f"{t} {x}")
 
 
 if __name__ == "__main__":

@@ -38,6 +38,7 @@ def topologize(
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
     keep_components: bool | None = None,
+    tip_rule: str | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_tiled(
     curves: Sequence[Curve],
@@ -56,6 +57,7 @@ def topologize_tiled(
     boundary_simplification: SupportsFloat | None = None,
     merge_tolerance: SupportsFloat | None = None,
     keep_components: bool | None = None,
+    tip_rule: str | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def density_centerline(
     curves: Sequence[Curve],
@@ -82,6 +84,7 @@ def topologize_polygons(
     resample: SupportsFloat | None = None,
     boundary_simplification: SupportsFloat | None = None,
     keep_components: bool | None = None,
+    tip_rule: str | None = None,
 ) -> tuple[list[list[Point]], list[Point], list[tuple[int, int]], list[list[float]]]: ...
 def topologize_batch(
     jobs: Sequence[tuple[Any, ...]],

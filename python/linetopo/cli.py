@@ -49,13 +49,16 @@ _CLI_DEFAULTS = {
     "feature_size": "the median stroke width for SVG input and for an image, required "
                     "otherwise",
     "keep_components": "on for SVG, images and polygons, off for other lines",
+    "tip_rule": "protrusion for images and polygons, length for lines",
+    "min_tip_fraction": "2 for lines, 1 for images and polygons (by protrusion)",
 }
 # Said in --help, and in every message about sizes of such data.
 _SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
           "is not a ground metre at the data (Web Mercator, feet): there they are ground metres, "
           "worked in the data's UTM zone, and the result goes back to the data's CRS.")
 _CLI_TYPES: dict[str, Callable[[str], Any]] = {
-    "float": float, "optional float": float, "optional int": _non_negative_int}
+    "float": float, "optional float": float, "optional int": _non_negative_int,
+    "optional text": str}
 
 
 def _add_options(parser: argparse.ArgumentParser) -> None:

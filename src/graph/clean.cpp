@@ -1,6 +1,7 @@
 // Cleans a graph: tips shorter than a length pruned, junctions closer than a distance merged.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <queue>
 #include <string>
@@ -37,16 +38,17 @@ void build_incidence(const Graph& graph, const std::vector<char>& alive, Adjacen
       incidence);
 }
 
-// The alive edges from tip t up to the first node whose degree is not 2, into walk; returns
-// their length.
+// The alive edges from tip t up to the first node whose degree is not 2, into walk, and that
+// node into `end`; returns their length.
 double walk_tip(const Graph& graph, const Adjacency& incidence, const std::vector<char>& alive,
                 const std::vector<std::size_t>& degree, std::size_t t,
-                std::vector<std::size_t>& walk) {
+                std::vector<std::size_t>& walk, std::size_t& end) {
   const std::vector<Point>& pos = graph.nodes;
   walk.clear();
   double length = 0.0;
   std::size_t prev = kNone;
   std::size_t cur = t;
+  end = t;
   while (true) {
     std::size_t found = kNone;
     std::size_t other = kNone;
@@ -69,6 +71,7 @@ double walk_tip(const Graph& graph, const Adjacency& incidence, const std::vecto
     walk.push_back(found);
     if (walk.size() > graph.edges.size()) throw InternalError("internal error: tip walk cycles");
     length += dist(pos[graph.edges[found].first], pos[graph.edges[found].second]);
+    end = other;
     if (degree[other] != 2) break;
     prev = cur;
     cur = other;
@@ -328,7 +331,8 @@ Graph merge_close_junctions(const Graph& graph, double merge_distance) {
   return compact(graph, merge_paths(graph, adj, candidates, merge_distance));
 }
 
-Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components) {
+Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components,
+                       const std::function<double(const Point&)>& junction_reach) {
   check_edges(graph);
   const std::size_t n = graph.nodes.size();
   const std::size_t m = graph.edges.size();
@@ -336,6 +340,9 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
   std::vector<std::size_t> degree(n);
   Adjacency incidence;
   std::vector<std::size_t> walk;
+  std::size_t end = kNone;
+  // A junction's reach, asked once.
+  std::vector<double> reach(junction_reach ? n : 0, -1.0);
 
   bool changed = true;
   while (changed) {
@@ -350,7 +357,11 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
     build_incidence(graph, alive, incidence);
     for (std::size_t t = 0; t < n; ++t) {
       if (degree[t] != 1) continue;
-      const double length = walk_tip(graph, incidence, alive, degree, t, walk);
+      double length = walk_tip(graph, incidence, alive, degree, t, walk, end);
+      if (junction_reach && degree[end] >= 3) {
+        if (reach[end] < 0.0) reach[end] = std::max(0.0, junction_reach(graph.nodes[end]));
+        length -= reach[end];
+      }
       if (!walk.empty() && length < min_tip_length) {
         for (const std::size_t id : walk) alive[id] = 0;
         changed = true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <utility>
 
@@ -48,8 +49,12 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
 Graph merge_close_junctions(const Graph& graph, double merge_distance);
 // Removes tips (paths from a node of degree 1 to the nearest node of another degree) shorter
 // than min_tip_length, pass after pass until none is left. With keep_components, a connected
-// component that would lose every edge keeps its longest path instead: small shapes stay.
-Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components = false);
+// component that would lose every edge keeps its longest path instead: small shapes stay. With
+// junction_reach, a tip that ends at a junction is measured from where it leaves the stroke
+// there: its length less junction_reach at the junction (the stroke's half-width), so that a
+// bump of the outline goes and a serif or crossbar that reaches past the stroke stays.
+Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_components = false,
+                       const std::function<double(const Point&)>& junction_reach = {});
 std::vector<Chain> extract_chains(const Graph& graph);
 ChainLists extract_chain_lists(const Graph& graph);
 

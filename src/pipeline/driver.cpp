@@ -1,5 +1,6 @@
 // The topologize driver: every stage in order, with the settings resolve() derives.
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "boundary/boundary.hpp"
@@ -216,7 +217,12 @@ std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
 }
 
 std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settings& s,
-                                   const CancelCheck& cancelled) {
+                                   const CancelCheck& cancelled, const VertexTree* boundary) {
+  std::function<double(const Point&)> reach;
+  if (boundary != nullptr) {
+    // Half the stroke's width at a point: its distance to the boundary.
+    reach = [boundary](const Point& p) { return 0.5 * widths_against(*boundary, {p}).front(); };
+  }
   std::vector<Graph> graphs;
   const WeldNeighbours near = weld_neighbours(skeletons, s.weld_tolerance);
   if (near.apart) {
@@ -243,7 +249,9 @@ std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settin
   parallel_for(graphs.size(), [&](std::size_t i) {
     throw_if_cancelled(cancelled);
     Graph graph = std::move(graphs[i]);
-    if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length, s.keep_components);
+    if (s.tip_length > 0.0) {
+      graph = prune_short_tips(graph, s.tip_length, s.keep_components, reach);
+    }
     if (s.junction_merge_distance > 0.0) {
       graph = merge_close_junctions(graph, s.junction_merge_distance);
     }
@@ -347,11 +355,20 @@ TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
                                [](const Skeleton& k) { return !k.segments.empty(); });
   if (!any) return {};
   throw_if_cancelled(cancelled);
-  if (!s.compute_widths) prepared = {};  // only the widths read the boundary from here on
+  const bool protrusion = s.tip_protrusion && s.tip_length > 0.0;
+  // Only the widths, and tips measured against the stroke, read the boundary from here on.
+  if (!s.compute_widths && !protrusion) prepared = {};
 
-  // The widths' tree is built beside the graph stages, which run one huge polygon on one thread.
   std::optional<detail::VertexTree> tree;
   std::vector<Chain> chains;
+  if (protrusion) {
+    tree = detail::build_vertex_tree(boundary_cloud(prepared));
+    prepared = {};
+    chains = detail::skeleton_chains(std::move(skeletons), s, cancelled, &*tree);
+    if (!s.compute_widths) tree.reset();
+    return finish(chains, s, tree ? &*tree : nullptr);
+  }
+  // The widths' tree is built beside the graph stages, which run one huge polygon on one thread.
   parallel_for(2, [&](std::size_t k) {
     if (k == 0) {
       chains = detail::skeleton_chains(std::move(skeletons), s, cancelled);
@@ -374,8 +391,7 @@ TopologyResult topologize_inner(const std::vector<Polyline>& curves, const Topol
 
 TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams& params,
                                 const CancelCheck& cancelled, double min_hole_width) {
-  Settings s = resolve(params);
-  s.keep_components = params.keep_components.value_or(defaults::kKeepComponentsOfAreas);
+  Settings s = resolve_areas(params);
   s.inflation.min_hole_width = min_hole_width;
   std::size_t points = 0;
   for (const Ring& r : rings) points += r.size();
@@ -386,8 +402,7 @@ TopologyResult topologize_rings(std::vector<Ring> rings, const TopologizeParams&
 
 TopologyResult topologize_polygons(const std::vector<BufferPolygon>& polygons,
                                    const TopologizeParams& params, const CancelCheck& cancelled) {
-  Settings s = resolve(params);
-  s.keep_components = params.keep_components.value_or(defaults::kKeepComponentsOfAreas);
+  Settings s = resolve_areas(params);
   check_polygon_input(polygons);
   std::size_t points = 0;
   for (const BufferPolygon& p : polygons) {

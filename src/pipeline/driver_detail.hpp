@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "chains/vertex_tree.hpp"
 #include "graph/graph.hpp"
 #include "pipeline/pipeline.hpp"
 
@@ -37,9 +38,11 @@ std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
 
 // The chains of the skeletons' graph: welded, tips pruned and close junctions merged. Skeletons
 // that weld apart are cleaned each on its own, on the pool, with the result of cleaning them as
-// one graph. Chain ends are numbered over all skeletons.
+// one graph. Chain ends are numbered over all skeletons. With `boundary` (the prepared rings'
+// vertices), tips are measured from where they leave the stroke at their junction.
 std::vector<Chain> skeleton_chains(std::vector<Skeleton> skeletons, const Settings& settings,
-                                   const CancelCheck& cancelled);
+                                   const CancelCheck& cancelled,
+                                   const VertexTree* boundary = nullptr);
 
 // The same for the triangles of every prepared polygon.
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,

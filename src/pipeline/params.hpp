@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -10,6 +11,10 @@
 #include "geometry/topology.hpp"
 
 namespace linetopo {
+
+// How pruning measures a tip: its whole length, or how far it reaches past the stroke it leaves
+// (its length less the stroke's half-width at its junction).
+enum class TipRule : std::uint8_t { kLength, kProtrusion };
 
 // Absent options take the defaults that resolve() derives from feature_size; curves travel
 // separately so that callers never copy them.
@@ -28,6 +33,7 @@ struct TopologizeParams {
   std::optional<double> merge_tolerance;
   double tile_size = 0.0;  // topologize_tiled only
   std::optional<bool> keep_components;
+  std::optional<TipRule> tip_rule;
 };
 
 // The options of a density centerline beyond those of topologize_polygons; absent ones take

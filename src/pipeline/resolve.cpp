@@ -56,7 +56,10 @@ Settings resolve(const TopologizeParams& p) {
   s.boundary = resolve_boundary(fs, p.buffer_distance, p.subdivision_ratio, p.resample,
                                 p.boundary_simplification);
   s.weld_tolerance = fs / defaults::kWeldDivisor;
-  s.tip_length = positive_or_zero(fs * p.min_tip_fraction.value_or(defaults::kMinTipFraction));
+  s.tip_protrusion = p.tip_rule.value_or(defaults::kTipRule) == TipRule::kProtrusion;
+  const double tip_fraction =
+      s.tip_protrusion ? defaults::kMinProtrusionFraction : defaults::kMinTipFraction;
+  s.tip_length = positive_or_zero(fs * p.min_tip_fraction.value_or(tip_fraction));
   s.junction_merge_distance =
       positive_or_zero(fs * p.junction_merge_fraction.value_or(defaults::kJunctionMergeFraction));
   s.max_nodes = p.max_nodes;
@@ -64,6 +67,13 @@ Settings resolve(const TopologizeParams& p) {
   s.compute_widths = p.compute_widths;
   s.keep_components = p.keep_components.value_or(defaults::kKeepComponents);
   return s;
+}
+
+Settings resolve_areas(const TopologizeParams& params) {
+  TopologizeParams p = params;
+  p.keep_components = p.keep_components.value_or(defaults::kKeepComponentsOfAreas);
+  p.tip_rule = p.tip_rule.value_or(defaults::kTipRuleOfAreas);
+  return resolve(p);
 }
 
 Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves) {

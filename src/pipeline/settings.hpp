@@ -32,8 +32,10 @@ inline constexpr double kMinSubdivisionRatio = 0.01;
 inline constexpr double kMinResampleFraction = 0.01;
 // Skeleton points within fs / this are welded.
 inline constexpr double kWeldDivisor = 20.0;
-// Dead ends shorter than this x fs are pruned.
+// Dead ends shorter than this x fs are pruned, ...
 inline constexpr double kMinTipFraction = 2.0;
+// ... or, measured by protrusion, reaching less than this x fs past the stroke they leave.
+inline constexpr double kMinProtrusionFraction = 1.0;
 // Junctions closer than this x fs are merged.
 inline constexpr double kJunctionMergeFraction = 1.5;
 // Chains are simplified at fs / this.
@@ -66,6 +68,11 @@ inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
 // small shapes were drawn.
 inline constexpr bool kKeepComponents = false;
 inline constexpr bool kKeepComponentsOfAreas = true;
+// How tips are measured: by length for curves, whose over-drawn strokes make bumps as long as
+// the stroke is wide; by how far they reach past the stroke for polygons and scans, whose
+// serifs and crossbars are short.
+inline constexpr TipRule kTipRule = TipRule::kLength;
+inline constexpr TipRule kTipRuleOfAreas = TipRule::kProtrusion;
 // Density centerlines: cells of fs / this, ...
 inline constexpr double kDensityCellDivisor = 12.0;
 // ... blurred with a Gaussian of deviation fs / this, ...
@@ -104,6 +111,7 @@ struct Settings {
   double weld_tolerance = 0.0;
   double tip_length = 0.0;               // 0 switches pruning off
   bool keep_components = false;          // pruning never empties a component
+  bool tip_protrusion = false;           // tips measured from the stroke's edge
   double junction_merge_distance = 0.0;  // 0 switches merging off
   std::optional<std::size_t> max_nodes;  // absent: no limit
   double simplification = 0.0;           // <= 0 switches simplification off
@@ -116,6 +124,10 @@ void validate_feature_size(double feature_size);
 // Checks feature_size and derives every stage's setting from the options. Options given as
 // NaN or <= 0 switch their step off, where they can.
 Settings resolve(const TopologizeParams& params);
+
+// resolve() with the defaults of polygons and scans where params leave keep_components and
+// tip_rule open.
+Settings resolve_areas(const TopologizeParams& params);
 
 // resolve() with the boundary point budget of a call on these curves.
 Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves);

@@ -48,7 +48,9 @@ inline constexpr const char* kTopologizePolygonsSummary =
     "united), and the rest runs as in `topologize`, with its threading,\n"
     "interruption and errors. `inflate_curves` followed by this function, given\n"
     "the same buffer_distance, feature_size and options, gives exactly the\n"
-    "result of `topologize`.";
+    "result of `topologize`, once keep_components=False and tip_rule=\"length\"\n"
+    "are given too: polygons keep their small parts, and measure tips by how far\n"
+    "they reach past the stroke, unless told otherwise.";
 
 inline constexpr const char* kTopologizeTiledSummary =
     "Topologize one large curve set tile by tile, in bounded memory.\n"

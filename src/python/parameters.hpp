@@ -25,7 +25,8 @@ enum class Kind : std::uint8_t {
   kBool,
   kOptionalWidths,
   kPolygons,
-  kOptionalBool
+  kOptionalBool,
+  kOptionalText
 };
 
 // One call's converted arguments: the input and the options.

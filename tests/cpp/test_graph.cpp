@@ -164,6 +164,21 @@ TEST(PruneShortTips, KeepingComponentsLeavesEachItsLongestPath) {
   EXPECT_TRUE(prune_short_tips({{{0, 0}, {0.9, 0}}, {{0, 1}}}, 1.0).edges.empty());
 }
 
+TEST(PruneShortTips, ByProtrusionATipIsMeasuredFromTheStrokesEdge) {
+  // A junction with two long tips and one of 1.5, pruned at L = 1 only when the stroke there
+  // is more than 1 wide (a reach of more than 0.5): 1.5 - 0.6 < 1, 1.5 - 0.4 >= 1.
+  Graph g{{{0, 0}}, {}};
+  add_path(g, 0, {{0, 5}});
+  add_path(g, 0, {{0, -5}});
+  add_path(g, 0, {{0.75, 0}, {1.5, 0}});
+  EXPECT_EQ(prune_short_tips(g, 1.0).edges.size(), 4U);
+  const auto reach = [](double r) {
+    return [r](const Point& p) { return p == Point{0, 0} ? r : 100.0; };
+  };
+  EXPECT_EQ(prune_short_tips(g, 1.0, false, reach(0.4)).edges.size(), 4U);
+  EXPECT_EQ(prune_short_tips(g, 1.0, false, reach(0.6)).edges, (Edges{{0, 1}, {0, 2}}));
+}
+
 TEST(ExtractChains, LoopsAndPathsStartWhereExpected) {
   // A square loop starts at its lowest node, heading to that node's first neighbour.
   const Points sq{{0, 0}, {1, 0}, {1, 1}, {0, 1}};

@@ -14,14 +14,14 @@ SIGNATURES = {
     "topologize": "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
     "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, "
     "max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None, "
-    "keep_components=None)",
+    "keep_components=None, tip_rule=None)",
     "topologize_tiled": "(curves, buffer_distance, feature_size, *, tile_size, simplification=None, "
     "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
     "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
-    "merge_tolerance=None, keep_components=None)",
+    "merge_tolerance=None, keep_components=None, tip_rule=None)",
     "topologize_polygons": "(polygons, feature_size, *, buffer_distance=None, simplification=None, "
     "min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, "
-    "max_nodes=None, resample=None, boundary_simplification=None, keep_components=None)",
+    "max_nodes=None, resample=None, boundary_simplification=None, keep_components=None, tip_rule=None)",
     "topologize_batch": "(jobs)",
     "strokes": "(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)",
     "fit_curves": "(chain, tolerance)",
@@ -141,7 +141,7 @@ def test_bad_arguments_name_the_argument(kwargs, exception, needle):
 @pytest.mark.parametrize(
     "args, kwargs",
     [((cross(), 1.0), {}), ((cross(), 1.0, 1.0), dict(bogus=1)), ((cross(), 1.0, 1.0), dict(curves=cross())),
-     ((cross(), 1.0, 1.0) + (None,) * 4 + (False,) + (None,) * 7, {})],  # one positional too many
+     ((cross(), 1.0, 1.0) + (None,) * 4 + (False,) + (None,) * 8, {})],  # one positional too many
 )
 def test_binding_errors_are_type_errors(args, kwargs):
     with pytest.raises(TypeError):

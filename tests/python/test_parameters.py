@@ -18,6 +18,7 @@ ANNOTATIONS = {
     "bool": "bool",
     "optional widths": "Sequence[Sequence[SupportsFloat]] | None",
     "optional bool": "bool | None",
+    "optional text": "str | None",
 }
 
 
@@ -43,7 +44,8 @@ def test_batch_jobs_and_signatures_use_only_table_options():
         assert set(names) <= set(TABLE)
     # A job has no per-vertex widths and returns no widths; every other option is there.
     assert set(TABLE) - set(_internal._SIGNATURES["topologize_batch job"]) == {
-        "per_curve_widths", "compute_widths", "tile_size", "polygons", "keep_components"}
+        "per_curve_widths", "compute_widths", "tile_size", "polygons", "keep_components",
+        "tip_rule"}
 
 
 def test_command_line_takes_every_option_but_the_data():
@@ -74,6 +76,8 @@ def documented_default(rule, fs):
     """The value a parameter's documented default stands for, or None when it names no value."""
     if rule in ("False", "True"):
         return rule == "True"
+    if rule in TIP_RULES:
+        return rule
     for pattern, value in ((r"([\d.]+)", lambda k: k), (r"([\d.]+) × fs", lambda k: k * fs),
                            (r"fs / ([\d.]+)", lambda k: fs / k)):
         m = re.fullmatch(pattern, rule)
@@ -82,6 +86,7 @@ def documented_default(rule, fs):
     return None
 
 
+TIP_RULES = ("length", "protrusion")
 FS = 2.0
 # A scribble, a bent line drawn as two strokes whose ends lie 0.023 apart (joined only from a
 # merge tolerance of that much) and a speck that pruning removes whole unless components are kept.
@@ -118,5 +123,8 @@ def test_each_documented_default_is_the_one_used(entry, name):
     default = default_of(entry, name)
     implicit, explicit = call(), call(**{name: default})
     assert explicit == implicit
-    other = not default if isinstance(default, bool) else 1.3 * default
+    if isinstance(default, str):
+        other = TIP_RULES[1 - TIP_RULES.index(default)]
+    else:
+        other = not default if isinstance(default, bool) else 1.3 * default
     assert call(**{name: other}) != implicit

@@ -22,8 +22,9 @@ def length(line):
                                      {"boundary_simplification": 0.0, "min_tip_fraction": 1.0}])
 def test_the_buffer_polygons_give_topologize_exactly(curves, buffer, fs, options):
     polygons = inflate_curves(curves, buffer, fs)
-    assert topologize_polygons(polygons, fs, buffer_distance=buffer, **options) == topologize(
-        curves, buffer, fs, **options)
+    as_curves = {"keep_components": False, "tip_rule": "length"}
+    assert topologize_polygons(polygons, fs, buffer_distance=buffer, **options,
+                               **as_curves) == topologize(curves, buffer, fs, **options)
 
 
 @pytest.mark.parametrize("offset, scale", [(4e9, 1.0), (1e11, 1.0), (0.0, 1e-6), (3e8, 1e-5)])
@@ -171,3 +172,13 @@ def test_a_dot_beside_a_stem_is_kept_by_default(keep, chains):
     # Curves keep the old default: a speck goes, unless kept.
     lines = [[(0, 0), (0, 60)], [(0, 70), (0, 71)]]
     assert len(topologize(lines, 4, 8, keep_components=keep)[0]) == (2 if keep else 1)
+
+
+@pytest.mark.parametrize("rule, chains", [(None, 4), ("protrusion", 4), ("length", 1)])
+def test_a_crossbar_is_measured_past_the_stroke_it_leaves(rule, chains):
+    # A t: a stem 10 wide, a crossbar reaching 18 past either side (under twice the stem's
+    # width, the tip length by length) and a bump of 3 on the stem, which always goes.
+    t = [(45, 0), (55, 0), (55, 20), (58, 20), (58, 26), (55, 26), (55, 50), (73, 50),
+         (73, 60), (55, 60), (55, 80), (45, 80), (45, 60), (27, 60), (27, 50), (45, 50)]
+    options = {} if rule is None else {"tip_rule": rule}
+    assert len(topologize_polygons([(t, [])], 10.0, **options)[0]) == chains

@@ -104,6 +104,9 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
                      number_text(most_filter_cells) + ": give a larger cell");
   }
   const double hole_width = defaults::kDensityMinHoleWidthFraction * s.feature_size;
+  // A speck of traffic is noise, not a drawn dot: small parts go unless asked for.
+  TopologizeParams road = params;
+  road.keep_components = road.keep_components.value_or(defaults::kKeepComponents);
   const std::size_t limit = max_density_cells();
   const std::size_t max_points = boundary_point_limit(points);
   const double width = cells_across(box.x0, box.x1, d.cell, spread);
@@ -114,7 +117,7 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
     const CellLattice lattice{box.x0 - spread * d.cell, box.y0 - spread * d.cell, d.cell,
                               static_cast<std::size_t>(width), static_cast<std::size_t>(height)};
     std::vector<Ring> rings = road_outline(curves, lattice, d, max_points, cancelled);
-    return topologize_rings(std::move(rings), params, cancelled, hole_width);
+    return topologize_rings(std::move(rings), road, cancelled, hole_width);
   }
 
   // Tiles on a lattice shared by all: each core is a whole number of cells from the grid's
@@ -150,7 +153,7 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
       try {
         std::vector<Ring> rings = road_outline(tile.curves, lattice, d, max_points, cancelled);
         tile = {};
-        const TopologyResult r = topologize_rings(std::move(rings), params, cancelled, hole_width);
+        const TopologyResult r = topologize_rings(std::move(rings), road, cancelled, hole_width);
         clip_chains_to_core(r.chains, r.widths, core, results[k]);
       } catch (const InputError& e) {
         errors[k] = name + e.what();

@@ -95,8 +95,9 @@ std::size_t max_density_cells();
 // traced between cell centres where that margin crosses zero, runs through the polygon
 // pipeline with `params`. A raster larger than kSingleRasterTiles tiles runs tile by tile, a
 // wave at a time, each tile with a halo, and the pieces are stitched as topologize_tiled
-// stitches them. Throws InputError for options out of range, points that are not finite or a
-// raster beyond max_density_cells(); the result does not depend on the thread count.
+// stitches them; keep_components is off unless params ask for it. Throws InputError for options
+// out of range, points that are not finite or a raster beyond max_density_cells(); the result
+// does not depend on the thread count.
 TopologyResult density_centerline(const std::vector<Polyline>& curves, const DensityParams& d,
                                   const TopologizeParams& params,
                                   const CancelCheck& cancelled = {});

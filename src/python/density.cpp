@@ -43,7 +43,8 @@ std::string docstring() {
          std::to_string(kDensityTileSide) +
          " cells runs tile by tile in bounded memory. More than\n" +
          number_text(static_cast<double>(kDensityCellBudget), true) +
-         " cells is refused (the environment variable " + kMaxDensityCellsVariable + "\nsets another limit).\n"
+         " cells is refused (the environment variable " + kMaxDensityCellsVariable +
+         "\nsets another limit).\n"
          "\n"
          "Parameters\n"
          "----------\n"
@@ -68,7 +69,8 @@ std::string docstring() {
          "    The share of one trace's peak a cell needs in any case.\n"
          "**options : dict\n"
          "    The options of `topologize_polygons` (buffer_distance, simplification,\n"
-         "    compute_widths, ...).\n"
+         "    compute_widths, ...), except that keep_components is off unless given:\n"
+         "    a speck of traffic is noise, not a drawn dot.\n"
          "\n"
          "Returns\n"
          "-------\n"

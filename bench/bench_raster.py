@@ -40,11 +40,13 @@ A poor scan, on request: --blur R (Gaussian, px), --noise SD (Gaussian, grey lev
 and --jpeg Q (saved as a JPEG of quality Q and read back), in that order.
 
 Methods, on the same array at each scale s (pixels a unit).
-- ours: linetopo.raster.centerline(img, feature_size=fs x s) (threshold: its default, Otsu),
-  whole call timed, tracing included. --raster-fs, --min-tip-fraction, --simplification,
-  --junction-merge-fraction and --boundary-simplification change this call only.
-- ours default fs: the same without feature_size, so the ink's mean stroke width (2 x area /
-  outline length) is the feature size; the table shows the estimate in units.
+- ours: linetopo.raster.centerline(img, feature_size=fs x s) (threshold: its default, Otsu's
+  on these clean renderings), whole call timed, tracing included, with the scans' defaults
+  (tips by protrusion, small components kept). --raster-fs, --min-tip-fraction,
+  --simplification, --junction-merge-fraction, --boundary-simplification, --tip-rule and
+  --keep-components change this call only.
+- ours default fs: the same without feature_size, so the median width of the ink's strokes is
+  the feature size; the table shows the estimate in units.
 - skimage: ink = img <= skimage.filters.threshold_otsu(img); skimage.morphology.skeletonize(ink);
   skan.Skeleton of it and skan.summarize for the branch types and lengths; pruning, once: every
   branch of type 1 (junction to end point) with branch_distance < --prune-fraction x fs x s

@@ -96,7 +96,7 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
   if (points == 0) return {};
   // The blur spreads a trace this many cells: the lattice reaches that far beyond the curves,
   // so that every outline closes inside it.
-  const auto spread = static_cast<double>(gaussian_weights(d.sigma).size());
+  const double spread = gaussian_reach(d.sigma) + 1.0;
   const auto filter_cells = spread + static_cast<double>(d.reach);
   const double most_filter_cells = static_cast<double>(kDensityTileSide) / kFilterShare;
   if (filter_cells > most_filter_cells) {

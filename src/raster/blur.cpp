@@ -16,9 +16,13 @@ constexpr double kReachSigmas = 3.0;
 
 }  // namespace
 
+double gaussian_reach(double sigma) {
+  return sigma > 0.0 ? std::min(std::ceil(kReachSigmas * sigma), 1e15) : 0.0;
+}
+
 std::vector<double> gaussian_weights(double sigma) {
   if (!(sigma > 0.0)) return {1.0};
-  const auto reach = static_cast<std::size_t>(std::ceil(kReachSigmas * sigma));
+  const auto reach = static_cast<std::size_t>(gaussian_reach(sigma));
   std::vector<double> w(reach + 1);
   double sum = 0.0;
   for (std::size_t k = 0; k <= reach; ++k) {

@@ -9,8 +9,12 @@
 
 namespace linetopo {
 
+// How many cells a Gaussian of deviation `sigma` cells reaches beyond its centre: ceil(3 sigma),
+// 0 for sigma 0, saturated far beyond any raster.
+double gaussian_reach(double sigma);
+
 // The weights of a sampled Gaussian of deviation `sigma` cells, from the centre out to
-// ceil(3 sigma) cells, summing to one over both sides; sigma 0 gives the single weight 1.
+// gaussian_reach(sigma) cells, summing to one over both sides; sigma 0 gives the single weight 1.
 std::vector<double> gaussian_weights(double sigma);
 
 // Blurs the field (width x height, row-major) with gaussian_weights(sigma) along rows and then

@@ -136,8 +136,9 @@ std::optional<double> median_stroke_width(const GreyView& image, double threshol
   for (std::size_t r = 1; r < h; ++r) {
     for (std::size_t c = 0; c < w; ++c) {
       const std::uint16_t above = column[(r - 1) * w + c];
-      column[r * w + c] = (mask[r * w + c] & kInk) != 0 ? std::min<std::uint16_t>(kFar, above + 1)
-                                                          : 0;
+      // Saturated: a column of ink longer than kFar stays kFar, never wraps to 0.
+      const auto next = above == kFar ? kFar : static_cast<std::uint16_t>(above + 1);
+      column[r * w + c] = (mask[r * w + c] & kInk) != 0 ? next : 0;
     }
   }
   mask = {};

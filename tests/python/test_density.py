@@ -92,6 +92,7 @@ def test_a_raster_beyond_one_tile_runs_in_tiles_and_closes():
     ({"sigma": float("nan")}, "sigma must be at least 0 and finite, got NaN"),
     ({"min_count": -1}, "min_count must be at least 0 and finite, got -1"),
     ({"cell": 0.001}, "sigma and radius reach"),
+    ({"sigma": 1e12}, "sigma and radius reach"),  # refused before any kernel is made
 ])
 def test_options_out_of_range_are_refused(options, message):
     with pytest.raises(ValueError, match=message):

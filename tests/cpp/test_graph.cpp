@@ -160,7 +160,7 @@ TEST(PruneShortTips, KeepingComponentsLeavesEachItsLongestPath) {
   const Graph kept = prune_short_tips(g, 1.0, true);
   EXPECT_EQ(kept.edges, (Edges{{0, 1}, {1, 2}, {star, star + 1}, {star + 1, star + 2},
                                {star, star + 4}, {star + 4, star + 5}, {j, j + 1}, {j, j + 2}}));
-  // Off, nothing changes: the spec's isolated path below L still goes.
+  // Off, nothing changes: an isolated path below L still goes.
   EXPECT_TRUE(prune_short_tips({{{0, 0}, {0.9, 0}}, {{0, 1}}}, 1.0).edges.empty());
 }
 

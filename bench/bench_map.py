@@ -20,15 +20,13 @@ import json
 import math
 import subprocess
 import sys
-import tempfile
 import time
-import zipfile
 from pathlib import Path
 
 import numpy as np
 import shapely
-from gps_support import DEFAULT_DATA, read_map, read_traces
-from linetopo import density_centerline, topologize
+from gps_support import DEFAULT_DATA, read_athens
+from linetopo import _internal, density_centerline, topologize
 
 SPACING = 5.0
 NEAR = 15.0
@@ -151,7 +149,7 @@ def main():
     parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
     parser.add_argument("--buffer", type=float, default=12.0)
     parser.add_argument("--feature-size", type=float, default=25.0)
-    parser.add_argument("--relative", type=float, default=0.35)
+    parser.add_argument("--relative", type=float, default=_internal._DENSITY_DEFAULTS["relative"])
     parser.add_argument("--gap", type=float, default=120.0)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--svg", metavar="FILE", help="draw both results over the streets")
@@ -161,13 +159,7 @@ def main():
         generated([int(n) for n in args.generated.split(",")])
     if not (args.data / "tracks_athens_small.zip").exists():
         parser.error(f"no Athens traces in {args.data}")
-    with tempfile.TemporaryDirectory() as tmp:
-        folder = Path(tmp)
-        for name in ("tracks_athens_small.zip", "map_athens_small.zip"):
-            with zipfile.ZipFile(args.data / name) as archive:
-                archive.extractall(folder)
-        curves, _trace_of, traces = read_traces(folder, args.gap)
-        edges = read_map(folder)
+    curves, _trace_of, traces, edges = read_athens(args.data, args.gap)
 
     zone = shapely.union_all(shapely.buffer([shapely.LineString(c) for c in curves], NEAR))
     lengths = shapely.length(edges)

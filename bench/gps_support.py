@@ -58,6 +58,16 @@ def read_map(folder):
     return edges
 
 
+def read_athens(data, gap):
+    """read_traces and read_map of the two Athens zips in `data`, read in a temporary folder."""
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = Path(tmp)
+        for name in ("tracks_athens_small.zip", "map_athens_small.zip"):
+            with zipfile.ZipFile(data / name) as archive:
+                archive.extractall(folder)
+        return (*read_traces(folder, gap), read_map(folder))
+
+
 def band_name(low, high):
     return f"{low}+" if high is None else str(low) if low == high else f"{low}-{high}"
 
@@ -73,13 +83,7 @@ def main():
     if not (args.data / "tracks_athens_small.zip").exists():
         parser.error(f"no Athens traces in {args.data}")
 
-    with tempfile.TemporaryDirectory() as tmp:
-        folder = Path(tmp)
-        for name in ("tracks_athens_small.zip", "map_athens_small.zip"):
-            with zipfile.ZipFile(args.data / name) as archive:
-                archive.extractall(folder)
-        curves, trace_of, traces = read_traces(folder, args.gap)
-        edges = read_map(folder)
+    curves, trace_of, traces, edges = read_athens(args.data, args.gap)
 
     chains, _nodes, _ids, _widths = topologize(curves, args.buffer, args.feature_size)
     sources = chain_sources(chains, curves, args.buffer + args.feature_size / 2)

@@ -114,6 +114,8 @@ _PARAMETERS: list[dict[str, Any]]
 _MAX_POINTS_VARIABLE: str
 _BOUNDARY_POINTS_PER_INPUT_POINT: int
 _SIGNATURES: dict[str, tuple[str, ...]]
+_SIGNATURE_DEFAULTS: dict[str, dict[str, str]]
+_DENSITY_DEFAULTS: dict[str, float]
 _VERSIONS: dict[str, str]
 
 # The steps of topologize_tiled; linetopo._tiles gives them types and documentation.

@@ -63,16 +63,10 @@ def run_image(args: argparse.Namespace, image: tuple[bytes | bytearray, int, int
     from ._internal import _raster
 
     pixels, width, height = image
-    local = args.threshold == raster.LOCAL
-    if args.threshold is None:
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", raster.PhotoWarning)
-            local = not raster.splits_cleanly(pixels)
-        notes = [f"warning: {w.message}" for w in caught]
-    else:
-        notes = []
-    global_level = args.threshold is None or local
-    threshold = raster.otsu_threshold(pixels) if global_level else args.threshold
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", raster.PhotoWarning)
+        threshold, local = raster.choose_threshold(pixels, args.threshold)
+    notes = [f"warning: {w.message}" for w in caught]
     options = {k: v for k, v in settings.items() if k != "merge_tolerance" and v is not None}
     result, fs = _raster.centerline(pixels, width, height, threshold, bool(args.invert),
                                     args.feature_size, options,

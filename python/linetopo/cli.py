@@ -48,9 +48,6 @@ _CLI_DEFAULTS = {
     "tile_size": "no tiles, one call for the whole input",
     "feature_size": "the median stroke width for SVG input and for an image, required "
                     "otherwise",
-    "keep_components": "on for SVG, images and polygons, off for other lines",
-    "tip_rule": "protrusion for images and polygons, length for lines",
-    "min_tip_fraction": "2 for lines, 1 for images and polygons (by protrusion)",
 }
 # Said in --help, and in every message about sizes of such data.
 _SIZES = ("Sizes are in the data's units, except where the CRS is longitude/latitude or its unit "
@@ -61,11 +58,26 @@ _CLI_TYPES: dict[str, Callable[[str], Any]] = {
     "optional text": str}
 
 
+def _defaults_for_areas() -> dict[str, str]:
+    """The defaults of the options that images and polygons take otherwise, as --help says them:
+    the library's own, for lines and for areas (SVG drawings keep small shapes as areas do)."""
+    from ._internal import _SIGNATURE_DEFAULTS
+
+    areas = _SIGNATURE_DEFAULTS["topologize_polygons"]
+    lines = {p["name"]: p["rule"] for p in options()}
+    texts = {name: f"{lines[name]} for lines, {rule} for images and polygons"
+             for name, rule in areas.items() if name in lines and name not in _CLI_DEFAULTS}
+    texts["keep_components"] = (f"{areas['keep_components']} for SVG, images and polygons, "
+                                f"{lines['keep_components']} for other lines")
+    return texts
+
+
 def _add_options(parser: argparse.ArgumentParser) -> None:
+    defaults = {**_CLI_DEFAULTS, **_defaults_for_areas()}
     for p in options():
         help_text = p["help"]
-        if p["name"] in _CLI_DEFAULTS:
-            help_text += f" (default: {_CLI_DEFAULTS[p['name']]})"
+        if p["name"] in defaults:
+            help_text += f" (default: {defaults[p['name']]})"
         elif not p["required"] and p["kind"] != "bool":
             help_text += f" (default: {p['rule']})"
         # argparse expands % in help texts.
@@ -77,7 +89,7 @@ def _add_options(parser: argparse.ArgumentParser) -> None:
             parser.add_argument(p["cli"], dest=p["name"], action=argparse.BooleanOptionalAction,
                                 help=help_text)
             continue
-        required = p["required"] and p["name"] not in _CLI_DEFAULTS
+        required = p["required"] and p["name"] not in defaults
         parser.add_argument(p["cli"], dest=p["name"], type=_CLI_TYPES[p["kind"]], required=required,
                             metavar=p["metavar"], help=help_text)
 
@@ -171,10 +183,13 @@ def _build_parser() -> argparse.ArgumentParser:
                       help="for many traces of the same streets (GPS): the centerline of where "
                       "the lines run densely (density_centerline) instead of their buffers' "
                       "union; --buffer then only sets the boundary refinement")
+    from ._internal import _DENSITY_DEFAULTS
+
     line.add_argument("--relative", metavar="R", type=float,
                       help="with --density: the share of the busiest traffic nearby a place "
-                      "needs to count as road, from 0 to 1 (default 0.35); higher drops more "
-                      "quiet streets beside busy ones")
+                      f"needs to count as road, from 0 to 1 (default "
+                      f"{_DENSITY_DEFAULTS['relative']:g}); higher drops more quiet streets "
+                      "beside busy ones")
     line.add_argument("--svg", metavar="FILE", help="also write a picture of the result")
     line.add_argument("--dask-scheduler", metavar="ADDRESS",
                       help="run the work on the Dask cluster at ADDRESS (needs linetopo[dask]); "

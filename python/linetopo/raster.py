@@ -186,7 +186,13 @@ def otsu_threshold(pixels: bytes | bytearray) -> float:
     (the largest variance between the classes); ink is darker than it. Where several levels
     split them equally well (no grey between the classes), the middle one, so that the outline
     runs halfway between ink and paper."""
-    counts = _histogram(pixels)
+    return _otsu(_histogram(pixels))[0]
+
+
+def _otsu(counts: list[int]) -> tuple[float, float]:
+    """Otsu's threshold of a histogram of grey levels (as otsu_threshold) and how cleanly it
+    splits them: the share of their variance that lies between its two classes, 1 for two
+    levels alone, and 1 too for one level throughout, which needs no split."""
     total = sum(counts)
     weighted = sum(level * count for level, count in enumerate(counts))
     best, first, last = -1.0, 127, 127
@@ -204,7 +210,10 @@ def otsu_threshold(pixels: bytes | bytearray) -> float:
             best, first, last = spread, level, level
         elif spread >= best * (1 - 1e-12):
             last = level
-    return (first + last) / 2 + 0.5
+    mean = weighted / max(1, total)
+    variance = sum(n * (level - mean) ** 2 for level, n in enumerate(counts))
+    split = best / (total * variance) if variance > 0 else 1.0
+    return (first + last) / 2 + 0.5, split
 
 
 def _histogram(pixels: bytes | bytearray) -> list[int]:
@@ -276,42 +285,26 @@ def centerline(image: Any, *, threshold: float | str | None = None,
     from ._internal import _raster
 
     pixels, width, height = read_grey(image)
-    local = threshold == LOCAL or (threshold is None and not splits_cleanly(pixels))
-    level = otsu_threshold(pixels) if threshold is None or local else float(threshold)
+    level, local = choose_threshold(pixels, threshold)
     return _raster.centerline(pixels, width, height, level, bool(invert), feature_size, options,
                               encoded_size(image, width * height), local)
 
 
-def splits_cleanly(pixels: bytes | bytearray) -> bool:
-    """Whether one grey level parts ink from paper; if not, warns in one line that the image is
-    a photo, whose centerline means little, or a page lit unevenly, which the local threshold
-    then takes."""
-    split = separability(_histogram(pixels))
-    if split >= CLEAN_SPLIT:
-        return True
-    warnings.warn(f"the grey levels do not split cleanly into ink and paper (separability "
-                  f"{split:.2f}): a photo, whose centerline means little, or a page lit "
-                  "unevenly, which the local threshold takes", PhotoWarning, stacklevel=3)
-    return False
-
-
-def separability(counts: list[int]) -> float:
-    """The share of the grey levels' variance that lies between the two classes of Otsu's
-    threshold: 1 for two levels alone; 1 too for an image of one level, which needs no split."""
-    total = sum(counts)
-    mean = sum(level * n for level, n in enumerate(counts)) / max(1, total)
-    variance = sum(n * (level - mean) ** 2 for level, n in enumerate(counts))
-    if variance <= 0:
-        return 1.0
-    best = below = below_weighted = 0.0
-    for level in range(255):
-        below += counts[level]
-        below_weighted += level * counts[level]
-        above = total - below
-        if below and above:
-            gap = below_weighted / below - (mean * total - below_weighted) / above
-            best = max(best, below * above * gap * gap / total)
-    return best / variance
+def choose_threshold(pixels: bytes | bytearray,
+                     threshold: float | str | None) -> tuple[float, bool]:
+    """The grey level to trace at, and whether it is to be decided locally around that level:
+    the threshold given, the local one, or by default Otsu's where it splits the grey levels
+    cleanly and the local one otherwise, which a one-line PhotoWarning says (a photo, whose
+    centerline means little, or a page lit unevenly)."""
+    if threshold is not None and threshold != LOCAL:
+        return float(threshold), False
+    level, split = _otsu(_histogram(pixels))
+    if threshold is None and split < CLEAN_SPLIT:
+        warnings.warn(f"the grey levels do not split cleanly into ink and paper (separability "
+                      f"{split:.2f}): a photo, whose centerline means little, or a page lit "
+                      "unevenly, which the local threshold takes", PhotoWarning, stacklevel=3)
+        return level, True
+    return level, threshold == LOCAL
 
 
 def encoded_size(image: Any, pixels: int) -> int:

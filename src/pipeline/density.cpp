@@ -3,7 +3,6 @@
 // by tile with a halo when the raster is large.
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <string>
 
 #include "parallel/parallel.hpp"
@@ -15,8 +14,6 @@
 namespace linetopo {
 namespace {
 
-// Tiles per wave, per worker, as in topologize_tiled.
-constexpr std::size_t kTilesPerWorker = 2;
 // Values within this share of one trace's peak of the road's level count as below it, so that
 // no sample lies on it.
 constexpr double kLevelFloor = 1e-4;
@@ -135,37 +132,26 @@ TopologyResult density_centerline(const std::vector<Polyline>& curves, const Den
       split_into_tiles(curves, std::nullopt, grid, spread * d.cell, halo_cells * d.cell);
   const double all_cells = static_cast<double>(tiles.size()) * tile_cells;
   if (all_cells > static_cast<double>(limit)) throw_over_cells(all_cells, limit);
-  const std::size_t wave =
-      kTilesPerWorker * static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
-  std::vector<CorePiece> pieces;
-  for (std::size_t first = 0; first < tiles.size(); first += wave) {
-    throw_if_cancelled(cancelled);
-    const std::size_t count = std::min(wave, tiles.size() - first);
-    std::vector<std::vector<CorePiece>> results(count);
-    std::vector<std::string> errors(count);
-    parallel_for(count, [&](std::size_t k) {
-      TileCurves tile = std::move(tiles[first + k]);
-      const std::string name =
-          "tile (" + std::to_string(tile.col) + ", " + std::to_string(tile.row) + ") failed: ";
-      const Box core = grid.core(tile.col, tile.row);
-      const CellLattice lattice{core.x0 - halo_cells * d.cell, core.y0 - halo_cells * d.cell,
-                                d.cell, kDensityTileSide, kDensityTileSide};
-      try {
-        std::vector<Ring> rings = road_outline(tile.curves, lattice, d, max_points, cancelled);
-        tile = {};
-        const TopologyResult r = topologize_rings(std::move(rings), road, cancelled, hole_width);
-        clip_chains_to_core(r.chains, r.widths, core, results[k]);
-      } catch (const InputError& e) {
-        errors[k] = name + e.what();
-      }
-    });
-    for (std::size_t k = 0; k < count; ++k) {
-      if (!errors[k].empty()) throw InputError(errors[k]);
-      pieces.insert(pieces.end(), std::make_move_iterator(results[k].begin()),
-                    std::make_move_iterator(results[k].end()));
-    }
-  }
-  throw_if_cancelled(cancelled);
+  std::vector<CorePiece> pieces = run_in_waves(
+      tiles,
+      [&](TileCurves tile) {
+        const Box core = grid.core(tile.col, tile.row);
+        const CellLattice lattice{core.x0 - halo_cells * d.cell, core.y0 - halo_cells * d.cell,
+                                  d.cell, kDensityTileSide, kDensityTileSide};
+        std::vector<CorePiece> out;
+        try {
+          std::vector<Ring> rings = road_outline(tile.curves, lattice, d, max_points, cancelled);
+          tile.curves = {};
+          const TopologyResult r =
+              topologize_rings(std::move(rings), road, cancelled, hole_width);
+          clip_chains_to_core(r.chains, r.widths, core, out);
+        } catch (const InputError& e) {
+          throw InputError("tile (" + std::to_string(tile.col) + ", " +
+                           std::to_string(tile.row) + ") failed: " + e.what());
+        }
+        return out;
+      },
+      cancelled);
   return stitch_pieces(std::move(pieces), grid,
                        defaults::kStitchToleranceFraction * s.feature_size);
 }

@@ -2,6 +2,7 @@
 // intermediate results, and the batch runner.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -71,6 +72,15 @@ TilePlan plan_tiles(const std::vector<Polyline>& curves, const TopologizeParams&
 // "tile (col, row) failed: " + message.
 std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
                                 const TopologizeParams& params, const CancelCheck& cancelled = {});
+
+// run_one on every tile, on the worker pool a wave at a time (a few tiles a worker, so that only
+// a wave's tiles are held at once; each tile is moved out as it starts), and the pieces of all in
+// tile order. `cancelled` is asked before each wave; the first InputError of a wave, in tile
+// order, is thrown as it is.
+std::vector<CorePiece> run_in_waves(
+    std::vector<TileCurves>& tiles,
+    const std::function<std::vector<CorePiece>(TileCurves)>& run_one,
+    const CancelCheck& cancelled = {});
 
 // plan_tiles, run_tile for every tile on the worker pool a wave at a time, and stitch_pieces.
 // `cancelled` is asked before each wave and between the stages of each tile.

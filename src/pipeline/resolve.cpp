@@ -56,10 +56,10 @@ Settings resolve(const TopologizeParams& p) {
   s.boundary = resolve_boundary(fs, p.buffer_distance, p.subdivision_ratio, p.resample,
                                 p.boundary_simplification);
   s.weld_tolerance = fs / defaults::kWeldDivisor;
-  s.tip_protrusion = p.tip_rule.value_or(defaults::kTipRule) == TipRule::kProtrusion;
-  const double tip_fraction =
-      s.tip_protrusion ? defaults::kMinProtrusionFraction : defaults::kMinTipFraction;
-  s.tip_length = positive_or_zero(fs * p.min_tip_fraction.value_or(tip_fraction));
+  const TipRule rule = p.tip_rule.value_or(defaults::kTipRule);
+  s.tip_protrusion = rule == TipRule::kProtrusion;
+  s.tip_length =
+      positive_or_zero(fs * p.min_tip_fraction.value_or(defaults::tip_fraction(rule)));
   s.junction_merge_distance =
       positive_or_zero(fs * p.junction_merge_fraction.value_or(defaults::kJunctionMergeFraction));
   s.max_nodes = p.max_nodes;

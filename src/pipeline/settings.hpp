@@ -86,6 +86,11 @@ inline constexpr double kDensityRelative = 0.35;
 inline constexpr double kDensityMinCount = 0.5;
 inline constexpr double kDensityMinHoleWidthFraction = 0.25;
 
+// The default tip length, in fs, of a way of measuring tips.
+constexpr double tip_fraction(TipRule rule) {
+  return rule == TipRule::kProtrusion ? kMinProtrusionFraction : kMinTipFraction;
+}
+
 }  // namespace defaults
 
 // A density centerline's options in cells of its lattice.

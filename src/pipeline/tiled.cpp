@@ -1,5 +1,6 @@
 // The tiled driver: one large curve set run tile by tile on the worker pool and stitched.
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -69,13 +70,10 @@ std::vector<CorePiece> run_tile(TileCurves tile, const TileGrid& grid,
   return pieces;
 }
 
-TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
-                                const CancelCheck& cancelled) {
-  TilePlan plan = plan_tiles(curves, params, std::nullopt, false);
-  std::vector<TileCurves>& tiles = plan.tiles;
-  // Each tile brings its own radii: the whole input's are not copied once per tile.
-  TopologizeParams per_tile = params;
-  per_tile.per_curve_widths.reset();
+std::vector<CorePiece> run_in_waves(
+    std::vector<TileCurves>& tiles,
+    const std::function<std::vector<CorePiece>(TileCurves)>& run_one,
+    const CancelCheck& cancelled) {
   const std::size_t wave =
       kTilesPerWorker * static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
   std::vector<CorePiece> pieces;
@@ -87,7 +85,7 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const Topol
     parallel_for(count, [&](std::size_t k) {
       try {
         // Moved out: memory follows the wave, not the whole input.
-        results[k] = run_tile(std::move(tiles[first + k]), plan.grid, per_tile, cancelled);
+        results[k] = run_one(std::move(tiles[first + k]));
       } catch (const InputError& e) {
         errors[k] = e.what();
       }
@@ -99,6 +97,19 @@ TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const Topol
     }
   }
   throw_if_cancelled(cancelled);
+  return pieces;
+}
+
+TopologyResult topologize_tiled(const std::vector<Polyline>& curves, const TopologizeParams& params,
+                                const CancelCheck& cancelled) {
+  TilePlan plan = plan_tiles(curves, params, std::nullopt, false);
+  // Each tile brings its own radii: the whole input's are not copied once per tile.
+  TopologizeParams per_tile = params;
+  per_tile.per_curve_widths.reset();
+  std::vector<CorePiece> pieces = run_in_waves(
+      plan.tiles,
+      [&](TileCurves tile) { return run_tile(std::move(tile), plan.grid, per_tile, cancelled); },
+      cancelled);
   return stitch_pieces(std::move(pieces), plan.grid, plan.tolerance);
 }
 

@@ -99,11 +99,7 @@ py::tuple density_centerline(py::handle curves, py::handle feature_size, py::han
   d.relative = cv::to_optional_double(relative, "relative");
   d.min_count = cv::to_optional_double(min_count, "min_count");
   const std::vector<Polyline> native = cv::to_curves(curves, "curves");
-  pp::Call call = pp::bind_call(pp::topologize_polygons_signature(),
-                                py::make_tuple(py::list(), feature_size), options);
-  if (!options.contains("buffer_distance")) {
-    call.job.params.buffer_distance = call.job.params.feature_size / 2;
-  }
+  const pp::Call call = pp::bind_polygons_call(py::make_tuple(py::list(), feature_size), options);
   const TopologyResult r = py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
     return linetopo::density_centerline(native, d, call.job.params, cancelled);
   });
@@ -120,6 +116,11 @@ void register_density(py::module_& m) {
         py::arg("sigma") = py::none(), py::arg("radius") = py::none(),
         py::arg("relative") = defaults::kDensityRelative,
         py::arg("min_count") = defaults::kDensityMinCount);
+  // For the command line's help.
+  py::dict density_defaults;
+  density_defaults["relative"] = defaults::kDensityRelative;
+  density_defaults["min_count"] = defaults::kDensityMinCount;
+  m.attr("_DENSITY_DEFAULTS") = density_defaults;
 }
 
 }  // namespace linetopo::py_density

@@ -64,10 +64,7 @@ py::tuple topologize_tiled(const py::args& args, const py::kwargs& kwargs) {
 }
 
 py::tuple topologize_polygons(const py::args& args, const py::kwargs& kwargs) {
-  auto call = pp::bind_call(pp::topologize_polygons_signature(), args, kwargs);
-  if (!kwargs.contains("buffer_distance")) {
-    call.job.params.buffer_distance = call.job.params.feature_size / 2;
-  }
+  const auto call = pp::bind_polygons_call(args, kwargs);
   const linetopo::TopologyResult r =
       linetopo::py_interrupt::run_interruptible([&](const linetopo::CancelCheck& cancelled) {
         return linetopo::topologize_polygons(call.polygons, call.job.params, cancelled);

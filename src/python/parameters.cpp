@@ -148,10 +148,8 @@ const Signature& topologize_polygons_signature() {
     polygons.optional.emplace_back("keep_components",
                                    defaults::kKeepComponentsOfAreas ? "True" : "False");
     polygons.optional.emplace_back("tip_rule", tip_rule_word(defaults::kTipRuleOfAreas));
-    polygons.optional.emplace_back("min_tip_fraction",
-                                   number_text(defaults::kTipRuleOfAreas == TipRule::kProtrusion
-                                                   ? defaults::kMinProtrusionFraction
-                                                   : defaults::kMinTipFraction));
+    polygons.optional.emplace_back(
+        "min_tip_fraction", number_text(defaults::tip_fraction(defaults::kTipRuleOfAreas)));
     for (const Parameter& p : parameters()) {
       if (!is_required(p) && p.name != "per_curve_widths" && p.name != "merge_tolerance") {
         polygons.params.push_back(p.name);
@@ -169,6 +167,14 @@ const Signature& batch_job_fields() {
        "junction_merge_fraction", "max_nodes", "subdivision_ratio", "resample",
        "boundary_simplification", "merge_tolerance"}};
   return s;
+}
+
+Call bind_polygons_call(const py::args& args, const py::kwargs& kwargs) {
+  Call call = bind_call(topologize_polygons_signature(), args, kwargs);
+  if (!kwargs.contains("buffer_distance")) {
+    call.job.params.buffer_distance = call.job.params.feature_size / 2;
+  }
+  return call;
 }
 
 Call bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs) {

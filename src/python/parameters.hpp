@@ -71,6 +71,9 @@ const Signature& batch_job_fields();
 // omitted options keep their None or False. Wrong calls raise TypeError as Python functions do.
 Call bind_call(const Signature& signature, const py::args& args, const py::kwargs& kwargs);
 
+// bind_call with topologize_polygons' signature, buffer_distance feature_size / 2 unless given.
+Call bind_polygons_call(const py::args& args, const py::kwargs& kwargs);
+
 // Converts one job tuple of topologize_batch.
 BatchJob to_job(py::handle job, std::size_t index);
 

@@ -118,13 +118,12 @@ std::optional<double> median_stroke_width(const GreyView& image, double threshol
   // A one-pixel border of paper around the image, so that ink at its edge ends there.
   const std::size_t w = image.width + 2;
   const std::size_t h = image.height + 2;
-  const double level = light_ink ? std::floor(threshold) + 0.5 : std::ceil(threshold) - 0.5;
+  const double level = ink_level(threshold, light_ink);
   std::vector<std::uint8_t> mask(w * h, 0);
   for (std::size_t r = 1; r + 1 < h; ++r) {
     const std::uint8_t* grey = image.pixels + (r - 1) * image.row_stride;
     for (std::size_t c = 1; c + 1 < w; ++c) {
-      const double g = grey[c - 1];
-      mask[r * w + c] = (light_ink ? g > level : g < level) ? kInk : 0;
+      mask[r * w + c] = is_ink(grey[c - 1], level, light_ink) ? kInk : 0;
     }
   }
   throw_if_cancelled(cancelled);

@@ -37,10 +37,8 @@ class GreyField {
  public:
   GreyField(const GreyView& image, double threshold, bool light_ink)
       : image_(image), light_(light_ink) {
-    // Halfway between the grey levels on either side of the threshold, so that ink is exactly
-    // the levels beyond it, an image and its negative trace alike, no sample lies on the level
-    // and every crossing falls strictly inside its grid edge.
-    level_ = light_ink ? std::floor(threshold) + 0.5 : std::ceil(threshold) - 0.5;
+    // No sample lies on the level, so every crossing falls strictly inside its grid edge.
+    level_ = ink_level(threshold, light_ink);
     // Beyond the border lies paper of the lightest (or, for light ink, darkest) grey, so that
     // ink at the border ends as it would inside; never ink, whatever the level.
     paper_ = std::min(-1.0, light_ink ? -level_ : level_ - kWhite);
@@ -257,6 +255,10 @@ InkOutline trace(const Field& field, const CancelCheck& cancelled, std::size_t m
 }
 
 }  // namespace
+
+double ink_level(double threshold, bool light_ink) {
+  return light_ink ? std::floor(threshold) + 0.5 : std::ceil(threshold) - 0.5;
+}
 
 void check_pixel_budget(std::size_t width, std::size_t height) {
   const std::size_t limit = count_from_environment(kMaxPixelsVariable).value_or(kPixelBudget);

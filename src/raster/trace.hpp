@@ -58,6 +58,14 @@ InkOutline trace_ink(const GreyView& image, double threshold, bool light_ink,
                      const CancelCheck& cancelled = {},
                      std::size_t max_points = std::numeric_limits<std::size_t>::max());
 
+// The grey level that parts ink from paper at `threshold`: halfway between the grey levels on
+// either side of it, so that ink is exactly the levels beyond it, an image and its negative
+// trace alike, and no grey level lies on it. Ink is darker than it (lighter with light_ink).
+double ink_level(double threshold, bool light_ink);
+inline bool is_ink(double grey, double level, bool light_ink) {
+  return light_ink ? grey > level : grey < level;
+}
+
 // A field of floats, row-major, held by the caller; a sample's value belongs to its cell's centre
 // as a pixel's grey level does.
 struct FieldView {

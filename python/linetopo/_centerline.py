@@ -35,13 +35,15 @@ def options() -> list[dict[str, Any]]:
 
 def picture(curves: list, result: tuple, buffer: float, feature_size: float,
             merge_tolerance: float | None, title: str, stroke_chains: list | None = None,
-            polygons: list | None = None) -> str:
-    """The SVG picture of a run: input, buffer (and the input's polygons), chains and nodes."""
+            polygons: list | None = None, buffers: bool = True) -> str:
+    """The SVG picture of a run: input, buffer (and the input's polygons), chains and nodes;
+    without `buffers` where the run inflated none (a density centerline)."""
     from . import inflate_curves
 
-    polygons = list(polygons or []) + inflate_curves(
-        [c for c in curves if len(c) >= 2], buffer, feature_size,
-        merge_tolerance=merge_tolerance)
+    polygons = list(polygons or [])
+    if buffers:
+        polygons += inflate_curves([c for c in curves if len(c) >= 2], buffer, feature_size,
+                                   merge_tolerance=merge_tolerance)
     chains, nodes, chain_node_ids, _ = result
     groups = None
     if stroke_chains is not None:
@@ -378,7 +380,7 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         formats.stage_text(transaction, args.svg, picture(
             shown, shown_result, buffer, fs, args.merge_tolerance,
             title=f"{PROG} centerline of {args.input}", stroke_chains=stroke_chains,
-            polygons=shapes))
+            polygons=shapes, buffers=not args.density))
     # Back to the input's CRS (or GPX's longitude/latitude); lengths and widths stay metres.
     table.lines = [_plain(line) for line in frame.to_output(table.lines, out_crs)]
     if table.nodes:

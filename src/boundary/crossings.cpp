@@ -2,7 +2,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "boundary/boundary.hpp"
 #include "geometry/cell_grid.hpp"
@@ -26,6 +29,37 @@ bool adjacent(const RingEdge& e, const RingEdge& f) {
   if (e.ring != f.ring) return false;
   const std::size_t d = e.index > f.index ? e.index - f.index : f.index - e.index;
   return d <= 1 || d == e.size - 1;
+}
+
+// Renumbers the rows so that those no span reaches are dropped, keeping every span's rows
+// consecutive and in order; gives the rows left. A focus on a few rings far apart along a long
+// polygon leaves most rows empty, and the grid's rows would outnumber its edges.
+double drop_empty_rows(std::vector<CellSpan>& spans) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> reach(spans.size());
+  for (std::size_t i = 0; i < spans.size(); ++i) reach[i] = {spans[i].lo_y, spans[i].hi_y};
+  std::sort(reach.begin(), reach.end());
+  // Runs of rows that spans reach without a gap: (first row, its new number).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;
+  std::uint32_t kept = 0;
+  std::uint32_t end = 0;  // one past the last row of the current run
+  for (const auto& [lo, hi] : reach) {
+    if (runs.empty() || lo > end) {
+      runs.emplace_back(lo, kept);
+      end = lo;
+    }
+    if (hi + 1 > end) {
+      kept += hi + 1 - end;
+      end = hi + 1;
+    }
+  }
+  for (CellSpan& span : spans) {
+    const auto run = std::prev(std::upper_bound(
+        runs.begin(), runs.end(), std::pair{span.lo_y, std::numeric_limits<std::uint32_t>::max()}));
+    const std::uint32_t shift = run->first - run->second;
+    span.lo_y -= shift;
+    span.hi_y -= shift;
+  }
+  return kept;
 }
 
 }  // namespace
@@ -112,7 +146,6 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<
   // prepared polygon does not have), every ring counts as meeting.
   constexpr double kMaxCells = 1e9;
   std::vector<CellSpan> spans(edges.size());
-  double rows = 0.0;
   for (std::size_t i = 0; i < edges.size(); ++i) {
     const auto [a, b] = end_points(edges[i]);
     const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
@@ -125,8 +158,8 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<
     }
     spans[i] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
                 static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1)};
-    rows = std::fmax(rows, y1 + 1);
   }
+  const double rows = drop_empty_rows(spans);
   if (rows > 4.0 * static_cast<double>(edges.size()) + 1024.0 ||
       edges.size() >= std::numeric_limits<std::uint32_t>::max()) {
     std::fill(meets.begin(), meets.end(), 1);

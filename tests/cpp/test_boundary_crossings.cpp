@@ -92,5 +92,23 @@ TEST(MeetingRings, LargePolygonSearchedInBlocks) {
   EXPECT_EQ(std::count(want.begin(), want.end(), 1), 6);
 }
 
+// A focus on two holes at the far ends of a long polygon: what lies between them is not searched,
+// and the answer is not given up for every ring.
+TEST(MeetingRings, FocusFarApartAlongALongPolygon) {
+  BufferPolygon p;
+  for (int y = 0; y < 20000; ++y) p.outer.push_back({10, static_cast<double>(y)});
+  for (int y = 20000; y > 0; --y) p.outer.push_back({0, static_cast<double>(y)});
+  for (int k = 0; k < 200; ++k) {
+    const double y = 50 + 100.0 * k;
+    p.holes.push_back({{4, y}, {6, y}, {6, y + 2}, {4, y + 2}});
+  }
+  std::swap(p.holes[199][1], p.holes[199][2]);  // crosses itself
+  std::vector<char> focus(p.holes.size() + 1, 0);
+  focus[1] = focus[200] = 1;
+  const std::vector<char> want = by_every_pair(p, focus);
+  EXPECT_EQ(std::count(want.begin(), want.end(), 1), 1);
+  EXPECT_EQ(meeting_rings(p, focus), want);
+}
+
 }  // namespace
 }  // namespace linetopo

@@ -353,7 +353,7 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         source.polygons = lonlat.map_polygons(frame.to_work, source.polygons)
         points = sum(map(len, curves)) + sum(len(r) for r in rings)
         try:
-            with _point_budget(points, _file_size(args.input)):
+            with _point_budget(points, len(curves), _file_size(args.input)):
                 if source.polygons:
                     result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
                 else:
@@ -417,8 +417,8 @@ def _file_size(name: str) -> int | None:
 
 
 @contextlib.contextmanager
-def _point_budget(points: int, size: int | None) -> Iterator[None]:
-    """The boundary point budget of one file: the library's per point, but no more than
+def _point_budget(points: int, curves: int, size: int | None) -> Iterator[None]:
+    """The boundary point budget of one file: the library's per point and curve, but no more than
     FILE_POINT_BUDGET_PER_BYTE per byte of the file, with a floor a few seconds' work, unless the
     user set the variable."""
     from . import _internal
@@ -427,7 +427,8 @@ def _point_budget(points: int, size: int | None) -> Iterator[None]:
     if variable in os.environ:
         yield
         return
-    limit = _internal._BOUNDARY_POINTS_PER_INPUT_POINT * points
+    limit = (_internal._BOUNDARY_POINTS_PER_INPUT_POINT * points
+             + _internal._BOUNDARY_POINTS_PER_CURVE * curves)
     if size is not None:
         limit = min(limit, FILE_POINT_BUDGET_PER_BYTE * size)
     os.environ[variable] = str(max(FILE_POINT_BUDGET_FLOOR, limit))

@@ -129,6 +129,20 @@ def dense(points: int, seed: int = 1, length: int = 50, step: float = 1.0,
     return strokes, 1.5, 3.0
 
 
+def segments(points: int, seed: int = 7, spacing: float = 20.0) -> Generated:
+    """Scattered straight two-point segments 2 to 10 long, one per spacing² of area on average,
+    as many GIS layers hold: most buffers lie alone, a few cross."""
+    rng = random.Random(seed)
+    count = max(1, points // 2)
+    side = math.sqrt(count) * spacing
+    curves = []
+    for _ in range(count):
+        x, y = rng.uniform(0, side), rng.uniform(0, side)
+        a, length = rng.uniform(0, 2 * math.pi), rng.uniform(2, 10)
+        curves.append([(x, y), (x + length * math.cos(a), y + length * math.sin(a))])
+    return curves, 1.0, 2.0
+
+
 def random_polylines(count: int = 300, length: int = 40, side: float = 3000.0,
                      seed: int = 4) -> Generated:
     """Long straight-edged polylines between random points of a square: a dense arrangement."""
@@ -169,4 +183,5 @@ def row(scribbles: int, upright: bool = False) -> Generated:
 
 # The inputs that take any size, by the names the scale benchmark gives them.
 SCALED: dict[str, Callable[..., Generated]] = {
-    "random walks": random_walks, "drawing": drawing, "gps": gps, "dense": dense}
+    "random walks": random_walks, "drawing": drawing, "gps": gps, "dense": dense,
+    "segments": segments}

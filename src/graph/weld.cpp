@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <utility>
 
+#include "geometry/cell_grid.hpp"
 #include "geometry/keys.hpp"
 #include "graph/graph.hpp"
 #include "parallel/parallel.hpp"
@@ -102,72 +104,63 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
   return graph;
 }
 
-WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_size) {
-  WeldNeighbours out;
-  out.crowded.resize(skeletons.size());
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < skeletons.size(); ++i) {
-    out.crowded[i].assign(skeletons[i].points.size(), 1);
-    count += skeletons[i].points.size();
-  }
-  out.apart = skeletons.size() < 2;
-  // Every point's weld cell, counted from the least cell of all, in rows of at most 2^32 - 2
-  // cells so that a key's left neighbour is the key less one. Beyond that, or with too many
-  // points to number, every point counts as crowded and the skeletons as close: always right.
-  std::int64_t lo_x = std::numeric_limits<std::int64_t>::max();
-  std::int64_t lo_y = lo_x;
-  std::int64_t hi_x = std::numeric_limits<std::int64_t>::lowest();
-  std::int64_t hi_y = hi_x;
-  for (const Skeleton& s : skeletons) {
-    for (const Point& p : s.points) {
-      const CellKey c = weld_cell(p, cell_size);
-      lo_x = std::min(lo_x, c.x);
-      lo_y = std::min(lo_y, c.y);
-      hi_x = std::max(hi_x, c.x);
-      hi_y = std::max(hi_y, c.y);
-    }
-  }
-  // Unsigned differences, which cannot overflow.
+namespace {
+
+struct CellBox {
+  std::int64_t lo_x, lo_y, hi_x, hi_y;
+};
+
+// The weld cells of all points of the listed skeletons, swept together: sets the crowded flag of
+// every point that has another point in or next to its cell, and gives whether no such pair
+// joins two skeletons. Keys count cells from (lo_x, lo_y).
+bool sweep_cells(std::span<const Skeleton> skeletons, std::span<const std::uint32_t> listed,
+                 double cell_size, std::int64_t lo_x, std::int64_t lo_y,
+                 std::vector<std::vector<char>>& crowded_points) {
   const auto offset = [](std::int64_t v, std::int64_t lo) {
     return static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(lo);
   };
-  constexpr std::uint64_t kMaxSpan = 4294967294U;
-  if (count == 0 || count >= UINT32_MAX || skeletons.size() >= UINT32_MAX ||
-      offset(hi_x, lo_x) >= kMaxSpan || offset(hi_y, lo_y) >= kMaxSpan) {
-    return out;
-  }
   struct Entry {
     std::uint64_t key;
     std::uint32_t skeleton;
     std::uint32_t point;
   };
+  std::size_t count = 0;
+  for (const std::uint32_t i : listed) count += skeletons[i].points.size();
   std::vector<Entry> entries;
   entries.reserve(count);
-  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+  for (const std::uint32_t i : listed) {
     const std::vector<Point>& points = skeletons[i].points;
     for (std::size_t k = 0; k < points.size(); ++k) {
       const CellKey c = weld_cell(points[k], cell_size);
-      entries.push_back({(offset(c.y, lo_y) << 32) | offset(c.x, lo_x),
-                         static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k)});
+      entries.push_back(
+          {(offset(c.y, lo_y) << 32) | offset(c.x, lo_x), i, static_cast<std::uint32_t>(k)});
     }
   }
-  parallel_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+  const auto before = [](const Entry& a, const Entry& b) {
     return a.key < b.key || (a.key == b.key && (a.skeleton < b.skeleton ||
                                                 (a.skeleton == b.skeleton && a.point < b.point)));
-  });
+  };
+  if (listed.size() > 1) {
+    parallel_sort(entries.begin(), entries.end(), before);
+  } else {
+    std::sort(entries.begin(), entries.end(), before);  // one of many jobs on the pool
+  }
   // The occupied cells: where each one's entries start, and whether they are of one skeleton.
-  std::vector<std::size_t> start;
+  // In 32 bits and reserved at once: on scattered shapes nearly every point has its own cell.
+  std::vector<std::uint32_t> start;
   std::vector<char> mixed;
+  start.reserve(entries.size() + 1);
+  mixed.reserve(entries.size());
   for (std::size_t k = 0; k < entries.size(); ++k) {
     if (k == 0 || entries[k].key != entries[k - 1].key) {
-      start.push_back(k);
+      start.push_back(static_cast<std::uint32_t>(k));
       mixed.push_back(0);
     } else if (entries[k].skeleton != entries[k - 1].skeleton) {
       mixed.back() = 1;
     }
   }
   const std::size_t cells = start.size();
-  start.push_back(entries.size());
+  start.push_back(static_cast<std::uint32_t>(entries.size()));
   std::vector<char> crowded(cells, 0);
   bool apart = true;
   const auto meet = [&](std::size_t a, std::size_t b) {
@@ -193,9 +186,121 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
   for (std::size_t c = 0; c < cells; ++c) {
     if (crowded[c]) continue;
     const Entry& e = entries[start[c]];  // alone in its cell
-    out.crowded[e.skeleton][e.point] = 0;
+    crowded_points[e.skeleton][e.point] = 0;
   }
-  out.apart = apart;
+  return apart;
+}
+
+// Per skeleton, whether its cells, grown by one, meet those of another: the others' points lie
+// in no 3 x 3 block of its own, so it is swept alone. The boxes are paired within the cells of a
+// coarse grid of about one cell per box. Past a bound on the work (a crowd of boxes in one
+// place, or boxes across the whole), every skeleton counts as meeting another: always right.
+std::vector<char> meeting_boxes(const std::vector<CellBox>& boxes, const std::vector<char>& empty,
+                                const CellBox& all) {
+  std::vector<char> meets(boxes.size(), 0);
+  std::vector<std::uint32_t> listed;
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (!empty[i]) listed.push_back(static_cast<std::uint32_t>(i));
+  }
+  const auto n = static_cast<double>(listed.size());
+  const double most = 16.0 * n + 1e6;
+  // Cell coordinates less the least of all fit 32 bits (checked by the caller): exact in double.
+  const auto at = [](std::int64_t v, std::int64_t lo) {
+    return static_cast<double>(static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(lo));
+  };
+  const double width = at(all.hi_x, all.lo_x) + 3.0;
+  const double height = at(all.hi_y, all.lo_y) + 3.0;
+  const double coarse = std::max(1.0, std::sqrt(width * height / n));
+  std::vector<CellSpan> spans(listed.size());
+  double entries = 0.0;
+  for (std::size_t k = 0; k < listed.size(); ++k) {
+    const CellBox& b = boxes[listed[k]];
+    // Grown by one cell all round, counted from one cell before the least.
+    const double x0 = std::floor(at(b.lo_x, all.lo_x) / coarse);
+    const double x1 = std::floor((at(b.hi_x, all.lo_x) + 2.0) / coarse);
+    const double y0 = std::floor(at(b.lo_y, all.lo_y) / coarse);
+    const double y1 = std::floor((at(b.hi_y, all.lo_y) + 2.0) / coarse);
+    entries += (x1 - x0 + 1.0) * (y1 - y0 + 1.0);
+    if (entries > most) return std::vector<char>(boxes.size(), 1);
+    spans[k] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
+                static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1)};
+  }
+  const auto rows = static_cast<std::uint32_t>(std::floor((height - 1.0) / coarse) + 1.0);
+  const CellRuns grid = cell_runs(spans, rows);
+  double tried = 0.0;
+  for (std::size_t c = 0; c + 1 < grid.runs.size(); ++c) {
+    for (std::size_t u = grid.runs[c]; u < grid.runs[c + 1]; ++u) {
+      const CellRuns::Entry& e = grid.entries[u];
+      for (std::size_t v = u + 1; v < grid.runs[c + 1]; ++v) {
+        if (++tried > most) return std::vector<char>(boxes.size(), 1);
+        const std::uint32_t f = grid.entries[v].item;
+        if (!first_shared_cell(spans[e.item], spans[f], e.x, e.y)) continue;
+        const CellBox& a = boxes[listed[e.item]];
+        const CellBox& b = boxes[listed[f]];
+        if (b.lo_x <= a.hi_x + 1 && a.lo_x <= b.hi_x + 1 && b.lo_y <= a.hi_y + 1 &&
+            a.lo_y <= b.hi_y + 1) {
+          meets[listed[e.item]] = meets[listed[f]] = 1;
+        }
+      }
+    }
+  }
+  return meets;
+}
+
+}  // namespace
+
+WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_size) {
+  WeldNeighbours out;
+  out.crowded.resize(skeletons.size());
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    out.crowded[i].assign(skeletons[i].points.size(), 1);
+    count += skeletons[i].points.size();
+  }
+  out.apart = skeletons.size() < 2;
+  // Every point's weld cell, counted from the least cell of all, in rows of at most 2^32 - 2
+  // cells so that a key's left neighbour is the key less one. Beyond that, or with too many
+  // points to number, every point counts as crowded and the skeletons as close: always right.
+  constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kLeast = std::numeric_limits<std::int64_t>::lowest();
+  std::vector<CellBox> boxes(skeletons.size(), CellBox{kMost, kMost, kLeast, kLeast});
+  std::vector<char> empty(skeletons.size(), 1);
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    CellBox& box = boxes[i];
+    for (const Point& p : skeletons[i].points) {
+      const CellKey c = weld_cell(p, cell_size);
+      box = {std::min(box.lo_x, c.x), std::min(box.lo_y, c.y), std::max(box.hi_x, c.x),
+             std::max(box.hi_y, c.y)};
+      empty[i] = 0;
+    }
+  }
+  CellBox all{kMost, kMost, kLeast, kLeast};
+  for (const CellBox& b : boxes) {
+    all = {std::min(all.lo_x, b.lo_x), std::min(all.lo_y, b.lo_y), std::max(all.hi_x, b.hi_x),
+           std::max(all.hi_y, b.hi_y)};
+  }
+  // Unsigned differences, which cannot overflow.
+  const auto span = [](std::int64_t lo, std::int64_t hi) {
+    return static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
+  };
+  constexpr std::uint64_t kMaxSpan = 4294967294U;
+  if (count == 0 || count >= UINT32_MAX || skeletons.size() >= UINT32_MAX ||
+      span(all.lo_x, all.hi_x) >= kMaxSpan || span(all.lo_y, all.hi_y) >= kMaxSpan) {
+    return out;
+  }
+  // Skeletons whose cells meet no other's are swept each alone on the pool, so that scattered
+  // small shapes never hold one entry per point of all at once; the rest are swept together.
+  const std::vector<char> meets = meeting_boxes(boxes, empty, all);
+  std::vector<std::uint32_t> together;
+  std::vector<std::uint32_t> alone;
+  for (std::size_t i = 0; i < skeletons.size(); ++i) {
+    if (!empty[i]) (meets[i] ? together : alone).push_back(static_cast<std::uint32_t>(i));
+  }
+  parallel_for(alone.size(), [&](std::size_t k) {
+    sweep_cells(skeletons, std::span(&alone[k], 1), cell_size, all.lo_x, all.lo_y, out.crowded);
+  });
+  out.apart =
+      sweep_cells(skeletons, together, cell_size, all.lo_x, all.lo_y, out.crowded);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include "curves/curves.hpp"
 #include "graph/graph.hpp"
 #include "inflate/inflate.hpp"
+#include "parallel/memory.hpp"
 #include "parallel/parallel.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
@@ -111,7 +112,7 @@ template <class R, class TryFn>
 std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
                            const std::vector<BufferPolygon>& inflated,
                            const BoundarySettings& boundary, detail::RejectionCount* count,
-                           const CancelCheck& cancelled, TryFn try_fn) {
+                           const CancelCheck& cancelled, TryFn try_fn, bool keep_rings = true) {
   if (prepared.size() != inflated.size()) {
     throw InternalError("internal error: boundary preparation changed the polygon count");
   }
@@ -156,6 +157,7 @@ std::vector<R> per_polygon(std::vector<BufferPolygon>& prepared,
       }
     }
     if (items) parts[i] = std::move(*items);
+    if (!keep_rings) poly = {};
   });
   if (count) {
     count->crossed += static_cast<std::size_t>(std::count(crossed.begin(), crossed.end(), 1));
@@ -198,11 +200,13 @@ namespace detail {
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count,
-                                        const CancelCheck& cancelled) {
-  return per_polygon<Skeleton>(prepared, inflated, boundary, count, cancelled,
-                               [&](const Ring& outer, const std::vector<Ring>& holes) {
-                                 return try_skeleton(outer, holes, cancelled);
-                               });
+                                        const CancelCheck& cancelled, bool keep_rings) {
+  return per_polygon<Skeleton>(
+      prepared, inflated, boundary, count, cancelled,
+      [&](const Ring& outer, const std::vector<Ring>& holes) {
+        return try_skeleton(outer, holes, cancelled);
+      },
+      keep_rings);
 }
 
 std::vector<Triangle> polygon_triangles(std::vector<BufferPolygon>& prepared,
@@ -340,24 +344,43 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
 }
 
 // Everything after the union: boundary preparation, skeletons, the graph and the finished chains.
+// Declared first in a run, so that it outlives the run's other locals: a large run hands its free
+// memory back once everything but the result is gone.
+struct ReleaseWhenLarge {
+  std::size_t boundary_points = 0;
+  ReleaseWhenLarge() = default;
+  ReleaseWhenLarge(const ReleaseWhenLarge&) = delete;
+  ReleaseWhenLarge& operator=(const ReleaseWhenLarge&) = delete;
+  ~ReleaseWhenLarge() {
+    if (boundary_points >= kReleaseAfterPoints) release_free_memory();
+  }
+};
+
 TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
                            const CancelCheck& cancelled) {
+  ReleaseWhenLarge release;
   std::vector<Skeleton> skeletons;
   std::vector<BufferPolygon> prepared;
+  const bool protrusion = s.tip_protrusion && s.tip_length > 0.0;
+  // Only the widths, and tips measured against the stroke, read the boundary after the skeletons.
+  const bool keep_rings = s.compute_widths || protrusion;
   {
     const std::vector<BufferPolygon> inflated = std::move(united);
     throw_if_cancelled(cancelled);
     prepared = preprocess_boundaries(inflated, s.boundary, cancelled);
+    for (const BufferPolygon& p : prepared) {
+      release.boundary_points += p.outer.size();
+      for (const Ring& hole : p.holes) release.boundary_points += hole.size();
+    }
     throw_if_cancelled(cancelled);
-    skeletons = detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr, cancelled);
+    skeletons =
+        detail::polygon_skeletons(prepared, inflated, s.boundary, nullptr, cancelled, keep_rings);
   }
   const bool any = std::any_of(skeletons.begin(), skeletons.end(),
                                [](const Skeleton& k) { return !k.segments.empty(); });
   if (!any) return {};
   throw_if_cancelled(cancelled);
-  const bool protrusion = s.tip_protrusion && s.tip_length > 0.0;
-  // Only the widths, and tips measured against the stroke, read the boundary from here on.
-  if (!s.compute_widths && !protrusion) prepared = {};
+  if (!keep_rings) prepared = {};
 
   std::optional<detail::VertexTree> tree;
   std::vector<Chain> chains;

@@ -30,11 +30,12 @@ std::vector<BufferPolygon> buffer_polygons(const std::vector<Polyline>& curves,
 // A polygon the triangulation still rejects is prepared again from its inflated form without
 // boundary simplification and tried once more; on success it replaces the prepared polygon, so
 // that the widths measure against the rings actually triangulated. `count`, when given, adds up
-// how often each happened.
+// how often each happened. Unless `keep_rings`, each prepared polygon is emptied once its
+// skeleton is made, so that the rings and the skeletons are not all held at once.
 std::vector<Skeleton> polygon_skeletons(std::vector<BufferPolygon>& prepared,
                                         const std::vector<BufferPolygon>& inflated,
                                         const BoundarySettings& boundary, RejectionCount* count,
-                                        const CancelCheck& cancelled = {});
+                                        const CancelCheck& cancelled = {}, bool keep_rings = true);
 
 // The chains of the skeletons' graph: welded, tips pruned and close junctions merged. Skeletons
 // that weld apart are cleaned each on its own, on the pool, with the result of cleaning them as

@@ -80,13 +80,17 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
   Settings s = resolve(params);
   std::size_t points = 0;
   for (const Polyline& c : curves) points += c.size();
-  s.boundary.max_points = boundary_point_limit(points);
+  s.boundary.max_points = boundary_point_limit(points, curves.size());
   return s;
 }
 
-std::size_t boundary_point_limit(std::size_t input_points) {
-  return budget_limit(kMaxPointsVariable, input_points, defaults::kBoundaryPointsPerInputPoint,
-                      kPointBudgetFloor);
+std::size_t boundary_point_limit(std::size_t input_points, std::size_t curves) {
+  constexpr std::size_t kMost = std::numeric_limits<std::size_t>::max();
+  const auto times = [](std::size_t n, std::size_t per) { return n > kMost / per ? kMost : n * per; };
+  const std::size_t grown =
+      detail::saturating_add(times(input_points, defaults::kBoundaryPointsPerInputPoint),
+                             times(curves, defaults::kBoundaryPointsPerCurve));
+  return budget_limit(kMaxPointsVariable, grown, 1, kPointBudgetFloor);
 }
 
 DensitySettings resolve_density(const DensityParams& p, double feature_size) {

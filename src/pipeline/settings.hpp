@@ -62,6 +62,10 @@ inline constexpr double kStitchToleranceFraction = 0.5;
 // points per input point, so that a large input is never refused for its size (the bench
 // generators make at most 2 per point at the defaults, and 7 with resample at fs / 10).
 inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
+// ... and this many more per curve: its square caps are four sharp corners that refinement cuts
+// finer whatever the curve's length (a lone two-point segment takes about 40 at the defaults, so
+// scattered short segments need more than their points allow).
+inline constexpr std::size_t kBoundaryPointsPerCurve = 32;
 
 // Whether pruning keeps the longest path of a component it would remove whole (a dot, a small
 // closed shape): off for curves, whose stray specks are noise, on for polygons and scans, whose
@@ -137,11 +141,11 @@ Settings resolve_areas(const TopologizeParams& params);
 // resolve() with the boundary point budget of a call on these curves.
 Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves);
 
-// The most boundary points a call on this many input points may create: the value of
-// kMaxPointsVariable when it is set, else the larger of kPointBudgetFloor and
-// kBoundaryPointsPerInputPoint per point. Throws InputError when the variable holds anything but a
-// positive integer.
-std::size_t boundary_point_limit(std::size_t input_points);
+// The most boundary points a call on this many input points in this many curves may create: the
+// value of kMaxPointsVariable when it is set, else the larger of kPointBudgetFloor and
+// kBoundaryPointsPerInputPoint per point plus kBoundaryPointsPerCurve per curve (rings have no
+// caps: 0 curves). Throws InputError when the variable holds anything but a positive integer.
+std::size_t boundary_point_limit(std::size_t input_points, std::size_t curves = 0);
 
 // The inflation part of resolve().
 InflateSettings resolve_inflation(double feature_size);

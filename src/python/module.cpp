@@ -199,6 +199,7 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   // The boundary point budget, for the command line's own budget per file.
   m.attr("_MAX_POINTS_VARIABLE") = linetopo::kMaxPointsVariable;
   m.attr("_BOUNDARY_POINTS_PER_INPUT_POINT") = linetopo::defaults::kBoundaryPointsPerInputPoint;
+  m.attr("_BOUNDARY_POINTS_PER_CURVE") = linetopo::defaults::kBoundaryPointsPerCurve;
   m.attr("_SIGNATURES") = pp::export_signatures();
   m.attr("_SIGNATURE_DEFAULTS") = pp::export_signature_defaults();
   py::dict versions;

@@ -292,6 +292,9 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
       }
     }
   }
+  // Every polygon's skeleton is held until all are welded: none keeps its growth's slack.
+  out.points.shrink_to_fit();
+  out.segments.shrink_to_fit();
   return out;
 }
 

@@ -259,11 +259,14 @@ TEST(Driver, PointLimitFollowsTheInputOrTheEnvironment) {
   EXPECT_EQ(boundary_point_limit(kPointBudgetFloor / per), kPointBudgetFloor);
   EXPECT_EQ(boundary_point_limit(1'000'000), 1'000'000 * per);
   EXPECT_EQ(boundary_point_limit(most / 2), most);
+  const std::size_t per_curve = defaults::kBoundaryPointsPerCurve;
+  EXPECT_EQ(boundary_point_limit(1'000'000, 500'000), 1'000'000 * per + 500'000 * per_curve);
+  EXPECT_EQ(boundary_point_limit(most / 2, most / 2), most);
   const TopologizeParams p = params_of(1.0, 1.0);
   EXPECT_EQ(resolve(p, cross()).boundary.max_points, kPointBudgetFloor);
 
   setenv(kMaxPointsVariable, "10", 1);
-  EXPECT_EQ(boundary_point_limit(1'000'000), 10u);
+  EXPECT_EQ(boundary_point_limit(1'000'000, 1'000'000), 10u);
   const std::string refused = failure_of(cross(), p);
   EXPECT_EQ(refused.find("feature_size is too small: boundary preparation would create at least "),
             0u);

@@ -146,12 +146,13 @@ def test_bad_input_exits_2_with_one_message_line(tmp_path, capsys, case):
     assert "LINETOPO_MAX_POINTS" not in os.environ  # a file's budget ends with it
 
 
-@pytest.mark.parametrize("size, limit", [(None, 16_000_000), (100, 400_000), (10**6, 16_000_000),
-                                         (20_000, 640_000)])
-def test_a_files_budget_grows_with_its_points_but_not_beyond_its_bytes(size, limit):
+@pytest.mark.parametrize("size, curves, limit", [
+    (None, 0, 16_000_000), (100, 0, 400_000), (10**6, 0, 16_000_000), (20_000, 0, 640_000),
+    (None, 500_000, 32_000_000), (10**6, 500_000, 32_000_000)])
+def test_a_files_budget_grows_with_its_points_but_not_beyond_its_bytes(size, curves, limit):
     # SVG circles of a few bytes each flatten into thousands of points: an 8.5 KB file of them
     # ran for seconds on the budget its points allowed.
-    with _centerline._point_budget(10**6, size):
+    with _centerline._point_budget(10**6, curves, size):
         assert os.environ["LINETOPO_MAX_POINTS"] == str(limit)
 
 

@@ -43,7 +43,7 @@ points = sum(len(c) for c in curves)
 def rss():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 def median_time(fn):
-    """Median wall time and the CPU time of that run."""
+    # the median wall time, and the CPU time of that run
     times = []
     for _ in range(repeat):
         t, c = time.perf_counter(), time.process_time(); fn()

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import warnings
 from typing import Any
 
 from ._extras import require
@@ -60,9 +61,10 @@ def _attributes(frame: Any) -> dict[str, list[Any]]:
 
 
 def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *, crs: Any = None,
-               planar: bool = False, attributes: str = "mode", **options: Any) -> Any:
-    """The centerline of shapely line and polygon geometries: its chains, then their end nodes,
-    each chain with the attributes of the input rows it comes from.
+               planar: bool = False, attributes: str = "mode", nodes: bool | str = False,
+               **options: Any) -> Any:
+    """The centerline of shapely line and polygon geometries: its chains, each with the
+    attributes of the input rows it comes from, and on request their end nodes.
 
     Parameters
     ----------
@@ -92,27 +94,42 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         distinct values, no columns, or for columns of numbers their sum, mean (weighted by the
         length each runs along the chain) or largest, other columns then taking the mode. A
         column whose name the result uses is given ``input_`` before its name.
+    nodes : bool or "mixed"
+        Also return the chains' end nodes, as a second frame. ``"mixed"`` returns the form of
+        earlier releases, chains and nodes in one frame told apart by a ``kind`` column; it is
+        deprecated (a frame of lines and points cannot be written to most GIS formats or styled
+        as one layer) and will be removed.
     **options
         Any other option of :func:`linetopo.topologize`, such as ``compute_widths=True``.
 
     Returns
     -------
-    GeoDataFrame, or a dict of the same columns when GeoPandas is not installed
-        One row per chain (``kind`` ``"chain"``, a LineString with ``start_node``, ``end_node``,
-        ``length``, with ``compute_widths`` ``widths``, ``support``, its number of sources, and
-        the input's columns), then one per node (``kind``
-        ``"node"``, a Point with ``id`` and ``degree``, the number of chain ends there). The CRS
-        is the input's; lengths and widths are in ground metres where the run was in UTM.
+    chains : GeoDataFrame, or a dict of the same columns when GeoPandas is not installed
+        One row per chain: a LineString with ``start_node``, ``end_node``, ``length``, with
+        ``compute_widths`` ``widths``, ``support``, its number of sources, and the input's
+        columns. The CRS is the input's; lengths and widths are in ground metres where the run
+        was in UTM.
+    nodes : GeoDataFrame or dict, with ``nodes=True`` only
+        One row per node: a Point with ``id`` (the numbers ``start_node`` and ``end_node``
+        give) and ``degree``, the number of chain ends there.
 
     Examples
     --------
     >>> from shapely import LineString
     >>> from linetopo.geo import centerline
-    >>> frame = centerline([LineString([(0, 0), (10, 0)]), LineString([(5, -5), (5, 5)])],
-    ...                    0.5, 1.0)  # doctest: +SKIP
-    >>> sorted(frame[frame.kind == "node"].degree)  # doctest: +SKIP
-    [1, 1, 1, 1, 4]
+    >>> chains, nodes = centerline([LineString([(0, 0), (10, 0)]),
+    ...                             LineString([(5, -5), (5, 5)])], 0.5, 1.0,
+    ...                            nodes=True)  # doctest: +SKIP
+    >>> len(chains), sorted(nodes.degree)  # doctest: +SKIP
+    (4, [1, 1, 1, 1, 4])
     """
+    if nodes not in (False, True, "mixed"):
+        raise ValueError(f"linetopo.geo.centerline: nodes must be True, False or 'mixed', got "
+                         f"{nodes!r}")
+    if nodes == "mixed":
+        warnings.warn("linetopo.geo.centerline(nodes='mixed') is deprecated and will be removed: "
+                      "use nodes=True, which returns the chains and the nodes as two frames",
+                      FutureWarning, stacklevel=2)
     from . import _provenance, inflate_curves, topologize, topologize_polygons
     from .io import lonlat
 
@@ -147,7 +164,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         result = topologize_polygons(shapes, feature_size, **rest)
     else:
         result = topologize(curves, buffer, feature_size, **options)
-    chains, nodes, chain_node_ids, widths = result
+    chains, node_points, chain_node_ids, widths = result
 
     sizes = [len(c) for c in chains]
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
@@ -159,32 +176,57 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     radius = _provenance.source_radius(buffer, feature_size)
     along = _provenance.sources(chains, lengths, curves, feature_of, radius, polygons,
                                 polygon_of)
-    points = np.asarray(nodes, dtype=float).reshape(-1, 2)
+    points = np.asarray(node_points, dtype=float).reshape(-1, 2)
     if utm is not None:
         coords, points = utm.back([coords, points])
         lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
 
-    n, m = len(chains), len(nodes)
-    columns: dict[str, list[Any]] = {
-        "kind": ["chain"] * n + ["node"] * m,
-        "start_node": [s for s, _ in chain_node_ids] + [None] * m,
-        "end_node": [e for _, e in chain_node_ids] + [None] * m,
-        "length": list(map(float, lengths)) + [None] * m,
+    chain_columns: dict[str, list[Any]] = {
+        "start_node": [s for s, _ in chain_node_ids],
+        "end_node": [e for _, e in chain_node_ids],
+        "length": list(map(float, lengths)),
     }
     if options.get("compute_widths"):
-        columns["widths"] = [np.asarray(w, dtype=float) for w in widths] + [None] * m
-    taken = list(columns) + ["id", "degree", "geometry"]
+        chain_columns["widths"] = [np.asarray(w, dtype=float) for w in widths]
+    node_columns = {"id": list(range(len(points))),
+                    "degree": node_degrees(len(points), chain_node_ids),
+                    "geometry": list(shapely.points(points))}
+    taken = ["kind", *chain_columns, *node_columns] if nodes == "mixed" else [
+        *chain_columns, "geometry"]
     from_sources, _ = _provenance.attribute_columns(along, columns_in, attributes, taken)
-    for name, values in from_sources.items():
-        columns[name] = values + [None] * m
-    columns["id"] = [None] * n + list(range(m))
-    columns["degree"] = [None] * n + node_degrees(m, chain_node_ids)
-    columns["geometry"] = lines + list(shapely.points(points))
+    chain_columns.update(from_sources)
+    chain_columns["geometry"] = lines
+    if nodes == "mixed":
+        return _frame(_mixed(chain_columns, node_columns), crs)
+    if nodes:
+        return _frame(chain_columns, crs), _frame(node_columns, crs)
+    return _frame(chain_columns, crs)
+
+
+def _mixed(chain_columns: dict[str, list[Any]],
+           node_columns: dict[str, list[Any]]) -> dict[str, list[Any]]:
+    """Chains, then nodes, in one table told apart by `kind`; each kind's columns empty on the
+    other's rows."""
+    n, m = len(chain_columns["geometry"]), len(node_columns["geometry"])
+    columns: dict[str, list[Any]] = {"kind": ["chain"] * n + ["node"] * m}
+    for name, values in chain_columns.items():
+        if name != "geometry":
+            columns[name] = values + [None] * m
+    columns["id"] = [None] * n + node_columns["id"]
+    columns["degree"] = [None] * n + node_columns["degree"]
+    columns["geometry"] = chain_columns["geometry"] + node_columns["geometry"]
+    return columns
+
+
+def _frame(columns: dict[str, list[Any]], crs: Any) -> Any:
+    """A GeoDataFrame of the columns, or the columns themselves without GeoPandas."""
     try:
         import geopandas
     except ImportError:
         return columns
     frame = geopandas.GeoDataFrame(columns, geometry="geometry", crs=crs)
     for name in ("start_node", "end_node", "id", "degree", "support"):
-        frame[name] = frame[name].astype("Int64")  # whole numbers with gaps on the other kind
+        if name in frame:
+            # Whole numbers, with gaps on the other kind's rows in the mixed form.
+            frame[name] = frame[name].astype("Int64")
     return frame

@@ -25,11 +25,10 @@ def run_lonlat(route, curves, tmp_path):
         geopandas, shapely = pytest.importorskip("geopandas"), pytest.importorskip("shapely")
         from linetopo.geo import centerline
 
-        frame = centerline(geopandas.GeoSeries(shapely.linestrings(curves), crs="EPSG:4326"),
-                           BUFFER, FS)
-        chains = frame[frame.kind == "chain"]
+        chains = centerline(geopandas.GeoSeries(shapely.linestrings(curves), crs="EPSG:4326"),
+                            BUFFER, FS)
         return ([shapely.get_coordinates(g) for g in chains.geometry], list(chains["length"]),
-                frame.crs.to_string())
+                chains.crs.to_string())
     # A GeoPackage says it is longitude/latitude; GeoJSON needs --geographic.
     src, out = tmp_path / f"in.{route}", tmp_path / f"out.{route}"
     write_lines(src, curves, crs="EPSG:4326")
@@ -72,6 +71,13 @@ def geometry_forms():
     }
 
 
+def records(result):
+    """The rows of a GeoDataFrame, or of the dict of columns that stands in for one."""
+    if isinstance(result, dict):
+        return [dict(zip(result, values)) for values in zip(*result.values())]
+    return result.to_dict("records")
+
+
 @pytest.mark.parametrize("form", ["one multi", "list with gaps", "array", "geoseries",
                                   "geodataframe", "without geopandas"])
 def test_centerline_of_shapely_geometries(monkeypatch, form):
@@ -88,24 +94,40 @@ def test_centerline_of_shapely_geometries(monkeypatch, form):
             geoms = geopandas.GeoDataFrame({"name": ["h", "v"]}, geometry=geoms)
     if form == "without geopandas":
         monkeypatch.setitem(sys.modules, "geopandas", None)
-    result = centerline(geoms, 2.5, 5.0, compute_widths=True)
+    chain_frame = centerline(geoms, 2.5, 5.0, compute_widths=True)
+    chain_rows, node_frame = centerline(geoms, 2.5, 5.0, compute_widths=True, nodes=True)
     chains, nodes, ids, widths = topologize([H, V], 2.5, 5.0, compute_widths=True)
-    if form == "without geopandas" or importlib.util.find_spec("geopandas") is None:
-        assert isinstance(result, dict)
-        rows = [dict(zip(result, values)) for values in zip(*result.values())]
-    else:
-        assert result.crs == crs
-        rows = result.to_dict("records")
-    n = len(chains)
-    assert [r["kind"] for r in rows] == ["chain"] * n + ["node"] * len(nodes)
+    without = form == "without geopandas" or importlib.util.find_spec("geopandas") is None
+    for result in (chain_frame, chain_rows, node_frame):
+        assert isinstance(result, dict) if without else result.crs == crs
+    rows, node_rows = records(chain_frame), records(node_frame)
+    assert len(rows) == len(chains) and "kind" not in rows[0]
+    assert [r["start_node"] for r in records(chain_rows)] == [r["start_node"] for r in rows]
     for row, chain, (start, end), w in zip(rows, chains, ids, widths):
         assert shapely.get_coordinates(row["geometry"]).tolist() == [list(p) for p in chain]
         assert (row["start_node"], row["end_node"]) == (start, end)
         assert row["length"] == pytest.approx(sum(map(math.dist, chain, chain[1:])))
         assert row["widths"].tolist() == list(w)
-    for i, (row, node) in enumerate(zip(rows[n:], nodes)):
+    assert len(node_rows) == len(nodes)
+    for i, (row, node) in enumerate(zip(node_rows, nodes)):
         assert (row["id"], row["geometry"].coords[0]) == (i, node)
-    assert sorted(r["degree"] for r in rows[n:]) == [1, 1, 1, 1, 4]
+    assert sorted(r["degree"] for r in node_rows) == [1, 1, 1, 1, 4]
+
+
+def test_the_mixed_frame_of_earlier_releases_is_still_there_with_a_warning():
+    shapely = pytest.importorskip("shapely")
+    from linetopo.geo import centerline
+
+    with pytest.warns(FutureWarning, match="nodes='mixed'.* is deprecated"):
+        mixed = records(centerline([shapely.LineString(H), shapely.LineString(V)], 2.5, 5.0,
+                                   nodes="mixed"))
+    chains, nodes = centerline([shapely.LineString(H), shapely.LineString(V)], 2.5, 5.0,
+                               nodes=True)
+    n = len(records(chains))
+    assert [r["kind"] for r in mixed] == ["chain"] * n + ["node"] * len(records(nodes))
+    assert [r["degree"] for r in mixed[n:]] == [r["degree"] for r in records(nodes)]
+    with pytest.raises(ValueError, match="nodes must be True, False or 'mixed'"):
+        centerline([shapely.LineString(H)], 2.5, 5.0, nodes="both")
 
 
 @pytest.mark.parametrize("curves, length", [
@@ -132,10 +154,8 @@ def test_polygons_need_no_buffer_but_lines_do():
     shapely = pytest.importorskip("shapely")
     from linetopo.geo import centerline
 
-    result = centerline([shapely.box(0, 0, 40, 6)], None, 4.0)
-    rows = result.to_dict("records") if hasattr(result, "to_dict") else [
-        dict(zip(result, values)) for values in zip(*result.values())]
-    assert [r["kind"] for r in rows] == ["chain", "node", "node"] and rows[0]["support"] == 1
+    rows = records(centerline([shapely.box(0, 0, 40, 6)], None, 4.0))
+    assert len(rows) == 1 and rows[0]["support"] == 1
     with pytest.raises(TypeError, match="buffer_distance must be a number where there are lines"):
         centerline([shapely.box(0, 0, 40, 6), shapely.LineString(H)], None, 4.0)
 
@@ -155,9 +175,8 @@ def test_web_mercator_geoseries_runs_in_ground_metres():
 
     metres = cross(15000.0, 61, 458000.0, 5548000.0)  # Prague, where Mercator stretches 1.56x
     mercator = lonlat.reproject(metres, UTM, "EPSG:3857")
-    frame = centerline(geopandas.GeoSeries(shapely.linestrings(mercator), crs="EPSG:3857"),
-                       BUFFER, FS)
-    chains = frame[frame.kind == "chain"]
+    chains = centerline(geopandas.GeoSeries(shapely.linestrings(mercator), crs="EPSG:3857"),
+                        BUFFER, FS)
     expected = [sum(map(math.dist, c, c[1:])) for c in topologize(metres, BUFFER, FS)[0]]
-    assert frame.crs.to_string() == "EPSG:3857" and len(chains) == 4
+    assert chains.crs.to_string() == "EPSG:3857" and len(chains) == 4
     assert sorted(chains["length"]) == pytest.approx(sorted(expected), rel=0.005)

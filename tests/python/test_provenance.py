@@ -135,14 +135,13 @@ def test_geodataframe_keeps_rows_attributes_and_crs():
         {"name": ["A", "A", "B"], "length": [1.0, 2.0, 3.0]},
         geometry=[shapely.LineString(A1), shapely.MultiLineString([A2]), shapely.LineString(B)],
         crs="EPSG:32633")
-    result = centerline(frame, 5.0, 10.0)
-    assert result.crs == frame.crs
-    chains = result[result.kind == "chain"]
+    chains, nodes = centerline(frame, 5.0, 10.0, nodes=True)
+    assert chains.crs == nodes.crs == frame.crs
     for _, row in chains.iterrows():
         a = along_a(row.geometry.coords)
         assert (row["name"], row.support, row.input_length) == (
             ("A", 2, 1.0) if a else ("B", 1, 3.0))
-    assert result[result.kind == "node"]["name"].isna().all()
+    assert list(nodes.columns) == ["id", "degree", "geometry"]
 
 
 def test_drawing_keeps_its_colours(tmp_path):

@@ -131,11 +131,12 @@ def _read(args: argparse.Namespace) -> tuple[str, formats.Source, float, list]:
     if source.drawing is not None:
         if fs is None:
             fs = source.drawing.median_stroke_width()
-        tolerance = fs / 20 if args.flatten_tolerance is None else args.flatten_tolerance
+        tolerance = (_shapes.FLATTEN_TOLERANCE_SHARE * fs if args.flatten_tolerance is None
+                     else args.flatten_tolerance)
         if not (tolerance > 0 and math.isfinite(tolerance)):
-            raise UsageError("the flattening tolerance (--flatten-tolerance, by default the "
-                             "feature size / 20) must be a positive finite number, got "
-                             f"{tolerance:g}")
+            raise UsageError("the flattening tolerance (--flatten-tolerance, by default "
+                             f"{_shapes.share_text(_shapes.FLATTEN_TOLERANCE_SHARE)}) must be a "
+                             f"positive finite number, got {tolerance:g}")
         drawing = source.drawing
         curves, source.feature_of = drawing.flatten_paths(tolerance)
         source.polygons, filled_of = drawing.flatten_fills(tolerance)
@@ -324,6 +325,8 @@ def _output_crs(args: argparse.Namespace, target: _targets.Target, frame: _frame
 def _centerline_file(args: argparse.Namespace, target: _targets.Target,
                      run: Callable[..., tuple], transaction: Transaction) -> list[str]:
     """Runs one input and stages what it writes; returns the notes to print on success."""
+    from . import _internal
+
     if args.rfc7946 and target.fmt != formats.GEOJSON:
         raise UsageError("--rfc7946 applies to GeoJSON output")
     in_fmt, source, fs, curves = _read(args)
@@ -338,10 +341,10 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
     if source.image is not None:
         result, fs, image_notes = _shapes.run_image(args, source.image, settings)
         notes += image_notes
-        buffer, frame = fs / 2, _frame.Frame(None, units="pixels")
+        buffer, frame = _internal._AREA_BUFFER_FRACTION * fs, _frame.Frame(None, units="pixels")
     else:
         if buffer is None:
-            buffer = fs / 2
+            buffer = _internal._AREA_BUFFER_FRACTION * fs
         rings = [ring for outer, holes in source.polygons for ring in [outer, *holes]]
         try:
             frame = _frame.choose(in_fmt, source.crs, list(curves) + rings, buffer,

@@ -114,6 +114,7 @@ _PARAMETERS: list[dict[str, Any]]
 _MAX_POINTS_VARIABLE: str
 _BOUNDARY_POINTS_PER_INPUT_POINT: int
 _BOUNDARY_POINTS_PER_CURVE: int
+_AREA_BUFFER_FRACTION: float
 _SIGNATURES: dict[str, tuple[str, ...]]
 _SIGNATURE_DEFAULTS: dict[str, dict[str, str]]
 _DENSITY_DEFAULTS: dict[str, float]

@@ -16,6 +16,14 @@ class UsageError(Exception):
 # Drawings and scans are written as Bézier curves within this share of the feature size, unless
 # told otherwise.
 CURVE_TOLERANCE_SHARE = 0.1
+# SVG curves are flattened into polylines within this share of the feature size, unless told
+# otherwise: finer than the centerline's own simplification, so that it decides the shape.
+FLATTEN_TOLERANCE_SHARE = 0.05
+
+
+def share_text(share: float) -> str:
+    """A share of the feature size as help and messages give it: "the feature size / 20"."""
+    return f"the feature size / {1 / share:g}"
 
 
 def check_polygons(args: argparse.Namespace, source: formats.Source, curves: list) -> list[str]:

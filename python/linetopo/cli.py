@@ -10,7 +10,7 @@ import threading
 import time
 from typing import Any, Callable, Iterator, Sequence
 
-from . import _provenance, _sample
+from . import _provenance, _sample, _shapes
 from ._centerline import PROG, UsageError, options, picture, run_centerline
 from ._extras import MissingExtraError
 from .io import formats, geojson
@@ -155,8 +155,8 @@ def _build_parser() -> argparse.ArgumentParser:
                        help="take the coordinates as longitude/latitude and work in metres in the "
                        "local UTM zone, as for a file whose CRS is longitude/latitude")
     line.add_argument("--flatten-tolerance", metavar="T", type=float,
-                      help="how far SVG curves may stray from their polylines (default: the "
-                      "feature size / 20)")
+                      help="how far SVG curves may stray from their polylines (default: "
+                      f"{_shapes.share_text(_shapes.FLATTEN_TOLERANCE_SHARE)})")
     line.add_argument("--strokes", action="store_true",
                       help="write one line per drawn stroke, joined through junctions, with the "
                       "chains it follows, instead of the chains and nodes")
@@ -168,8 +168,8 @@ def _build_parser() -> argparse.ArgumentParser:
                       help="for an image: the ink is light on dark paper")
     line.add_argument("--curves", metavar="TOL", type=float,
                       help="write SVG chains as cubic Bézier curves within TOL of their points "
-                      "(default for SVG and image input: the feature size / 10; 0 writes "
-                      "polylines)")
+                      "(default for SVG and image input: "
+                      f"{_shapes.share_text(_shapes.CURVE_TOLERANCE_SHARE)}; 0 writes polylines)")
     line.add_argument("--attributes", choices=_provenance.AGGREGATIONS,
                       default=_provenance.DEFAULT_AGGREGATION,
                       help="how a line takes each attribute of the input features it follows "

@@ -84,6 +84,14 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
   return s;
 }
 
+void apply_scan_defaults(TopologizeParams& params, double fs, bool buffer_given) {
+  if (!buffer_given) params.buffer_distance = defaults::kAreaBufferFraction * fs;
+  if (!params.simplification) {
+    params.simplification =
+        std::min(fs / defaults::kSimplificationDivisor, defaults::kScanSimplificationPixels);
+  }
+}
+
 std::size_t boundary_point_limit(std::size_t input_points, std::size_t curves) {
   constexpr std::size_t kMost = std::numeric_limits<std::size_t>::max();
   const auto times = [](std::size_t n, std::size_t per) { return n > kMost / per ? kMost : n * per; };

@@ -40,6 +40,9 @@ inline constexpr double kMinProtrusionFraction = 1.0;
 inline constexpr double kJunctionMergeFraction = 1.5;
 // Chains are simplified at fs / this.
 inline constexpr double kSimplificationDivisor = 10.0;
+// Areas (polygons, scans, drawings' fills) have no buffer of their own: buffer_distance, which
+// then only scales boundary refinement, is this x fs unless given.
+inline constexpr double kAreaBufferFraction = 0.5;
 // Pixels, not a multiple of fs: chains traced from a scan are simplified at no more than this,
 // the precision of a traced outline, so that a wide stroke's centerline stays on its pixels.
 inline constexpr double kScanSimplificationPixels = 0.5;
@@ -137,6 +140,11 @@ Settings resolve(const TopologizeParams& params);
 // resolve() with the defaults of polygons and scans where params leave keep_components and
 // tip_rule open.
 Settings resolve_areas(const TopologizeParams& params);
+
+// A scan's options at feature size fs: buffer_distance kAreaBufferFraction x fs unless
+// `buffer_given`, and simplification, unless given, fs / kSimplificationDivisor but at most
+// kScanSimplificationPixels.
+void apply_scan_defaults(TopologizeParams& params, double fs, bool buffer_given);
 
 // resolve() with the boundary point budget of a call on these curves.
 Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves);

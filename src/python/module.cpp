@@ -200,6 +200,8 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   m.attr("_MAX_POINTS_VARIABLE") = linetopo::kMaxPointsVariable;
   m.attr("_BOUNDARY_POINTS_PER_INPUT_POINT") = linetopo::defaults::kBoundaryPointsPerInputPoint;
   m.attr("_BOUNDARY_POINTS_PER_CURVE") = linetopo::defaults::kBoundaryPointsPerCurve;
+  // The buffer of areas, which the command line gives its drawings and scans too.
+  m.attr("_AREA_BUFFER_FRACTION") = linetopo::defaults::kAreaBufferFraction;
   m.attr("_SIGNATURES") = pp::export_signatures();
   m.attr("_SIGNATURE_DEFAULTS") = pp::export_signature_defaults();
   py::dict versions;

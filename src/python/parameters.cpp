@@ -144,7 +144,8 @@ const Signature& topologize_tiled_signature() {
 const Signature& topologize_polygons_signature() {
   static const Signature s = [] {
     Signature polygons{"topologize_polygons", {"polygons", "feature_size", "buffer_distance"}, 2};
-    polygons.optional.emplace_back("buffer_distance", "feature_size / 2");
+    polygons.optional.emplace_back(
+        "buffer_distance", "feature_size / " + number_text(1.0 / defaults::kAreaBufferFraction));
     polygons.optional.emplace_back("keep_components",
                                    defaults::kKeepComponentsOfAreas ? "True" : "False");
     polygons.optional.emplace_back("tip_rule", tip_rule_word(defaults::kTipRuleOfAreas));
@@ -172,7 +173,7 @@ const Signature& batch_job_fields() {
 Call bind_polygons_call(const py::args& args, const py::kwargs& kwargs) {
   Call call = bind_call(topologize_polygons_signature(), args, kwargs);
   if (!kwargs.contains("buffer_distance")) {
-    call.job.params.buffer_distance = call.job.params.feature_size / 2;
+    call.job.params.buffer_distance = defaults::kAreaBufferFraction * call.job.params.feature_size;
   }
   return call;
 }

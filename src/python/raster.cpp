@@ -77,13 +77,9 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
   for (const auto& [key, value] : options) {
     if (!value.is_none()) given[key] = value;
   }
-  if (!given.contains("buffer_distance")) given["buffer_distance"] = fs / 2;
-  if (!given.contains("simplification")) {
-    given["simplification"] = std::min(fs / defaults::kSimplificationDivisor,
-                                       defaults::kScanSimplificationPixels);
-  }
-  const pp::Call call =
+  pp::Call call =
       pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);
+  apply_scan_defaults(call.job.params, fs, given.contains("buffer_distance"));
   const TopologyResult result =
       py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
         return topologize_rings(std::move(rings), call.job.params, cancelled);

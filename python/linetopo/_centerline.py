@@ -10,7 +10,7 @@ import statistics
 import sys
 from typing import Any, Callable, Iterator
 
-from . import _frame, _provenance, _shapes
+from . import _features, _frame, _provenance, _shapes
 from ._extras import require
 from ._shapes import UsageError
 from .io import _targets, formats, geojson, lonlat, svg
@@ -66,17 +66,17 @@ def _mirrored(curves: list, result: tuple) -> tuple[list, tuple]:
 
 
 def _table(result: tuple, args: argparse.Namespace, curves: list, source: formats.Source,
-           radius: float) -> tuple[formats.Table, list | None, list[str]]:
+           buffer: float, fs: float) -> tuple[formats.Table, list | None, list[str]]:
     """The lines to write with their attributes, each stroke's chains with --strokes, and notes
     for the user. Each line carries its support and the input's attributes over its sources."""
-    chains, nodes, chain_node_ids, widths = result
+    chains, nodes, chain_node_ids, _ = result
     feature_of = source.feature_of
     if feature_of is None:
         feature_of = list(range(len(curves)))
-    lengths = formats.lengths(chains)
-    along = _provenance.sources(chains, lengths, curves, feature_of, radius, source.polygons,
-                                source.polygon_feature_of)
-    line_widths: list | None = [list(w) for w in widths] if args.compute_widths else None
+    columns = _features.chain_columns(result, args.compute_widths)
+    along = _features.chain_sources(result, columns["length"], curves, feature_of,
+                                    source.polygons, source.polygon_feature_of, buffer, fs)
+    line_widths: list | None = columns.get("widths")
     if args.strokes:
         from . import strokes
 
@@ -89,11 +89,6 @@ def _table(result: tuple, args: argparse.Namespace, curves: list, source: format
         line_widths = None
     else:
         stroke_chains = None
-        columns: dict[str, list] = {"start_node": [s for s, _ in chain_node_ids],
-                                    "end_node": [e for _, e in chain_node_ids],
-                                    "length": lengths}
-        if line_widths is not None:
-            columns["widths"] = line_widths
         degrees = geojson.node_degrees(len(nodes), chain_node_ids)
         table = formats.Table("chains", list(chains), columns, list(nodes), degrees)
     notes: list[str] = []
@@ -357,15 +352,11 @@ def _centerline_file(args: argparse.Namespace, target: _targets.Target,
         points = sum(map(len, curves)) + sum(len(r) for r in rings)
         try:
             with _point_budget(points, len(curves), _file_size(args.input)):
-                if source.polygons:
-                    result = _shapes.run_polygons(source.polygons, curves, buffer, fs, settings)
-                else:
-                    result = run(curves, buffer, fs, settings)
+                result = _features.run(curves, source.polygons, buffer, fs, settings, run)
         except ValueError as err:
             raise ValueError(f"{err} (sizes are in {frame.units})") from None
     out_crs = _output_crs(args, target, frame)
-    table, stroke_chains, column_notes = _table(result, args, curves, source,
-                                                _provenance.source_radius(buffer, fs))
+    table, stroke_chains, column_notes = _table(result, args, curves, source, buffer, fs)
     notes += [f"warning: {n}" for n in source.notes + frame.notes] + column_notes
     if not result[0] and not source.polygons and source.image is None:
         tips = args.min_tip_fraction

@@ -51,19 +51,6 @@ def check_polygons(args: argparse.Namespace, source: formats.Source, curves: lis
             "polygons, whose centerline follows their own outline"]
 
 
-def run_polygons(polygons: list, curves: list, buffer: float, fs: float,
-                 settings: dict) -> tuple:
-    """The centerline of polygons, and of lines buffered and united with them."""
-    from . import inflate_curves, topologize_polygons
-
-    options = dict(settings)
-    merge = options.pop("merge_tolerance", None)
-    lines = [c for c in curves if len(c) >= 2]
-    shapes = list(polygons) + (inflate_curves(lines, buffer, fs, merge_tolerance=merge)
-                               if lines else [])
-    return topologize_polygons(shapes, fs, buffer_distance=buffer, **options)
-
-
 def run_image(args: argparse.Namespace, image: tuple[bytes | bytearray, int, int],
               settings: dict) -> tuple[tuple, float, list[str]]:
     """The centerline of a scan's ink, the feature size it took and the notes to print."""

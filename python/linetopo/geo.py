@@ -130,7 +130,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         warnings.warn("linetopo.geo.centerline(nodes='mixed') is deprecated and will be removed: "
                       "use nodes=True, which returns the chains and the nodes as two frames",
                       FutureWarning, stacklevel=2)
-    from . import _provenance, inflate_curves, topologize, topologize_polygons
+    from . import _features, _internal, _provenance
     from .io import lonlat
 
     shapely = require("shapely", "linetopo.geo")
@@ -154,40 +154,26 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         utm = lonlat.LocalUtm(everything, crs)
         curves = utm.forward(curves) if curves else []
         polygons = lonlat.map_polygons(utm.forward, polygons)
-    if polygons:
-        shapes = polygons + (inflate_curves(curves, buffer, feature_size,
-                                            merge_tolerance=options.get("merge_tolerance"))
-                             if curves else [])
-        rest = {k: v for k, v in options.items() if k != "merge_tolerance"}
-        if buffer_distance is not None:
-            rest["buffer_distance"] = buffer_distance
-        result = topologize_polygons(shapes, feature_size, **rest)
-    else:
-        result = topologize(curves, buffer, feature_size, **options)
+    if polygons and buffer_distance is None:
+        buffer = _internal._AREA_BUFFER_FRACTION * feature_size  # topologize_polygons' own
+    result = _features.run(curves, polygons, buffer, feature_size, options)
     chains, node_points, chain_node_ids, widths = result
+    # Lengths and widths in metres when the run was in UTM.
+    chain_columns = _features.chain_columns(result, bool(options.get("compute_widths")))
+    if "widths" in chain_columns:
+        chain_columns["widths"] = [np.asarray(w, dtype=float) for w in widths]
+    # The radius is for lines only; polygons are sources where they hold a chain's middle.
+    along = _features.chain_sources(result, chain_columns["length"], curves, feature_of,
+                                    polygons, polygon_of, buffer, feature_size)
 
     sizes = [len(c) for c in chains]
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
               if chains else np.empty((0, 2)))
-    indices = np.repeat(np.arange(len(chains)), sizes)
-    lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
-    lengths = shapely.length(lines) if chains else []  # in metres when the run was in UTM
-    # The radius is for lines only; polygons are sources where they hold a chain's middle.
-    radius = _provenance.source_radius(buffer, feature_size)
-    along = _provenance.sources(chains, lengths, curves, feature_of, radius, polygons,
-                                polygon_of)
     points = np.asarray(node_points, dtype=float).reshape(-1, 2)
     if utm is not None:
         coords, points = utm.back([coords, points])
-        lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
-
-    chain_columns: dict[str, list[Any]] = {
-        "start_node": [s for s, _ in chain_node_ids],
-        "end_node": [e for _, e in chain_node_ids],
-        "length": list(map(float, lengths)),
-    }
-    if options.get("compute_widths"):
-        chain_columns["widths"] = [np.asarray(w, dtype=float) for w in widths]
+    indices = np.repeat(np.arange(len(chains)), sizes)
+    lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
     node_columns = {"id": list(range(len(points))),
                     "degree": node_degrees(len(points), chain_node_ids),
                     "geometry": list(shapely.points(points))}

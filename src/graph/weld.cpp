@@ -210,7 +210,9 @@ std::vector<char> meeting_boxes(const std::vector<CellBox>& boxes, const std::ve
   };
   const double width = at(all.hi_x, all.lo_x) + 3.0;
   const double height = at(all.hi_y, all.lo_y) + 3.0;
-  const double coarse = std::max(1.0, std::sqrt(width * height / n));
+  // About one coarse cell per box, and never more rows or columns than boxes.
+  const double coarse =
+      std::max({1.0, std::sqrt(width * height / n), std::max(width, height) / (n + 1.0)});
   std::vector<CellSpan> spans(listed.size());
   double entries = 0.0;
   for (std::size_t k = 0; k < listed.size(); ++k) {

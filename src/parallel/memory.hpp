@@ -1,13 +1,7 @@
 // Handing the allocator's free memory back to the system after a large run.
 #pragma once
 
-#include <cstddef>
-
 namespace linetopo {
-
-// Boundary points from which a run returns its free memory on finishing: below, the run's heap
-// is small and the walk over it not worth its time.
-inline constexpr std::size_t kReleaseAfterPoints = 1'000'000;
 
 // Returns the free pages the allocator keeps to the system (glibc's malloc_trim; nothing
 // elsewhere). A run frees most of what it allocated in its last stages, but the allocator holds

@@ -343,7 +343,6 @@ TopologyResult finish(const std::vector<Chain>& chains, const Settings& s,
   return result;
 }
 
-// Everything after the union: boundary preparation, skeletons, the graph and the finished chains.
 // Declared first in a run, so that it outlives the run's other locals: a large run hands its free
 // memory back once everything but the result is gone.
 struct ReleaseWhenLarge {
@@ -352,10 +351,11 @@ struct ReleaseWhenLarge {
   ReleaseWhenLarge(const ReleaseWhenLarge&) = delete;
   ReleaseWhenLarge& operator=(const ReleaseWhenLarge&) = delete;
   ~ReleaseWhenLarge() {
-    if (boundary_points >= kReleaseAfterPoints) release_free_memory();
+    if (boundary_points >= defaults::kReleaseMemoryAfterPoints) release_free_memory();
   }
 };
 
+// Everything after the union: boundary preparation, skeletons, the graph and the finished chains.
 TopologyResult topology_of(std::vector<BufferPolygon> united, const Settings& s,
                            const CancelCheck& cancelled) {
   ReleaseWhenLarge release;

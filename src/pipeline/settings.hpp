@@ -69,6 +69,9 @@ inline constexpr std::size_t kBoundaryPointsPerInputPoint = 16;
 // finer whatever the curve's length (a lone two-point segment takes about 40 at the defaults, so
 // scattered short segments need more than their points allow).
 inline constexpr std::size_t kBoundaryPointsPerCurve = 32;
+// A count: a run of at least this many boundary points hands its free memory back on finishing;
+// below, its heap is small and the walk over it not worth its time.
+inline constexpr std::size_t kReleaseMemoryAfterPoints = 1'000'000;
 
 // Whether pruning keeps the longest path of a component it would remove whole (a dot, a small
 // closed shape): off for curves, whose stray specks are noise, on for polygons and scans, whose

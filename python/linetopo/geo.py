@@ -145,7 +145,9 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     if buffer_distance is None and curves:
         raise TypeError("linetopo.geo.centerline: buffer_distance must be a number where there "
                         "are lines to buffer; only polygons can leave it None")
-    buffer = 0.0 if buffer_distance is None else buffer_distance  # no lines use it then
+    # Without lines the buffer only scales the polygons' refinement: topologize_polygons' own.
+    buffer = (_internal._AREA_BUFFER_FRACTION * feature_size if buffer_distance is None
+              else buffer_distance)
     rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
     everything = curves + rings
     utm = None
@@ -154,14 +156,12 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         utm = lonlat.LocalUtm(everything, crs)
         curves = utm.forward(curves) if curves else []
         polygons = lonlat.map_polygons(utm.forward, polygons)
-    if polygons and buffer_distance is None:
-        buffer = _internal._AREA_BUFFER_FRACTION * feature_size  # topologize_polygons' own
     result = _features.run(curves, polygons, buffer, feature_size, options)
-    chains, node_points, chain_node_ids, widths = result
+    chains, node_points, chain_node_ids, _ = result
     # Lengths and widths in metres when the run was in UTM.
     chain_columns = _features.chain_columns(result, bool(options.get("compute_widths")))
     if "widths" in chain_columns:
-        chain_columns["widths"] = [np.asarray(w, dtype=float) for w in widths]
+        chain_columns["widths"] = [np.asarray(w, dtype=float) for w in chain_columns["widths"]]
     # The radius is for lines only; polygons are sources where they hold a chain's middle.
     along = _features.chain_sources(result, chain_columns["length"], curves, feature_of,
                                     polygons, polygon_of, buffer, feature_size)

@@ -301,8 +301,7 @@ WeldNeighbours weld_neighbours(std::span<const Skeleton> skeletons, double cell_
   parallel_for(alone.size(), [&](std::size_t k) {
     sweep_cells(skeletons, std::span(&alone[k], 1), cell_size, all.lo_x, all.lo_y, out.crowded);
   });
-  out.apart =
-      sweep_cells(skeletons, together, cell_size, all.lo_x, all.lo_y, out.crowded);
+  out.apart = sweep_cells(skeletons, together, cell_size, all.lo_x, all.lo_y, out.crowded);
   return out;
 }
 

@@ -94,7 +94,9 @@ void apply_scan_defaults(TopologizeParams& params, double fs, bool buffer_given)
 
 std::size_t boundary_point_limit(std::size_t input_points, std::size_t curves) {
   constexpr std::size_t kMost = std::numeric_limits<std::size_t>::max();
-  const auto times = [](std::size_t n, std::size_t per) { return n > kMost / per ? kMost : n * per; };
+  const auto times = [](std::size_t n, std::size_t per) {
+    return n > kMost / per ? kMost : n * per;
+  };
   const std::size_t grown =
       detail::saturating_add(times(input_points, defaults::kBoundaryPointsPerInputPoint),
                              times(curves, defaults::kBoundaryPointsPerCurve));

@@ -14,6 +14,8 @@ from typing import Any, Sequence
 from . import _internal, _tiles
 from ._extras import require
 
+__all__ = ["topologize_bag", "topologize_tiled"]
+
 _JOB_OPTIONS = tuple(_internal._SIGNATURES["topologize_batch job"][3:])
 _TILED_OPTIONS = tuple(_internal._SIGNATURES["topologize_tiled"][3:])
 _JOB_FAILURE = re.compile(r"topologize_batch job (\d+) failed: (.*)", re.S)
@@ -65,6 +67,16 @@ def topologize_bag(bag: Any, buffer_distance: float, feature_size: float, **opti
         One ``(chains, nodes, chain_node_ids)`` per set, in the order of the sets. Each partition
         runs as one ``topologize_batch``; a failing set raises ValueError naming its partition and
         its position there.
+
+    Examples
+    --------
+    >>> import dask.bag
+    >>> from linetopo.dask import topologize_bag
+    >>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]
+    >>> sets = dask.bag.from_sequence([cross, cross[:1]], npartitions=2)
+    >>> results = topologize_bag(sets, 0.5, 1.0).compute(scheduler="sync")
+    >>> [len(chains) for chains, nodes, chain_node_ids in results]
+    [4, 1]
     """
     dask = _dask()
     _check_options(options, _JOB_OPTIONS, "topologize_bag")
@@ -131,6 +143,16 @@ def topologize_tiled(curves: Any, buffer_distance: float, feature_size: float, *
     tuple
         ``(chains, nodes, chain_node_ids, widths)``, as :func:`linetopo.topologize_tiled`
         returns. A failing tile raises ValueError naming it.
+
+    Examples
+    --------
+    >>> import dask
+    >>> from linetopo.dask import topologize_tiled
+    >>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]
+    >>> with dask.config.set(scheduler="sync"):
+    ...     chains, nodes, ids, widths = topologize_tiled(cross, 0.5, 1.0, tile_size=4.0)
+    >>> len(chains), len(nodes)
+    (4, 5)
     """
     dask = _dask()
     _check_options(options, _TILED_OPTIONS, "topologize_tiled")

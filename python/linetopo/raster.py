@@ -50,6 +50,14 @@ def read_grey(image: Any) -> tuple[bytes | bytearray, int, int]:
     viewers do. A file of more pixels than the budget
     (``LINETOPO_MAX_PIXELS``) is refused from its header, before it is decoded, and a TIFF of
     several pages is refused: each page is an image of its own.
+
+    Examples
+    --------
+    >>> from PIL import Image
+    >>> from linetopo.raster import read_grey
+    >>> pixels, width, height = read_grey(Image.new("RGB", (4, 2), (255, 0, 0)))
+    >>> width, height, list(pixels[:4])  # red is a dark grey
+    (4, 2, [76, 76, 76, 76])
     """
     if isinstance(image, (str, os.PathLike)):
         return _read_file(os.fspath(image))
@@ -185,7 +193,14 @@ def otsu_threshold(pixels: bytes | bytearray) -> float:
     """Otsu's threshold of the grey levels: the level that best splits them into two classes
     (the largest variance between the classes); ink is darker than it. Where several levels
     split them equally well (no grey between the classes), the middle one, so that the outline
-    runs halfway between ink and paper."""
+    runs halfway between ink and paper.
+
+    Examples
+    --------
+    >>> from linetopo.raster import otsu_threshold
+    >>> otsu_threshold(bytes([20] * 10 + [230] * 30))  # halfway between the two levels
+    125.0
+    """
     return _otsu(_histogram(pixels))[0]
 
 
@@ -279,8 +294,15 @@ def centerline(image: Any, *, threshold: float | str | None = None,
 
     Examples
     --------
+    >>> from PIL import Image, ImageDraw
     >>> from linetopo.raster import centerline
-    >>> (chains, nodes, ids, widths), fs = centerline("scan.png")  # doctest: +SKIP
+    >>> scan = Image.new("L", (80, 40), 255)  # white paper
+    >>> ImageDraw.Draw(scan).line([(10, 20), (70, 20)], fill=0, width=5)
+    >>> (chains, nodes, ids, widths), fs = centerline(scan)
+    >>> fs  # the ink's width, in pixels
+    5.0
+    >>> [(round(x), round(y)) for x, y in chains[0]]
+    [(12, 21), (69, 21)]
     """
     from ._internal import _raster
 

@@ -1,4 +1,5 @@
-// The prose of the four docstrings; signatures and parameter sections come from the table.
+// The prose and examples of the docstrings; signatures and parameter sections come from the
+// table.
 #pragma once
 
 namespace linetopo::docs {
@@ -11,6 +12,13 @@ inline constexpr const char* kInflateCurvesSummary =
     "the polygons match exactly what the skeleton sees.";
 inline constexpr const char* kInflateCurvesReturns =
     "list of (outer, holes) where outer and each hole is a list of (x, y) tuples";
+inline constexpr const char* kInflateCurvesExamples =
+    ">>> from linetopo import inflate_curves\n"
+    ">>> [(outer, holes)] = inflate_curves([[(0, 0), (10, 0)]], 1.0, 1.0)\n"
+    ">>> [min(x for x, y in outer), max(x for x, y in outer), max(y for x, y in outer)]\n"
+    "[-1.0, 11.0, 1.0]\n"
+    ">>> holes\n"
+    "[]";
 
 inline constexpr const char* kTriangulateCurvesSummary =
     "Return the CDT triangles for each inflated polygon, using the same\n"
@@ -19,6 +27,13 @@ inline constexpr const char* kTriangulateCurvesSummary =
 inline constexpr const char* kTriangulateCurvesReturns =
     "Returns a flat list of triangles across all polygons, each as\n"
     "((x0,y0),(x1,y1),(x2,y2)).";
+inline constexpr const char* kTriangulateCurvesExamples =
+    ">>> from linetopo import triangulate_curves\n"
+    ">>> triangles = triangulate_curves([[(0, 0), (10, 0)]], 1.0, 1.0)\n"
+    ">>> area = sum(abs((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1])) / 2\n"
+    "...            for a, b, c in triangles)\n"
+    ">>> round(area, 1)  # a 10 x 2 band and two round caps, as polygons\n"
+    "24.0";
 
 inline constexpr const char* kTopologizeSummary =
     "Topologize a list of polylines into clean centerline chains.\n"
@@ -38,6 +53,18 @@ inline constexpr const char* kTopologizeReturns =
     "    The start and end node of each chain, as indices into `nodes`.\n"
     "widths : list of list of float\n"
     "    One width per point of each chain with `compute_widths`, else empty.";
+inline constexpr const char* kTopologizeExamples =
+    ">>> from linetopo import topologize\n"
+    ">>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]\n"
+    ">>> chains, nodes, ids, widths = topologize(cross, 0.5, 1.0, compute_widths=True)\n"
+    ">>> len(chains), len(nodes)\n"
+    "(4, 5)\n"
+    ">>> ids  # four arms meet at node 1\n"
+    "[(0, 1), (2, 1), (1, 3), (1, 4)]\n"
+    ">>> [round(x, 2) for x, y in chains[0]]\n"
+    "[-0.17, 5.0]\n"
+    ">>> [round(w, 2) for w in widths[0]]\n"
+    "[0.67, 1.41]";
 
 inline constexpr const char* kTopologizePolygonsSummary =
     "Topologize polygons into their centerline: rivers, road areas, glyphs.\n"
@@ -51,6 +78,12 @@ inline constexpr const char* kTopologizePolygonsSummary =
     "result of `topologize`, once keep_components=False and tip_rule=\"length\"\n"
     "are given too: polygons keep their small parts, and measure tips by how far\n"
     "they reach past the stroke, unless told otherwise.";
+inline constexpr const char* kTopologizePolygonsExamples =
+    ">>> from linetopo import topologize_polygons\n"
+    ">>> rectangle = [(0, 0), (100, 0), (100, 10), (0, 10)]\n"
+    ">>> chains, nodes, ids, widths = topologize_polygons([(rectangle, [])], 5.0)\n"
+    ">>> [(round(x, 2), round(y, 2)) for x, y in chains[0]]\n"
+    "[(3.17, 5.0), (96.83, 5.0)]";
 
 inline constexpr const char* kTopologizeTiledSummary =
     "Topologize one large curve set tile by tile, in bounded memory.\n"
@@ -67,6 +100,12 @@ inline constexpr const char* kTopologizeTiledSummary =
     "fs / 2, not to the bit: junctions near tile borders may sit slightly\n"
     "apart, and a tip whose length sits at the pruning length near a border may\n"
     "be kept by one and dropped by the other (min_tip_fraction x fs).";
+inline constexpr const char* kTopologizeTiledExamples =
+    ">>> from linetopo import topologize_tiled\n"
+    ">>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]\n"
+    ">>> chains, nodes, ids, widths = topologize_tiled(cross, 0.5, 1.0, tile_size=4.0)\n"
+    ">>> len(chains), len(nodes)\n"
+    "(4, 5)";
 
 inline constexpr const char* kTopologizeBatchSummary =
     "Process multiple independent curve-sets in parallel on a shared pool of\n"
@@ -77,6 +116,13 @@ inline constexpr const char* kTopologizeBatchSummary =
     "every job's feature_size is checked before any job runs.";
 inline constexpr const char* kTopologizeBatchReturns =
     "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.";
+inline constexpr const char* kTopologizeBatchExamples =
+    ">>> from linetopo import topologize_batch\n"
+    ">>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]\n"
+    ">>> line = [[(0, 0), (10, 0)]]\n"
+    ">>> jobs = [(cross, 0.5, 1.0) + (None,) * 8, (line, 0.5, 1.0) + (None,) * 8]\n"
+    ">>> [len(chains) for chains, nodes, chain_node_ids in topologize_batch(jobs)]\n"
+    "[4, 1]";
 
 inline constexpr const char* kStrokes =
     "strokes(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)\n--\n\n"
@@ -115,7 +161,16 @@ inline constexpr const char* kStrokes =
     "    copy of its node's point.\n"
     "stroke_chains : list of list of (int, bool)\n"
     "    Per stroke, its chains in walking order as (chain index, reversed)\n"
-    "    pairs; a reversed chain is walked from its last point to its first.";
+    "    pairs; a reversed chain is walked from its last point to its first.\n"
+    "\n"
+    "Examples\n"
+    "--------\n"
+    ">>> from linetopo import strokes, topologize\n"
+    ">>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]\n"
+    ">>> chains, nodes, chain_node_ids, widths = topologize(cross, 0.5, 1.0)\n"
+    ">>> lines, stroke_chains = strokes(chains, nodes, chain_node_ids)\n"
+    ">>> stroke_chains  # the two drawn lines, each through the junction\n"
+    "[[(0, False), (3, False)], [(1, False), (2, False)]]";
 
 
 inline constexpr const char* kFitCurves =
@@ -144,7 +199,17 @@ inline constexpr const char* kFitCurves =
     "pieces : list of ((x, y), (x, y), (x, y), (x, y))\n"
     "    The cubic pieces in order, each its start point, two control points\n"
     "    and end point; the end point of one piece is the start of the next.\n"
-    "    Empty for a chain of fewer than two distinct points.";
+    "    Empty for a chain of fewer than two distinct points.\n"
+    "\n"
+    "Examples\n"
+    "--------\n"
+    ">>> import math\n"
+    ">>> from linetopo import fit_curves\n"
+    ">>> arc = [(10 * math.cos(i * math.pi / 40), 10 * math.sin(i * math.pi / 40))\n"
+    "...        for i in range(21)]\n"
+    ">>> [piece] = fit_curves(arc, 0.01)  # a quarter circle: one cubic piece\n"
+    ">>> [(round(x, 2), round(y, 2)) for x, y in piece]\n"
+    "[(10.0, 0.0), (9.99, 5.51), (5.51, 9.99), (0.0, 10.0)]";
 
 inline constexpr const char* kChainSources =
     "chain_sources(chains, curves, radius, *, max_angle=45.0, min_share=0.5)\n--\n\n"
@@ -188,6 +253,15 @@ inline constexpr const char* kChainSources =
     "    chain-curve pairs within `radius` in about the same direction than\n"
     "    the budget allows, which grows with the points of the chains and\n"
     "    curves (``LINETOPO_MAX_SOURCE_PAIRS`` sets another): a radius far\n"
-    "    beyond the spacing of the lines pairs every chain with every curve.";
+    "    beyond the spacing of the lines pairs every chain with every curve.\n"
+    "\n"
+    "Examples\n"
+    "--------\n"
+    ">>> from linetopo import chain_sources, topologize\n"
+    ">>> cross = [[(0, 0), (10, 0)], [(5, -5), (5, 5)]]\n"
+    ">>> chains, nodes, chain_node_ids, widths = topologize(cross, 0.5, 1.0)\n"
+    ">>> found = chain_sources(chains, cross, 1.0)\n"
+    ">>> [[(curve, round(share, 2)) for curve, share in sources] for sources in found]\n"
+    "[[(0, 1.0)], [(1, 1.0)], [(1, 1.0)], [(0, 1.0)]]";
 
 }  // namespace linetopo::docs

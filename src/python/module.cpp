@@ -159,26 +159,28 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
   namespace docs = linetopo::docs;
   m.def("inflate_curves", &inflate_curves,
         pp::docstring(pp::inflate_curves_signature(), docs::kInflateCurvesSummary,
-                      docs::kInflateCurvesReturns)
+                      docs::kInflateCurvesReturns, docs::kInflateCurvesExamples)
             .c_str());
   m.def("triangulate_curves", &triangulate_curves,
         pp::docstring(pp::triangulate_curves_signature(), docs::kTriangulateCurvesSummary,
-                      docs::kTriangulateCurvesReturns)
+                      docs::kTriangulateCurvesReturns, docs::kTriangulateCurvesExamples)
             .c_str());
-  m.def(
-      "topologize", &topologize,
-      pp::docstring(pp::topologize_signature(), docs::kTopologizeSummary, docs::kTopologizeReturns)
-          .c_str());
+  m.def("topologize", &topologize,
+        pp::docstring(pp::topologize_signature(), docs::kTopologizeSummary,
+                      docs::kTopologizeReturns, docs::kTopologizeExamples)
+            .c_str());
   m.def("topologize_tiled", &topologize_tiled,
         pp::docstring(pp::topologize_tiled_signature(), docs::kTopologizeTiledSummary,
-                      docs::kTopologizeReturns)
+                      docs::kTopologizeReturns, docs::kTopologizeTiledExamples)
             .c_str());
   m.def("topologize_polygons", &topologize_polygons,
         pp::docstring(pp::topologize_polygons_signature(), docs::kTopologizePolygonsSummary,
-                      docs::kTopologizeReturns)
+                      docs::kTopologizeReturns, docs::kTopologizePolygonsExamples)
             .c_str());
   m.def("topologize_batch", &topologize_batch,
-        pp::batch_docstring(docs::kTopologizeBatchSummary, docs::kTopologizeBatchReturns).c_str(),
+        pp::batch_docstring(docs::kTopologizeBatchSummary, docs::kTopologizeBatchReturns,
+                            docs::kTopologizeBatchExamples)
+            .c_str(),
         py::arg("jobs"));
   m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
         py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,

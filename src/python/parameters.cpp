@@ -239,8 +239,14 @@ BatchJob to_job(py::handle job, std::size_t index) {
   return std::move(out.job);
 }
 
+namespace {
+std::string examples_section(std::string_view examples) {
+  return "\n\nExamples\n--------\n" + std::string(examples);
+}
+}  // namespace
+
 std::string docstring(const Signature& signature, std::string_view summary,
-                      std::string_view returns) {
+                      std::string_view returns, std::string_view examples) {
   std::string out = text_signature(signature) + "\n--\n\n" + std::string(summary) + "\n\n";
   out += "Parameters\n----------\n";
   for (std::string_view name : signature.params) {
@@ -255,10 +261,11 @@ std::string docstring(const Signature& signature, std::string_view summary,
     }
     out += wrap(text, 4);
   }
-  return out + "\nReturns\n-------\n" + std::string(returns);
+  return out + "\nReturns\n-------\n" + std::string(returns) + examples_section(examples);
 }
 
-std::string batch_docstring(std::string_view summary, std::string_view returns) {
+std::string batch_docstring(std::string_view summary, std::string_view returns,
+                            std::string_view examples) {
   std::string fields;
   for (std::string_view name : batch_job_fields().params) {
     fields += (fields.empty() ? "(" : ", ") + std::string(name);
@@ -268,7 +275,7 @@ std::string batch_docstring(std::string_view summary, std::string_view returns) 
          wrap("Each job is the tuple " + fields +
                   "), with None for an option's default; the options are those of topologize.",
               4) +
-         "\nReturns\n-------\n" + std::string(returns);
+         "\nReturns\n-------\n" + std::string(returns) + examples_section(examples);
 }
 
 py::tuple export_parameters() {

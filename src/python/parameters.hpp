@@ -78,12 +78,13 @@ Call bind_polygons_call(const py::args& args, const py::kwargs& kwargs);
 BatchJob to_job(py::handle job, std::size_t index);
 
 // "name(a, b, c=None)\n--\n\n" and a numpydoc text: the summary, a Parameters section built from
-// the table, and the given Returns text.
+// the table, and the given Returns and Examples texts.
 std::string docstring(const Signature& signature, std::string_view summary,
-                      std::string_view returns);
+                      std::string_view returns, std::string_view examples);
 
 // The same for topologize_batch(jobs), whose one parameter lists the job tuple's fields.
-std::string batch_docstring(std::string_view summary, std::string_view returns);
+std::string batch_docstring(std::string_view summary, std::string_view returns,
+                            std::string_view examples);
 
 // The table for Python: a tuple of dicts, and the signatures by function name.
 py::tuple export_parameters();

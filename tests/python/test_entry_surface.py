@@ -47,10 +47,14 @@ def test_module_functions_signatures_and_docstrings():
     batch = _internal.topologize_batch.__doc__
     assert batch.startswith("Process multiple independent curve-sets in parallel on a shared pool of\nworker threads.\n\n")
     assert "Rayon" not in batch and "merge_tolerance), with None for an option's default" in " ".join(batch.split())
-    assert batch.endswith("Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.")
-    assert _internal.inflate_curves.__doc__.splitlines()[-1] == (
-        "list of (outer, holes) where outer and each hole is a list of (x, y) tuples")
-    assert _internal.triangulate_curves.__doc__.endswith("((x0,y0),(x1,y1),(x2,y2)).")
+    # Each Returns section ends as it always did, before the examples.
+    returns = {
+        "topologize_batch": "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.",
+        "inflate_curves": "\nlist of (outer, holes) where outer and each hole is a list of (x, y) tuples",
+        "triangulate_curves": "((x0,y0),(x1,y1),(x2,y2)).",
+    }
+    for name, end in returns.items():
+        assert end + "\n\nExamples\n--------\n>>> " in getattr(_internal, name).__doc__, name
 
 
 def test_module_uses_multi_phase_init():

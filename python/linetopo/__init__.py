@@ -6,6 +6,7 @@ The functions come from the compiled core ``linetopo._internal``:
 - :func:`topologize_batch`: many independent curve sets in parallel;
 - :func:`topologize_tiled`: one large curve set tile by tile, stitched;
 - :func:`topologize_polygons`: the centerline of polygons (rivers, road areas, glyphs);
+- :func:`density_centerline`: the streets that many traces follow;
 - :func:`inflate_curves`: the buffer polygons the skeleton is computed from;
 - :func:`triangulate_curves`: the triangles of the prepared buffer polygons;
 - :func:`strokes`: a result's chains joined through its junctions into one polyline per drawn line;

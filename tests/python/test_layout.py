@@ -1,4 +1,5 @@
-"""The package's layout: its public modules are the ones the README names, and no others."""
+"""The package's layout: its public modules are the ones the developers' guide names, and no
+others."""
 
 import os
 import pkgutil
@@ -7,7 +8,7 @@ import re
 import linetopo
 import linetopo.io
 
-README = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
+GUIDE = os.path.join(os.path.dirname(__file__), "..", "..", "DEVELOPMENT.md")
 
 
 def public_modules(package):
@@ -19,10 +20,10 @@ def public_modules(package):
     return found
 
 
-def test_the_readme_names_every_public_module_and_only_those():
+def test_the_guide_names_every_public_module_and_only_those():
     # A module left at its old flat name (linetopo.io_gis, linetopo.svg) or added without a word
-    # in the README shows up here, and so does a README naming one that is gone.
-    with open(README, encoding="utf-8") as f:
+    # in the guide shows up here, and so does a guide naming one that is gone.
+    with open(GUIDE, encoding="utf-8") as f:
         named = set(re.findall(r"`(linetopo(?:\.[a-z]\w*)+)`", f.read()))
     assert public_modules(linetopo) == named
 

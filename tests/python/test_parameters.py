@@ -1,4 +1,4 @@
-"""The core's option table against every place that restates it: the stub, the CLI and the README."""
+"""The core's option table against every place that restates it: the stub and the CLI."""
 
 import ast
 import pathlib
@@ -57,19 +57,6 @@ def test_command_line_takes_every_option_but_the_data():
             assert flags[p["name"]] == p["cli"]
     assert {name for name, p in TABLE.items() if not p["cli"]} == {"curves", "per_curve_widths",
                                                                   "polygons"}
-
-
-def test_readme_table_matches():
-    text = (ROOT / "README.md").read_text()
-    section = text.split("## Parameters", 1)[1].split("\n## ", 1)[0]
-    rows = [line.strip("|").split(" | ") for line in section.splitlines() if line.startswith("| `")]
-    documented = {name.strip("` "): (meaning.strip(), default.strip("` ")) for name, meaning, default in rows}
-    expected = {name: (p["help"], p["rule"]) for name, p in TABLE.items() if name != "curves"}
-    assert documented == expected
-    assert list(documented) == list(expected)
-    for p in TABLE.values():
-        if p["cli"]:
-            assert f"`{p['cli']}`" in text, p["cli"]
 
 
 def documented_default(rule, fs):

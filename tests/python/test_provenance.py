@@ -162,11 +162,11 @@ def test_drawing_keeps_its_colours(tmp_path):
 
 
 def test_chain_sources_defaults_are_the_documented_ones():
-    """The defaults that the docstring, the stub and the README state are the ones used: a
+    """The defaults that the docstring, the stub and the guide state are the ones used: a
     curve turned 44 degrees along half a chain is a source only at both defaults."""
     root = pathlib.Path(__file__).resolve().parents[2]
     texts = [chain_sources.__doc__, (root / "python/linetopo/_internal.pyi").read_text(),
-             (root / "README.md").read_text()]
+             (root / "docs/guides/gps.md").read_text()]
     defaults = {}
     for name in ("max_angle", "min_share"):
         written = rf"{name}(?:: SupportsFloat)? ?= ?([\d.]+)|{name} : float, default ([\d.]+)"

@@ -55,11 +55,11 @@ def test_command_line_writes_strokes(tmp_path):
 
 
 def test_the_documented_max_turn_is_the_one_used():
-    """The default that the docstring, the stub and the README state, and the one the call uses:
+    """The default that the docstring, the stub and the guide state, and the one the call uses:
     a 43° turn joins at 45 but not at 40.5."""
     root = pathlib.Path(__file__).resolve().parents[2]
     texts = [strokes.__doc__, (root / "python/linetopo/_internal.pyi").read_text(),
-             (root / "README.md").read_text()]
+             (root / "docs/guides/drawings.md").read_text()]
     written = r"max_turn(?:: SupportsFloat)? ?= ?([\d.]+)|max_turn : float, default ([\d.]+)"
     found = [[a or b for a, b in re.findall(written, t)] for t in texts]
     assert all(found)

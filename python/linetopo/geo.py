@@ -131,7 +131,7 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
         warnings.warn("linetopo.geo.centerline(nodes='mixed') is deprecated and will be removed: "
                       "use nodes=True, which returns the chains and the nodes as two frames",
                       FutureWarning, stacklevel=2)
-    from . import _features, _internal, _provenance
+    from . import _features, _frame, _internal, _provenance
     from .io import lonlat
 
     shapely = require("shapely", "linetopo.geo")
@@ -150,13 +150,12 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     buffer = (_internal._AREA_BUFFER_FRACTION * feature_size if buffer_distance is None
               else buffer_distance)
     rings = [ring for outer, holes in polygons for ring in [outer, *holes]]
-    everything = curves + rings
-    utm = None
-    if (not planar and crs is not None and everything
-            and lonlat.needs_local_metres(crs, everything)):
-        utm = lonlat.LocalUtm(everything, crs)
-        curves = utm.forward(curves) if curves else []
-        polygons = lonlat.map_polygons(utm.forward, polygons)
+    # The command line's rules for the working CRS: ground metres unless planar.
+    frame = (_frame.choose("gis", crs, curves + rings, buffer, planar=planar, geographic=False,
+                           name="the geometries") if curves or rings else _frame.Frame(crs))
+    if curves:
+        curves = frame.to_work(curves)
+    polygons = lonlat.map_polygons(frame.to_work, polygons)
     result = _features.run(curves, polygons, buffer, feature_size, options)
     chains, node_points, chain_node_ids, _ = result
     # Lengths and widths in metres when the run was in UTM.
@@ -171,8 +170,8 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     coords = (np.concatenate([np.asarray(c, dtype=float).reshape(-1, 2) for c in chains])
               if chains else np.empty((0, 2)))
     points = np.asarray(node_points, dtype=float).reshape(-1, 2)
-    if utm is not None:
-        coords, points = utm.back([coords, points])
+    if frame.utm is not None:
+        coords, points = frame.utm.back([coords, points])
     indices = np.repeat(np.arange(len(chains)), sizes)
     lines = list(shapely.linestrings(coords, indices=indices)) if chains else []
     node_columns = {"id": list(range(len(points))),
@@ -184,10 +183,10 @@ def centerline(geoms: Any, buffer_distance: float | None, feature_size: float, *
     chain_columns.update(from_sources)
     chain_columns["geometry"] = lines
     if nodes == "mixed":
-        return _frame(_mixed(chain_columns, node_columns), crs)
+        return _data_frame(_mixed(chain_columns, node_columns), crs)
     if nodes:
-        return _frame(chain_columns, crs), _frame(node_columns, crs)
-    return _frame(chain_columns, crs)
+        return _data_frame(chain_columns, crs), _data_frame(node_columns, crs)
+    return _data_frame(chain_columns, crs)
 
 
 def _mixed(chain_columns: dict[str, list[Any]],
@@ -205,7 +204,7 @@ def _mixed(chain_columns: dict[str, list[Any]],
     return columns
 
 
-def _frame(columns: dict[str, list[Any]], crs: Any) -> Any:
+def _data_frame(columns: dict[str, list[Any]], crs: Any) -> Any:
     """A GeoDataFrame of the columns, or the columns themselves without GeoPandas."""
     try:
         import geopandas

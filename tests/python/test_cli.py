@@ -10,9 +10,10 @@ import xml.etree.ElementTree as ET
 
 import pytest
 from drawings import cross
-from linetopo import _centerline
 from linetopo._sample import sample_curves
-from linetopo.cli import main
+from linetopo.cli import _centerline, main
+from linetopo.cli._request import Request
+from linetopo.cli._shapes import UsageError
 from linetopo.io import geojson
 
 SVG_NS = "{http://www.w3.org/2000/svg}"
@@ -72,6 +73,19 @@ def test_cross_gives_one_junction_of_degree_four(tmp_path, form):
     for chain in chains:
         widths = chain["properties"]["widths"]
         assert len(widths) == len(chain["geometry"]["coordinates"]) and all(w > 0 for w in widths)
+
+
+def test_a_run_is_plain_values_without_the_parser(tmp_path):
+    src, out = tmp_path / "in.geojson", tmp_path / "out.geojson"
+    src.write_text(json.dumps(DOCUMENTS["collection"]), encoding="utf-8")
+    request = Request(inputs=(str(src),), output=str(out),
+                      options={"feature_size": 5.0, "compute_widths": True})
+    assert _centerline.run_centerline(request) == 0
+    chains, _ = junction_of_cross(json.loads(out.read_text()))
+    assert all(chain["properties"]["widths"] for chain in chains)
+    # A feature size no input can tell is asked for in one line, not a crash.
+    with pytest.raises(UsageError, match="needs a feature size"):
+        _centerline.run_centerline(Request(inputs=(str(src),), output=str(tmp_path / "o.json")))
 
 
 def test_program_keeps_coordinates_in_the_callers_frame():

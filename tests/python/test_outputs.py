@@ -10,8 +10,7 @@ import subprocess
 
 import numpy as np
 import pytest
-from linetopo import _centerline
-from linetopo.cli import main
+from linetopo.cli import _centerline, main
 from test_formats import FS, H, V, read_back, wkb, write_lines
 
 UTM = "EPSG:32633"

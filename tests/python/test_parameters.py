@@ -5,8 +5,9 @@ import pathlib
 import re
 
 import pytest
-from linetopo import _internal, cli
+from linetopo import _internal
 from linetopo._generators import scribble
+from linetopo.cli._parser import build_parser
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 TABLE = {p["name"]: p for p in _internal._PARAMETERS}
@@ -49,7 +50,7 @@ def test_batch_jobs_and_signatures_use_only_table_options():
 
 
 def test_command_line_takes_every_option_but_the_data():
-    parser = cli._build_parser()
+    parser = build_parser()
     [line] = [a for a in parser._subparsers._group_actions[0].choices.values() if a.prog.endswith("centerline")]
     flags = {a.dest: a.option_strings[0] for a in line._actions if a.option_strings}
     for p in TABLE.values():

@@ -1,19 +1,15 @@
-"""The `linetopo` command: centerlines of GeoJSON, SVG and GIS files, and a built-in demo."""
+"""The command line's parser: its subcommands and flags, the library's options taken from the
+core's own table."""
 
 from __future__ import annotations
 
 import argparse
-import contextlib
-import signal
 import sys
-import threading
-import time
-from typing import Any, Callable, Iterator, Sequence
+from typing import Any, Callable
 
-from . import _provenance, _sample, _shapes
-from ._centerline import PROG, UsageError, options, picture, run_centerline
-from ._extras import MissingExtraError
-from .io import formats, geojson
+from .. import _provenance
+from . import _shapes
+from ._centerline import PROG, options
 
 DEFAULT_DEMO_SVG = "linetopo-demo.svg"
 
@@ -61,7 +57,7 @@ _CLI_TYPES: dict[str, Callable[[str], Any]] = {
 def _defaults_for_areas() -> dict[str, str]:
     """The defaults of the options that images and polygons take otherwise, as --help says them:
     the library's own, for lines and for areas (SVG drawings keep small shapes as areas do)."""
-    from ._internal import _SIGNATURE_DEFAULTS
+    from .._internal import _SIGNATURE_DEFAULTS
 
     areas = _SIGNATURE_DEFAULTS["topologize_polygons"]
     lines = {p["name"]: p["rule"] for p in options()}
@@ -95,14 +91,15 @@ def _add_options(parser: argparse.ArgumentParser) -> None:
 
 
 def _version_text() -> str:
-    from . import __version__
-    from ._internal import _VERSIONS
+    from .. import __version__
+    from .._internal import _VERSIONS
 
     libraries = ", ".join(f"{name} {version}" for name, version in _VERSIONS.items())
     return f"{PROG} {__version__} ({libraries})"
 
 
-def _build_parser() -> argparse.ArgumentParser:
+def build_parser() -> argparse.ArgumentParser:
+    """The parser of the `linetopo` command and its subcommands."""
     parser = _Parser(
         prog=PROG,
         usage=f"{PROG} [--version] {{centerline,demo}} ...",
@@ -183,7 +180,7 @@ def _build_parser() -> argparse.ArgumentParser:
                       help="for many traces of the same streets (GPS): the centerline of where "
                       "the lines run densely (density_centerline) instead of their buffers' "
                       "union; --buffer then only sets the boundary refinement")
-    from ._internal import _DENSITY_DEFAULTS
+    from .._internal import _DENSITY_DEFAULTS
 
     line.add_argument("--relative", metavar="R", type=float,
                       help="with --density: the share of the busiest traffic nearby a place "
@@ -210,79 +207,3 @@ def _build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _demo(args: argparse.Namespace) -> int:
-    from . import strokes, topologize
-
-    curves = _sample.sample_curves()
-    fs, buffer = _sample.SAMPLE_FEATURE_SIZE, _sample.SAMPLE_BUFFER
-    started = time.perf_counter()
-    result = topologize(curves, buffer, fs)
-    elapsed = time.perf_counter() - started
-    chains, nodes, chain_node_ids, _ = result
-    degrees = geojson.node_degrees(len(nodes), chain_node_ids)
-    junctions = sum(1 for d in degrees if d >= 3)
-    lines, stroke_chains = strokes(chains, nodes, chain_node_ids)
-    formats.write_text(args.svg, picture(curves, result, buffer, fs, None, title=f"{PROG} demo",
-                                          stroke_chains=stroke_chains if args.strokes else None))
-    written = [args.svg]
-    if args.geojson:
-        formats.write_text(args.geojson, geojson.dumps(geojson.result_to_geojson(*result)))
-        written.append(args.geojson)
-    print(f"{PROG} demo: {len(curves)} curves in, {len(chains)} chains, {len(nodes)} nodes, "
-          f"{junctions} junctions, {len(lines)} strokes out in {elapsed * 1000:.1f} ms; "
-          f"wrote {', '.join(written)}")
-    return 0
-
-
-def main(argv: Sequence[str] | None = None) -> int:
-    """Runs the command line; returns the exit status (2 for any bad input or option)."""
-    parser = _build_parser()
-    try:
-        args = parser.parse_args(argv)
-        if (args.command == "centerline" and args.feature_size is None
-                and not all(formats.is_svg(p, args.format) or formats.is_raster(p)
-                            for p in args.input)):
-            args.command_parser.error("the following arguments are required: --feature-size")
-    except SystemExit as stop:
-        # argparse has already printed its usage and message (or the help, for status 0).
-        return stop.code if isinstance(stop.code, int) else 2
-    with _stops_on_termination() as stopped:
-        try:
-            if args.command == "centerline":
-                return run_centerline(args)
-            return _demo(args)
-        except KeyboardInterrupt:
-            # Nothing was moved into place: the staged files went with the interrupted run.
-            print(f"{PROG}: interrupted", file=sys.stderr)
-            return 128 + (stopped[0] or signal.SIGINT)
-        except (UsageError, ValueError, OverflowError, MissingExtraError) as err:
-            # The library's ValueErrors, the readers' errors and a missing extra's install line
-            # are meant to be read as is.
-            message = " ".join(str(err).split()) or type(err).__name__
-            print(f"{PROG}: error: {message}", file=sys.stderr)
-            return 2
-
-
-@contextlib.contextmanager
-def _stops_on_termination() -> Iterator[list[int]]:
-    """SIGTERM and SIGHUP (``timeout``, a closed terminal) stop a run as Ctrl-C does, so that it
-    cleans up after itself; yields a list that then holds the signal's number."""
-    stopped = [0]
-    if threading.current_thread() is not threading.main_thread():
-        yield stopped  # only the main thread may set handlers
-        return
-
-    def stop(signum: int, _frame: Any) -> None:
-        stopped[0] = signum
-        raise KeyboardInterrupt
-
-    previous = {}
-    for name in ("SIGTERM", "SIGHUP"):
-        if hasattr(signal, name):
-            number = getattr(signal, name)
-            previous[number] = signal.signal(number, stop)
-    try:
-        yield stopped
-    finally:
-        for number, handler in previous.items():
-            signal.signal(number, handler)

@@ -3,10 +3,13 @@ written back as smooth curves."""
 
 from __future__ import annotations
 
-import argparse
 import warnings
+from typing import TYPE_CHECKING
 
-from .io import formats
+from ..io import formats
+
+if TYPE_CHECKING:
+    from ._request import Request
 
 
 class UsageError(Exception):
@@ -26,50 +29,52 @@ def share_text(share: float) -> str:
     return f"the feature size / {1 / share:g}"
 
 
-def check_polygons(args: argparse.Namespace, source: formats.Source, curves: list) -> list[str]:
+def check_polygons(request: Request, source: formats.Source, curves: list,
+                   name: str) -> list[str]:
     """Refuses what does not apply to polygons and scans; the note for input of both lines and
     polygons."""
     areas_only = source.image is not None or (
         bool(source.polygons) and not any(len(c) >= 2 for c in curves))
     what = "an image" if source.image is not None else "polygons"
     if source.image is None:
-        for flag in ("--threshold", "--invert"):
-            if getattr(args, flag[2:]) not in (None, False):
+        for flag, value in (("--threshold", request.threshold), ("--invert", request.invert)):
+            if value not in (None, False):
                 raise UsageError(f"{flag} applies to images (.png, .jpg, .tif)")
         if not source.polygons:
             return []
-    if areas_only and args.buffer_distance is not None:
-        raise UsageError(f"--buffer applies to lines, and {args.input} holds {what} only")
-    for flag, value in (("--tile-size", args.tile_size),
-                        ("--dask-scheduler", args.dask_scheduler),
-                        ("--density", args.density or None)):
+    if areas_only and request.buffer_distance is not None:
+        raise UsageError(f"--buffer applies to lines, and {name} holds {what} only")
+    for flag, value in (("--tile-size", request.tile_size),
+                        ("--dask-scheduler", request.dask_scheduler),
+                        ("--density", request.density or None)):
         if value is not None:
-            raise UsageError(f"{flag} applies to lines only, and {args.input} holds {what}")
+            raise UsageError(f"{flag} applies to lines only, and {name} holds {what}")
     if areas_only:
         return []
-    return [f"{args.input} holds lines and polygons: the lines are buffered and united with the "
+    return [f"{name} holds lines and polygons: the lines are buffered and united with the "
             "polygons, whose centerline follows their own outline"]
 
 
-def run_image(args: argparse.Namespace, image: tuple[bytes | bytearray, int, int],
-              settings: dict) -> tuple[tuple, float, list[str]]:
+def run_image(request: Request, image: tuple[bytes | bytearray, int, int], settings: dict,
+              name: str) -> tuple[tuple, float, list[str]]:
     """The centerline of a scan's ink, the feature size it took and the notes to print."""
-    from . import raster
-    from ._internal import _raster
+    from .. import raster
+    from .._internal import _raster
 
     pixels, width, height = image
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", raster.PhotoWarning)
-        threshold, local = raster.choose_threshold(pixels, args.threshold)
+        threshold, local = raster.choose_threshold(pixels, request.threshold)
     notes = [f"warning: {w.message}" for w in caught]
     options = {k: v for k, v in settings.items() if k != "merge_tolerance" and v is not None}
-    result, fs = _raster.centerline(pixels, width, height, threshold, bool(args.invert),
-                                    args.feature_size, options,
-                                    raster.encoded_size(args.input, width * height), local)
+    result, fs = _raster.centerline(pixels, width, height, threshold, bool(request.invert),
+                                    request.feature_size, options,
+                                    raster.encoded_size(name, width * height), local)
     if result is None:
-        side = "lighter" if args.invert else "darker"
-        raise UsageError(f"no ink in {args.input}: no pixel is {side} than the threshold "
-                         f"{threshold:g}" + ("" if args.invert else " (--invert takes light ink)"))
+        side = "lighter" if request.invert else "darker"
+        raise UsageError(f"no ink in {name}: no pixel is {side} than the threshold "
+                         f"{threshold:g}" + ("" if request.invert else
+                                             " (--invert takes light ink)"))
     return result, fs, notes
 
 
@@ -79,27 +84,27 @@ def image_frame(image: tuple[bytes | bytearray, int, int]) -> dict[str, str]:
     return {"width": str(width), "height": str(height), "viewBox": f"0 0 {width} {height}"}
 
 
-def curves_wanted(args: argparse.Namespace, source: formats.Source, fmt: str) -> bool:
+def curves_wanted(request: Request, source: formats.Source, fmt: str) -> bool:
     """Whether the chains are written as Bézier curves: SVG output with --curves, or by default
     from drawings and scans. The curves are then fitted to the chains before simplification, so
     that they keep within --curves of the centerline itself, not of a polyline already up to a
     tenth of the feature size off it."""
     if fmt != formats.SVG:
         return False
-    if args.curves is None:
+    if request.curves is None:
         return source.drawing is not None or source.image is not None
-    return args.curves > 0
+    return request.curves > 0
 
 
-def fitted(lines: list, args: argparse.Namespace, source: formats.Source,
+def fitted(lines: list, request: Request, source: formats.Source,
            fs: float) -> list | None:
     """Each line as cubic Bézier pieces for SVG output: within --curves, by default a tenth of
     the feature size for drawings and scans; None for straight polylines."""
-    from . import fit_curves
+    from .. import fit_curves
 
-    if not curves_wanted(args, source, formats.SVG):
+    if not curves_wanted(request, source, formats.SVG):
         return None
-    tolerance = CURVE_TOLERANCE_SHARE * fs if args.curves is None else args.curves
+    tolerance = CURVE_TOLERANCE_SHARE * fs if request.curves is None else request.curves
     return [fit_curves(line, tolerance) for line in lines]
 
 

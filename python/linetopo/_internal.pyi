@@ -98,7 +98,8 @@ def strokes(
     tangent_reach: SupportsFloat | None = None,
 ) -> tuple[list[list[Point]], list[list[tuple[int, bool]]]]: ...
 def fit_curves(
-    chain: Curve, tolerance: SupportsFloat
+    chain: Curve,
+    tolerance: SupportsFloat,
 ) -> list[tuple[Point, Point, Point, Point]]: ...
 def chain_sources(
     chains: Sequence[Curve],

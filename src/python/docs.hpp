@@ -1,5 +1,5 @@
 // The prose and examples of the docstrings; signatures and parameter sections come from the
-// table.
+// table, and a {name} stands for the default the binding fills in.
 #pragma once
 
 namespace linetopo::docs {
@@ -125,7 +125,7 @@ inline constexpr const char* kTopologizeBatchExamples =
     "[4, 1]";
 
 inline constexpr const char* kStrokes =
-    "strokes(chains, nodes, chain_node_ids, *, max_turn=45.0, tangent_reach=None)\n--\n\n"
+    "strokes(chains, nodes, chain_node_ids, *, max_turn={max_turn}, tangent_reach=None)\n--\n\n"
     "Join the chains of a topologize result into strokes: one polyline per\n"
     "drawn line, continuing through each junction along the straightest path.\n"
     "\n"
@@ -146,7 +146,7 @@ inline constexpr const char* kStrokes =
     "    Its nodes.\n"
     "chain_node_ids : list of (int, int)\n"
     "    The start and end node of each chain, as indices into `nodes`.\n"
-    "max_turn : float, default 45.0\n"
+    "max_turn : float, default {max_turn}\n"
     "    The largest turn, in degrees from 0 to 180, at which two chain ends\n"
     "    at a junction continue each other.\n"
     "tangent_reach : float, optional\n"
@@ -212,7 +212,7 @@ inline constexpr const char* kFitCurves =
     "[(10.0, 0.0), (9.99, 5.51), (5.51, 9.99), (0.0, 10.0)]";
 
 inline constexpr const char* kChainSources =
-    "chain_sources(chains, curves, radius, *, max_angle=45.0, min_share=0.5)\n--\n\n"
+    "chain_sources(chains, curves, radius, *, max_angle={max_angle}, min_share={min_share})\n--\n\n"
     "Find the input curves that made each chain: the curves that run along\n"
     "it, so that their attributes, colours and counts can be handed on.\n"
     "\n"
@@ -233,10 +233,10 @@ inline constexpr const char* kChainSources =
     "radius : float\n"
     "    How near a curve must pass. The buffer distance plus half the feature\n"
     "    size suits a `topologize` result.\n"
-    "max_angle : float, default 45.0\n"
+    "max_angle : float, default {max_angle}\n"
     "    The largest angle, in degrees from 0 to 90, between a curve and the\n"
     "    chain where it runs along it.\n"
-    "min_share : float, default 0.5\n"
+    "min_share : float, default {min_share}\n"
     "    The least share of a chain's length, from 0 to 1, a source runs along.\n"
     "\n"
     "Returns\n"

@@ -4,7 +4,9 @@
 // table), releases the interpreter lock where the work allows and calls the core.
 #include <pybind11/pybind11.h>
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "boundary/budget.hpp"
@@ -150,6 +152,22 @@ py::list chain_sources(py::handle chains, py::handle curves, py::handle radius,
       }));
 }
 
+// A docstring with each {name} replaced by its default, written as Python writes a float, so
+// that the text states the very value the binding passes.
+std::string filled(std::string_view text,
+                   std::initializer_list<std::pair<std::string_view, double>> defaults) {
+  std::string out(text);
+  for (const auto& [name, value] : defaults) {
+    const std::string mark = "{" + std::string(name) + "}";
+    std::string number = linetopo::number_text(value);
+    if (number.find('.') == std::string::npos) number += ".0";
+    for (auto at = out.find(mark); at != std::string::npos; at = out.find(mark, at)) {
+      out.replace(at, mark.size(), number);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
@@ -182,12 +200,17 @@ PYBIND11_MODULE(_internal, m, py::mod_gil_not_used()) {
                             docs::kTopologizeBatchExamples)
             .c_str(),
         py::arg("jobs"));
-  m.def("strokes", &strokes, docs::kStrokes, py::arg("chains"), py::arg("nodes"),
-        py::arg("chain_node_ids"), py::kw_only(), py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,
+  m.def("strokes", &strokes,
+        filled(docs::kStrokes, {{"max_turn", linetopo::kDefaultMaxTurnDegrees}}).c_str(),
+        py::arg("chains"), py::arg("nodes"), py::arg("chain_node_ids"), py::kw_only(),
+        py::arg("max_turn") = linetopo::kDefaultMaxTurnDegrees,
         py::arg("tangent_reach") = py::none());
   m.def("fit_curves", &fit_curves, docs::kFitCurves, py::arg("chain"), py::arg("tolerance"));
-  m.def("chain_sources", &chain_sources, docs::kChainSources, py::arg("chains"), py::arg("curves"),
-        py::arg("radius"), py::kw_only(),
+  m.def("chain_sources", &chain_sources,
+        filled(docs::kChainSources, {{"max_angle", linetopo::kDefaultSourceMaxAngleDegrees},
+                                     {"min_share", linetopo::kDefaultSourceMinShare}})
+            .c_str(),
+        py::arg("chains"), py::arg("curves"), py::arg("radius"), py::kw_only(),
         py::arg("max_angle") = linetopo::kDefaultSourceMaxAngleDegrees,
         py::arg("min_share") = linetopo::kDefaultSourceMinShare);
   linetopo::py_tiles::register_tiles(m);

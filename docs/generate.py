@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import base64
 import contextlib
+import inspect
 import io
 import logging
 import math
@@ -41,6 +42,39 @@ def parameter_table() -> str:
     other = [f"`{name}`: {', '.join(f'{k} {v}' for k, v in defaults.items())}"
              for name, defaults in _internal._SIGNATURE_DEFAULTS.items() if defaults]
     return "\n".join(rows) + "\n\nDefaults that differ by function: " + "; ".join(other) + ".\n"
+
+
+def other_parameters() -> str:
+    """The parameters of the functions the option table does not build, from their own
+    signatures and docstrings."""
+    rows = ["| function | parameter | meaning | default |", "|---|---|---|---|"]
+    for name in ("strokes", "chain_sources", "fit_curves", "density_centerline"):
+        function = getattr(linetopo, name)
+        described = dict(_documented(function.__doc__))
+        for p in inspect.signature(function).parameters.values():
+            if p.kind is p.VAR_KEYWORD:
+                continue
+            text = described.get(p.name, "")
+            default = "required" if p.default is p.empty else str(p.default)
+            if p.default is None:  # worked out from other values, as the text says
+                default = "computed" if "efault" in text else "none"
+            rows.append(f"| `{name}` | `{p.name}` | {text} | {default} |")
+    return "\n".join(rows) + "\n"
+
+
+def _documented(doc: str):
+    """(name, text) for each entry of a numpydoc Parameters section."""
+    section = doc.split("Parameters\n----------\n", 1)[1].split("\n\n", 1)[0]
+    name, text = None, []
+    for line in section.splitlines() + [""]:
+        if line and not line.startswith(" "):
+            if name:
+                yield name, " ".join(text)
+            name, text = line.split(" : ")[0], []
+        elif line.strip():
+            text.append(line.strip())
+    if name:
+        yield name, " ".join(text)
 
 
 def drawings() -> str:
@@ -158,6 +192,7 @@ PICTURES = {"drawings": drawings, "scans": scans, "gps": gps, "gis": gis,
 def main(folder: Path) -> None:
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "parameters.md").write_text(parameter_table())
+    (folder / "other_parameters.md").write_text(other_parameters())
     for name, make in PICTURES.items():
         (folder / f"{name}.svg").write_text(make())
 

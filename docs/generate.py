@@ -146,11 +146,19 @@ def scans() -> str:
 
 
 def tiles() -> str:
+    from linetopo import _tiles
+
     g = guide("large")
-    grid = [[(100.0 * i, -100.0), (100.0 * i, 500.0)] for i in range(-1, 6)]
-    grid += [[(-100.0, 100.0 * j), (500.0, 100.0 * j)] for j in range(-1, 6)]
-    return _lines_svg(g["curves"] + grid, g["chains"], [1.5] * len(g["chains"]),
-                      "Tiles of 100 units, stitched")
+    curves, side = g["curves"], g["tile_size"]
+    # The tile borders where the run drew them: the grid the tiled run planned.
+    (ox, oy, _), _, planned = _tiles.plan(
+        curves, {"buffer_distance": g["buffer"], "feature_size": g["fs"], "tile_size": side})
+    cols = max(col for col, *_ in planned) + 1
+    rows = max(row for _, row, *_ in planned) + 1
+    grid = [[(ox + side * i, oy), (ox + side * i, oy + side * rows)] for i in range(cols + 1)]
+    grid += [[(ox, oy + side * j), (ox + side * cols, oy + side * j)] for j in range(rows + 1)]
+    return _lines_svg(curves + grid, g["chains"], [1.5] * len(g["chains"]),
+                      f"Tiles of {side:g} units, stitched")
 
 
 _COLOURS = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2",

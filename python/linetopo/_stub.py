@@ -86,8 +86,7 @@ RETURNS = {
 }
 
 
-def _annotation(parameter: inspect.Parameter) -> str:
-    kinds = {p["name"]: p["kind"] for p in _internal._PARAMETERS}
+def _annotation(parameter: inspect.Parameter, kinds: dict[str, str]) -> str:
     if parameter.name in OTHERS:
         text = OTHERS[parameter.name]
     else:
@@ -99,7 +98,7 @@ def _annotation(parameter: inspect.Parameter) -> str:
     return text
 
 
-def _function(name: str) -> str:
+def _function(name: str, kinds: dict[str, str]) -> str:
     signature = inspect.signature(getattr(_internal, name))
     lines, star = [], False
     for p in signature.parameters.values():
@@ -107,16 +106,17 @@ def _function(name: str) -> str:
             lines.append("    *,")
             star = True
         if p.kind is p.VAR_KEYWORD:
-            lines.append(f"    **{p.name}: {_annotation(p)},")
+            lines.append(f"    **{p.name}: {_annotation(p, kinds)},")
             continue
         default = "" if p.default is p.empty else f" = {p.default!r}"
-        lines.append(f"    {p.name}: {_annotation(p)}{default},")
+        lines.append(f"    {p.name}: {_annotation(p, kinds)}{default},")
     return f"def {name}(\n" + "\n".join(lines) + f"\n) -> {RETURNS[name]}: ...\n"
 
 
 def stub() -> str:
     """The text of ``_internal.pyi``."""
-    return HEADER + "\n" + "".join(_function(name) for name in RETURNS) + FOOTER
+    kinds = {p["name"]: p["kind"] for p in _internal._PARAMETERS}
+    return HEADER + "\n" + "".join(_function(name, kinds) for name in RETURNS) + FOOTER
 
 
 if __name__ == "__main__":

@@ -84,8 +84,7 @@ Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& cu
   return s;
 }
 
-void apply_scan_defaults(TopologizeParams& params, double fs, bool buffer_given) {
-  if (!buffer_given) params.buffer_distance = defaults::kAreaBufferFraction * fs;
+void apply_scan_defaults(TopologizeParams& params, double fs) {
   if (!params.simplification) {
     params.simplification =
         std::min(fs / defaults::kSimplificationDivisor, defaults::kScanSimplificationPixels);

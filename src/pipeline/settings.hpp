@@ -144,10 +144,9 @@ Settings resolve(const TopologizeParams& params);
 // tip_rule open.
 Settings resolve_areas(const TopologizeParams& params);
 
-// A scan's options at feature size fs: buffer_distance kAreaBufferFraction x fs unless
-// `buffer_given`, and simplification, unless given, fs / kSimplificationDivisor but at most
-// kScanSimplificationPixels.
-void apply_scan_defaults(TopologizeParams& params, double fs, bool buffer_given);
+// A scan's own default at feature size fs, beyond those of areas: simplification, unless given,
+// fs / kSimplificationDivisor but at most kScanSimplificationPixels.
+void apply_scan_defaults(TopologizeParams& params, double fs);
 
 // resolve() with the boundary point budget of a call on these curves.
 Settings resolve(const TopologizeParams& params, const std::vector<Polyline>& curves);

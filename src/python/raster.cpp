@@ -77,9 +77,9 @@ py::tuple centerline(const py::buffer& pixels, std::size_t width, std::size_t he
   for (const auto& [key, value] : options) {
     if (!value.is_none()) given[key] = value;
   }
-  pp::Call call =
-      pp::bind_call(pp::topologize_polygons_signature(), py::make_tuple(py::list(), fs), given);
-  apply_scan_defaults(call.job.params, fs, given.contains("buffer_distance"));
+  pp::Call call = pp::bind_polygons_call(py::make_tuple(py::list(), fs),
+                                         py::reinterpret_borrow<py::kwargs>(given));
+  apply_scan_defaults(call.job.params, fs);
   const TopologyResult result =
       py_interrupt::run_interruptible([&](const CancelCheck& cancelled) {
         return topologize_rings(std::move(rings), call.job.params, cancelled);

@@ -171,8 +171,19 @@ const Signature& batch_job_fields() {
 }
 
 Call bind_polygons_call(const py::args& args, const py::kwargs& kwargs) {
-  Call call = bind_call(topologize_polygons_signature(), args, kwargs);
-  if (!kwargs.contains("buffer_distance")) {
+  // buffer_distance=None, as the signature shows it, is the default: the scale of areas.
+  const bool buffer_given =
+      kwargs.contains("buffer_distance") && !kwargs["buffer_distance"].is_none();
+  Call call;
+  if (kwargs.contains("buffer_distance") && !buffer_given) {
+    auto rest = py::reinterpret_steal<py::kwargs>(PyDict_Copy(kwargs.ptr()));
+    if (!rest) throw py::error_already_set();
+    PyDict_DelItemString(rest.ptr(), "buffer_distance");
+    call = bind_call(topologize_polygons_signature(), args, rest);
+  } else {
+    call = bind_call(topologize_polygons_signature(), args, kwargs);
+  }
+  if (!buffer_given) {
     call.job.params.buffer_distance = defaults::kAreaBufferFraction * call.job.params.feature_size;
   }
   return call;

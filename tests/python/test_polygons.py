@@ -51,6 +51,13 @@ def test_shapes_far_apart_each_keep_their_centerline():
     assert sorted(round(length(c)) for c in chains) == [102, 102]
 
 
+def test_buffer_distance_none_is_the_default_the_signature_shows():
+    rectangle = [([(0, 0), (100, 0), (100, 10), (0, 10)], [])]
+    default = topologize_polygons(rectangle, 5.0)
+    assert topologize_polygons(rectangle, 5.0, buffer_distance=None) == default
+    assert topologize_polygons(rectangle, 5.0, buffer_distance=2.5) == default
+
+
 def test_shapes_with_a_known_centerline():
     chains, nodes, ids, _ = topologize_polygons([(RECTANGLE, [])], 4.0)
     assert len(chains) == 1 and length(chains[0]) >= 85

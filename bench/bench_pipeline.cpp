@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -28,6 +29,28 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
+
+// CPU time of the whole process, every thread: beside a stage's wall time, the cores it kept busy.
+double process_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// A stage's wall time and CPU time.
+struct Timer {
+  Clock::time_point wall = Clock::now();
+  double cpu = process_seconds();
+  struct Span {
+    double wall, cpu;
+  };
+  Span lap() {
+    const Span s{seconds_since(wall), process_seconds() - cpu};
+    wall = Clock::now();
+    cpu = process_seconds();
+    return s;
+  }
+};
 
 using linetopo::bench::scribble;
 
@@ -60,33 +83,28 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   for (const auto& c : curves) points += c.size();
   std::printf("stage breakdown, %zu curves, %zu points\n", curves.size(), points);
 
-  auto t = Clock::now();
+  Timer t;
   const auto merged =
       linetopo::merge_connected(curves, std::nullopt, s.buffer_distance, s.merge_tolerance);
   const auto decimated = linetopo::decimate_curves(merged.curves, false, s.decimation_spacing);
-  const double t_merge = seconds_since(t);
-  t = Clock::now();
+  const auto t_merge = t.lap();
   const auto inflated =
       linetopo::inflate(decimated, std::nullopt, s.buffer_distance, s.inflation);
-  const double t_inflate = seconds_since(t);
-  t = Clock::now();
+  const auto t_inflate = t.lap();
   const auto prepared = linetopo::preprocess_boundaries(inflated, s.boundary);
-  const double t_prepare = seconds_since(t);
-  t = Clock::now();
+  const auto t_prepare = t.lap();
   linetopo::detail::RejectionCount rejections;
   auto triangulated = prepared;
   auto skeletons =
       linetopo::detail::polygon_skeletons(triangulated, inflated, s.boundary, &rejections);
-  const double t_skeleton = seconds_since(t);
+  const auto t_skeleton = t.lap();
   std::size_t segments = 0;
   for (const auto& k : skeletons) segments += k.segments.size();
-  t = Clock::now();
+  t.lap();
   const bool apart = linetopo::weld_neighbours(skeletons, s.weld_tolerance).apart;
-  const double t_apart = seconds_since(t);
-  t = Clock::now();
+  const auto t_apart = t.lap();
   const auto chains = linetopo::detail::skeleton_chains(std::move(skeletons), s, {});
-  const double t_graph = seconds_since(t);
-  t = Clock::now();
+  const auto t_graph = t.lap();
   std::vector<Point> cloud;
   for (const auto& poly : triangulated) {
     cloud.insert(cloud.end(), poly.outer.begin(), poly.outer.end());
@@ -99,14 +117,16 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
     chain_points += f.points.size();
     linetopo::detail::widths_against(tree, f.points);
   }
-  const double t_finish = seconds_since(t);
-  t = Clock::now();
+  const auto t_finish = t.lap();
   const auto result = linetopo::topologize_inner(curves, p);
-  const double t_total = seconds_since(t);
+  const auto t_total = t.lap();
 
-  const double sum = t_merge + t_inflate + t_prepare + t_skeleton + t_graph + t_finish;
-  const auto row = [sum](const char* name, double secs) {
-    std::printf("  %-28s %8.3f s  %5.1f%%\n", name, secs, 100.0 * secs / sum);
+  const double sum = t_merge.wall + t_inflate.wall + t_prepare.wall + t_skeleton.wall +
+                     t_graph.wall + t_finish.wall;
+  std::printf("  %-28s %8s    %6s  %s\n", "stage", "wall", "share", "cores busy (CPU / wall)");
+  const auto row = [sum](const char* name, Timer::Span span) {
+    std::printf("  %-28s %8.3f s  %5.1f%%  %4.2f\n", name, span.wall, 100.0 * span.wall / sum,
+                span.cpu / span.wall);
   };
   row("merge + decimate", t_merge);
   row("inflate", t_inflate);
@@ -121,8 +141,8 @@ void stage_breakdown(const std::vector<Polyline>& curves, double buffer, double 
   std::printf("  skeletons weld apart: %s\n", apart ? "yes" : "no");
   std::printf("  segments %zu, chains %zu, chain points %zu, boundary points %zu\n", segments,
               chains.size(), chain_points, cloud.size());
-  std::printf("  topologize_inner with widths  %8.3f s (%zu chains)\n", t_total,
-              result.chains.size());
+  std::printf("  topologize_inner with widths  %8.3f s, %4.2f cores busy (%zu chains)\n",
+              t_total.wall, t_total.cpu / t_total.wall, result.chains.size());
 }
 
 void batch_speedup(int jobs) {

@@ -35,6 +35,30 @@ bool adjacent(const RingEdge& e, const RingEdge& f) {
 // consecutive and in order; gives the rows left. A focus on a few rings far apart along a long
 // polygon leaves most rows empty, and the grid's rows would outnumber its edges.
 double drop_empty_rows(std::vector<CellSpan>& spans) {
+  std::uint32_t top = 0;
+  for (const CellSpan& span : spans) top = std::max(top, span.hi_y);
+  if (top < spans.size() + 1024) {
+    // No more rows than spans: which rows are reached, by a difference count over them, and each
+    // row's new number from the rows reached before it.
+    std::vector<std::int64_t> starts(static_cast<std::size_t>(top) + 2, 0);
+    for (const CellSpan& span : spans) {
+      ++starts[span.lo_y];
+      --starts[static_cast<std::size_t>(span.hi_y) + 1];
+    }
+    std::vector<std::uint32_t> renumbered(static_cast<std::size_t>(top) + 1);
+    std::int64_t depth = 0;
+    std::uint32_t kept = 0;
+    for (std::size_t y = 0; y <= top; ++y) {
+      depth += starts[y];
+      renumbered[y] = kept;
+      if (depth > 0) ++kept;
+    }
+    for (CellSpan& span : spans) {
+      span.lo_y = renumbered[span.lo_y];
+      span.hi_y = renumbered[span.hi_y];
+    }
+    return kept;
+  }
   std::vector<std::pair<std::uint32_t, std::uint32_t>> reach(spans.size());
   for (std::size_t i = 0; i < spans.size(); ++i) reach[i] = {spans[i].lo_y, spans[i].hi_y};
   std::sort(reach.begin(), reach.end());

@@ -117,6 +117,16 @@ void jitter(ContourInput& in) {
   });
 }
 
+// Triangles per block of the skeleton's passes on the pool.
+constexpr std::size_t kTriangleBlock = 16384;
+
+std::size_t blocks_of(std::size_t n) { return (n + kTriangleBlock - 1) / kTriangleBlock; }
+
+// The triangles of block b: [first, last).
+std::pair<std::size_t, std::size_t> block_range(std::size_t b, std::size_t n) {
+  return {b * kTriangleBlock, std::min(n, (b + 1) * kTriangleBlock)};
+}
+
 Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
   const Point& a = p[e.lo];
   const Point& b = p[e.hi];
@@ -242,56 +252,119 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
     return std::min(d, ring_n - d) > 2;
   };
 
-  Skeleton out;
-  const std::vector<Point>& p = in.points;
-  const auto add_point = [&out](const Point& q) {
-    out.points.push_back(q);
-    return out.points.size() - 1;
+  // Which edges of each triangle the skeleton crosses: bit e for edge E_e, where E0 = (t0, t1),
+  // E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
+  constexpr std::array<std::size_t, 3> kOpposite{2, 0, 1};
+  std::vector<std::uint8_t> kept_edges(count);
+  parallel_for(blocks_of(count), [&](std::size_t b) {
+    const auto [first, last] = block_range(b, count);
+    for (std::size_t ti = first; ti < last; ++ti) {
+      const IndexTriangle& t = (*triples)[ti];
+      const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
+                                           index_pair(t[0], t[2])};
+      std::uint8_t mask = 0;
+      for (std::size_t e = 0; e < 3; ++e) {
+        if (internal(edges[e], across[ti][kOpposite[e]] != kNone)) mask |= 1U << e;
+      }
+      kept_edges[ti] = mask;
+    }
+  });
+  const auto kept_count = [&](std::size_t ti) { return std::popcount(kept_edges[ti]); };
+  // A triangle with two or three kept edges adds segments; the point on an edge is made by the
+  // first such triangle beside it, and a centroid right after a triangle's first edge point.
+  const auto makes = [&](std::size_t ti, std::size_t opposite) {
+    const std::size_t other = across[ti][opposite];
+    return other > ti || kept_count(other) < 2;
   };
-  // The point of each triangle's edge i once made, shared with the triangle across it.
-  std::vector<std::size_t> edge_point(3 * count, kNone);
-  const auto midpoint_of = [&](std::size_t ti, std::size_t opposite) {
-    std::size_t& slot = edge_point[3 * ti + opposite];
-    if (slot != kNone) return slot;
-    const IndexTriangle& t = (*triples)[ti];
-    const std::size_t u = t[(opposite + 1) % 3];
-    const std::size_t v = t[(opposite + 2) % 3];
-    const IndexTriangle& o = (*triples)[across[ti][opposite]];
-    std::size_t far = 0;
-    while (far < 3 && (o[far] == u || o[far] == v)) ++far;
-    if (far == 3) throw InternalError("internal error: neighbour triangle shares no edge");
-    slot = add_point(midpoint(p, index_pair(u, v)));
-    edge_point[3 * across[ti][opposite] + far] = slot;
-    return slot;
+  const auto walk = [&](std::size_t ti, auto&& on_edge, auto&& on_centre) {
+    const int k = kept_count(ti);
+    if (k < 2) return;
+    bool first_edge = true;
+    for (std::size_t e = 0; e < 3; ++e) {
+      if ((kept_edges[ti] & (1U << e)) == 0) continue;
+      on_edge(kOpposite[e], makes(ti, kOpposite[e]));
+      if (first_edge && k == 3) on_centre();
+      first_edge = false;
+    }
   };
 
-  for (std::size_t ti = 0; ti < count; ++ti) {
-    const IndexTriangle& t = (*triples)[ti];
-    // E0 = (t0, t1), E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
-    const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
-                                         index_pair(t[0], t[2])};
-    constexpr std::array<std::size_t, 3> kOpposite{2, 0, 1};
-    std::array<std::size_t, 3> kept{};
-    std::size_t k = 0;
-    for (std::size_t e = 0; e < 3; ++e) {
-      if (internal(edges[e], across[ti][kOpposite[e]] != kNone)) kept[k++] = kOpposite[e];
+  // Blocks of triangles on the pool, numbering points and segments in triangle order, so that
+  // the skeleton is the same whatever the thread count.
+  const std::size_t blocks = blocks_of(count);
+  std::vector<std::size_t> point_base(blocks + 1, 0);
+  std::vector<std::size_t> segment_base(blocks + 1, 0);
+  parallel_for(blocks, [&](std::size_t b) {
+    const auto [first, last] = block_range(b, count);
+    for (std::size_t ti = first; ti < last; ++ti) {
+      walk(
+          ti, [&](std::size_t, bool made) { point_base[b + 1] += made ? 1 : 0; },
+          [&] { ++point_base[b + 1]; });
+      const int k = kept_count(ti);
+      segment_base[b + 1] += k == 2 ? 1 : k == 3 ? 3 : 0;
     }
-    if (k == 2) {
-      const std::size_t a = midpoint_of(ti, kept[0]);
-      out.segments.emplace_back(a, midpoint_of(ti, kept[1]));
-    } else if (k == 3) {
-      const Point& a = p[t[0]];
-      const Point& b = p[t[1]];
-      const Point& c = p[t[2]];
-      const Point centroid{((a.x + b.x) + c.x) / 3.0, ((a.y + b.y) + c.y) / 3.0};
+  });
+  for (std::size_t b = 0; b < blocks; ++b) {
+    point_base[b + 1] += point_base[b];
+    segment_base[b + 1] += segment_base[b];
+  }
+
+  Skeleton out;
+  const std::vector<Point>& p = in.points;
+  out.points.resize(point_base.back());
+  out.segments.resize(segment_base.back());
+  // The point made on each triangle's edge i, written for both triangles beside it.
+  std::vector<std::size_t> edge_point(3 * count, kNone);
+  parallel_for(blocks, [&](std::size_t b) {
+    std::size_t next = point_base[b];
+    const auto [first, last] = block_range(b, count);
+    for (std::size_t ti = first; ti < last; ++ti) {
+      const IndexTriangle& t = (*triples)[ti];
+      walk(
+          ti,
+          [&](std::size_t opposite, bool made) {
+            if (!made) return;
+            const std::size_t u = t[(opposite + 1) % 3];
+            const std::size_t v = t[(opposite + 2) % 3];
+            const IndexTriangle& o = (*triples)[across[ti][opposite]];
+            std::size_t far = 0;
+            while (far < 3 && (o[far] == u || o[far] == v)) ++far;
+            if (far == 3) throw InternalError("internal error: neighbour triangle shares no edge");
+            out.points[next] = midpoint(p, index_pair(u, v));
+            edge_point[3 * ti + opposite] = next;
+            edge_point[3 * across[ti][opposite] + far] = next;
+            ++next;
+          },
+          [&] {
+            const Point& a = p[t[0]];
+            const Point& b2 = p[t[1]];
+            const Point& c = p[t[2]];
+            out.points[next++] = {((a.x + b2.x) + c.x) / 3.0, ((a.y + b2.y) + c.y) / 3.0};
+          });
+    }
+  });
+  parallel_for(blocks, [&](std::size_t b) {
+    std::size_t next = point_base[b];
+    std::size_t segment = segment_base[b];
+    const auto [first, last] = block_range(b, count);
+    for (std::size_t ti = first; ti < last; ++ti) {
+      std::array<std::size_t, 3> ends{};
+      std::size_t k = 0;
       std::size_t centre = kNone;
-      for (std::size_t e = 0; e < 3; ++e) {
-        const std::size_t m = midpoint_of(ti, kept[e]);
-        if (centre == kNone) centre = add_point(centroid);
-        out.segments.emplace_back(m, centre);
+      walk(
+          ti,
+          [&](std::size_t opposite, bool made) {
+            next += made ? 1 : 0;
+            ends[k] = edge_point[3 * ti + opposite];
+            if (ends[k++] == kNone) throw InternalError("internal error: a skeleton point unmade");
+          },
+          [&] { centre = next++; });
+      if (k == 2) {
+        out.segments[segment++] = {ends[0], ends[1]};
+      } else if (k == 3) {
+        for (const std::size_t m : ends) out.segments[segment++] = {m, centre};
       }
     }
-  }
+  });
   // Every polygon's skeleton is held until all are welded: none keeps its growth's slack.
   out.points.shrink_to_fit();
   out.segments.shrink_to_fit();

@@ -4,8 +4,9 @@
 namespace linetopo {
 
 // Returns the free pages the allocator keeps to the system (glibc's malloc_trim; nothing
-// elsewhere). A run frees most of what it allocated in its last stages, but the allocator holds
-// on to it: without this, the interpreter's objects built from the result come on top of it.
-void release_free_memory();
+// elsewhere), and whether this build can. A run frees most of what it allocated in its last
+// stages, but the allocator holds on to it: without this, the interpreter's objects built from
+// the result come on top of it.
+bool release_free_memory();
 
 }  // namespace linetopo

@@ -337,36 +337,65 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
   const std::size_t n = graph.nodes.size();
   const std::size_t m = graph.edges.size();
   std::vector<char> alive(m, 1);
-  std::vector<std::size_t> degree(n);
+  std::vector<std::size_t> degree(n, 0);
+  for (const auto& [a, b] : graph.edges) {
+    ++degree[a];
+    ++degree[b];
+  }
+  // Edges removed later are skipped by flag, so the lists are built once.
   Adjacency incidence;
+  build_incidence(graph, alive, incidence);
   std::vector<std::size_t> walk;
   std::size_t end = kNone;
   // A junction's reach, asked once.
   std::vector<double> reach(junction_reach ? n : 0, -1.0);
 
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    // Degrees and incidence are fixed for the pass; edges removed during it are skipped by flag.
-    std::fill(degree.begin(), degree.end(), 0);
-    for (std::size_t id = 0; id < m; ++id) {
-      if (!alive[id]) continue;
-      ++degree[graph.edges[id].first];
-      ++degree[graph.edges[id].second];
-    }
-    build_incidence(graph, alive, incidence);
-    for (std::size_t t = 0; t < n; ++t) {
-      if (degree[t] != 1) continue;
+  // Passes over the tips, ascending, with the degrees of the pass's start: a tip whose walk
+  // comes out shorter than the limit loses it. A pass after the first walks only the tips whose
+  // walk can have changed: new tips, and tips whose walk ended at a node that lost edges; every
+  // other tip would walk as before and keep its edges again.
+  std::vector<std::size_t> tips;
+  for (std::size_t t = 0; t < n; ++t) {
+    if (degree[t] == 1) tips.push_back(t);
+  }
+  std::vector<std::pair<std::size_t, std::size_t>> kept;  // tip, end of its walk
+  std::vector<std::size_t> removed;
+  std::vector<char> touched(n, 0);
+  while (!tips.empty()) {
+    kept.clear();
+    removed.clear();
+    for (const std::size_t t : tips) {
       double length = walk_tip(graph, incidence, alive, degree, t, walk, end);
       if (junction_reach && degree[end] >= 3) {
         if (reach[end] < 0.0) reach[end] = std::max(0.0, junction_reach(graph.nodes[end]));
         length -= reach[end];
       }
-      if (!walk.empty() && length < min_tip_length) {
+      if (walk.empty()) continue;
+      if (length < min_tip_length) {
         for (const std::size_t id : walk) alive[id] = 0;
-        changed = true;
+        removed.insert(removed.end(), walk.begin(), walk.end());
+      } else {
+        kept.emplace_back(t, end);
       }
     }
+    tips.clear();
+    std::vector<std::size_t> lost;  // nodes that lost edges in the pass
+    for (const std::size_t id : removed) {
+      for (const std::size_t v : {graph.edges[id].first, graph.edges[id].second}) {
+        --degree[v];
+        if (!touched[v]) lost.push_back(v);
+        touched[v] = 1;
+      }
+    }
+    for (const std::size_t v : lost) {
+      if (degree[v] == 1) tips.push_back(v);
+    }
+    for (const auto& [t, walk_end] : kept) {
+      if (touched[walk_end] && degree[t] == 1) tips.push_back(t);
+    }
+    for (const std::size_t v : lost) touched[v] = 0;
+    std::sort(tips.begin(), tips.end());
+    tips.erase(std::unique(tips.begin(), tips.end()), tips.end());
   }
 
   if (keep_components) keep_emptied_components(graph, alive);

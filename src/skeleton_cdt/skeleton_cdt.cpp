@@ -276,6 +276,8 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
     const std::size_t other = across[ti][opposite];
     return other > ti || kept_count(other) < 2;
   };
+  // Visits triangle ti's points in the order it makes or meets them: each kept edge's, telling
+  // whether ti makes it, and with three kept edges the centroid after the first.
   const auto walk = [&](std::size_t ti, auto&& on_edge, auto&& on_centre) {
     const int k = kept_count(ti);
     if (k < 2) return;

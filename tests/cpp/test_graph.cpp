@@ -177,6 +177,16 @@ TEST(PruneShortTips, ByProtrusionATipIsMeasuredFromTheStrokesEdge) {
   };
   EXPECT_EQ(prune_short_tips(g, 1.0, false, reach(0.4)).edges.size(), 4U);
   EXPECT_EQ(prune_short_tips(g, 1.0, false, reach(0.6)).edges, (Edges{{0, 1}, {0, 2}}));
+  // A tip of 2 kept in the first pass is walked again once its junction J loses a short tip: it
+  // runs on through J to K, 1 further, where the stroke reaches 2.5: 3 - 2.5 < 1.
+  Graph c{{{0, 0}}, {}};
+  add_path(c, 0, {{-2, 0}});
+  add_path(c, 0, {{0, 0.5}});
+  const std::size_t k = add_path(c, 0, {{1, 0}});
+  add_path(c, k, {{1, 10}});
+  add_path(c, k, {{1, -10}});
+  const auto wide_at_k = [](const Point& p) { return p == Point{1, 0} ? 2.5 : 0.0; };
+  EXPECT_EQ(prune_short_tips(c, 1.0, false, wide_at_k).edges, (Edges{{k, k + 1}, {k, k + 2}}));
 }
 
 TEST(ExtractChains, LoopsAndPathsStartWhereExpected) {

@@ -193,7 +193,8 @@ std::vector<JunctionPath> close_junction_paths(const Graph& graph, const Adjacen
       const std::size_t first = adj.at(i, k);
       path.assign({i, first});
       double length = dist(pos[i], pos[first]);
-      while (adj.degree(path.back()) == 2) {
+      // A walk past the merge distance can only grow: it ends there.
+      while (adj.degree(path.back()) == 2 && !(length > merge_distance)) {
         const std::size_t cur = path.back();
         const std::size_t prev = path[path.size() - 2];
         std::size_t next = adj.at(cur, 0);

@@ -65,15 +65,20 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
     throw InternalError("internal error: weld neighbour flags out of step");
   }
   std::size_t points = 0;
+  std::size_t all_points = 0;
   std::size_t segments = 0;
   for (std::size_t i = 0; i < skeletons.size(); ++i) {
     if (crowded[i].size() != skeletons[i].points.size()) {
       throw InternalError("internal error: weld neighbour flags out of step");
     }
     points += static_cast<std::size_t>(std::count(crowded[i].begin(), crowded[i].end(), 1));
+    all_points += skeletons[i].points.size();
     segments += skeletons[i].segments.size();
   }
   Graph graph;
+  // At most a node per point and an edge per segment: no regrowth of a huge skeleton's graph.
+  graph.nodes.reserve(all_points);
+  graph.edges.reserve(segments);
   CellIndex cells(points);
   PairSet seen(segments);
   std::vector<std::size_t> node;

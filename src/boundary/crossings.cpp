@@ -1,5 +1,6 @@
 // Which rings of a prepared polygon meet: simplification shortcuts can make them cross.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -169,19 +170,33 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<
   // Per axis; beyond it, or where rows would outnumber the edges (rings far apart, which a
   // prepared polygon does not have), every ring counts as meeting.
   constexpr double kMaxCells = 1e9;
+  if (!(h > 0.0)) {
+    std::fill(meets.begin(), meets.end(), 1);
+    return meets;
+  }
+  // Spans in blocks on the pool; a span too wide for the grid gives up on all of it.
   std::vector<CellSpan> spans(edges.size());
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    const auto [a, b] = end_points(edges[i]);
-    const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
-    const double x1 = std::floor((std::fmax(a.x, b.x) - lo.x) / h);
-    const double y0 = std::floor((std::fmin(a.y, b.y) - lo.y) / h);
-    const double y1 = std::floor((std::fmax(a.y, b.y) - lo.y) / h);
-    if (!(h > 0.0) || !(x1 < kMaxCells && y1 < kMaxCells) || (x1 - x0 + 1) * (y1 - y0 + 1) > 4096) {
-      std::fill(meets.begin(), meets.end(), 1);
-      return meets;
+  std::atomic<bool> off_grid{false};
+  constexpr std::size_t kSpanBlock = 65536;
+  parallel_for((edges.size() + kSpanBlock - 1) / kSpanBlock, [&](std::size_t block) {
+    const std::size_t last = std::min(edges.size(), (block + 1) * kSpanBlock);
+    for (std::size_t i = block * kSpanBlock; i < last; ++i) {
+      const auto [a, b] = end_points(edges[i]);
+      const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
+      const double x1 = std::floor((std::fmax(a.x, b.x) - lo.x) / h);
+      const double y0 = std::floor((std::fmin(a.y, b.y) - lo.y) / h);
+      const double y1 = std::floor((std::fmax(a.y, b.y) - lo.y) / h);
+      if (!(x1 < kMaxCells && y1 < kMaxCells) || (x1 - x0 + 1) * (y1 - y0 + 1) > 4096) {
+        off_grid.store(true, std::memory_order_relaxed);
+        return;
+      }
+      spans[i] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
+                  static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1)};
     }
-    spans[i] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
-                static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1)};
+  });
+  if (off_grid.load()) {
+    std::fill(meets.begin(), meets.end(), 1);
+    return meets;
   }
   const double rows = drop_empty_rows(spans);
   if (rows > 4.0 * static_cast<double>(edges.size()) + 1024.0 ||

@@ -39,7 +39,7 @@ double drop_empty_rows(std::vector<CellSpan>& spans) {
   std::uint32_t top = 0;
   for (const CellSpan& span : spans) top = std::max(top, span.hi_y);
   if (top < spans.size() + 1024) {
-    // No more rows than spans: which rows are reached, by a difference count over them, and each
+    // Rows few beside the spans: which rows are reached, by a difference count over them, and each
     // row's new number from the rows reached before it.
     std::vector<std::int64_t> starts(static_cast<std::size_t>(top) + 2, 0);
     for (const CellSpan& span : spans) {

@@ -353,17 +353,18 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
 
   // Passes over the tips, ascending, with the degrees of the pass's start: a tip whose walk
   // comes out shorter than the limit loses it. A pass after the first walks only the tips whose
-  // walk can have changed: new tips, and tips whose walk ended at a node that lost edges; every
-  // other tip would walk as before and keep its edges again.
+  // walk can have changed: new tips, and kept tips whose last walk ended at a node that has since
+  // lost edges; every other tip would walk as before and keep its edges again.
   std::vector<std::size_t> tips;
   for (std::size_t t = 0; t < n; ++t) {
     if (degree[t] == 1) tips.push_back(t);
   }
-  std::vector<std::pair<std::size_t, std::size_t>> kept;  // tip, end of its walk
+  std::vector<std::size_t> kept;            // tips walked and kept, each once
+  std::vector<std::size_t> end_of(n, kNone);  // where a kept tip's last walk ended
   std::vector<std::size_t> removed;
+  std::vector<std::size_t> lost;  // nodes that lost edges in the pass
   std::vector<char> touched(n, 0);
   while (!tips.empty()) {
-    kept.clear();
     removed.clear();
     for (const std::size_t t : tips) {
       double length = walk_tip(graph, incidence, alive, degree, t, walk, end);
@@ -376,11 +377,12 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
         for (const std::size_t id : walk) alive[id] = 0;
         removed.insert(removed.end(), walk.begin(), walk.end());
       } else {
-        kept.emplace_back(t, end);
+        if (end_of[t] == kNone) kept.push_back(t);
+        end_of[t] = end;
       }
     }
     tips.clear();
-    std::vector<std::size_t> lost;  // nodes that lost edges in the pass
+    lost.clear();
     for (const std::size_t id : removed) {
       for (const std::size_t v : {graph.edges[id].first, graph.edges[id].second}) {
         --degree[v];
@@ -391,8 +393,8 @@ Graph prune_short_tips(const Graph& graph, double min_tip_length, bool keep_comp
     for (const std::size_t v : lost) {
       if (degree[v] == 1) tips.push_back(v);
     }
-    for (const auto& [t, walk_end] : kept) {
-      if (touched[walk_end] && degree[t] == 1) tips.push_back(t);
+    for (const std::size_t t : kept) {
+      if (degree[t] == 1 && touched[end_of[t]]) tips.push_back(t);
     }
     for (const std::size_t v : lost) touched[v] = 0;
     std::sort(tips.begin(), tips.end());

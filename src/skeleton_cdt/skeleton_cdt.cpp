@@ -3,6 +3,7 @@
 #include "skeleton_cdt/skeleton_cdt.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -240,6 +241,24 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
       if (g != kNone) check_index(g, count, "neighbour triangle");
     }
   }
+  // Each link must be returned across the same edge: the passes below share an edge's point
+  // between the two triangles by that alone.
+  std::atomic<bool> unmatched{false};
+  parallel_for(blocks_of(count), [&](std::size_t block) {
+    const auto [first, last] = block_range(block, count);
+    for (std::size_t ti = first; ti < last; ++ti) {
+      const IndexTriangle& t = (*triples)[ti];
+      for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t g = across[ti][i];
+        if (g == kNone) continue;
+        const IndexTriangle& o = (*triples)[g];
+        std::size_t far = 0;
+        while (far < 3 && (o[far] == t[(i + 1) % 3] || o[far] == t[(i + 2) % 3])) ++far;
+        if (far == 3 || across[g][far] != ti) unmatched.store(true, std::memory_order_relaxed);
+      }
+    }
+  });
+  if (unmatched.load()) throw InternalError("internal error: triangle neighbours do not match");
 
   // Shared by two triangles and not a short chord between near neighbours of one ring.
   const auto internal = [&](const IndexPair& e, bool is_shared) {
@@ -256,8 +275,8 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   // E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
   constexpr std::array<std::size_t, 3> kOpposite{2, 0, 1};
   std::vector<std::uint8_t> kept_edges(count);
-  parallel_for(blocks_of(count), [&](std::size_t b) {
-    const auto [first, last] = block_range(b, count);
+  parallel_for(blocks_of(count), [&](std::size_t block) {
+    const auto [first, last] = block_range(block, count);
     for (std::size_t ti = first; ti < last; ++ti) {
       const IndexTriangle& t = (*triples)[ti];
       const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
@@ -295,15 +314,18 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   const std::size_t blocks = blocks_of(count);
   std::vector<std::size_t> point_base(blocks + 1, 0);
   std::vector<std::size_t> segment_base(blocks + 1, 0);
-  parallel_for(blocks, [&](std::size_t b) {
-    const auto [first, last] = block_range(b, count);
+  parallel_for(blocks, [&](std::size_t block) {
+    const auto [first, last] = block_range(block, count);
+    std::size_t points = 0;
+    std::size_t segments = 0;
     for (std::size_t ti = first; ti < last; ++ti) {
       walk(
-          ti, [&](std::size_t, bool made) { point_base[b + 1] += made ? 1 : 0; },
-          [&] { ++point_base[b + 1]; });
+          ti, [&](std::size_t, bool made) { points += made ? 1 : 0; }, [&] { ++points; });
       const int k = kept_count(ti);
-      segment_base[b + 1] += k == 2 ? 1 : k == 3 ? 3 : 0;
+      segments += k == 2 ? 1 : k == 3 ? 3 : 0;
     }
+    point_base[block + 1] = points;
+    segment_base[block + 1] = segments;
   });
   for (std::size_t b = 0; b < blocks; ++b) {
     point_base[b + 1] += point_base[b];
@@ -316,9 +338,9 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   out.segments.resize(segment_base.back());
   // The point made on each triangle's edge i, written for both triangles beside it.
   std::vector<std::size_t> edge_point(3 * count, kNone);
-  parallel_for(blocks, [&](std::size_t b) {
-    std::size_t next = point_base[b];
-    const auto [first, last] = block_range(b, count);
+  parallel_for(blocks, [&](std::size_t block) {
+    std::size_t next = point_base[block];
+    const auto [first, last] = block_range(block, count);
     for (std::size_t ti = first; ti < last; ++ti) {
       const IndexTriangle& t = (*triples)[ti];
       walk(
@@ -338,16 +360,16 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
           },
           [&] {
             const Point& a = p[t[0]];
-            const Point& b2 = p[t[1]];
+            const Point& b = p[t[1]];
             const Point& c = p[t[2]];
-            out.points[next++] = {((a.x + b2.x) + c.x) / 3.0, ((a.y + b2.y) + c.y) / 3.0};
+            out.points[next++] = {((a.x + b.x) + c.x) / 3.0, ((a.y + b.y) + c.y) / 3.0};
           });
     }
   });
-  parallel_for(blocks, [&](std::size_t b) {
-    std::size_t next = point_base[b];
-    std::size_t segment = segment_base[b];
-    const auto [first, last] = block_range(b, count);
+  parallel_for(blocks, [&](std::size_t block) {
+    std::size_t next = point_base[block];
+    std::size_t segment = segment_base[block];
+    const auto [first, last] = block_range(block, count);
     for (std::size_t ti = first; ti < last; ++ti) {
       std::array<std::size_t, 3> ends{};
       std::size_t k = 0;
@@ -367,9 +389,6 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
       }
     }
   });
-  // Every polygon's skeleton is held until all are welded: none keeps its growth's slack.
-  out.points.shrink_to_fit();
-  out.segments.shrink_to_fit();
   return out;
 }
 

@@ -187,6 +187,17 @@ TEST(PruneShortTips, ByProtrusionATipIsMeasuredFromTheStrokesEdge) {
   add_path(c, k, {{1, -10}});
   const auto wide_at_k = [](const Point& p) { return p == Point{1, 0} ? 2.5 : 0.0; };
   EXPECT_EQ(prune_short_tips(c, 1.0, false, wide_at_k).edges, (Edges{{k, k + 1}, {k, k + 2}}));
+  // The same once J loses its short branch only in the second pass, after the branch's own two
+  // short tips: the tip kept in the first pass is still walked again.
+  Graph d{{{0, 0}}, {}};
+  add_path(d, 0, {{-2, 0}});
+  const std::size_t q = add_path(d, 0, {{0, 0.5}});
+  add_path(d, q, {{-0.1, 0.6}});
+  add_path(d, q, {{0.1, 0.6}});
+  const std::size_t kd = add_path(d, 0, {{1, 0}});
+  add_path(d, kd, {{1, 10}});
+  add_path(d, kd, {{1, -10}});
+  EXPECT_EQ(prune_short_tips(d, 1.0, false, wide_at_k).edges, (Edges{{kd, kd + 1}, {kd, kd + 2}}));
 }
 
 TEST(ExtractChains, LoopsAndPathsStartWhereExpected) {

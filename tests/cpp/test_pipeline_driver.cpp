@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "boundary/boundary.hpp"
-#include "parallel/memory.hpp"
 #include "pipeline/driver_detail.hpp"
 #include "pipeline/pipeline.hpp"
 #include "skeleton_cdt/skeleton_cdt.hpp"
@@ -20,16 +19,6 @@
 
 namespace linetopo {
 namespace {
-
-// A large run's free memory goes back to the system wherever the C library can: a build that
-// loses sight of glibc would keep it silently.
-TEST(ReleaseFreeMemory, ReachesGlibc) {
-#if defined(__GLIBC__)
-  EXPECT_TRUE(release_free_memory());
-#else
-  GTEST_SKIP() << "not glibc";
-#endif
-}
 
 TopologizeParams params_of(double buffer_distance, double feature_size) {
   TopologizeParams p;

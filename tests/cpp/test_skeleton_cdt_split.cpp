@@ -122,6 +122,16 @@ TEST(SplitTriangulation, ATallInputGivesTheSameTriangles) {
   ASSERT_TRUE(tall.has_value() && wide.has_value());
   EXPECT_EQ(tall->points.size(), wide->points.size());
   EXPECT_EQ(tall->segments.size(), wide->segments.size());
+  // Built in blocks, the points are still numbered in the order the segments first name them,
+  // as one pass over the triangles makes them.
+  std::size_t next = 0;
+  for (const auto& [a, b] : tall->segments) {
+    for (const std::size_t v : {a, b}) {
+      ASSERT_LE(v, next);
+      if (v == next) ++next;
+    }
+  }
+  EXPECT_EQ(next, tall->points.size());
 }
 
 }  // namespace

@@ -178,9 +178,9 @@ std::vector<char> meeting_rings(const BufferPolygon& polygon, const std::vector<
   std::vector<CellSpan> spans(edges.size());
   std::atomic<bool> off_grid{false};
   constexpr std::size_t kSpanBlock = 65536;
-  parallel_for((edges.size() + kSpanBlock - 1) / kSpanBlock, [&](std::size_t block) {
-    const std::size_t last = std::min(edges.size(), (block + 1) * kSpanBlock);
-    for (std::size_t i = block * kSpanBlock; i < last; ++i) {
+  parallel_for_blocks(edges.size(), kSpanBlock, [&](std::size_t, std::size_t first,
+                                                    std::size_t last) {
+    for (std::size_t i = first; i < last; ++i) {
       const auto [a, b] = end_points(edges[i]);
       const double x0 = std::floor((std::fmin(a.x, b.x) - lo.x) / h);
       const double x1 = std::floor((std::fmax(a.x, b.x) - lo.x) / h);

@@ -32,6 +32,22 @@ void parallel_for(std::size_t n, const Fn& fn) {
   });
 }
 
+// The ranges of `block` indices that parallel_for_blocks cuts [0, n) into.
+constexpr std::size_t block_count(std::size_t n, std::size_t block) {
+  return (n + block - 1) / block;
+}
+
+// Calls fn(b, first, last) for the consecutive ranges [first, last) of `block` indices (the last
+// one shorter) that cover [0, n), on the worker pool; b counts the ranges from 0. For loops over
+// many cheap items, and passes whose per-range results are joined in order after.
+template <class Fn>
+void parallel_for_blocks(std::size_t n, std::size_t block, const Fn& fn) {
+  parallel_for(block_count(n, block), [&](std::size_t b) {
+    const std::size_t first = b * block;
+    fn(b, first, n - first < block ? n : first + block);
+  });
+}
+
 // Sorts [first, last) by less on the worker pool. Elements that compare equal may land in any
 // order, so less must be a total order wherever the result is meant to be deterministic.
 template <class It, class Less>

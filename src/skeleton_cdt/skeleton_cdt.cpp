@@ -109,8 +109,8 @@ void jitter(ContourInput& in) {
   }
   // The displacements, each a function of its first index alone, in blocks on the pool.
   constexpr std::size_t kBlock = 65536;
-  parallel_for((points.size() + kBlock - 1) / kBlock, [&](std::size_t b) {
-    for (std::size_t j = b * kBlock; j < std::min(points.size(), (b + 1) * kBlock); ++j) {
+  parallel_for_blocks(points.size(), kBlock, [&](std::size_t, std::size_t lo, std::size_t hi) {
+    for (std::size_t j = lo; j < hi; ++j) {
       const double jd = static_cast<double>(first[j]);
       points[j].x = points[j].x + std::sin(jd * 1.1) * limit[first[j]];
       points[j].y = points[j].y + std::cos(jd * 1.3) * limit[first[j]];
@@ -120,13 +120,6 @@ void jitter(ContourInput& in) {
 
 // Triangles per block of the skeleton's passes on the pool.
 constexpr std::size_t kTriangleBlock = 16384;
-
-std::size_t blocks_of(std::size_t n) { return (n + kTriangleBlock - 1) / kTriangleBlock; }
-
-// The triangles of block b: [first, last).
-std::pair<std::size_t, std::size_t> block_range(std::size_t b, std::size_t n) {
-  return {b * kTriangleBlock, std::min(n, (b + 1) * kTriangleBlock)};
-}
 
 Point midpoint(const std::vector<Point>& p, const IndexPair& e) {
   const Point& a = p[e.lo];
@@ -243,17 +236,21 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   }
   // Each link must be returned across the same edge: the passes below share an edge's point
   // between the two triangles by that alone.
+  // The corner of the triangle across edge i of triangle ti that is not on that edge, or 3.
+  const auto far_corner = [&](std::size_t ti, std::size_t i) {
+    const IndexTriangle& t = (*triples)[ti];
+    const IndexTriangle& o = (*triples)[across[ti][i]];
+    std::size_t far = 0;
+    while (far < 3 && (o[far] == t[(i + 1) % 3] || o[far] == t[(i + 2) % 3])) ++far;
+    return far;
+  };
   std::atomic<bool> unmatched{false};
-  parallel_for(blocks_of(count), [&](std::size_t block) {
-    const auto [first, last] = block_range(block, count);
+  parallel_for_blocks(count, kTriangleBlock, [&](std::size_t, std::size_t first, std::size_t last) {
     for (std::size_t ti = first; ti < last; ++ti) {
-      const IndexTriangle& t = (*triples)[ti];
       for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t g = across[ti][i];
         if (g == kNone) continue;
-        const IndexTriangle& o = (*triples)[g];
-        std::size_t far = 0;
-        while (far < 3 && (o[far] == t[(i + 1) % 3] || o[far] == t[(i + 2) % 3])) ++far;
+        const std::size_t far = far_corner(ti, i);
         if (far == 3 || across[g][far] != ti) unmatched.store(true, std::memory_order_relaxed);
       }
     }
@@ -275,8 +272,7 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   // E1 = (t1, t2), E2 = (t0, t2) lie opposite vertices 2, 0 and 1.
   constexpr std::array<std::size_t, 3> kOpposite{2, 0, 1};
   std::vector<std::uint8_t> kept_edges(count);
-  parallel_for(blocks_of(count), [&](std::size_t block) {
-    const auto [first, last] = block_range(block, count);
+  parallel_for_blocks(count, kTriangleBlock, [&](std::size_t, std::size_t first, std::size_t last) {
     for (std::size_t ti = first; ti < last; ++ti) {
       const IndexTriangle& t = (*triples)[ti];
       const std::array<IndexPair, 3> edges{index_pair(t[0], t[1]), index_pair(t[1], t[2]),
@@ -311,11 +307,11 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
 
   // Blocks of triangles on the pool, numbering points and segments in triangle order, so that
   // the skeleton is the same whatever the thread count.
-  const std::size_t blocks = blocks_of(count);
+  const std::size_t blocks = block_count(count, kTriangleBlock);
   std::vector<std::size_t> point_base(blocks + 1, 0);
   std::vector<std::size_t> segment_base(blocks + 1, 0);
-  parallel_for(blocks, [&](std::size_t block) {
-    const auto [first, last] = block_range(block, count);
+  parallel_for_blocks(count, kTriangleBlock, [&](std::size_t block, std::size_t first,
+                                                 std::size_t last) {
     std::size_t points = 0;
     std::size_t segments = 0;
     for (std::size_t ti = first; ti < last; ++ti) {
@@ -338,24 +334,19 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   out.segments.resize(segment_base.back());
   // The point made on each triangle's edge i, written for both triangles beside it.
   std::vector<std::size_t> edge_point(3 * count, kNone);
-  parallel_for(blocks, [&](std::size_t block) {
+  parallel_for_blocks(count, kTriangleBlock, [&](std::size_t block, std::size_t first,
+                                                 std::size_t last) {
     std::size_t next = point_base[block];
-    const auto [first, last] = block_range(block, count);
     for (std::size_t ti = first; ti < last; ++ti) {
       const IndexTriangle& t = (*triples)[ti];
       walk(
           ti,
           [&](std::size_t opposite, bool made) {
             if (!made) return;
-            const std::size_t u = t[(opposite + 1) % 3];
-            const std::size_t v = t[(opposite + 2) % 3];
-            const IndexTriangle& o = (*triples)[across[ti][opposite]];
-            std::size_t far = 0;
-            while (far < 3 && (o[far] == u || o[far] == v)) ++far;
-            if (far == 3) throw InternalError("internal error: neighbour triangle shares no edge");
-            out.points[next] = midpoint(p, index_pair(u, v));
+            const IndexPair edge = index_pair(t[(opposite + 1) % 3], t[(opposite + 2) % 3]);
+            out.points[next] = midpoint(p, edge);
             edge_point[3 * ti + opposite] = next;
-            edge_point[3 * across[ti][opposite] + far] = next;
+            edge_point[3 * across[ti][opposite] + far_corner(ti, opposite)] = next;
             ++next;
           },
           [&] {
@@ -366,10 +357,10 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
           });
     }
   });
-  parallel_for(blocks, [&](std::size_t block) {
+  parallel_for_blocks(count, kTriangleBlock, [&](std::size_t block, std::size_t first,
+                                                 std::size_t last) {
     std::size_t next = point_base[block];
     std::size_t segment = segment_base[block];
-    const auto [first, last] = block_range(block, count);
     for (std::size_t ti = first; ti < last; ++ti) {
       std::array<std::size_t, 3> ends{};
       std::size_t k = 0;

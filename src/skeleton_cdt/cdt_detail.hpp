@@ -17,6 +17,12 @@ inline constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Per returned triangle, the returned triangle across its edge i (opposite vertex i), or kNone.
 using Across = std::array<std::size_t, 3>;
 
+// Deterministic displacement by global index, by at most a hair, that breaks exact cocircular
+// and collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement
+// of their first index: displaced apart, one ring could poke through the other and the library
+// would reject the polygon, while kept together they share one vertex.
+void jitter(std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours);
+
 // The triangles inside the contours by the even-odd rule (contours need not be closed: each
 // consecutive pair is an edge), counter-clockwise, a vertex named by the lowest index of the
 // points at its place; nullopt when constraints cross. With `across`, each triangle's returned

@@ -45,79 +45,6 @@ ContourInput assemble(const Ring& outer, const std::vector<Ring>& holes) {
 
 bool too_small(const ContourInput& in) { return in.points.size() <= 2 || in.contours.empty(); }
 
-// The largest displacement jitter gives, and a second cap: this share of s^2 / D, where s is the
-// point's spacing along its ring and D the polygon's extent. s^2 / D is about how far a ring point
-// sampled at s sits off the circle through its neighbours and a point across the polygon; a
-// displacement beyond it, not the shape, decides the Delaunay triangles, and a finely sampled
-// straight run then grows chords between non-neighbours, which become spurious skeleton branches.
-constexpr double kJitter = 1e-9;
-constexpr double kJitterSagittaShare = 1e-3;
-
-// Per point, kJitter or less where its ring is sampled finely: s is the point's shorter ring edge
-// and D the diagonal of the box round all rings, an upper bound of any width across them.
-std::vector<double> jitter_limits(const ContourInput& in) {
-  const std::vector<Point>& p = in.points;
-  Point lo = p.front();
-  Point hi = p.front();
-  for (const Point& q : p) {
-    lo = {std::fmin(lo.x, q.x), std::fmin(lo.y, q.y)};
-    hi = {std::fmax(hi.x, q.x), std::fmax(hi.y, q.y)};
-  }
-  const double diagonal = dist(lo, hi);
-  std::vector<double> spacing(p.size(), std::numeric_limits<double>::infinity());
-  for (const auto& contour : in.contours) {
-    for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
-      const double d = dist(p[contour[i]], p[contour[i + 1]]);
-      spacing[contour[i]] = std::fmin(spacing[contour[i]], d);
-      spacing[contour[i + 1]] = std::fmin(spacing[contour[i + 1]], d);
-    }
-  }
-  std::vector<double> limit(p.size(), 0.0);
-  if (!(diagonal > 0.0)) return limit;
-  for (std::size_t j = 0; j < p.size(); ++j) {
-    limit[j] = std::fmin(kJitter, kJitterSagittaShare * spacing[j] * spacing[j] / diagonal);
-  }
-  return limit;
-}
-
-// Deterministic displacement by global index, within jitter_limits, that breaks exact cocircular
-// and collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement
-// of their first index: displaced apart, one ring could poke through the other and the library
-// would reject the polygon, while kept together they share one vertex.
-void jitter(ContourInput& in) {
-  std::vector<Point>& points = in.points;
-  const std::vector<double> limit = jitter_limits(in);
-  // Open addressing over the exact coordinate bits (-0.0 folded into 0.0 so that equal values
-  // meet). Slots hold 1 + the first index with those bits, in 32 bits so that the table stays in
-  // cache; the keys are read from a copy of the undisplaced points.
-  if (points.size() >= UINT32_MAX) throw InternalError("internal error: too many ring points");
-  const std::vector<Point> original = points;
-  const auto bits = [](double v) { return std::bit_cast<std::int64_t>(v == 0.0 ? 0.0 : v); };
-  const auto key_of = [&](std::size_t j) {
-    return CellKey{bits(original[j].x), bits(original[j].y)};
-  };
-  const std::size_t capacity = std::bit_ceil(2 * points.size() + 2);
-  std::vector<std::uint32_t> slots(capacity, 0);
-  std::vector<std::uint32_t> first(points.size());
-  const KeyHash hash;
-  for (std::size_t j = 0; j < points.size(); ++j) {
-    const CellKey key = key_of(j);
-    std::size_t s = hash(key) & (capacity - 1);
-    while (slots[s] != 0 && !(key_of(slots[s] - 1) == key)) s = (s + 1) & (capacity - 1);
-    if (slots[s] == 0) slots[s] = static_cast<std::uint32_t>(j + 1);
-    first[j] = slots[s] - 1;
-  }
-  // The displacements, each a function of its first index alone, in blocks on the pool.
-  constexpr std::size_t kBlock = 65536;
-  parallel_for_blocks(points.size(), kBlock, [&](std::size_t, std::size_t lo, std::size_t hi) {
-    for (std::size_t j = lo; j < hi; ++j) {
-      const double jd = static_cast<double>(first[j]);
-      points[j].x = points[j].x + std::sin(jd * 1.1) * limit[first[j]];
-      points[j].y = points[j].y + std::cos(jd * 1.3) * limit[first[j]];
-    }
-  });
-}
-
 // Triangles per block of the skeleton's passes on the pool.
 constexpr std::size_t kTriangleBlock = 16384;
 
@@ -184,7 +111,7 @@ std::optional<std::vector<Triangle>> try_get_triangles(const Ring& outer,
                                                        const CancelCheck& cancelled) {
   ContourInput in = assemble(outer, holes);
   if (too_small(in)) return std::vector<Triangle>{};
-  jitter(in);
+  cdt_detail::jitter(in.points, in.contours);
   const auto triples = triangulate(in.points, in.contours, nullptr, cancelled);
   if (!triples) return std::nullopt;
   const std::size_t n = in.points.size();
@@ -218,7 +145,7 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
     }
   }
 
-  jitter(in);
+  cdt_detail::jitter(in.points, in.contours);
   std::vector<Across> across;
   const auto triples = triangulate(in.points, in.contours, &across, cancelled);
   if (!triples) return std::nullopt;
@@ -226,16 +153,8 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   if (across.size() != count) {
     throw InternalError("internal error: triangle neighbours out of step");
   }
-  for (const IndexTriangle& t : *triples) {
-    for (const std::size_t i : t) check_index(i, n, "triangle");
-  }
-  for (const Across& a : across) {
-    for (const std::size_t g : a) {
-      if (g != kNone) check_index(g, count, "neighbour triangle");
-    }
-  }
-  // Each link must be returned across the same edge: the passes below share an edge's point
-  // between the two triangles by that alone.
+  // Every index in range, and each link returned across the same edge: the passes below share
+  // an edge's point between the two triangles by that alone.
   // The corner of the triangle across edge i of triangle ti that is not on that edge, or 3.
   const auto far_corner = [&](std::size_t ti, std::size_t i) {
     const IndexTriangle& t = (*triples)[ti];
@@ -247,9 +166,11 @@ std::optional<Skeleton> try_skeleton(const Ring& outer, const std::vector<Ring>&
   std::atomic<bool> unmatched{false};
   parallel_for_blocks(count, kTriangleBlock, [&](std::size_t, std::size_t first, std::size_t last) {
     for (std::size_t ti = first; ti < last; ++ti) {
+      for (const std::size_t i : (*triples)[ti]) check_index(i, n, "triangle");
       for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t g = across[ti][i];
         if (g == kNone) continue;
+        check_index(g, count, "neighbour triangle");
         const std::size_t far = far_corner(ti, i);
         if (far == 3 || across[g][far] != ti) unmatched.store(true, std::memory_order_relaxed);
       }

@@ -140,8 +140,10 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
     std::size_t strips, std::vector<Across>* across, const CancelCheck& cancelled) {
   const std::size_t n = points.size();
   if (strips < 2 || n >= std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  // The lowest index at each place, as the one-piece triangulation names its vertices.
+  // The lowest index at each place, as the one-piece triangulation names its vertices, and the
+  // distinct x in increasing order.
   std::vector<std::size_t> rep(n);
+  std::vector<double> xs;
   {
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -152,16 +154,13 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
     });
     for (std::size_t k = 0; k < n; ++k) {
       const std::size_t i = order[k];
-      const bool same = k > 0 && points[order[k - 1]].x == points[i].x &&
-                        points[order[k - 1]].y == points[i].y;
+      const bool same_x = k > 0 && points[order[k - 1]].x == points[i].x;
+      const bool same = same_x && points[order[k - 1]].y == points[i].y;
       rep[i] = same ? rep[order[k - 1]] : i;
+      if (!same_x) xs.push_back(points[i].x);
     }
   }
   // Cuts halfway between neighbouring distinct x, so that no point lies on one.
-  std::vector<double> xs(points.size());
-  for (std::size_t i = 0; i < n; ++i) xs[i] = points[i].x;
-  parallel_sort(xs.begin(), xs.end(), std::less<>());
-  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
   if (xs.size() < 4 * strips) return std::nullopt;
   std::vector<Slab> slabs(strips);
   double lo = -std::numeric_limits<double>::infinity();
@@ -183,26 +182,42 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
     inside[k] = triangulate_whole(locals[k].points, locals[k].contours, &local_across[k],
                                   cancelled);
   });
-  std::vector<std::vector<std::size_t>> kept_index(strips);  // per local triangle, or kNone
-  std::vector<IndexTriangle> out;
-  std::vector<Across> links;
   for (std::size_t k = 0; k < strips; ++k) {
     if (!inside[k]) return std::nullopt;  // the whole decides whether constraints cross
+  }
+  // The kept triangles, strip after strip in each one's order: marked and counted per strip on
+  // the pool, then numbered.
+  std::vector<std::vector<std::size_t>> kept_index(strips);  // per local triangle, or kNone
+  std::vector<std::size_t> first_kept(strips + 1, 0);
+  parallel_for(strips, [&](std::size_t k) {
     const Local& local = locals[k];
     kept_index[k].assign(inside[k]->size(), kNone);
+    std::size_t kept = 0;
     for (std::size_t t = 0; t < inside[k]->size(); ++t) {
       const IndexTriangle& lt = (*inside[k])[t];
-      if (local.whole[lt[0]] == kNone || local.whole[lt[1]] == kNone ||
-          local.whole[lt[2]] == kNone ||
-          !circle_inside(local.points[lt[0]], local.points[lt[1]], local.points[lt[2]],
-                         slabs[k])) {
-        continue;
+      if (local.whole[lt[0]] != kNone && local.whole[lt[1]] != kNone &&
+          local.whole[lt[2]] != kNone &&
+          circle_inside(local.points[lt[0]], local.points[lt[1]], local.points[lt[2]],
+                        slabs[k])) {
+        kept_index[k][t] = kept++;
       }
-      kept_index[k][t] = out.size();
-      out.push_back({rep[local.whole[lt[0]]], rep[local.whole[lt[1]]], rep[local.whole[lt[2]]]});
     }
-  }
+    first_kept[k + 1] = kept;
+  });
+  for (std::size_t k = 0; k < strips; ++k) first_kept[k + 1] += first_kept[k];
+  std::vector<IndexTriangle> out(first_kept.back());
+  parallel_for(strips, [&](std::size_t k) {
+    const Local& local = locals[k];
+    for (std::size_t t = 0; t < inside[k]->size(); ++t) {
+      std::size_t& g = kept_index[k][t];
+      if (g == kNone) continue;
+      g += first_kept[k];
+      const IndexTriangle& lt = (*inside[k])[t];
+      out[g] = {rep[local.whole[lt[0]]], rep[local.whole[lt[1]]], rep[local.whole[lt[2]]]};
+    }
+  });
   throw_if_cancelled(cancelled);
+  std::vector<Across> links;
 
   // The kept triangles' neighbours: kept ones directly; across a contour edge none; the others
   // across the outline of the kept triangles, whose edges bound what is triangulated again.
@@ -245,17 +260,18 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
     }
   }
   // The rest: its points renumbered, triangulated in one piece.
-  std::unordered_map<std::size_t, std::size_t> rest_of;  // looked up only
+  std::vector<std::uint32_t> rest_of(n, kUnset);
   std::vector<Point> rest_points;
   std::vector<std::size_t> rest_whole;
   for (auto& edge : rest_contours) {
     for (std::size_t& v : edge) {
-      const auto [it, inserted] = rest_of.try_emplace(v, rest_points.size());
-      if (inserted) {
+      std::uint32_t& slot = rest_of[v];
+      if (slot == kUnset) {
+        slot = static_cast<std::uint32_t>(rest_points.size());
         rest_points.push_back(points[v]);
         rest_whole.push_back(v);
       }
-      v = it->second;
+      v = slot;
     }
   }
   std::vector<Across> rest_across;

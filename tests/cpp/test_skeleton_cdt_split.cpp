@@ -1,8 +1,10 @@
-// Tests for the triangulation in strips: the same triangles as in one piece, neighbours joined.
+// Tests for the triangulation in strips (the same triangles as in one piece, neighbours joined)
+// and for the jitter before it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -132,6 +134,44 @@ TEST(SplitTriangulation, ATallInputGivesTheSameTriangles) {
     }
   }
   EXPECT_EQ(next, tall->points.size());
+}
+
+// Points at one place take the displacement of the first of them (-0.0 and 0.0 being one place),
+// every other point its own: in one table, and spread over buckets from blocks on the pool.
+TEST(Jitter, PointsAtOnePlaceMoveAsTheFirstOfThem) {
+  for (const int across : {4, 90}) {
+    Input in = holey_disc(5, across);
+    const std::size_t n = in.points.size();
+    if (across == 90) ASSERT_GT(n, 65536u);  // more than one block
+    std::vector<std::size_t> first(n);
+    std::iota(first.begin(), first.end(), std::size_t{0});
+    // Points of the second half moved onto points of the first, which stay where they are.
+    std::mt19937 rng(9);
+    for (std::size_t k = 0; k < n / 20; ++k) {
+      const std::size_t a = rng() % (n / 2), b = n / 2 + rng() % (n - n / 2);
+      first[b] = a;
+      in.points[b] = in.points[a];
+    }
+    in.points[0].x = 0.0;
+    in.points[n - 1] = {-0.0, in.points[0].y};
+    first[n - 1] = 0;
+    const std::vector<Point> before = in.points;
+    jitter(in.points, in.contours);
+    std::size_t checked = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+      const double f = static_cast<double>(first[j]);
+      const double ex = std::sin(f * 1.1), ey = std::cos(f * 1.3);
+      const double dx = in.points[j].x - before[j].x, dy = in.points[j].y - before[j].y;
+      const double d = std::hypot(dx, dy), e = std::hypot(ex, ey);
+      ASSERT_LE(d, 2e-9) << j;
+      if (e < 0.1) continue;
+      ASSERT_GT(d, 0.0) << j;
+      ASSERT_NEAR((dx * ey - dy * ex) / (d * e), 0.0, 1e-3) << j << " of " << n;
+      ASSERT_GT(dx * ex + dy * ey, 0.0) << j;
+      ++checked;
+    }
+    EXPECT_GT(checked, n / 2);
+  }
 }
 
 }  // namespace

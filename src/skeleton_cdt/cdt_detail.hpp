@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -16,6 +17,10 @@ inline constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 // Per returned triangle, the returned triangle across its edge i (opposite vertex i), or kNone.
 using Across = std::array<std::size_t, 3>;
+
+// Per point, the lowest index of the points at its place (exactly equal coordinates, -0.0 and
+// 0.0 alike). Fewer than 2^32 points.
+std::vector<std::uint32_t> first_alike(const std::vector<Point>& points);
 
 // Deterministic displacement by global index, by at most a hair, that breaks exact cocircular
 // and collinear ties. Repeated coordinates (rings touching at a vertex) all take the displacement

@@ -60,10 +60,11 @@ std::vector<double> jitter_limits(const std::vector<Point>& p,
   return limit;
 }
 
-// Per point, the first index with its exact coordinate bits (-0.0 folded into 0.0, so that equal
-// values meet). Points are spread over buckets by the top bits of their hash, in index order
-// within each; each bucket then fills a table of its own (open addressing, slots holding the
-// hash and 1 + the index) on the pool, which finds the same first index as one table would.
+}  // namespace
+
+// Spread over buckets by the top bits of their hash, in index order within each; each bucket then
+// fills a table of its own (open addressing, slots holding the hash and 1 + the index) on the
+// pool, which finds the same first index as one table would.
 std::vector<std::uint32_t> first_alike(const std::vector<Point>& points) {
   const std::size_t n = points.size();
   const auto bits = [](double v) { return std::bit_cast<std::int64_t>(v == 0.0 ? 0.0 : v); };
@@ -124,8 +125,6 @@ std::vector<std::uint32_t> first_alike(const std::vector<Point>& points) {
   });
   return first;
 }
-
-}  // namespace
 
 void jitter(std::vector<Point>& points, const std::vector<std::vector<std::size_t>>& contours) {
   if (points.empty()) return;

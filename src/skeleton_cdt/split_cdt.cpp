@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
+#include "geometry/keys.hpp"
 #include "parallel/parallel.hpp"
 #include "skeleton_cdt/cdt_detail.hpp"
 
@@ -128,11 +127,6 @@ bool circle_inside(const Point& a, const Point& b, const Point& c, const Slab& s
   return centre - r - margin > slab.lo && centre + r + margin < slab.hi;
 }
 
-std::uint64_t edge_key(std::size_t u, std::size_t v) {
-  const std::size_t lo = std::min(u, v), hi = std::max(u, v);
-  return (static_cast<std::uint64_t>(lo) << 32) | static_cast<std::uint64_t>(hi);
-}
-
 }  // namespace
 
 std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
@@ -140,27 +134,13 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
     std::size_t strips, std::vector<Across>* across, const CancelCheck& cancelled) {
   const std::size_t n = points.size();
   if (strips < 2 || n >= std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  // The lowest index at each place, as the one-piece triangulation names its vertices, and the
-  // distinct x in increasing order.
-  std::vector<std::size_t> rep(n);
-  std::vector<double> xs;
-  {
-    std::vector<std::size_t> order(n);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    parallel_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      const Point& p = points[a];
-      const Point& q = points[b];
-      return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
-    });
-    for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t i = order[k];
-      const bool same_x = k > 0 && points[order[k - 1]].x == points[i].x;
-      const bool same = same_x && points[order[k - 1]].y == points[i].y;
-      rep[i] = same ? rep[order[k - 1]] : i;
-      if (!same_x) xs.push_back(points[i].x);
-    }
-  }
+  // The lowest index at each place, as the one-piece triangulation names its vertices.
+  const std::vector<std::uint32_t> rep = first_alike(points);
   // Cuts halfway between neighbouring distinct x, so that no point lies on one.
+  std::vector<double> xs(n);
+  for (std::size_t i = 0; i < n; ++i) xs[i] = points[i].x;
+  parallel_sort(xs.begin(), xs.end(), std::less<>());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
   if (xs.size() < 4 * strips) return std::nullopt;
   std::vector<Slab> slabs(strips);
   double lo = -std::numeric_limits<double>::infinity();
@@ -222,40 +202,62 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
   // The kept triangles' neighbours: kept ones directly; across a contour edge none; the others
   // across the outline of the kept triangles, whose edges bound what is triangulated again.
   links.assign(out.size(), {kNone, kNone, kNone});
-  std::unordered_map<std::uint64_t, std::pair<std::size_t, std::size_t>> outline;  // look-ups
-  // Contour edges beside a kept triangle: per vertex the other end of one, and a set for the
-  // rare vertex with more (rings touching there).
-  std::vector<std::uint32_t> kept_partner(n, kUnset);
-  std::unordered_set<std::uint64_t> kept_contour;
-  std::vector<std::vector<std::size_t>> rest_contours;
-  for (std::size_t k = 0; k < strips; ++k) {
+  // Per strip on the pool, in triangle order: the links between kept triangles, and the edges
+  // of kept triangles along a contour and along the outline, each as (triangle, edge).
+  using Side = std::pair<std::size_t, std::size_t>;
+  std::vector<std::vector<Side>> contour_sides(strips), outline_sides(strips);
+  parallel_for(strips, [&](std::size_t k) {
     for (std::size_t t = 0; t < inside[k]->size(); ++t) {
       const std::size_t g = kept_index[k][t];
       if (g == kNone) continue;
       for (std::size_t i = 0; i < 3; ++i) {
-        const std::size_t u = out[g][(i + 1) % 3], v = out[g][(i + 2) % 3];
         const std::size_t other = local_across[k][t][i];
         if (other == kNone) {
-          std::uint32_t& partner = kept_partner[u];
-          if (partner == kUnset) {
-            partner = static_cast<std::uint32_t>(v);
-          } else {
-            kept_contour.insert(edge_key(u, v));
-          }
+          contour_sides[k].emplace_back(g, i);
         } else if (kept_index[k][other] != kNone) {
           links[g][i] = kept_index[k][other];
         } else {
-          if (!outline.try_emplace(edge_key(u, v), g, i).second) return std::nullopt;
-          rest_contours.push_back({u, v});
+          outline_sides[k].emplace_back(g, i);
         }
       }
+    }
+  });
+  const auto ends = [&](const Side& side) {
+    const auto [g, i] = side;
+    return std::pair{out[g][(i + 1) % 3], out[g][(i + 2) % 3]};
+  };
+  // Contour edges beside a kept triangle: per vertex the other end of one, and a set for the
+  // rare vertex with more (rings touching there).
+  std::vector<std::uint32_t> kept_partner(n, kUnset);
+  FlatSet<IndexPair> kept_contour;
+  std::size_t outline_count = 0;
+  for (std::size_t k = 0; k < strips; ++k) {
+    outline_count += outline_sides[k].size();
+    for (const Side& side : contour_sides[k]) {
+      const auto [u, v] = ends(side);
+      std::uint32_t& partner = kept_partner[u];
+      if (partner == kUnset) {
+        partner = static_cast<std::uint32_t>(v);
+      } else {
+        kept_contour.insert(index_pair(u, v));
+      }
+    }
+  }
+  FlatMap<IndexPair, Side> outline(outline_count);  // looked up only
+  std::vector<std::vector<std::size_t>> rest_contours;
+  rest_contours.reserve(outline_count);
+  for (std::size_t k = 0; k < strips; ++k) {
+    for (const Side& side : outline_sides[k]) {
+      const auto [u, v] = ends(side);
+      if (!outline.try_emplace(index_pair(u, v), side).second) return std::nullopt;
+      rest_contours.push_back({u, v});
     }
   }
   for (const auto& contour : contours) {
     for (std::size_t i = 0; i + 1 < contour.size(); ++i) {
       const std::size_t u = rep[contour[i]], v = rep[contour[i + 1]];
       const bool kept = kept_partner[u] == v || kept_partner[v] == u ||
-                        (!kept_contour.empty() && kept_contour.contains(edge_key(u, v)));
+                        (!kept_contour.empty() && kept_contour.find(index_pair(u, v)));
       if (u != v && !kept) rest_contours.push_back({u, v});
     }
   }
@@ -278,6 +280,8 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
   const auto rest = triangulate_whole(rest_points, rest_contours, &rest_across, cancelled);
   if (!rest) return std::nullopt;
   const std::size_t base = out.size();
+  out.reserve(base + rest->size());
+  links.reserve(base + rest->size());
   std::size_t joined = 0;
   for (std::size_t t = 0; t < rest->size(); ++t) {
     const IndexTriangle& rt = (*rest)[t];
@@ -289,9 +293,9 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
         continue;
       }
       const IndexTriangle& w = out.back();
-      const auto found = outline.find(edge_key(w[(i + 1) % 3], w[(i + 2) % 3]));
-      if (found == outline.end()) continue;  // a contour edge
-      const auto [g, slot] = found->second;
+      const Side* found = outline.find(index_pair(w[(i + 1) % 3], w[(i + 2) % 3]));
+      if (found == nullptr) continue;  // a contour edge
+      const auto [g, slot] = *found;
       if (links[g][slot] != kNone) return std::nullopt;  // two triangles beyond one edge
       links[g][slot] = base + t;
       link[i] = g;

@@ -142,7 +142,9 @@ TEST(Jitter, PointsAtOnePlaceMoveAsTheFirstOfThem) {
   for (const int across : {4, 90}) {
     Input in = holey_disc(5, across);
     const std::size_t n = in.points.size();
-    if (across == 90) ASSERT_GT(n, 65536u);  // more than one block
+    if (across == 90) {
+      ASSERT_GT(n, 65536u);  // more than one block
+    }
     std::vector<std::size_t> first(n);
     std::iota(first.begin(), first.end(), std::size_t{0});
     // Points of the second half moved onto points of the first, which stay where they are.

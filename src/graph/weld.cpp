@@ -19,6 +19,9 @@ namespace {
 using CellIndex = FlatMap<CellKey, std::size_t, CellBlockHash>;
 using PairSet = FlatSet<IndexPair>;
 
+// How many points or segments ahead the weld asks for its tables' slots.
+constexpr std::size_t kPrefetchAhead = 8;
+
 // Steps a cell coordinate by -1, 0 or +1, holding at the int64 limits instead of wrapping, so a
 // saturated far cell never probes the opposite end of the range.
 std::int64_t step_saturating(std::int64_t v, int step) {
@@ -67,6 +70,7 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
   std::size_t points = 0;
   std::size_t all_points = 0;
   std::size_t segments = 0;
+  std::size_t welded_segments = 0;  // with a crowded end: only these can repeat an edge
   for (std::size_t i = 0; i < skeletons.size(); ++i) {
     if (crowded[i].size() != skeletons[i].points.size()) {
       throw InternalError("internal error: weld neighbour flags out of step");
@@ -74,13 +78,20 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
     points += static_cast<std::size_t>(std::count(crowded[i].begin(), crowded[i].end(), 1));
     all_points += skeletons[i].points.size();
     segments += skeletons[i].segments.size();
+    // Every segment's ends checked here, so that the passes below may look ahead.
+    for (const auto& [pa, pb] : skeletons[i].segments) {
+      const std::size_t n = crowded[i].size();
+      const bool a = crowded[i][check_index(pa, n, "skeleton point")] != 0;
+      const bool b = crowded[i][check_index(pb, n, "skeleton point")] != 0;
+      welded_segments += a || b ? 1 : 0;
+    }
   }
   Graph graph;
   // At most a node per point and an edge per segment: no regrowth of a huge skeleton's graph.
   graph.nodes.reserve(all_points);
   graph.edges.reserve(segments);
   CellIndex cells(points);
-  PairSet seen(segments);
+  PairSet seen(welded_segments);
   std::vector<std::size_t> node;
   for (std::size_t i = 0; i < skeletons.size(); ++i) {
     const Skeleton& s = skeletons[i];
@@ -89,6 +100,15 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
     // find nothing and leave its cell where nothing looks: it becomes a node of its own.
     node.resize(s.points.size());
     for (std::size_t k = 0; k < s.points.size(); ++k) {
+      const std::size_t ahead = k + kPrefetchAhead;
+      if (ahead < s.points.size() && crowded[i][ahead]) {
+        const CellKey c = weld_cell(s.points[ahead], cell_size);
+        for (int dj = -1; dj <= 1; ++dj) {
+          for (int di = -1; di <= 1; ++di) {
+            cells.prefetch({step_saturating(c.x, di), step_saturating(c.y, dj)});
+          }
+        }
+      }
       if (crowded[i][k]) {
         node[k] = weld_point(s.points[k], cell_size, cells, graph.nodes);
       } else {
@@ -98,7 +118,12 @@ Graph weld_skeletons(std::span<const Skeleton> skeletons,
     }
     // A skeleton names each segment once, and a point that is not crowded has a node of its
     // own: only a segment with a welded end can repeat an edge already made.
-    for (const auto& [pa, pb] : s.segments) {
+    for (std::size_t k = 0; k < s.segments.size(); ++k) {
+      if (k + kPrefetchAhead < s.segments.size()) {
+        const auto [qa, qb] = s.segments[k + kPrefetchAhead];
+        if (crowded[i][qa] || crowded[i][qb]) seen.prefetch(index_pair(node[qa], node[qb]));
+      }
+      const auto [pa, pb] = s.segments[k];
       const std::size_t a = node[check_index(pa, node.size(), "skeleton point")];
       const std::size_t b = node[check_index(pb, node.size(), "skeleton point")];
       if (a == b) continue;

@@ -67,6 +67,10 @@ std::vector<double> jitter_limits(const std::vector<Point>& p,
 // pool, which finds the same first index as one table would.
 std::vector<std::uint32_t> first_alike(const std::vector<Point>& points) {
   const std::size_t n = points.size();
+  if (n == 0) return {};
+  if (n >= std::numeric_limits<std::uint32_t>::max()) {
+    throw InternalError("internal error: too many points to number");
+  }
   const auto bits = [](double v) { return std::bit_cast<std::int64_t>(v == 0.0 ? 0.0 : v); };
   const auto key_of = [&](std::size_t j) {
     return CellKey{bits(points[j].x), bits(points[j].y)};

@@ -203,9 +203,8 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
   // across the outline of the kept triangles, whose edges bound what is triangulated again.
   links.assign(out.size(), {kNone, kNone, kNone});
   // Per strip on the pool, in triangle order: the links between kept triangles, and the edges
-  // of kept triangles along a contour and along the outline, each as (triangle, edge).
-  using Side = std::pair<std::size_t, std::size_t>;
-  std::vector<std::vector<Side>> contour_sides(strips), outline_sides(strips);
+  // of kept triangles along a contour and along the outline, each as 3 * triangle + edge.
+  std::vector<std::vector<std::size_t>> contour_sides(strips), outline_sides(strips);
   parallel_for(strips, [&](std::size_t k) {
     for (std::size_t t = 0; t < inside[k]->size(); ++t) {
       const std::size_t g = kept_index[k][t];
@@ -213,18 +212,18 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
       for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t other = local_across[k][t][i];
         if (other == kNone) {
-          contour_sides[k].emplace_back(g, i);
+          contour_sides[k].push_back(3 * g + i);
         } else if (kept_index[k][other] != kNone) {
           links[g][i] = kept_index[k][other];
         } else {
-          outline_sides[k].emplace_back(g, i);
+          outline_sides[k].push_back(3 * g + i);
         }
       }
     }
   });
-  const auto ends = [&](const Side& side) {
-    const auto [g, i] = side;
-    return std::pair{out[g][(i + 1) % 3], out[g][(i + 2) % 3]};
+  const auto ends = [&](std::size_t side) {
+    const IndexTriangle& t = out[side / 3];
+    return std::pair{t[(side % 3 + 1) % 3], t[(side % 3 + 2) % 3]};
   };
   // Contour edges beside a kept triangle: per vertex the other end of one, and a set for the
   // rare vertex with more (rings touching there).
@@ -233,7 +232,7 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
   std::size_t outline_count = 0;
   for (std::size_t k = 0; k < strips; ++k) {
     outline_count += outline_sides[k].size();
-    for (const Side& side : contour_sides[k]) {
+    for (const std::size_t side : contour_sides[k]) {
       const auto [u, v] = ends(side);
       std::uint32_t& partner = kept_partner[u];
       if (partner == kUnset) {
@@ -243,11 +242,11 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
       }
     }
   }
-  FlatMap<IndexPair, Side> outline(outline_count);  // looked up only
+  FlatMap<IndexPair, std::size_t> outline(outline_count);  // looked up only
   std::vector<std::vector<std::size_t>> rest_contours;
   rest_contours.reserve(outline_count);
   for (std::size_t k = 0; k < strips; ++k) {
-    for (const Side& side : outline_sides[k]) {
+    for (const std::size_t side : outline_sides[k]) {
       const auto [u, v] = ends(side);
       if (!outline.try_emplace(index_pair(u, v), side).second) return std::nullopt;
       rest_contours.push_back({u, v});
@@ -293,9 +292,9 @@ std::optional<std::optional<std::vector<IndexTriangle>>> triangulate_split(
         continue;
       }
       const IndexTriangle& w = out.back();
-      const Side* found = outline.find(index_pair(w[(i + 1) % 3], w[(i + 2) % 3]));
+      const std::size_t* found = outline.find(index_pair(w[(i + 1) % 3], w[(i + 2) % 3]));
       if (found == nullptr) continue;  // a contour edge
-      const auto [g, slot] = *found;
+      const std::size_t g = *found / 3, slot = *found % 3;
       if (links[g][slot] != kNone) return std::nullopt;  // two triangles beyond one edge
       links[g][slot] = base + t;
       link[i] = g;

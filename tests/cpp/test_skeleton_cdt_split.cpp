@@ -147,6 +147,7 @@ TEST(Jitter, PointsAtOnePlaceMoveAsTheFirstOfThem) {
     }
     std::vector<std::size_t> first(n);
     std::iota(first.begin(), first.end(), std::size_t{0});
+    in.points[0].x = 0.0;
     // Points of the second half moved onto points of the first, which stay where they are.
     std::mt19937 rng(9);
     for (std::size_t k = 0; k < n / 20; ++k) {
@@ -154,7 +155,6 @@ TEST(Jitter, PointsAtOnePlaceMoveAsTheFirstOfThem) {
       first[b] = a;
       in.points[b] = in.points[a];
     }
-    in.points[0].x = 0.0;
     in.points[n - 1] = {-0.0, in.points[0].y};
     first[n - 1] = 0;
     const std::vector<Point> before = in.points;
@@ -174,6 +174,7 @@ TEST(Jitter, PointsAtOnePlaceMoveAsTheFirstOfThem) {
     }
     EXPECT_GT(checked, n / 2);
   }
+  EXPECT_TRUE(first_alike({}).empty());
 }
 
 }  // namespace
